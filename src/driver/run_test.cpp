@@ -1,0 +1,181 @@
+#include "driver/run.h"
+
+#include <gtest/gtest.h>
+
+#include "driver/fake_platform.h"
+#include "product_files/manifest.h"
+#include "trust/trust_status.h"
+
+namespace sealprobe {
+namespace {
+
+using fakes::Event;
+using fakes::EventLog;
+using fakes::FakePlatform;
+
+const NativeString kUsage = SP_TEXT(
+    "\n"
+    "ERROR: Invalid argument.\n"
+    "\n"
+    "Synopsis:\n"
+    "    SealProbe <Product Path> <CommonFiles Path> <ProductName> "
+    "<Localized Error Message> UILevel\n"
+    "\n"
+    "    Returns 0 if the file has a valid digital signature.\n"
+    "    Returns a value >0 otherwise.\n");
+
+std::vector<NativeString> Args(
+    NativeStringView ui_level,
+    NativeStringView message = SP_TEXT("Cannot verify {FileName}.")) {
+  return {SP_TEXT("SealProbe.exe"), SP_TEXT("P\\"),
+          SP_TEXT("C\\"),           SP_TEXT("Tarvo"),
+          NativeString(message),    NativeString(ui_level)};
+}
+
+NativeString Path(NativeStringView folder, NativeStringView name) {
+  NativeString path(folder);
+  path.append(name);
+  return path;
+}
+
+NativeString Valid(const NativeString& path) {
+  return SP_TEXT("\"") + path + SP_TEXT("\" has a valid digital signature.\n");
+}
+
+TEST(RunTest, WrongArgumentCountWritesUsageAndTouchesNothing) {
+  for (size_t count : {0, 1, 2, 5, 7, 12}) {
+    SCOPED_TRACE(testing::Message() << count << " elements");
+    FakePlatform fake;
+    std::vector<NativeString> args(count, SP_TEXT("x"));
+    EXPECT_EQ(RunSealProbe(args, fake.platform), ExitCode::kUsage);
+    EXPECT_EQ(fake.console.output, kUsage);
+    // Eight separate writes, and nothing probed, verified or shown.
+    EXPECT_EQ(fake.log.size(), 8u);
+    for (const NativeString& event : fake.log) {
+      EXPECT_EQ(event.rfind(SP_TEXT("write "), 0), 0u) << "unexpected event";
+    }
+  }
+}
+
+TEST(RunTest, AllFilesMissingListsEveryEntryAndSucceeds) {
+  FakePlatform fake;
+  EXPECT_EQ(RunSealProbe(Args(SP_TEXT("5")), fake.platform),
+            ExitCode::kAllValid);
+  NativeString expected;
+  for (NativeStringView name : kProductFileManifest) {
+    expected +=
+        SP_TEXT("\tNon-existing file: ") + NativeString(name) + SP_TEXT("\n");
+  }
+  EXPECT_EQ(fake.console.output, expected);
+}
+
+TEST(RunTest, AllFilesValidWalksEveryEntryInOrderWithHandleHeldDuringVerify) {
+  FakePlatform fake;
+  for (NativeStringView name : kProductFileManifest) {
+    fake.files.present.insert(Path(SP_TEXT("C\\"), name));
+  }
+  EXPECT_EQ(RunSealProbe(Args(SP_TEXT("5")), fake.platform),
+            ExitCode::kAllValid);
+
+  EventLog expected;
+  NativeString output;
+  for (NativeStringView name : kProductFileManifest) {
+    const NativeString path = Path(SP_TEXT("C\\"), name);
+    expected.push_back(Event(SP_TEXT("open"), path));
+    expected.push_back(Event(SP_TEXT("verify"), path));
+    expected.push_back(Event(SP_TEXT("write"), Valid(path)));
+    expected.push_back(SP_TEXT("write SealProbe: SUCCEEDED.\n"));
+    expected.push_back(Event(SP_TEXT("close"), path));
+    output += Valid(path) + SP_TEXT("SealProbe: SUCCEEDED.\n");
+  }
+  EXPECT_EQ(fake.log, expected);
+  EXPECT_EQ(fake.console.output, output);
+}
+
+TEST(RunTest, ToolItselfIsCheckedTwiceInARow) {
+  FakePlatform fake;
+  const NativeString self = Path(SP_TEXT("P\\"), SP_TEXT("SealProbe.exe"));
+  fake.files.present.insert(self);
+  EXPECT_EQ(RunSealProbe(Args(SP_TEXT("0")), fake.platform),
+            ExitCode::kAllValid);
+  const NativeString lines = Valid(self) + SP_TEXT("SealProbe: SUCCEEDED.\n");
+  EXPECT_NE(fake.console.output.find(lines + lines), NativeString::npos);
+}
+
+TEST(RunTest, FailureAtFirstEntryStopsTheWalk) {
+  FakePlatform fake;
+  const NativeString first = Path(SP_TEXT("C\\"), kProductFileManifest[0]);
+  fake.files.present.insert(first);
+  fake.files.present.insert(Path(SP_TEXT("C\\"), kProductFileManifest[1]));
+  fake.trust.results[first] = {status::kTrustNoSignature,
+                               status::kTrustNoSignature};
+
+  EXPECT_EQ(RunSealProbe(Args(SP_TEXT("2")), fake.platform),
+            ExitCode::kFileFailed);
+  EXPECT_EQ(fake.console.output,
+            SP_TEXT("The file \"") + first +
+                SP_TEXT("\" is not digitally signed.\nSealProbe: FAILED.\n"));
+  EXPECT_EQ(fake.log.back(), Event(SP_TEXT("close"), first));
+}
+
+TEST(RunTest, DialogStandsBetweenVerdictAndFailedLineOnlyAboveLevelThree) {
+  const NativeString bad = Path(SP_TEXT("P\\"), SP_TEXT("tv-Strings.dll"));
+  const struct {
+    NativeStringView ui_level;
+    bool dialog;
+  } kCases[] = {
+      {SP_TEXT("4"), true},
+      {SP_TEXT("5"), true},
+      {SP_TEXT(" 99x"), true},
+      {SP_TEXT("3"), false},
+      {SP_TEXT("0"), false},
+      {SP_TEXT("-1"), false},
+      {SP_TEXT("full"), false},
+      {SP_TEXT(""), false},
+      {SP_TEXT("-99999999999"), false},
+  };
+  NativeString first_output;
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(testing::Message() << "case #" << (&c - kCases));
+    FakePlatform fake;
+    fake.files.present.insert(Path(SP_TEXT("C\\"), kProductFileManifest[0]));
+    fake.files.present.insert(bad);
+    fake.trust.results[bad] = {status::kTrustBadDigest,
+                               status::kTrustBadDigest};
+
+    EXPECT_EQ(RunSealProbe(Args(c.ui_level), fake.platform),
+              ExitCode::kFileFailed);
+
+    const auto verdict = std::find(fake.log.begin(), fake.log.end(),
+                                   SP_TEXT("write Error is: 0x80096010.\n"));
+    ASSERT_NE(verdict, fake.log.end());
+    EventLog after(verdict + 1, fake.log.end());
+    EventLog expected;
+    if (c.dialog) {
+      expected.push_back(SP_TEXT("dialog Tarvo|Cannot verify tv-Strings.dll."));
+    }
+    expected.push_back(SP_TEXT("write SealProbe: FAILED.\n"));
+    expected.push_back(Event(SP_TEXT("close"), bad));
+    EXPECT_EQ(after, expected);
+
+    // The console sees the same lines whether or not a dialog was shown.
+    if (first_output.empty()) first_output = fake.console.output;
+    EXPECT_EQ(fake.console.output, first_output);
+  }
+}
+
+TEST(RunTest, DialogCaptionIsProductNameEvenWhenEmpty) {
+  FakePlatform fake;
+  const NativeString bad = Path(SP_TEXT("C\\"), kProductFileManifest[0]);
+  fake.files.present.insert(bad);
+  fake.trust.results[bad] = {status::kCertUntrustedRoot, 0};
+  std::vector<NativeString> args = Args(SP_TEXT("4"), SP_TEXT("{FileName}"));
+  args[3].clear();
+  EXPECT_EQ(RunSealProbe(args, fake.platform), ExitCode::kFileFailed);
+  EXPECT_NE(std::find(fake.log.begin(), fake.log.end(),
+                      SP_TEXT("dialog |tv-Common.v5.21.40.0.dll")),
+            fake.log.end());
+}
+
+}  // namespace
+}  // namespace sealprobe

@@ -1,0 +1,65 @@
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "notice/error_dialog.h"
+#include "notice/terminal_notice.h"
+
+namespace sealprobe {
+namespace {
+
+class FileDescriptor {
+ public:
+  explicit FileDescriptor(int fd) : fd_(fd) {}
+  FileDescriptor(const FileDescriptor&) = delete;
+  FileDescriptor& operator=(const FileDescriptor&) = delete;
+  ~FileDescriptor() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  int get() const { return fd_; }
+
+ private:
+  int fd_;
+};
+
+bool WriteAll(int fd, const std::string& bytes) {
+  size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    done += static_cast<size_t>(n);
+  }
+  return true;
+}
+
+// Blocks until the user presses Enter (or the terminal goes away).
+void WaitForEnter(int fd) {
+  char c = 0;
+  for (;;) {
+    const ssize_t n = ::read(fd, &c, 1);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0 || c == '\n' || c == '\r') return;
+  }
+}
+
+class TerminalDialog final : public ErrorDialog {
+ public:
+  void Show(const NativeString& caption, const NativeString& text) override {
+    // The controlling terminal, never standard output or the error stream:
+    // an installer that parses the tool's output must not see the notice.
+    const FileDescriptor tty(::open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC));
+    if (tty.get() < 0) return;
+    if (!WriteAll(tty.get(), FormatTerminalNotice(caption, text))) return;
+    WaitForEnter(tty.get());
+  }
+};
+
+}  // namespace
+
+std::unique_ptr<ErrorDialog> MakePlatformErrorDialog() {
+  return std::make_unique<TerminalDialog>();
+}
+
+}  // namespace sealprobe

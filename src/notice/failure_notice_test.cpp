@@ -1,0 +1,47 @@
+#include "notice/failure_notice.h"
+
+#include <gtest/gtest.h>
+
+namespace sealprobe {
+namespace {
+
+TEST(FailureNoticeTest, SplitsAtFirstPlaceholderAndBuildsDialogText) {
+  const struct {
+    NativeStringView message;
+    NativeStringView dialog;  // for the failing entry "tv-Strings.dll"
+  } kCases[] = {
+      {SP_TEXT("Cannot verify {FileName}. Reinstall."),
+       SP_TEXT("Cannot verify tv-Strings.dll. Reinstall.")},
+      {SP_TEXT("{FileName} is damaged"), SP_TEXT("tv-Strings.dll is damaged")},
+      {SP_TEXT("Damaged: {FileName}"), SP_TEXT("Damaged: tv-Strings.dll")},
+      {SP_TEXT("{FileName}"), SP_TEXT("tv-Strings.dll")},
+      {SP_TEXT("{FileName} and {FileName}"),
+       SP_TEXT("tv-Strings.dll and {FileName}")},
+      {SP_TEXT("a{FileName}{FileName}b"),
+       SP_TEXT("atv-Strings.dll{FileName}b")},
+      {SP_TEXT("{{FileName}}"), SP_TEXT("{tv-Strings.dll}")},
+      // No exact placeholder: the message stays whole and the name follows.
+      {SP_TEXT("Verification failed."),
+       SP_TEXT("Verification failed.\n\ntv-Strings.dll")},
+      {SP_TEXT("Bad {filename}"), SP_TEXT("Bad {filename}\n\ntv-Strings.dll")},
+      {SP_TEXT("{FileName"), SP_TEXT("{FileName\n\ntv-Strings.dll")},
+      {SP_TEXT("short"), SP_TEXT("short\n\ntv-Strings.dll")},
+      {SP_TEXT(""), SP_TEXT("tv-Strings.dll")},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(testing::Message() << "case #" << (&c - kCases));
+    const FailureNotice notice = PrepareFailureNotice(NativeString(c.message));
+    EXPECT_EQ(DialogText(notice, SP_TEXT("tv-Strings.dll")), c.dialog);
+  }
+}
+
+TEST(FailureNoticeTest, KeepsPrefixAndSuffixAroundPlaceholder) {
+  const FailureNotice notice =
+      PrepareFailureNotice(SP_TEXT("before {FileName} after {FileName}"));
+  EXPECT_TRUE(notice.has_placeholder);
+  EXPECT_EQ(notice.prefix, SP_TEXT("before "));
+  EXPECT_EQ(notice.suffix, SP_TEXT(" after {FileName}"));
+}
+
+}  // namespace
+}  // namespace sealprobe

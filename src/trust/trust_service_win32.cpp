@@ -1,0 +1,89 @@
+#include <softpub.h>
+#include <windows.h>
+#include <wintrust.h>
+
+#include <cstddef>
+
+#include "trust/trust_service.h"
+#include "trust/trust_status.h"
+
+namespace sealprobe {
+namespace {
+
+#define SP_SAME_CODE(sdk, ours) \
+  static_assert(static_cast<uint32_t>(sdk) == (ours), #sdk)
+SP_SAME_CODE(TRUST_E_PROVIDER_UNKNOWN, status::kTrustProviderUnknown);
+SP_SAME_CODE(TRUST_E_SUBJECT_FORM_UNKNOWN, status::kTrustSubjectFormUnknown);
+SP_SAME_CODE(TRUST_E_SUBJECT_NOT_TRUSTED, status::kTrustSubjectNotTrusted);
+SP_SAME_CODE(TRUST_E_NOSIGNATURE, status::kTrustNoSignature);
+SP_SAME_CODE(CERT_E_EXPIRED, status::kCertExpired);
+SP_SAME_CODE(CERT_E_UNTRUSTEDROOT, status::kCertUntrustedRoot);
+SP_SAME_CODE(CERT_E_CHAINING, status::kCertChaining);
+SP_SAME_CODE(CERT_E_WRONG_USAGE, status::kCertWrongUsage);
+SP_SAME_CODE(TRUST_E_EXPLICIT_DISTRUST, status::kTrustExplicitDistrust);
+SP_SAME_CODE(TRUST_E_BAD_DIGEST, status::kTrustBadDigest);
+SP_SAME_CODE(CRYPT_E_FILE_ERROR, status::kCryptFileError);
+SP_SAME_CODE(CRYPT_E_SECURITY_SETTINGS, status::kCryptSecuritySettings);
+SP_SAME_CODE(CRYPT_E_ASN1_BADTAG, status::kCryptAsn1BadTag);
+SP_SAME_CODE(NTE_BAD_ALGID, status::kNteBadAlgId);
+#undef SP_SAME_CODE
+
+// WINTRUST_DATA as current SDKs declare it, through its last field
+// pSignatureSettings. Older headers (mingw-w64's among them) stop at
+// dwUIContext; the record's size tells the service which layout it got, so
+// it is declared here in full rather than taken from the header.
+struct WintrustData {
+  DWORD cbStruct;
+  LPVOID pPolicyCallbackData;
+  LPVOID pSIPClientData;
+  DWORD dwUIChoice;
+  DWORD fdwRevocationChecks;
+  DWORD dwUnionChoice;
+  WINTRUST_FILE_INFO* pFile;
+  DWORD dwStateAction;
+  HANDLE hWVTStateData;
+  WCHAR* pwszURLReference;
+  DWORD dwProvFlags;
+  DWORD dwUIContext;
+  void* pSignatureSettings;
+};
+static_assert(sizeof(void*) != 8 || sizeof(WintrustData) == 88,
+              "WINTRUST_DATA is 88 bytes on 64-bit Windows");
+static_assert(offsetof(WintrustData, dwUIContext) ==
+                  offsetof(WINTRUST_DATA, dwUIContext),
+              "the fields the header knows sit where it puts them");
+
+class WinVerifyTrustService final : public TrustService {
+ public:
+  TrustResult Verify(const NativeString& path) override {
+    WINTRUST_FILE_INFO file{};
+    file.cbStruct = sizeof(file);
+    file.pcwszFilePath = path.c_str();
+    file.hFile = nullptr;
+    file.pgKnownSubject = nullptr;
+
+    WintrustData data{};
+    data.cbStruct = sizeof(data);
+    data.dwUIChoice = WTD_UI_NONE;
+    data.fdwRevocationChecks = WTD_REVOKE_NONE;
+    data.dwUnionChoice = WTD_CHOICE_FILE;
+    data.pFile = &file;
+    data.dwStateAction = WTD_STATEACTION_IGNORE;
+    data.dwProvFlags = WTD_CACHE_ONLY_URL_RETRIEVAL;
+    data.dwUIContext = WTD_UICONTEXT_EXECUTE;
+
+    GUID action = WINTRUST_ACTION_GENERIC_VERIFY_V2;
+    const LONG status = ::WinVerifyTrust(nullptr, &action, &data);
+    // Read before anything else can touch the thread's last error.
+    const DWORD last_error = ::GetLastError();
+    return {static_cast<uint32_t>(status), static_cast<uint32_t>(last_error)};
+  }
+};
+
+}  // namespace
+
+std::unique_ptr<TrustService> MakePlatformTrustService() {
+  return std::make_unique<WinVerifyTrustService>();
+}
+
+}  // namespace sealprobe

@@ -1,0 +1,36 @@
+// Result codes of the platform's trust service, as WinVerifyTrust and
+// GetLastError report them. The POSIX trust service returns the same numbers
+// for the same cases, so one verdict table serves both builds.
+#ifndef SEALPROBE_TRUST_TRUST_STATUS_H_
+#define SEALPROBE_TRUST_TRUST_STATUS_H_
+
+#include <cstdint>
+
+namespace sealprobe::status {
+
+inline constexpr uint32_t kSuccess = 0;
+inline constexpr uint32_t kTrustProviderUnknown =
+    0x800B0001;  // TRUST_E_PROVIDER_UNKNOWN
+inline constexpr uint32_t kTrustSubjectFormUnknown =
+    0x800B0003;  // TRUST_E_SUBJECT_FORM_UNKNOWN
+inline constexpr uint32_t kTrustSubjectNotTrusted =
+    0x800B0004;  // TRUST_E_SUBJECT_NOT_TRUSTED
+inline constexpr uint32_t kTrustNoSignature =
+    0x800B0100;                                       // TRUST_E_NOSIGNATURE
+inline constexpr uint32_t kCertExpired = 0x800B0101;  // CERT_E_EXPIRED
+inline constexpr uint32_t kCertUntrustedRoot =
+    0x800B0109;                                          // CERT_E_UNTRUSTEDROOT
+inline constexpr uint32_t kCertChaining = 0x800B010A;    // CERT_E_CHAINING
+inline constexpr uint32_t kCertWrongUsage = 0x800B0110;  // CERT_E_WRONG_USAGE
+inline constexpr uint32_t kTrustExplicitDistrust =
+    0x800B0111;  // TRUST_E_EXPLICIT_DISTRUST
+inline constexpr uint32_t kTrustBadDigest = 0x80096010;  // TRUST_E_BAD_DIGEST
+inline constexpr uint32_t kCryptFileError = 0x80092003;  // CRYPT_E_FILE_ERROR
+inline constexpr uint32_t kCryptSecuritySettings =
+    0x80092026;  // CRYPT_E_SECURITY_SETTINGS
+inline constexpr uint32_t kCryptAsn1BadTag = 0x8009310B;  // CRYPT_E_ASN1_BADTAG
+inline constexpr uint32_t kNteBadAlgId = 0x80090008;      // NTE_BAD_ALGID
+
+}  // namespace sealprobe::status
+
+#endif  // SEALPROBE_TRUST_TRUST_STATUS_H_

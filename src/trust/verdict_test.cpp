@@ -1,0 +1,91 @@
+#include "trust/verdict.h"
+
+#include <gtest/gtest.h>
+
+#include "driver/fake_platform.h"
+#include "trust/trust_status.h"
+
+namespace sealprobe {
+namespace {
+
+const NativeString kPath = SP_TEXT("C:\\Program Files\\Tarvo\\tv-Strings.dll");
+
+TEST(VerdictTest, EachStatusGetsItsLine) {
+  const struct {
+    uint32_t status;
+    uint32_t last_error;
+    bool valid;
+    NativeStringView line;
+  } kCases[] = {
+      {0, 0, true,
+       SP_TEXT("\"C:\\Program Files\\Tarvo\\tv-Strings.dll\" has a valid "
+               "digital signature.\n")},
+      // A stale last error does not matter when the file is valid.
+      {0, 0x800B0100, true,
+       SP_TEXT("\"C:\\Program Files\\Tarvo\\tv-Strings.dll\" has a valid "
+               "digital signature.\n")},
+      {0x800B0100, 0x800B0100, false,
+       SP_TEXT("The file \"C:\\Program Files\\Tarvo\\tv-Strings.dll\" is not "
+               "digitally signed.\n")},
+      {0x800B0100, 0x800B0003, false,
+       SP_TEXT("The file \"C:\\Program Files\\Tarvo\\tv-Strings.dll\" is not "
+               "digitally signed.\n")},
+      {0x800B0100, 0x800B0001, false,
+       SP_TEXT("The file \"C:\\Program Files\\Tarvo\\tv-Strings.dll\" is not "
+               "digitally signed.\n")},
+      {0x800B0100, 0x8009310B, false,
+       SP_TEXT("An unknown error occurred trying to verify the signature of "
+               "the \"C:\\Program Files\\Tarvo\\tv-Strings.dll\" file.\n")},
+      {0x800B0100, 0, false,
+       SP_TEXT("An unknown error occurred trying to verify the signature of "
+               "the \"C:\\Program Files\\Tarvo\\tv-Strings.dll\" file.\n")},
+      {0x800B0111, 0, false,
+       SP_TEXT("The signature is present for \"C:\\Program "
+               "Files\\Tarvo\\tv-Strings.dll\", but specifically "
+               "disallowed.\n")},
+      {0x800B0004, 0, false,
+       SP_TEXT("The signature is present for \"C:\\Program "
+               "Files\\Tarvo\\tv-Strings.dll\", but not trusted.\n")},
+      {0x80092026, 0, false,
+       SP_TEXT("CRYPT_E_SECURITY_SETTINGS - The hash representing the subject "
+               "or the publisher wasn't explicitly trusted by the admin and "
+               "admin policy has disabled user trust. No signature, publisher "
+               "or timestamp errors. File: \"C:\\Program "
+               "Files\\Tarvo\\tv-Strings.dll\"\n")},
+      {0x800B0109, 0, false,
+       SP_TEXT("The signature is present for \"C:\\Program "
+               "Files\\Tarvo\\tv-Strings.dll\", but the certificate chain "
+               "terminated in a root certificate which is not trusted by the "
+               "trust provider.\n")},
+      // Everything else: the status in lower-case hex, and no path.
+      {0x80096010, 0x80096010, false, SP_TEXT("Error is: 0x80096010.\n")},
+      {0x800B0003, 0x800B0003, false, SP_TEXT("Error is: 0x800b0003.\n")},
+      {0x800B010A, 0, false, SP_TEXT("Error is: 0x800b010a.\n")},
+      {0x80092003, 0, false, SP_TEXT("Error is: 0x80092003.\n")},
+      {1, 0, false, SP_TEXT("Error is: 0x1.\n")},
+      {0xA, 0, false, SP_TEXT("Error is: 0xa.\n")},
+      {0xFFFFFFFF, 0, false, SP_TEXT("Error is: 0xffffffff.\n")},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(testing::Message() << std::hex << "status 0x" << c.status
+                                    << " last error 0x" << c.last_error);
+    const Verdict verdict =
+        DescribeTrustResult({c.status, c.last_error}, kPath);
+    EXPECT_EQ(verdict.valid, c.valid);
+    EXPECT_EQ(verdict.line, c.line);
+  }
+}
+
+TEST(VerdictTest, VerifyFileSignatureAsksOnceAndWritesOneLine) {
+  fakes::EventLog log;
+  fakes::FakeConsole console(log);
+  fakes::FakeTrustService trust(log);
+  trust.results[kPath] = {status::kTrustBadDigest, status::kTrustBadDigest};
+
+  EXPECT_FALSE(VerifyFileSignature(kPath, trust, console));
+  EXPECT_EQ(log, (fakes::EventLog{fakes::Event(SP_TEXT("verify"), kPath),
+                                  SP_TEXT("write Error is: 0x80096010.\n")}));
+}
+
+}  // namespace
+}  // namespace sealprobe

@@ -1,6 +1,9 @@
-#include <softpub.h>
+// windows.h first: the trust headers rely on its types.
 #include <windows.h>
+// clang-format off
 #include <wintrust.h>
+#include <softpub.h>
+// clang-format on
 
 #include <cstddef>
 

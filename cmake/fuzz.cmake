@@ -11,13 +11,15 @@ endfunction()
 
 sealprobe_fuzz_target(args_fuzz src/driver/args_fuzz.cpp)
 
-set(fuzz_dir ${CMAKE_BINARY_DIR}/fuzz)
 add_test(NAME fuzz_args_smoke
-  COMMAND ${CMAKE_COMMAND} -E env ASAN_OPTIONS=detect_leaks=1
-          $<TARGET_FILE:args_fuzz> -max_total_time=${SEALPROBE_FUZZ_SECONDS}
-          -rss_limit_mb=1024 -timeout=5 -print_final_stats=1
-          ${fuzz_dir}/args_corpus ${CMAKE_CURRENT_SOURCE_DIR}/src/driver/args_fuzz_seeds)
-set_tests_properties(fuzz_args_smoke PROPERTIES FIXTURES_REQUIRED fuzz_corpus)
-add_test(NAME fuzz_corpus_dirs
-  COMMAND ${CMAKE_COMMAND} -E make_directory ${fuzz_dir}/args_corpus)
-set_tests_properties(fuzz_corpus_dirs PROPERTIES FIXTURES_SETUP fuzz_corpus)
+  COMMAND sh ${CMAKE_CURRENT_SOURCE_DIR}/scripts/fuzz.sh
+          args ${CMAKE_BINARY_DIR} ${SEALPROBE_FUZZ_SECONDS})
+
+# The native verification over a file's bytes in memory. Its seeds are the
+# signed, tampered and unsigned test fixtures, copied in at test time.
+sealprobe_fuzz_target(authenticode_fuzz src/trust/authenticode_fuzz.cpp)
+target_link_libraries(authenticode_fuzz PRIVATE sealprobe_authenticode)
+
+add_test(NAME fuzz_authenticode_smoke
+  COMMAND sh ${CMAKE_CURRENT_SOURCE_DIR}/scripts/fuzz.sh
+          authenticode ${CMAKE_BINARY_DIR} ${SEALPROBE_FUZZ_SECONDS})

@@ -1,1 +1,62 @@
+# Tests of the Windows build that need Windows itself, run under Wine: the
+# file probe on real files, the signed tool end to end, its error dialog on a
+# headless display, and what the build put into SealProbe.exe.
 
+set(SEALPROBE_PYTHON /usr/bin/python3 CACHE FILEPATH
+    "Python 3 with pefile, for the end-to-end tests and the build checks")
+set(sealprobe_wine_run ${CMAKE_BINARY_DIR}/wine-run)
+set(sealprobe_fixture_dir ${CMAKE_BINARY_DIR}/fixtures)
+
+# Signed, tampered, unsigned and non-PE files, made afresh for each test run.
+add_test(NAME fixtures
+         COMMAND sh ${CMAKE_CURRENT_SOURCE_DIR}/src/trust/testdata/make_fixtures.sh
+                 ${sealprobe_fixture_dir})
+set_tests_properties(fixtures PROPERTIES FIXTURES_SETUP sealprobe_fixtures)
+
+# A new prefix takes Wine some seconds to set up; doing it once, before any
+# test starts Wine, keeps parallel tests from racing to make it. Its output
+# goes nowhere: the Wine server inherits the descriptors and would hold a
+# pipe open for seconds after the run.
+add_test(NAME wine_prefix
+         COMMAND sh -c "\"$0\" wineboot >/dev/null 2>&1" ${sealprobe_wine_run})
+set_tests_properties(wine_prefix PROPERTIES FIXTURES_SETUP sealprobe_wine
+                                            TIMEOUT 120)
+set_tests_properties(unit PROPERTIES FIXTURES_REQUIRED sealprobe_wine)
+
+# The probe's share modes and what counts as a file, on Wine's file system.
+add_executable(sealprobe_win32_tests
+  src/product_files/file_opener_win32_test.cpp
+)
+target_link_libraries(sealprobe_win32_tests PRIVATE
+  sealprobe_platform sealprobe_warnings GTest::gtest_main)
+target_link_options(sealprobe_win32_tests PRIVATE -static)
+add_test(NAME file_opener_win32 COMMAND sealprobe_win32_tests)
+set_tests_properties(file_opener_win32 PROPERTIES
+  FIXTURES_REQUIRED sealprobe_wine)
+
+# The signed tool on installation folders made at test time.
+add_test(NAME e2e
+         COMMAND ${SEALPROBE_PYTHON}
+                 ${CMAKE_CURRENT_SOURCE_DIR}/src/driver/e2e/e2e_test.py
+                 --tool-kind win --tool ${SEALPROBE_TOOL}
+                 --runner ${sealprobe_wine_run}
+                 --fixtures ${sealprobe_fixture_dir})
+set_tests_properties(e2e PROPERTIES
+  FIXTURES_REQUIRED "sealprobe_fixtures;sealprobe_wine" TIMEOUT 300)
+
+# The message box on Xvfb, in a Wine prefix of its own (see the script).
+add_test(NAME dialog_win32
+         COMMAND ${SEALPROBE_PYTHON}
+                 ${CMAKE_CURRENT_SOURCE_DIR}/src/notice/win32_dialog_test.py
+                 --runner ${sealprobe_wine_run} --tool ${SEALPROBE_TOOL}
+                 --fixtures ${sealprobe_fixture_dir}
+                 --wineprefix ${CMAKE_BINARY_DIR}/wineprefix-dialog)
+set_tests_properties(dialog_win32 PROPERTIES
+  FIXTURES_REQUIRED sealprobe_fixtures SKIP_RETURN_CODE 77 TIMEOUT 300)
+
+# Subsystem, imports, manifest, version resource and signature of the exe.
+add_test(NAME exe_contents
+         COMMAND ${SEALPROBE_PYTHON}
+                 ${CMAKE_CURRENT_SOURCE_DIR}/src/driver/e2e/exe_contents_test.py
+                 --exe ${SEALPROBE_TOOL}
+                 --objdump ${CMAKE_OBJDUMP})

@@ -1,13 +1,17 @@
 #!/bin/sh
-# Sets up a Debian machine, builds both tools and runs every test: the native
-# build (unit tests, the OpenSSL trust service, end-to-end), the Windows build
-# under Wine (unit, probe, end-to-end and dialog tests), and the sanitizer
-# build.
+# Sets up a Debian machine, builds everything and runs every test:
+#   native  unit tests, the OpenSSL trust service, the POSIX adapters, the
+#           mutation corpus and the end-to-end cases
+#   win64   SealProbe.exe under Wine: unit, probe, end-to-end, dialog and
+#           build checks
+#   asan    the native suite again under AddressSanitizer and
+#           UndefinedBehaviorSanitizer, leak checking on
+#   fuzz    a short run of each libFuzzer target
 set -eu
 cd "$(dirname "$0")/.."
 scripts/setup-debian.sh
 
-for preset in native win64; do
+for preset in native win64 asan fuzz; do
   echo "== $preset"
   cmake --preset "$preset" >/dev/null
   cmake --build --preset "$preset"

@@ -29,6 +29,10 @@ SP_SAME_CODE(CRYPT_E_FILE_ERROR, status::kCryptFileError);
 SP_SAME_CODE(CRYPT_E_SECURITY_SETTINGS, status::kCryptSecuritySettings);
 SP_SAME_CODE(CRYPT_E_ASN1_BADTAG, status::kCryptAsn1BadTag);
 SP_SAME_CODE(NTE_BAD_ALGID, status::kNteBadAlgId);
+SP_SAME_CODE(TRUST_E_NO_SIGNER_CERT, status::kTrustNoSignerCert);
+SP_SAME_CODE(TRUST_E_CERT_SIGNATURE, status::kTrustCertSignature);
+SP_SAME_CODE(TRUST_E_BASIC_CONSTRAINTS, status::kTrustBasicConstraints);
+SP_SAME_CODE(ERROR_NOT_ENOUGH_MEMORY, status::kErrorNotEnoughMemory);
 #undef SP_SAME_CODE
 
 // WINTRUST_DATA as current SDKs declare it, through its last field

@@ -30,6 +30,15 @@ inline constexpr uint32_t kCryptSecuritySettings =
     0x80092026;  // CRYPT_E_SECURITY_SETTINGS
 inline constexpr uint32_t kCryptAsn1BadTag = 0x8009310B;  // CRYPT_E_ASN1_BADTAG
 inline constexpr uint32_t kNteBadAlgId = 0x80090008;      // NTE_BAD_ALGID
+inline constexpr uint32_t kTrustNoSignerCert =
+    0x80096002;  // TRUST_E_NO_SIGNER_CERT
+inline constexpr uint32_t kTrustCertSignature =
+    0x80096004;  // TRUST_E_CERT_SIGNATURE
+inline constexpr uint32_t kTrustBasicConstraints =
+    0x80096019;  // TRUST_E_BASIC_CONSTRAINTS
+// A Win32 error code rather than a status: what GetLastError reports when
+// an allocation fails.
+inline constexpr uint32_t kErrorNotEnoughMemory = 8;  // ERROR_NOT_ENOUGH_MEMORY
 
 }  // namespace sealprobe::status
 

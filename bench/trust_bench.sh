@@ -1,0 +1,136 @@
+#!/bin/sh
+# trust_bench.sh [BUILD_DIR]
+# Times the native tool verifying one large signed program, side by side
+# with `openssl dgst -sha256` and `osslsigncode verify` on the same file,
+# and reports each one's peak resident memory.
+#
+#   BUILD_DIR      the native build folder (default: build/native), holding
+#                  the built `sealprobe`; the benchmark's files are kept in
+#                  BUILD_DIR/bench and reused by later runs
+#   BENCH_SIZE_MB  size of the large section (default 400)
+#   BENCH_RUNS     timed runs of each command (default 5)
+#
+# Targets: the tool's median time within 1.15x of openssl dgst's, below
+# osslsigncode's, and its peak RSS under 16 MiB. Exits 1 when one is missed.
+# Needs /usr/bin/time (Debian package `time`).
+set -eu
+here="$(cd "$(dirname "$0")" && pwd)"
+root="$(dirname "$here")"
+build="$(cd "${1:-$root/build/native}" && pwd)"
+size_mb="${BENCH_SIZE_MB:-400}"
+runs="${BENCH_RUNS:-5}"
+tool="$build/sealprobe"
+work="$build/bench"
+
+[ -x "$tool" ] || { echo "no $tool: build the native preset first" >&2; exit 1; }
+[ -x /usr/bin/time ] || { echo "needs /usr/bin/time (package time)" >&2; exit 1; }
+mkdir -p "$work"
+
+# A PKI of the benchmark's own, so that tests remaking theirs do not
+# invalidate the cached signed file.
+fixtures="$work/fixtures"
+if [ ! -f "$fixtures/pki/leaf.key" ]; then
+  echo "making the test PKI..."
+  sh "$root/src/trust/testdata/make_fixtures.sh" "$fixtures" >/dev/null
+fi
+
+# A real PE32+ whose .rdata section holds the bulk, signed with SHA-256.
+big="$work/big-${size_mb}mb.exe"
+if [ ! -f "$big" ]; then
+  echo "building and signing a ${size_mb} MiB program (once)..."
+  cat > "$work/big.c" <<'EOF'
+/* A program whose read-only data is BIG_MB MiB: something large to sign. */
+const unsigned char big_blob[BIG_MB * 1024u * 1024u] = {1};
+int main(int argc, char** argv) {
+  (void)argv;
+  return big_blob[(unsigned)argc * 4096u];
+}
+EOF
+  x86_64-w64-mingw32-gcc -O2 -s -DBIG_MB="$size_mb" "$work/big.c" \
+    -o "$work/big-unsigned.exe"
+  osslsigncode sign -certs "$fixtures/pki/leaf.crt" \
+    -key "$fixtures/pki/leaf.key" -h sha256 \
+    -in "$work/big-unsigned.exe" -out "$big.part" >/dev/null
+  mv "$big.part" "$big"
+  rm -f "$work/big-unsigned.exe"
+fi
+
+# The tool looks for its product files in installation folders.
+install="$work/install"
+mkdir -p "$install"
+ln -f "$big" "$install/tv-Strings.dll"
+export SSL_CERT_FILE="$fixtures/pki/root.crt"
+
+out="$("$tool" "$install/" "$install/" Bench "Failed: %s" 0 |
+  grep -v 'Non-existing file' || true)"
+case "$out" in
+  *"has a valid digital signature."*) ;;
+  *) echo "the tool does not accept the benchmark file:" >&2
+     echo "$out" >&2; exit 1 ;;
+esac
+
+# Runs the command called $1 (tool, dgst or osc), prefixed by the rest of
+# the arguments: `time` timing the program itself, not a shell around it.
+run() {
+  name="$1"; shift
+  case "$name" in
+    tool) "$@" "$tool" "$install/" "$install/" Bench "Failed: %s" 0 ;;
+    dgst) "$@" openssl dgst -sha256 "$big" ;;
+    osc) "$@" osslsigncode verify -CAfile "$SSL_CERT_FILE" -in "$big" ;;
+  esac >/dev/null 2>&1 || true
+}
+
+# One sample of command $1: wall-clock seconds, CPU seconds (user + system)
+# and peak RSS in KiB, appended to its samples file.
+sample() {
+  run "$1" /usr/bin/time -f '%e %U %S %M' -o "$work/sample"
+  tail -n 1 "$work/sample" | awk '{ print $1, $2 + $3, $4 }' \
+    >> "$work/$1.samples"
+}
+
+# Column $2 of the file $1: its median (for times) or maximum (for RSS).
+median() {
+  cut -d' ' -f"$2" "$1" | sort -n | awk '{ v[NR] = $1 } END {
+    if (NR % 2) print v[(NR + 1) / 2]; else print (v[NR / 2] + v[NR / 2 + 1]) / 2
+  }'
+}
+maximum() { cut -d' ' -f"$2" "$1" | sort -n | tail -n 1; }
+
+file_mb=$(( $(wc -c < "$big") / 1048576 ))
+echo "file: $big ($file_mb MiB), $runs runs each, interleaved, page cache warm"
+for name in tool dgst osc; do
+  run "$name" env  # warm-up
+  : > "$work/$name.samples"
+done
+i=0
+while [ "$i" -lt "$runs" ]; do
+  # Interleaved, so that load from elsewhere on the machine falls on all.
+  for name in tool dgst osc; do sample "$name"; done
+  i=$((i + 1))
+done
+
+printf '%-24s %8s %8s %12s\n' command "wall s" "CPU s" "peak RSS"
+for name in tool dgst osc; do
+  case "$name" in
+    tool) label="sealprobe" ;;
+    dgst) label="openssl dgst -sha256" ;;
+    osc) label="osslsigncode verify" ;;
+  esac
+  printf '%-24s %8s %8s %8s KiB\n' "$label" \
+    "$(median "$work/$name.samples" 1)" "$(median "$work/$name.samples" 2)" \
+    "$(maximum "$work/$name.samples" 3)"
+done
+
+# Judged on CPU time: on a shared machine the wall clock also measures the
+# neighbours. Both are shown above.
+awk -v t="$(median "$work/tool.samples" 2)" \
+    -v d="$(median "$work/dgst.samples" 2)" \
+    -v o="$(median "$work/osc.samples" 2)" \
+    -v m="$(maximum "$work/tool.samples" 3)" 'BEGIN {
+  ratio = (d > 0) ? t / d : 0
+  ok1 = ratio <= 1.15; ok2 = t < o; ok3 = m < 16384
+  printf "%s  within 1.15x of openssl dgst (%.2fx CPU)\n", ok1 ? "PASS" : "FAIL", ratio
+  printf "%s  faster than osslsigncode verify\n", ok2 ? "PASS" : "FAIL"
+  printf "%s  peak RSS under 16 MiB\n", ok3 ? "PASS" : "FAIL"
+  exit !(ok1 && ok2 && ok3)
+}'

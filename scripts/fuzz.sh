@@ -1,0 +1,50 @@
+#!/bin/sh
+# fuzz.sh TARGET [BUILD_DIR [SECONDS]]
+# Fuzzes one libFuzzer target of the fuzz preset for SECONDS (default 60):
+#   args          the command line: argument count, UI level, notice split
+#   authenticode  the native verification of a file's bytes
+# The corpus grows in BUILD_DIR/corpus/TARGET between runs. Inputs that once
+# crashed (src/*/fuzz_regressions/TARGET) are replayed first. A crash leaves
+# its input as BUILD_DIR/crash-* and fails the run.
+#
+#   cmake --preset fuzz && cmake --build --preset fuzz
+#   scripts/fuzz.sh authenticode build/fuzz 1800
+set -eu
+target="$1"
+root="$(cd "$(dirname "$0")/.." && pwd)"
+build="$(cd "${2:-$root/build/fuzz}" && pwd)"
+seconds="${3:-60}"
+fixtures="$build/fixtures"
+corpus="$build/corpus/$target"
+mkdir -p "$corpus"
+
+case "$target" in
+  args)
+    binary="$build/args_fuzz"
+    seeds="$root/src/driver/args_fuzz_seeds"
+    regressions="$root/src/driver/fuzz_regressions/args"
+    ;;
+  authenticode)
+    binary="$build/authenticode_fuzz"
+    [ -d "$fixtures/files" ] || sh "$root/src/trust/testdata/make_fixtures.sh" "$fixtures" >/dev/null
+    seeds="$build/corpus/authenticode-seeds"
+    mkdir -p "$seeds"
+    cp "$fixtures"/files/* "$fixtures"/pe/*.exe "$seeds"/
+    regressions="$root/src/trust/fuzz_regressions/authenticode"
+    SEALPROBE_FUZZ_ROOTS="$fixtures/pki/root.crt"
+    export SEALPROBE_FUZZ_ROOTS
+    ;;
+  *)
+    echo "unknown target: $target (args, authenticode)" >&2
+    exit 2
+    ;;
+esac
+
+ASAN_OPTIONS="${ASAN_OPTIONS:-detect_leaks=1}"
+export ASAN_OPTIONS
+cd "$build"
+if [ -d "$regressions" ]; then
+  "$binary" -runs=1 "$regressions"/* 2>&1 | tail -n 2
+fi
+exec "$binary" -max_total_time="$seconds" -timeout=5 -rss_limit_mb=2048 \
+  -max_len=1048576 -print_final_stats=1 "$corpus" "$seeds"

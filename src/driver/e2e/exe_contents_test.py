@@ -1,0 +1,192 @@
+#!/usr/bin/python3
+"""What the Windows build puts into SealProbe.exe.
+
+Usage:
+  exe_contents_test.py --exe SEALPROBE_EXE [--objdump OBJDUMP]
+                       [--osslsigncode OSSLSIGNCODE] [unittest options]
+
+An installer runs the tool on a bare machine, unelevated, from a console
+session: a 64-bit console program that needs nothing but Windows' own DLLs,
+asks for no elevation, says what it is in its version resource and carries
+an Authenticode signature. The development certificate is trusted nowhere,
+so the signature is checked for presence and a matching digest, not for its
+chain.
+"""
+import argparse
+import re
+import subprocess
+import sys
+import unittest
+import xml.etree.ElementTree as ElementTree
+
+import pefile
+
+CONFIG = argparse.Namespace()
+
+# DLLs every Windows installation has. The C runtime is msvcrt.dll or the
+# Universal CRT behind its api-ms-win-crt-* forwarders.
+SYSTEM_DLLS = {
+    "advapi32.dll", "bcrypt.dll", "crypt32.dll", "gdi32.dll",
+    "kernel32.dll", "msvcrt.dll", "ntdll.dll", "ole32.dll", "shell32.dll",
+    "ucrtbase.dll", "user32.dll", "wintrust.dll",
+}
+SYSTEM_DLL_PATTERN = re.compile(r"api-ms-win-[a-z0-9-]+\.dll")
+
+# The calls that make the tool what it is, and where they must come from.
+REQUIRED_IMPORTS = {
+    "wintrust.dll": {"WinVerifyTrust"},
+    "user32.dll": {"MessageBoxW", "GetActiveWindow"},
+    "kernel32.dll": {"CreateFileW", "CloseHandle"},
+}
+
+ASM_V1 = "{urn:schemas-microsoft-com:asm.v1}"
+ASM_V3 = "{urn:schemas-microsoft-com:asm.v3}"
+
+WIN_CERT_REVISION_2_0 = 0x0200
+WIN_CERT_TYPE_PKCS_SIGNED_DATA = 0x0002
+
+
+def version_strings(pe):
+    strings = {}
+    for info in getattr(pe, "FileInfo", []):
+        for entry in info:
+            for table in getattr(entry, "StringTable", []):
+                for key, value in table.entries.items():
+                    strings[key.decode()] = value.decode()
+    return strings
+
+
+class ExeContentsTest(unittest.TestCase):
+    maxDiff = None
+
+    @classmethod
+    def setUpClass(cls):
+        cls.pe = pefile.PE(CONFIG.exe)
+        with open(CONFIG.exe, "rb") as exe:
+            cls.data = exe.read()
+
+    def test_is_a_64_bit_console_program(self):
+        self.assertEqual(self.pe.OPTIONAL_HEADER.Magic,
+                         pefile.OPTIONAL_HEADER_MAGIC_PE_PLUS)
+        self.assertEqual(self.pe.FILE_HEADER.Machine,
+                         pefile.MACHINE_TYPE["IMAGE_FILE_MACHINE_AMD64"])
+        self.assertEqual(self.pe.OPTIONAL_HEADER.Subsystem,
+                         pefile.SUBSYSTEM_TYPE["IMAGE_SUBSYSTEM_WINDOWS_CUI"])
+
+    def test_loads_with_aslr_and_dep(self):
+        flags = self.pe.OPTIONAL_HEADER.DllCharacteristics
+        for name in ("IMAGE_DLLCHARACTERISTICS_DYNAMIC_BASE",
+                     "IMAGE_DLLCHARACTERISTICS_HIGH_ENTROPY_VA",
+                     "IMAGE_DLLCHARACTERISTICS_NX_COMPAT"):
+            with self.subTest(flag=name):
+                self.assertTrue(flags & pefile.DLL_CHARACTERISTICS[name])
+
+    def test_imports_only_windows_system_dlls(self):
+        listing = subprocess.run([CONFIG.objdump, "-p", CONFIG.exe],
+                                 capture_output=True, text=True, check=True)
+        dlls = re.findall(r"^\s*DLL Name: (\S+)\s*$", listing.stdout,
+                          re.MULTILINE)
+        self.assertTrue(dlls, "no import table")
+        foreign = [dll for dll in dlls
+                   if dll.lower() not in SYSTEM_DLLS
+                   and not SYSTEM_DLL_PATTERN.fullmatch(dll.lower())]
+        self.assertEqual(foreign, [], "DLLs a bare Windows does not have")
+
+    def test_calls_the_system_services_it_stands_on(self):
+        imported = {}
+        for entry in self.pe.DIRECTORY_ENTRY_IMPORT:
+            names = {i.name.decode() for i in entry.imports if i.name}
+            imported.setdefault(entry.dll.decode().lower(), set()).update(names)
+        for dll, functions in REQUIRED_IMPORTS.items():
+            with self.subTest(dll=dll):
+                self.assertLessEqual(functions, imported.get(dll, set()))
+
+    def test_manifest_runs_as_invoker_without_ui_access(self):
+        self.assertTrue(hasattr(self.pe, "DIRECTORY_ENTRY_RESOURCE"),
+                        "no resources")
+        manifests = []
+        for kind in self.pe.DIRECTORY_ENTRY_RESOURCE.entries:
+            if kind.id != pefile.RESOURCE_TYPE["RT_MANIFEST"]:
+                continue
+            for name in kind.directory.entries:
+                for language in name.directory.entries:
+                    data = language.data.struct
+                    manifests.append((name.id, self.pe.get_data(
+                        data.OffsetToData, data.Size)))
+        self.assertEqual([ident for ident, _ in manifests], [1],
+                         "one manifest, with the id Windows reads for an exe")
+        root = ElementTree.fromstring(manifests[0][1])
+        self.assertEqual(root.tag, ASM_V1 + "assembly")
+        levels = root.findall(".//%strustInfo/%ssecurity/%srequestedPrivileges"
+                              "/%srequestedExecutionLevel" % ((ASM_V3,) * 4))
+        self.assertEqual(len(levels), 1)
+        self.assertEqual(levels[0].attrib,
+                         {"level": "asInvoker", "uiAccess": "false"})
+
+    def test_version_resource_names_the_tool(self):
+        self.assertTrue(getattr(self.pe, "VS_FIXEDFILEINFO", None),
+                        "no version resource")
+        fixed = self.pe.VS_FIXEDFILEINFO[0]
+        self.assertEqual(
+            (fixed.FileVersionMS >> 16, fixed.FileVersionMS & 0xFFFF,
+             fixed.FileVersionLS >> 16, fixed.FileVersionLS & 0xFFFF),
+            (5, 21, 40, 0))
+        self.assertEqual(
+            (fixed.ProductVersionMS >> 16, fixed.ProductVersionMS & 0xFFFF),
+            (7, 0))
+        strings = version_strings(self.pe)
+        expected = {
+            "FileDescription": "SealProbe.exe",
+            "InternalName": "SealProbe.exe",
+            "OriginalFilename": "SealProbe.exe",
+            "FileVersion": "5.21.40.0",
+            "ProductVersion": "7.0",
+        }
+        self.assertEqual({k: strings.get(k) for k in expected}, expected)
+
+    def test_carries_one_embedded_signature_at_the_end(self):
+        security = self.pe.OPTIONAL_HEADER.DATA_DIRECTORY[
+            pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_SECURITY"]]
+        offset, size = security.VirtualAddress, security.Size
+        self.assertGreater(size, 8, "no certificate table")
+        self.assertEqual(offset + size, len(self.data),
+                         "bytes after the certificate table")
+        length = int.from_bytes(self.data[offset:offset + 4], "little")
+        revision = int.from_bytes(self.data[offset + 4:offset + 6], "little")
+        kind = int.from_bytes(self.data[offset + 6:offset + 8], "little")
+        self.assertEqual(revision, WIN_CERT_REVISION_2_0)
+        self.assertEqual(kind, WIN_CERT_TYPE_PKCS_SIGNED_DATA)
+        # One entry, padded to eight bytes.
+        self.assertEqual((length + 7) // 8 * 8, size)
+
+    def test_signature_digest_matches_the_file(self):
+        # The exit status reflects chain trust, which a development
+        # certificate never has; the report says whether the digest holds.
+        report = subprocess.run([CONFIG.osslsigncode, "verify", "-in",
+                                 CONFIG.exe], capture_output=True, text=True)
+        output = report.stdout + report.stderr
+        current = re.search(r"Current message digest\s*:\s*([0-9A-F]+)",
+                            output)
+        calculated = re.search(
+            r"Calculated message digest\s*:\s*([0-9A-F]+)", output)
+        self.assertIsNotNone(current, output)
+        self.assertIsNotNone(calculated, output)
+        self.assertEqual(current.group(1), calculated.group(1))
+        self.assertRegex(output, r"Message digest algorithm\s*:\s*SHA256")
+        self.assertIn("Signer's certificate", output)
+
+
+def main():
+    parser = argparse.ArgumentParser(add_help=False)
+    parser.add_argument("--exe", required=True)
+    parser.add_argument("--objdump", default="x86_64-w64-mingw32-objdump")
+    parser.add_argument("--osslsigncode", default="osslsigncode")
+    known, rest = parser.parse_known_args()
+    CONFIG.exe = known.exe
+    CONFIG.objdump = known.objdump
+    CONFIG.osslsigncode = known.osslsigncode
+    unittest.main(argv=[sys.argv[0]] + rest)
+
+
+if __name__ == "__main__":
+    main()

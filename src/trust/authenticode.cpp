@@ -1,0 +1,214 @@
+#include "trust/authenticode.h"
+
+#include <openssl/asn1t.h>
+#include <openssl/err.h>
+#include <openssl/objects.h>
+#include <openssl/x509.h>
+
+#include <cstring>
+
+#include "trust/cert_chain.h"
+#include "trust/openssl_ptr.h"
+#include "trust/signed_data.h"
+#include "trust/timestamp.h"
+#include "trust/trust_status.h"
+
+namespace sealprobe {
+namespace {
+
+constexpr char kSpcIndirectDataOid[] = "1.3.6.1.4.1.311.2.1.4";
+
+// SpcIndirectDataContent ::= SEQUENCE {
+//   data           SpcAttributeTypeAndOptionalValue,
+//   messageDigest  DigestInfo }
+// SpcAttributeTypeAndOptionalValue ::= SEQUENCE {
+//   type   OBJECT IDENTIFIER,
+//   value  ANY DEFINED BY type OPTIONAL }
+// DigestInfo has X509_SIG's shape. What `data` names (a PE image, with or
+// without page hashes) does not change what is compared: the digest is
+// always the image hash.
+struct SpcAttributeTypeAndOptionalValue {
+  ASN1_OBJECT* type;
+  ASN1_TYPE* value;
+};
+
+struct SpcIndirectDataContent {
+  SpcAttributeTypeAndOptionalValue* data;
+  X509_SIG* message_digest;
+};
+
+// clang-format off
+ASN1_SEQUENCE(SpcAttributeTypeAndOptionalValue) = {
+  ASN1_SIMPLE(SpcAttributeTypeAndOptionalValue, type, ASN1_OBJECT),
+  ASN1_OPT(SpcAttributeTypeAndOptionalValue, value, ASN1_ANY),
+} ASN1_SEQUENCE_END(SpcAttributeTypeAndOptionalValue);
+
+ASN1_SEQUENCE(SpcIndirectDataContent) = {
+  ASN1_SIMPLE(SpcIndirectDataContent, data, SpcAttributeTypeAndOptionalValue),
+  ASN1_SIMPLE(SpcIndirectDataContent, message_digest, X509_SIG),
+} ASN1_SEQUENCE_END(SpcIndirectDataContent);
+// clang-format on
+
+struct SpcIndirectDataContentDeleter {
+  void operator()(SpcIndirectDataContent* p) const noexcept {
+    ASN1_item_free(reinterpret_cast<ASN1_VALUE*>(p),
+                   ASN1_ITEM_rptr(SpcIndirectDataContent));
+  }
+};
+using SpcIndirectDataContentPtr =
+    std::unique_ptr<SpcIndirectDataContent, SpcIndirectDataContentDeleter>;
+
+// Leaves OpenSSL's per-thread error queue empty however verification ends,
+// so that one file's failures never show up in the next file's checks.
+class ErrorQueueGuard {
+ public:
+  ErrorQueueGuard() = default;
+  ErrorQueueGuard(const ErrorQueueGuard&) = delete;
+  ErrorQueueGuard& operator=(const ErrorQueueGuard&) = delete;
+  ~ErrorQueueGuard() { ERR_clear_error(); }
+};
+
+TrustResult Failed(uint32_t status) { return {status, status}; }
+
+constexpr TrustResult kNotAuthenticode{status::kTrustNoSignature,
+                                       status::kCryptAsn1BadTag};
+
+// The decoded signature: a SignedData with one signer over an
+// SpcIndirectDataContent.
+struct Signature {
+  ossl::Pkcs7Ptr pkcs7;
+  PKCS7_SIGNER_INFO* signer = nullptr;  // lives in pkcs7
+  ByteView signed_content;              // the octets messageDigest covers
+  SpcIndirectDataContentPtr indirect;
+};
+
+std::optional<Signature> DecodeSignature(const std::vector<uint8_t>& der) {
+  Signature signature;
+  // Anything after the SignedData (alignment padding) is left unread.
+  const unsigned char* p = der.data();
+  signature.pkcs7.reset(d2i_PKCS7(nullptr, &p, static_cast<long>(der.size())));
+  PKCS7* pkcs7 = signature.pkcs7.get();
+  if (pkcs7 == nullptr || !PKCS7_type_is_signed(pkcs7) ||
+      pkcs7->d.sign == nullptr || pkcs7->d.sign->contents == nullptr) {
+    return std::nullopt;
+  }
+  const ossl::Asn1ObjectPtr indirect_oid(OBJ_txt2obj(kSpcIndirectDataOid, 1));
+  const PKCS7* content = pkcs7->d.sign->contents;
+  if (!indirect_oid || content->type == nullptr ||
+      OBJ_cmp(content->type, indirect_oid.get()) != 0) {
+    return std::nullopt;
+  }
+  STACK_OF(PKCS7_SIGNER_INFO)* signers = PKCS7_get_signer_info(pkcs7);
+  if (sk_PKCS7_SIGNER_INFO_num(signers) != 1) return std::nullopt;
+  signature.signer = sk_PKCS7_SIGNER_INFO_value(signers, 0);
+
+  // An unknown content type decodes as ANY: a SEQUENCE, or the same
+  // SEQUENCE wrapped in an OCTET STRING.
+  const std::optional<ByteView> octets = ContentOctets(content->d.other);
+  const std::optional<ByteView> encoding = ContentEncoding(content->d.other);
+  if (!octets || !encoding) return std::nullopt;
+  signature.signed_content = *octets;
+  const unsigned char* q = encoding->data;
+  signature.indirect.reset(reinterpret_cast<SpcIndirectDataContent*>(
+      ASN1_item_d2i(nullptr, &q, static_cast<long>(encoding->size),
+                    ASN1_ITEM_rptr(SpcIndirectDataContent))));
+  if (!signature.indirect) return std::nullopt;
+  return signature;
+}
+
+}  // namespace
+
+std::optional<std::vector<uint8_t>> HashImage(ByteSource& source,
+                                              const PeImage& image,
+                                              const EVP_MD* digest) {
+  const ossl::EvpMdCtxPtr ctx(EVP_MD_CTX_new());
+  if (!ctx || EVP_DigestInit_ex(ctx.get(), digest, nullptr) != 1) {
+    return std::nullopt;
+  }
+  EVP_MD_CTX* md = ctx.get();
+  const ChunkSink update = [md](const uint8_t* data, size_t size) {
+    return EVP_DigestUpdate(md, data, size) == 1;
+  };
+  for (const ByteRange& range : ImageHashRanges(image)) {
+    if (!source.Stream(range.offset, range.size, update)) return std::nullopt;
+  }
+  std::vector<uint8_t> hash(EVP_MAX_MD_SIZE);
+  unsigned size = 0;
+  if (EVP_DigestFinal_ex(md, hash.data(), &size) != 1) return std::nullopt;
+  hash.resize(size);
+  return hash;
+}
+
+TrustResult VerifyAuthenticode(ByteSource& source, TrustAnchors& anchors,
+                               std::time_t now) {
+  const ErrorQueueGuard clear_errors;
+
+  const PeParseResult pe = ParsePeImage(source);
+  switch (pe.status) {
+    case PeStatus::kOk:
+      break;
+    case PeStatus::kNotPe:
+      return Failed(status::kTrustSubjectFormUnknown);
+    case PeStatus::kReadError:
+      return Failed(status::kCryptFileError);
+  }
+  const SignatureEntry entry = ReadSignatureEntry(source, pe.image);
+  switch (entry.status) {
+    case SignatureStatus::kOk:
+      break;
+    case SignatureStatus::kNoSignature:
+      return Failed(status::kTrustNoSignature);
+    case SignatureStatus::kTooLarge:
+      return {status::kTrustNoSignature, status::kErrorNotEnoughMemory};
+    case SignatureStatus::kReadError:
+      return Failed(status::kCryptFileError);
+  }
+
+  const std::optional<Signature> signature = DecodeSignature(entry.pkcs7);
+  if (!signature) return kNotAuthenticode;
+  PKCS7_SIGNER_INFO* signer = signature->signer;
+  const X509_ALGOR* image_algorithm = nullptr;
+  const ASN1_OCTET_STRING* signed_hash = nullptr;
+  X509_SIG_get0(signature->indirect->message_digest, &image_algorithm,
+                &signed_hash);
+  const EVP_MD* image_digest = SupportedDigest(image_algorithm);
+  const EVP_MD* signer_digest = SupportedDigest(signer->digest_alg);
+  if (image_digest == nullptr || signer_digest == nullptr) {
+    return Failed(status::kNteBadAlgId);
+  }
+
+  STACK_OF(X509)* certs = signature->pkcs7->d.sign->cert;
+  X509* signer_cert = FindSignerCertificate(certs, signer);
+  if (signer_cert == nullptr) return Failed(status::kTrustNoSignerCert);
+  if (!VerifySigner(signer, signer_cert, signer_digest,
+                    signature->signed_content)) {
+    return Failed(status::kTrustBadDigest);
+  }
+
+  // The signer's part is cheap and settled first; only then the pass over
+  // the whole file.
+  const std::optional<std::vector<uint8_t>> hash =
+      HashImage(source, pe.image, image_digest);
+  if (!hash) return Failed(status::kCryptFileError);
+  if (signed_hash == nullptr ||
+      static_cast<size_t>(signed_hash->length) != hash->size() ||
+      std::memcmp(signed_hash->data, hash->data(), hash->size()) != 0) {
+    return Failed(status::kTrustBadDigest);
+  }
+
+  X509_STORE* store = anchors.Get();
+  // A lifetime-signing certificate is judged now; any other as of a valid
+  // timestamp when there is one.
+  std::time_t when = now;
+  if (!HasLifetimeSigningUsage(signer_cert)) {
+    when = VerifiedTimestamp(signer, certs, store).value_or(now);
+  }
+  return Failed(CheckCertificateChain(signer_cert, certs, store, when,
+                                      ChainUse::kCodeSigning));
+}
+
+TrustResult VerifyAuthenticode(ByteSource& source, TrustAnchors& anchors) {
+  return VerifyAuthenticode(source, anchors, std::time(nullptr));
+}
+
+}  // namespace sealprobe

@@ -1,0 +1,57 @@
+// Verifying the embedded Authenticode signature of a PE image with OpenSSL,
+// with the status and last-error code WinVerifyTrust and GetLastError give
+// for the same file under the generic code-signing action (no revocation,
+// nothing fetched).
+#ifndef SEALPROBE_TRUST_AUTHENTICODE_H_
+#define SEALPROBE_TRUST_AUTHENTICODE_H_
+
+#include <openssl/evp.h>
+
+#include <cstdint>
+#include <ctime>
+#include <optional>
+#include <vector>
+
+#include "trust/byte_source.h"
+#include "trust/pe_image.h"
+#include "trust/trust_anchors.h"
+#include "trust/trust_service.h"
+
+namespace sealprobe {
+
+// Verifies the signature of the image in `source` against the anchors,
+// checking certificates as of `now` unless a valid timestamp says when the
+// file was signed. Loads `anchors` only when a signature gets as far as
+// its chain. Never throws; reads the source front to back with memory that
+// does not grow with its size. The first of these that applies:
+//   CRYPT_E_FILE_ERROR            the source failed to read
+//   TRUST_E_SUBJECT_FORM_UNKNOWN  not a PE image
+//   TRUST_E_NOSIGNATURE           no certificate table, or a malformed one;
+//                                 last error TRUST_E_NOSIGNATURE, or
+//                                 ERROR_NOT_ENOUGH_MEMORY when its first
+//                                 entry is larger than kMaxSignatureSize
+//   TRUST_E_NOSIGNATURE           with last error CRYPT_E_ASN1_BADTAG: the
+//                                 entry is not an Authenticode SignedData
+//                                 with one signer
+//   NTE_BAD_ALGID                 a digest other than SHA-1/256/384/512
+//   TRUST_E_NO_SIGNER_CERT        the signer's certificate is not included
+//   TRUST_E_BAD_DIGEST            the signer's signature or the image hash
+//                                 does not match
+//   then the chain of the signer's certificate as CheckCertificateChain
+//   (trust/cert_chain.h) reports it for code signing, or 0 when valid.
+// Except for the two TRUST_E_NOSIGNATURE rows, the last error is the status.
+TrustResult VerifyAuthenticode(ByteSource& source, TrustAnchors& anchors,
+                               std::time_t now);
+
+// The same, as of the current time.
+TrustResult VerifyAuthenticode(ByteSource& source, TrustAnchors& anchors);
+
+// The Authenticode hash of `image` with `digest`: the bytes of
+// ImageHashRanges(image), read in blocks. nullopt when a read fails.
+std::optional<std::vector<uint8_t>> HashImage(ByteSource& source,
+                                              const PeImage& image,
+                                              const EVP_MD* digest);
+
+}  // namespace sealprobe
+
+#endif  // SEALPROBE_TRUST_AUTHENTICODE_H_

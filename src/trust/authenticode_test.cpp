@@ -1,0 +1,399 @@
+#include "trust/authenticode.h"
+
+#include <gtest/gtest.h>
+#include <openssl/cms.h>
+#include <openssl/pem.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "trust/openssl_ptr.h"
+#include "trust/trust_service.h"
+#include "trust/trust_status.h"
+
+namespace sealprobe {
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+// Made by make_fixtures.sh before the tests run (the trust_fixtures test).
+std::string Fixtures() {
+  const char* dir = std::getenv("SEALPROBE_FIXTURES");
+  return dir == nullptr ? std::string() : std::string(dir);
+}
+
+Bytes ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return Bytes(std::istreambuf_iterator<char>(in), {});
+}
+
+TrustResult VerifyBytes(const Bytes& bytes, TrustAnchors& anchors,
+                        std::time_t now = std::time(nullptr)) {
+  MemoryByteSource source(bytes.data(), bytes.size());
+  return VerifyAuthenticode(source, anchors, now);
+}
+
+TrustAnchors TestAnchors() {
+  return TrustAnchors::FromFile(Fixtures() + "/pki/anchors.pem");
+}
+
+// The status alone, with a check that the last error goes with it.
+uint32_t Status(const TrustResult& result) {
+  if (result.status != status::kTrustNoSignature) {
+    EXPECT_EQ(result.last_error, result.status);
+  }
+  return result.status;
+}
+
+class AuthenticodeTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_FALSE(Fixtures().empty()) << "SEALPROBE_FIXTURES is not set";
+  }
+  TrustAnchors anchors_ = TestAnchors();
+};
+
+// OUT/files/expected.txt lists every fixture with its status.
+TEST_F(AuthenticodeTest, EveryFixtureGetsItsStatus) {
+  std::ifstream list(Fixtures() + "/files/expected.txt");
+  std::string name;
+  std::string hex;
+  int checked = 0;
+  while (list >> name >> hex) {
+    SCOPED_TRACE(name);
+    const uint32_t expected = std::stoul(hex, nullptr, 16);
+    auto file = FileByteSource::Open(Fixtures() + "/files/" + name);
+    ASSERT_EQ(file.status, FileByteSource::OpenStatus::kOk);
+    const TrustResult result = VerifyAuthenticode(*file.source, anchors_);
+    EXPECT_EQ(Status(result), expected);
+    if (expected == status::kTrustNoSignature) {
+      EXPECT_EQ(result.last_error, status::kTrustNoSignature);
+    }
+    ++checked;
+  }
+  EXPECT_GE(checked, 25);
+}
+
+// Our image hash against osslsigncode's, for every signed fixture: SHA-1
+// to SHA-512 (and MD5, which only verification refuses), PE32 and PE32+.
+TEST_F(AuthenticodeTest, ImageHashMatchesOsslsigncode) {
+  std::ifstream list(Fixtures() + "/files/digests.txt");
+  std::string name;
+  std::string algorithm;
+  std::string hex;
+  int checked = 0;
+  while (list >> name >> algorithm >> hex) {
+    SCOPED_TRACE(name);
+    const Bytes bytes = ReadFile(Fixtures() + "/files/" + name);
+    MemoryByteSource source(bytes.data(), bytes.size());
+    const PeParseResult pe = ParsePeImage(source);
+    ASSERT_EQ(pe.status, PeStatus::kOk);
+    const EVP_MD* digest = EVP_get_digestbyname(algorithm.c_str());
+    ASSERT_NE(digest, nullptr) << algorithm;
+    const auto hash = HashImage(source, pe.image, digest);
+    ASSERT_TRUE(hash.has_value());
+    std::ostringstream ours;
+    for (const uint8_t b : *hash) {
+      static const char kHex[] = "0123456789ABCDEF";
+      ours << kHex[b >> 4] << kHex[b & 15];
+    }
+    EXPECT_EQ(ours.str(), hex);
+    ++checked;
+  }
+  EXPECT_GE(checked, 20);
+}
+
+// Offset of the first (`nth` = 0) or a later occurrence of `needle`.
+size_t Find(const Bytes& hay, const Bytes& needle, int nth = 0) {
+  auto at = hay.begin();
+  for (;;) {
+    at = std::search(at, hay.end(), needle.begin(), needle.end());
+    if (at == hay.end() || nth-- == 0) break;
+    ++at;
+  }
+  EXPECT_NE(at, hay.end());
+  return static_cast<size_t>(at - hay.begin());
+}
+
+struct SignedFile {
+  Bytes bytes;
+  PeImage image;
+  size_t der_size = 0;  // of the SignedData, padding left out
+  size_t der() const { return image.cert_table_offset + 8; }
+};
+
+SignedFile LoadSigned(const std::string& name) {
+  SignedFile file{ReadFile(Fixtures() + "/files/" + name), {}, 0};
+  MemoryByteSource source(file.bytes.data(), file.bytes.size());
+  file.image = ParsePeImage(source).image;
+  const unsigned char* p = file.bytes.data() + file.der();
+  const ossl::Pkcs7Ptr pkcs7(d2i_PKCS7(
+      nullptr, &p, static_cast<long>(file.bytes.size() - file.der())));
+  EXPECT_TRUE(pkcs7);
+  file.der_size = static_cast<size_t>(p - (file.bytes.data() + file.der()));
+  return file;
+}
+
+void Put32(Bytes& b, size_t at, uint32_t v) {
+  for (int i = 0; i < 4; ++i) b[at + i] = static_cast<uint8_t>(v >> (8 * i));
+}
+
+// Grows the certificate table by `extra` bytes at the end of the file,
+// and the first entry with it when `in_entry`.
+void GrowTable(SignedFile& f, const Bytes& extra, bool in_entry) {
+  f.bytes.insert(f.bytes.end(), extra.begin(), extra.end());
+  const uint32_t grow = static_cast<uint32_t>(extra.size());
+  Put32(f.bytes, f.image.cert_entry_offset + 4, f.image.cert_table_size + grow);
+  if (in_entry) {
+    const size_t at = f.image.cert_table_offset;
+    uint32_t length = 0;
+    for (int i = 3; i >= 0; --i) length = length << 8 | f.bytes[at + i];
+    Put32(f.bytes, at, length + grow);
+  }
+}
+
+template <typename T, typename Read>
+T* ReadPem(const std::string& name, Read read) {
+  const ossl::BioPtr pem(
+      BIO_new_file((Fixtures() + "/pki/" + name).c_str(), "r"));
+  return read(pem.get(), nullptr, nullptr, nullptr);
+}
+
+const Bytes kSha256Oid = {0x60, 0x86, 0x48, 0x01, 0x65, 0x03, 0x04, 0x02, 0x01};
+const Bytes kIndirectDataOid = {0x2b, 0x06, 0x01, 0x04, 0x01,
+                                0x82, 0x37, 0x02, 0x01, 0x04};
+
+// Changes to a valid signature, each caught where Windows catches it.
+TEST_F(AuthenticodeTest, DamagedSignatures) {
+  struct Case {
+    const char* name;
+    std::function<void(SignedFile&)> damage;
+    TrustResult expected;
+  };
+  const TrustResult bad_tag{status::kTrustNoSignature,
+                            status::kCryptAsn1BadTag};
+  const auto flip = [](SignedFile& f, size_t at) { f.bytes[at] ^= 0x01; };
+  // The signer's serial number: in its certificate, then in the SignerInfo.
+  const ossl::X509Ptr leaf(ReadPem<X509>("leaf.crt", PEM_read_bio_X509));
+  const ASN1_INTEGER* serial = X509_get0_serialNumber(leaf.get());
+  const Bytes serial_bytes(serial->data, serial->data + serial->length);
+  const std::vector<Case> cases = {
+      {"not DER at all", [&](SignedFile& f) { f.bytes[f.der()] = 0x04; },
+       bad_tag},
+      {"content type other than SpcIndirectDataContent",
+       [&](SignedFile& f) {
+         flip(f, Find(f.bytes, kIndirectDataOid) + kIndirectDataOid.size() - 1);
+       },
+       bad_tag},
+      // digestAlgorithms set, then DigestInfo, then the signer's algorithm.
+      {"image digest SHA-224",
+       [&](SignedFile& f) { f.bytes[Find(f.bytes, kSha256Oid, 1) + 8] = 4; },
+       {status::kNteBadAlgId, status::kNteBadAlgId}},
+      {"signer digest SHA-224",
+       [&](SignedFile& f) { f.bytes[Find(f.bytes, kSha256Oid, 2) + 8] = 4; },
+       {status::kNteBadAlgId, status::kNteBadAlgId}},
+      {"signature value",
+       [&](SignedFile& f) { flip(f, f.der() + f.der_size - 10); },
+       {status::kTrustBadDigest, status::kTrustBadDigest}},
+      {"signed image hash",
+       [&](SignedFile& f) {
+         flip(f, Find(f.bytes, kSha256Oid, 1) + kSha256Oid.size() + 6);
+       },
+       {status::kTrustBadDigest, status::kTrustBadDigest}},
+      {"signer names a certificate not included",
+       [&](SignedFile& f) { flip(f, Find(f.bytes, serial_bytes, 1) + 2); },
+       {status::kTrustNoSignerCert, status::kTrustNoSignerCert}},
+      {"checksum, not hashed",
+       [&](SignedFile& f) { flip(f, f.image.checksum_offset); },
+       {0, 0}},
+      {"padding after the SignedData",
+       [&](SignedFile& f) { GrowTable(f, Bytes(16, 0xAA), true); },
+       {0, 0}},
+      {"a second table entry",
+       [&](SignedFile& f) {
+         GrowTable(f, {16, 0, 0, 0, 0, 2, 1, 0, 1, 2, 3, 4, 5, 6, 7, 8}, false);
+       },
+       {0, 0}},
+      {"a byte after the table",
+       [&](SignedFile& f) { f.bytes.push_back(0); },
+       {status::kTrustNoSignature, status::kTrustNoSignature}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    SignedFile file = LoadSigned("valid.exe");
+    c.damage(file);
+    const TrustResult result = VerifyBytes(file.bytes, anchors_);
+    EXPECT_EQ(result.status, c.expected.status);
+    EXPECT_EQ(result.last_error, c.expected.last_error);
+  }
+}
+
+TEST_F(AuthenticodeTest, ChecksCertificatesAsOfNowUnlessTimestamped) {
+  const std::time_t y2040 = 2208988800;  // after leaf.crt expires
+  const Bytes valid = ReadFile(Fixtures() + "/files/valid.exe");
+  EXPECT_EQ(Status(VerifyBytes(valid, anchors_, y2040)), status::kCertExpired);
+  // Timestamped while old.crt was valid: the present does not matter.
+  const Bytes stamped = ReadFile(Fixtures() + "/files/expired-ts.exe");
+  EXPECT_EQ(Status(VerifyBytes(stamped, anchors_, y2040)), 0u);
+}
+
+// Trust settings on the anchor itself: a rejection is explicit distrust;
+// trust for other uses only is the wrong usage.
+TEST_F(AuthenticodeTest, AnchorTrustSettings) {
+  const Bytes valid = ReadFile(Fixtures() + "/files/valid.exe");
+  for (const auto& [store, expected] :
+       {std::pair{"root-reject.pem", status::kTrustExplicitDistrust},
+        std::pair{"root-serveronly.pem", status::kCertWrongUsage}}) {
+    TrustAnchors anchors = TrustAnchors::FromFile(Fixtures() + "/pki/" + store);
+    EXPECT_EQ(Status(VerifyBytes(valid, anchors)), expected) << store;
+  }
+}
+
+TEST_F(AuthenticodeTest, LoadsTheAnchorsOnlyForAChain) {
+  TrustAnchors anchors = TestAnchors();
+  for (const char* name : {"notpe.txt", "unsigned.exe", "tampered.exe"}) {
+    VerifyBytes(ReadFile(Fixtures() + "/files/" + name), anchors);
+    EXPECT_FALSE(anchors.loaded()) << name;
+  }
+  VerifyBytes(ReadFile(Fixtures() + "/files/valid.exe"), anchors);
+  EXPECT_TRUE(anchors.loaded());
+}
+
+// `file` with its signature replaced by the `size` bytes at `der`.
+Bytes WithSignature(const SignedFile& file, const unsigned char* der,
+                    int size) {
+  Bytes bytes(file.bytes.begin(), file.bytes.begin() + file.der());
+  bytes.insert(bytes.end(), der, der + size);
+  bytes.resize(file.der() + ((size + 7) & ~7));
+  Put32(bytes, file.image.cert_table_offset, 8 + size);
+  Put32(bytes, file.image.cert_entry_offset + 4,
+        static_cast<uint32_t>(bytes.size() - file.image.cert_table_offset));
+  return bytes;
+}
+
+// PKCS#9 counter-signatures: osslsigncode makes them only online, so this
+// adds one to expired.exe, signed by the test TSA as of `when`.
+Bytes WithCounterSignature(std::time_t when, bool covers_signature,
+                           const std::string& tsa_name = "tsa") {
+  SignedFile file = LoadSigned("expired.exe");
+  const unsigned char* p = file.bytes.data() + file.der();
+  const ossl::Pkcs7Ptr pkcs7(
+      d2i_PKCS7(nullptr, &p, static_cast<long>(file.der_size)));
+  const ossl::X509Ptr tsa(ReadPem<X509>(tsa_name + ".crt", PEM_read_bio_X509));
+  const ossl::EvpPkeyPtr key(
+      ReadPem<EVP_PKEY>(tsa_name + ".key", PEM_read_bio_PrivateKey));
+  PKCS7_SIGNER_INFO* signer =
+      sk_PKCS7_SIGNER_INFO_value(PKCS7_get_signer_info(pkcs7.get()), 0);
+  const ossl::Pkcs7SignerInfoPtr counter(PKCS7_SIGNER_INFO_new());
+  EXPECT_EQ(
+      PKCS7_SIGNER_INFO_set(counter.get(), tsa.get(), key.get(), EVP_sha256()),
+      1);
+  unsigned char digest[EVP_MAX_MD_SIZE];
+  unsigned size = 0;
+  const ASN1_OCTET_STRING* stamped = signer->enc_digest;
+  EVP_Digest(stamped->data,
+             static_cast<size_t>(stamped->length) - (covers_signature ? 0 : 1),
+             digest, &size, EVP_sha256(), nullptr);
+  ASN1_OCTET_STRING* message_digest = ASN1_OCTET_STRING_new();
+  ASN1_OCTET_STRING_set(message_digest, digest, static_cast<int>(size));
+  PKCS7_add_signed_attribute(counter.get(), NID_pkcs9_messageDigest,
+                             V_ASN1_OCTET_STRING, message_digest);
+  PKCS7_add_signed_attribute(counter.get(), NID_pkcs9_signingTime,
+                             V_ASN1_UTCTIME, ASN1_UTCTIME_set(nullptr, when));
+  EXPECT_EQ(PKCS7_SIGNER_INFO_sign(counter.get()), 1);
+  unsigned char* der = nullptr;
+  const int der_size = i2d_PKCS7_SIGNER_INFO(counter.get(), &der);
+  const ossl::OpenSslBuffer owned(der);
+  ASN1_STRING* sequence = ASN1_STRING_type_new(V_ASN1_SEQUENCE);
+  ASN1_STRING_set(sequence, der, der_size);
+  PKCS7_add_attribute(signer, NID_pkcs9_countersignature, V_ASN1_SEQUENCE,
+                      sequence);
+  PKCS7_add_certificate(pkcs7.get(), tsa.get());
+
+  unsigned char* out = nullptr;
+  const int out_size = i2d_PKCS7(pkcs7.get(), &out);
+  const ossl::OpenSslBuffer owned_out(out);
+  return WithSignature(file, out, out_size);
+}
+
+TEST_F(AuthenticodeTest, LegacyCounterSignature) {
+  const std::time_t in_2020 = 1590969600;  // old.crt: 2019 to 2021
+  const std::time_t in_2022 = 1654041600;
+  EXPECT_EQ(Status(VerifyBytes(WithCounterSignature(in_2020, true), anchors_)),
+            0u);
+  EXPECT_EQ(Status(VerifyBytes(WithCounterSignature(in_2022, true), anchors_)),
+            status::kCertExpired);
+  EXPECT_EQ(Status(VerifyBytes(WithCounterSignature(in_2020, false), anchors_)),
+            status::kCertExpired);
+  // A counter-signer without the time-stamping usage is no authority.
+  EXPECT_EQ(
+      Status(VerifyBytes(WithCounterSignature(in_2020, true, "old"), anchors_)),
+      status::kCertExpired);
+}
+
+// CMS encodes the content in an OCTET STRING, and its messageDigest covers
+// the whole SpcIndirectDataContent: valid.exe's, signed that way again.
+TEST_F(AuthenticodeTest, ContentWrappedInAnOctetString) {
+  const SignedFile file = LoadSigned("valid.exe");
+  const unsigned char* p = file.bytes.data() + file.der();
+  const ossl::Pkcs7Ptr original(
+      d2i_PKCS7(nullptr, &p, static_cast<long>(file.der_size)));
+  const ASN1_STRING* content =
+      original->d.sign->contents->d.other->value.sequence;
+  const ossl::X509Ptr leaf(ReadPem<X509>("leaf.crt", PEM_read_bio_X509));
+  const ossl::EvpPkeyPtr key(
+      ReadPem<EVP_PKEY>("leaf.key", PEM_read_bio_PrivateKey));
+  const ossl::BioPtr data(BIO_new_mem_buf(content->data, content->length));
+  const int flags = CMS_BINARY | CMS_PARTIAL | CMS_NOSMIMECAP;
+  const ossl::CmsPtr cms(
+      CMS_sign(leaf.get(), key.get(), nullptr, nullptr, flags));
+  ASSERT_TRUE(cms);
+  const ossl::Asn1ObjectPtr type(OBJ_txt2obj("1.3.6.1.4.1.311.2.1.4", 1));
+  ASSERT_EQ(CMS_set1_eContentType(cms.get(), type.get()), 1);
+  ASSERT_EQ(CMS_final(cms.get(), data.get(), nullptr, flags), 1);
+  unsigned char* der = nullptr;
+  const int size = i2d_CMS_ContentInfo(cms.get(), &der);
+  const ossl::OpenSslBuffer owned(der);
+  EXPECT_EQ(Status(VerifyBytes(WithSignature(file, der, size), anchors_)), 0u);
+}
+
+// Through the platform service: files that do not open as regular files,
+// and SSL_CERT_FILE choosing the anchors.
+TEST_F(AuthenticodeTest, PlatformServiceOpensFilesAndHonoursSslCertFile) {
+  std::string dir = ::testing::TempDir() + "sealprobe-trust-XXXXXX";
+  ASSERT_NE(mkdtemp(dir.data()), nullptr);
+  const std::string fifo = dir + "/fifo";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  for (const std::string& path : {dir + "/missing.exe", dir, fifo}) {
+    EXPECT_EQ(Status(MakePlatformTrustService()->Verify(path)),
+              status::kCryptFileError)
+        << path;
+  }
+  unlink(fifo.c_str());
+  rmdir(dir.c_str());
+
+  const std::string valid = Fixtures() + "/files/valid.exe";
+  const char* saved = std::getenv("SSL_CERT_FILE");
+  const std::string restore = saved == nullptr ? "" : saved;
+  setenv("SSL_CERT_FILE", (Fixtures() + "/pki/root.crt").c_str(), 1);
+  EXPECT_EQ(Status(MakePlatformTrustService()->Verify(valid)), 0u);
+  setenv("SSL_CERT_FILE", (Fixtures() + "/pki/broot.crt").c_str(), 1);
+  EXPECT_EQ(Status(MakePlatformTrustService()->Verify(valid)),
+            status::kCertChaining);
+  if (saved == nullptr) {
+    unsetenv("SSL_CERT_FILE");
+  } else {
+    setenv("SSL_CERT_FILE", restore.c_str(), 1);
+  }
+}
+
+}  // namespace
+}  // namespace sealprobe

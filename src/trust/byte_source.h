@@ -1,0 +1,103 @@
+// The bytes of a file under verification, read at offsets: from a file
+// through pread in fixed-size blocks, or from a buffer in memory. Everything
+// that reads a subject goes through this, so the same verification runs over
+// a file on disk and over a fuzzer's input.
+#ifndef SEALPROBE_TRUST_BYTE_SOURCE_H_
+#define SEALPROBE_TRUST_BYTE_SOURCE_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace sealprobe {
+
+// Receives consecutive pieces of a range. Returning false stops the stream.
+using ChunkSink = std::function<bool(const uint8_t* data, size_t size)>;
+
+class ByteSource {
+ public:
+  virtual ~ByteSource() = default;
+
+  // The size in bytes, fixed when the source was made.
+  virtual uint64_t size() const = 0;
+
+  // Copies the `length` bytes at `offset` into `out`. Returns false when the
+  // range is not wholly inside [0, size()) or the read fails; callers that
+  // checked the range against size() first can take false as a read error.
+  virtual bool ReadAt(uint64_t offset, uint8_t* out, size_t length) = 0;
+
+  // Hands the `length` bytes at `offset` to `sink` in order, in non-empty
+  // pieces, never holding more than one block of its own in memory
+  // whatever the length. Returns false when the range is outside the
+  // source, a read fails or the sink stops the stream.
+  virtual bool Stream(uint64_t offset, uint64_t length,
+                      const ChunkSink& sink) = 0;
+
+  // True when [offset, offset + length) lies inside the source, without
+  // overflowing.
+  bool Contains(uint64_t offset, uint64_t length) const {
+    return offset <= size() && length <= size() - offset;
+  }
+};
+
+// A source over bytes in memory that the caller keeps alive and unchanged
+// for the life of the source. Reads never fail inside the range.
+class MemoryByteSource final : public ByteSource {
+ public:
+  MemoryByteSource(const uint8_t* data, size_t size)
+      : data_(data), size_(size) {}
+
+  uint64_t size() const override { return size_; }
+  bool ReadAt(uint64_t offset, uint8_t* out, size_t length) override;
+  bool Stream(uint64_t offset, uint64_t length, const ChunkSink& sink) override;
+
+ private:
+  const uint8_t* data_;
+  size_t size_;
+};
+
+// A source over an open regular file, read with pread. Its size is the
+// file's size when it was opened; a file that shrinks later makes reads
+// fail rather than return less.
+class FileByteSource final : public ByteSource {
+ public:
+  enum class OpenStatus {
+    kOk,
+    kCannotOpen,      // open() or fstat() failed
+    kNotRegularFile,  // a directory, FIFO, device, socket
+  };
+  struct Opened {
+    OpenStatus status = OpenStatus::kCannotOpen;
+    std::unique_ptr<FileByteSource> source;  // set only with kOk
+  };
+
+  // Opens `path` (bytes, passed to open() as given) read-only, without
+  // blocking on a FIFO or a device and without becoming its controlling
+  // terminal, then insists on a regular file.
+  static Opened Open(const std::string& path);
+
+  FileByteSource(const FileByteSource&) = delete;
+  FileByteSource& operator=(const FileByteSource&) = delete;
+  ~FileByteSource() override;  // closes the file
+
+  uint64_t size() const override { return size_; }
+  bool ReadAt(uint64_t offset, uint8_t* out, size_t length) override;
+  bool Stream(uint64_t offset, uint64_t length, const ChunkSink& sink) override;
+
+  // The size of the pieces Stream hands out.
+  static constexpr size_t kBlockSize = size_t{256} * 1024;
+
+ private:
+  FileByteSource(int fd, uint64_t size) : fd_(fd), size_(size) {}
+
+  int fd_;
+  uint64_t size_;
+  std::vector<uint8_t> block_;  // allocated on the first Stream
+};
+
+}  // namespace sealprobe
+
+#endif  // SEALPROBE_TRUST_BYTE_SOURCE_H_

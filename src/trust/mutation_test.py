@@ -1,0 +1,492 @@
+#!/usr/bin/env python3
+"""Hostile variants of signed files: the native tool must never call one
+valid unless the change lies outside everything the signature covers, and
+must decide each one quickly, in bounded memory, without a sanitizer report.
+
+Usage: mutation_test.py SEALPROBE FIXTURES [--report]
+
+FIXTURES is the folder make_fixtures.sh filled (pki/, pe/). The signed
+variants are made here from its test PKI: SHA-1/256/384/512, PE32 and PE32+,
+RFC 3161 timestamped, nested and with page hashes. Each variant gets:
+  - one-byte changes spread across every region of the file: each header,
+    each section, the certificate table entry, the DER of the signature at
+    each level, the unauthenticated attributes and the padding;
+  - truncations at every header boundary;
+  - lies in the headers: the certificate directory pointing past the end,
+    into the headers, with size 0, with sizes that overflow 32 bits;
+    dwLength below 8, odd, larger than the table; a second certificate
+    entry; bytes appended after the table; NumberOfSections and
+    SizeOfOptionalHeader that lie; NumberOfRvaAndSizes below 5.
+Plus a 0-byte file and 4 GiB sparse files.
+
+What the signature does not cover, where any verdict is acceptable:
+  - the CheckSum field and the certificate-table directory entry (excluded
+    from the image hash; a changed entry loses the table, so it fails anyway);
+  - in the PKCS#7 SignedData: the version numbers, the digestAlgorithms set
+    and the signer's digestEncryptionAlgorithm (none is signed), the
+    unauthenticated attributes (timestamps, nested signatures), and the
+    padding after the SignedData inside the certificate entry;
+  - a second certificate-table entry, which Windows ignores by default.
+Everything else -- every header byte, every section byte, the content and
+authenticated attributes, the certificates, the signature value -- must give
+a verdict other than valid.
+"""
+import collections
+import os
+import resource
+import shutil
+import struct
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+
+TOOL = None
+FIXTURES = None
+REPORT = False
+
+TIME_LIMIT = 1.0   # processor seconds per file
+HANG_LIMIT = 30.0  # wall seconds before a run counts as hung
+# Peak RSS of any one run. Sanitizer builds carry shadow memory and say how
+# much more they need.
+MEMORY_LIMIT_KB = int(os.environ.get("SEALPROBE_MEMORY_LIMIT_KB", 32 * 1024))
+VALID = "valid"
+
+
+def run(cmd, **kwargs):
+    subprocess.run(cmd, check=True, stdout=subprocess.DEVNULL,
+                   stderr=subprocess.DEVNULL, **kwargs)
+
+
+# --- PE and DER layout (test-side readers, to name the regions) ------------
+
+def u16(b, o):
+    return struct.unpack_from("<H", b, o)[0]
+
+
+def u32(b, o):
+    return struct.unpack_from("<I", b, o)[0]
+
+
+class Layout:
+    """Where the regions of a signed PE file lie."""
+
+    def __init__(self, data):
+        self.data = data
+        self.e_lfanew = u32(data, 0x3C)
+        self.coff = self.e_lfanew + 4
+        self.sections_count = u16(data, self.coff + 2)
+        self.opt_size = u16(data, self.coff + 16)
+        self.opt = self.coff + 20
+        magic = u16(data, self.opt)
+        self.pe32_plus = magic == 0x20B
+        self.checksum = self.opt + 64
+        self.rva_count_off = self.opt + (108 if self.pe32_plus else 92)
+        self.dirs = self.rva_count_off + 4
+        self.cert_entry = self.dirs + 4 * 8
+        self.cert_offset = u32(data, self.cert_entry)
+        self.cert_size = u32(data, self.cert_entry + 4)
+        self.section_table = self.opt + self.opt_size
+        self.size_of_headers = u32(data, self.opt + 60)
+        self.sections = []
+        for i in range(self.sections_count):
+            s = self.section_table + 40 * i
+            raw_size, raw_ptr = u32(data, s + 16), u32(data, s + 20)
+            if raw_size:
+                self.sections.append((raw_ptr, raw_ptr + raw_size))
+        self.sections.sort()
+        self.blob = self.cert_offset + 8
+        self.dw_length = u32(data, self.cert_offset)
+
+    def regions(self):
+        """(name, start, end, covered) spans over the whole file."""
+        r = [
+            ("dos-header", 0, 0x40, True),
+            ("dos-stub", 0x40, self.e_lfanew, True),
+            ("pe-signature", self.e_lfanew, self.coff, True),
+            ("coff-header", self.coff, self.opt, True),
+            ("optional-header", self.opt, self.checksum, True),
+            ("checksum", self.checksum, self.checksum + 4, False),
+            ("optional-header", self.checksum + 4, self.cert_entry, True),
+            ("cert-directory-entry", self.cert_entry, self.cert_entry + 8,
+             False),
+            ("data-directories", self.cert_entry + 8,
+             self.opt + self.opt_size, True),
+            ("section-table", self.section_table,
+             self.section_table + 40 * self.sections_count, True),
+            ("header-padding", self.section_table + 40 * self.sections_count,
+             self.size_of_headers, True),
+        ]
+        at = self.size_of_headers
+        for i, (start, end) in enumerate(self.sections):
+            if start > at:
+                r.append(("gap", at, start, True))
+            r.append(("section-%d" % i, start, end, True))
+            at = max(at, end)
+        if self.cert_offset > at:
+            r.append(("after-sections", at, self.cert_offset, True))
+        r.append(("win-certificate-header", self.cert_offset, self.blob, True))
+        r.extend(self.der_regions())
+        return [x for x in r if x[2] > x[1]]
+
+    def der_regions(self):
+        d = self.data
+        end_of_entry = self.cert_offset + self.dw_length
+
+        def tlv(o):
+            tag = d[o]
+            length = d[o + 1]
+            h = 2
+            if length & 0x80:
+                n = length & 0x7F
+                length = int.from_bytes(d[o + 2:o + 2 + n], "big")
+                h = 2 + n
+            return tag, o + h, o + h + length
+
+        def children(start, end):
+            out, o = [], start
+            while o < end:
+                t, body, nxt = tlv(o)
+                out.append((t, o, body, nxt))
+                o = nxt
+            return out
+
+        r = []
+        _, ci_body, ci_end = tlv(self.blob)
+        oid, explicit = children(ci_body, ci_end)
+        r.append(("der-contentinfo", self.blob, explicit[2], True))
+        _, sd_start, sd_body, sd_end = children(explicit[2], explicit[3])[0]
+        r.append(("der-signeddata-header", explicit[2], sd_body, True))
+        parts = children(sd_body, sd_end)
+        names = {0x02: "der-signeddata-version", 0x31: None, 0x30:
+                 "der-content", 0xA0: "der-certificates", 0xA1: "der-crls"}
+        uncovered = {"der-signeddata-version", "der-digest-algorithms"}
+        seen_set = False
+        for t, start, body, nxt in parts:
+            if t == 0x31 and not seen_set:
+                name, seen_set = "der-digest-algorithms", True
+            elif t == 0x31:
+                name = "der-signerinfos-header"
+                r.append((name, start, body, True))
+                signer = children(body, nxt)[0]
+                r.extend(self.signer_regions(children, signer))
+                continue
+            else:
+                name = names.get(t, "der-other")
+            r.append((name, start, nxt, name not in uncovered))
+        r.append(("padding", sd_end, end_of_entry, False))
+        r.append(("after-entry", end_of_entry,
+                  self.cert_offset + self.cert_size, False))
+        return r
+
+    def signer_regions(self, children, signer):
+        _, start, body, end = signer
+        r = [("der-signerinfo-header", start, body, True)]
+        fields = children(body, end)
+        names = ["der-signer-version", "der-signer-id",
+                 "der-signer-digest-algorithm"]
+        uncovered = {"der-signer-version", "der-signer-digest-encryption",
+                     "der-unauthenticated-attributes"}
+        i = 0
+        for t, s, b, n in fields:
+            if t == 0xA0:
+                name = "der-authenticated-attributes"
+            elif t == 0xA1:
+                name = "der-unauthenticated-attributes"
+            elif t == 0x04:
+                name = "der-signature-value"
+            elif i < len(names):
+                name = names[i]
+                i += 1
+            else:
+                name = "der-signer-digest-encryption"
+            r.append((name, s, n, name not in uncovered))
+        return r
+
+
+# --- Signed variants ---------------------------------------------------------
+
+def make_variants(work):
+    pki, pe = os.path.join(FIXTURES, "pki"), os.path.join(FIXTURES, "pe")
+    leaf = ["-certs", os.path.join(pki, "leaf.crt"),
+            "-key", os.path.join(pki, "leaf.key")]
+    # An offline time-stamping authority under the same test root.
+    tsa_key, tsa_crt = os.path.join(work, "tsa.key"), os.path.join(work, "tsa.crt")
+    ext = os.path.join(work, "tsa.ext")
+    with open(ext, "w") as f:
+        f.write("basicConstraints=critical,CA:FALSE\n"
+                "keyUsage=critical,digitalSignature\n"
+                "extendedKeyUsage=critical,timeStamping\n")
+    csr = os.path.join(work, "tsa.csr")
+    run(["openssl", "req", "-new", "-newkey", "rsa:2048", "-nodes",
+         "-subj", "/CN=SealProbe Mutation TSA", "-keyout", tsa_key, "-out", csr])
+    run(["openssl", "x509", "-req", "-in", csr,
+         "-CA", os.path.join(pki, "root.crt"),
+         "-CAkey", os.path.join(pki, "root.key"), "-CAcreateserial",
+         "-CAserial", os.path.join(work, "root.srl"),
+         "-days", "3650", "-sha256", "-extfile", ext, "-out", tsa_crt])
+    chain = os.path.join(work, "tsa-chain.pem")
+    with open(chain, "wb") as f:
+        for p in (tsa_crt, os.path.join(pki, "root.crt")):
+            with open(p, "rb") as c:
+                f.write(c.read())
+    now = str(int(time.time()))
+    stamp = ["-time", now, "-TSA-certs", chain, "-TSA-key", tsa_key,
+             "-TSA-time", now]
+
+    variants = {}
+
+    def sign(name, source, *opts, nest_from=None):
+        out = os.path.join(work, name + ".exe")
+        src = nest_from or os.path.join(pe, source)
+        run(["osslsigncode", "sign", *leaf, *opts, "-in", src, "-out", out])
+        variants[name] = out
+
+    for h in ("sha1", "sha256", "sha384", "sha512"):
+        sign("pe32plus-" + h, "small64.exe", "-h", h)
+    sign("pe32-sha256", "small32.exe", "-h", "sha256")
+    sign("pe32plus-timestamped", "small64.exe", "-h", "sha256", *stamp)
+    sign("pe32plus-pagehash", "small64.exe", "-h", "sha256", "-ph")
+    sign("pe32plus-nested", None, "-h", "sha1", "-nest",
+         nest_from=variants["pe32plus-sha256"])
+    return variants
+
+
+# --- Mutations ---------------------------------------------------------------
+
+def spread(start, end, count=6):
+    """Positions spread over [start, end): both ends and points between."""
+    n = end - start
+    if n <= count:
+        return list(range(start, end))
+    return sorted({start + (n - 1) * i // (count - 1) for i in range(count)})
+
+
+def byte_mutations(data, layout):
+    for name, start, end, covered in layout.regions():
+        for pos in spread(start, end):
+            m = bytearray(data)
+            m[pos] ^= 0xFF if m[pos] in (0, 0xFF) else 0x01
+            yield name, covered, bytes(m)
+
+
+def put32(data, offset, value):
+    m = bytearray(data)
+    struct.pack_into("<I", m, offset, value & 0xFFFFFFFF)
+    return bytes(m)
+
+
+def put16(data, offset, value):
+    m = bytearray(data)
+    struct.pack_into("<H", m, offset, value & 0xFFFF)
+    return bytes(m)
+
+
+def structural_mutations(data, layout):
+    """(name, may_be_valid, bytes): lies told by the headers and table."""
+    L = layout
+    size = len(data)
+    e = L.cert_entry
+    off, sz = L.cert_offset, L.cert_size
+    yield "dir-past-end", False, put32(data, e, size + 8)
+    yield "dir-into-headers", False, put32(data, e, 0x40)
+    yield "dir-at-zero", False, put32(data, e, 0)
+    yield "dir-size-zero", False, put32(data, e + 4, 0)
+    yield "dir-size-overflow", False, put32(data, e + 4, 0xFFFFFFF8)
+    yield "dir-offset-overflow", False, put32(put32(data, e, 0xFFFFFFF0),
+                                              e + 4, 0x20)
+    yield "dir-size-short-by-8", False, put32(data, e + 4, sz - 8)
+    yield "dir-size-long-by-8", False, put32(data, e + 4, sz + 8)
+    for dw in (0, 1, 7):
+        yield "dwlength-%d" % dw, False, put32(data, off, dw)
+    yield "dwlength-odd", True, put32(data, off, L.dw_length - 1 if
+                                      L.dw_length % 2 == 0 else L.dw_length)
+    yield "dwlength-beyond-table", False, put32(data, off, sz + 8)
+    yield "dwlength-huge", False, put32(data, off, 0xFFFFFFF0)
+    yield "revision-1", False, put16(data, off + 4, 0x0100)
+    yield "type-x509", False, put16(data, off + 6, 0x0001)
+    # A second entry after the first: ignored, as Windows ignores it.
+    second = struct.pack("<IHH", 16, 0x0200, 0x0002) + b"\x30\x03\x02\x01\x01" + b"\0" * 3
+    grown = put32(data + second, e + 4, sz + len(second))
+    yield "second-entry", True, grown
+    yield "appended-after-table", False, data + b"\0" * 8
+    yield "appended-garbage", False, data + b"trailing"
+    for n in (0, L.sections_count + 1, 0xFFFF):
+        yield "sections-%d" % n, False, put16(data, L.coff + 2, n)
+    for n in (0, 2, L.opt_size + 8, 0xFFFF):
+        yield "optional-size-%d" % n, False, put16(data, L.coff + 16, n)
+    for n in (0, 4):
+        yield "rva-count-%d" % n, False, put32(data, L.rva_count_off, n)
+    yield "rva-count-huge", False, put32(data, L.rva_count_off, 0xFFFFFFFF)
+    yield "e-lfanew-past-end", False, put32(data, 0x3C, size + 100)
+    yield "e-lfanew-huge", False, put32(data, 0x3C, 0xFFFFFFF0)
+    yield "pe-magic", False, put16(data, L.opt, 0x0107)
+
+
+def truncations(data, layout):
+    L = layout
+    points = {0, 1, 2, 0x3C, 0x40, L.e_lfanew, L.coff, L.opt, L.checksum,
+              L.dirs, L.cert_entry, L.section_table,
+              L.section_table + 40 * L.sections_count, L.size_of_headers,
+              L.cert_offset, L.cert_offset + 8, L.blob + 16,
+              (L.blob + len(data)) // 2, len(data) - 1}
+    for start, end in L.sections:
+        points.update((start, end))
+    for p in sorted(points):
+        if 0 <= p < len(data):
+            yield "truncated-at-%d" % p, data[:p]
+
+
+# --- Running the tool ----------------------------------------------------------
+
+class Runner:
+    def __init__(self, work):
+        self.folder = os.path.join(work, "install") + "/"
+        os.makedirs(self.folder)
+        self.target = self.folder + "tv-Common.v5.21.40.0.dll"
+        self.env = dict(os.environ,
+                        SSL_CERT_FILE=os.path.join(FIXTURES, "pki", "root.crt"))
+        self.env.pop("SSL_CERT_DIR", None)
+        self.failures = []
+        self.slowest = 0.0
+        self.peak_kb = 0
+
+    def verdict_of_file(self, label):
+        before = resource.getrusage(resource.RUSAGE_CHILDREN)
+        proc = subprocess.Popen([TOOL, self.folder, self.folder, "T",
+                                 "{FileName}", "0"], env=self.env,
+                                stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                                stdin=subprocess.DEVNULL)
+        try:
+            out, err = proc.communicate(timeout=HANG_LIMIT)
+        except subprocess.TimeoutExpired:
+            proc.kill()
+            proc.communicate()
+            self.failures.append("%s: hung" % label)
+            return "hung"
+        # The processor time the run took, its own and the kernel's on its
+        # behalf: unlike the wall clock, not stretched by a loaded machine.
+        # Children's peak RSS is the largest of any so far.
+        after = resource.getrusage(resource.RUSAGE_CHILDREN)
+        elapsed = (after.ru_utime - before.ru_utime +
+                   after.ru_stime - before.ru_stime)
+        self.slowest = max(self.slowest, elapsed)
+        self.peak_kb = after.ru_maxrss
+        if elapsed > TIME_LIMIT:
+            self.failures.append("%s: took %.2f s" % (label, elapsed))
+        if after.ru_maxrss > MEMORY_LIMIT_KB:
+            self.failures.append("%s: peak RSS %d KiB" % (label, after.ru_maxrss))
+        if err:
+            self.failures.append("%s: wrote to stderr: %r" % (label, err[:300]))
+        if proc.returncode not in (0, 1):
+            self.failures.append("%s: exit code %d" % (label, proc.returncode))
+        first = out.decode("latin-1").split("\n", 1)[0]
+        if first.endswith("has a valid digital signature."):
+            return VALID
+        if first.startswith("Error is: "):
+            return first[len("Error is: "):].rstrip(".")
+        if "not digitally signed" in first:
+            return "unsigned"
+        if first.startswith("An unknown error"):
+            return "unreadable-signature"
+        if "root certificate which is not trusted" in first:
+            return "untrusted-root"
+        if "specifically disallowed" in first:
+            return "distrusted"
+        return "other:" + first[:60]
+
+    def verdict(self, label, data):
+        with open(self.target, "wb") as f:
+            f.write(data)
+        return self.verdict_of_file(label)
+
+
+class MutationTest(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.tmp = tempfile.TemporaryDirectory()
+        cls.variants = make_variants(cls.tmp.name)
+        cls.runner = Runner(cls.tmp.name)
+        cls.counts = collections.Counter()
+
+    @classmethod
+    def tearDownClass(cls):
+        if REPORT:
+            print("\nmutations by region and verdict:")
+            for (region, verdict), n in sorted(cls.counts.items()):
+                print("  %-34s %-22s %5d" % (region, verdict, n))
+            print("  total %d, slowest run %.3f s of processor time, "
+                  "peak RSS %d KiB" % (sum(cls.counts.values()),
+                                       cls.runner.slowest, cls.runner.peak_kb))
+        cls.tmp.cleanup()
+
+    def check(self, label, region, may_be_valid, data):
+        verdict = self.runner.verdict(label, data)
+        self.counts[(region, verdict)] += 1
+        if verdict == VALID and not may_be_valid:
+            self.runner.failures.append("%s: called valid" % label)
+
+    def test_unchanged_variants_are_valid(self):
+        for name, path in self.variants.items():
+            with open(path, "rb") as f:
+                self.assertEqual(self.runner.verdict(name, f.read()), VALID,
+                                 name)
+
+    def test_mutations(self):
+        for name, path in sorted(self.variants.items()):
+            with open(path, "rb") as f:
+                data = f.read()
+            layout = Layout(data)
+            for region, covered, mutated in byte_mutations(data, layout):
+                self.check("%s/%s" % (name, region), "byte:" + region,
+                           not covered, mutated)
+            for label, may_be_valid, mutated in structural_mutations(data, layout):
+                self.check("%s/%s" % (name, label), label, may_be_valid, mutated)
+            for label, mutated in truncations(data, layout):
+                self.check("%s/%s" % (name, label), "truncated", False, mutated)
+        self.assertEqual(self.runner.failures, [])
+
+    def test_empty_and_huge_sparse_files(self):
+        self.check("empty", "empty-file", False, b"")
+        with open(self.variants["pe32plus-sha256"], "rb") as f:
+            signed = f.read()
+        four_gib = 4 << 30
+        cases = [
+            # A signed file grown to 4 GiB: the table no longer ends it.
+            ("sparse-after-signature", signed),
+            # An unsigned image 4 GiB long.
+            ("sparse-unsigned", signed[:Layout(signed).cert_offset]),
+        ]
+        for label, head in cases:
+            with open(self.runner.target, "wb") as f:
+                f.write(head)
+                f.truncate(four_gib)
+            verdict = self.runner.verdict_of_file(label)
+            self.counts[(label, verdict)] += 1
+            self.assertNotEqual(verdict, VALID, label)
+        # A 4 GiB file whose table at its very end holds an unreadable
+        # signature: decided from the table, without hashing 4 GiB.
+        layout = Layout(signed)
+        table = struct.pack("<IHH", 16, 0x0200, 0x0002) + b"\x04\x02\x00\x00" + b"\0" * 4
+        with open(self.runner.target, "wb") as f:
+            head = put32(put32(signed[:layout.cert_offset], layout.cert_entry,
+                               four_gib - len(table)), layout.cert_entry + 4,
+                         len(table))
+            f.write(head)
+            f.seek(four_gib - len(table))
+            f.write(table)
+        verdict = self.runner.verdict_of_file("sparse-garbage-signature")
+        self.counts[("sparse-garbage-signature", verdict)] += 1
+        self.assertNotEqual(verdict, VALID)
+        os.unlink(self.runner.target)
+        self.assertEqual(self.runner.failures, [])
+
+
+if __name__ == "__main__":
+    TOOL = os.path.abspath(sys.argv.pop(1))
+    FIXTURES = os.path.abspath(sys.argv.pop(1))
+    if "--report" in sys.argv:
+        sys.argv.remove("--report")
+        REPORT = True
+    unittest.main()

@@ -1,0 +1,192 @@
+#include "trust/pe_image.h"
+
+#include <algorithm>
+
+namespace sealprobe {
+namespace {
+
+// Layout constants of the PE format, as file offsets relative to the
+// structure they belong to.
+constexpr uint64_t kDosHeaderSize = 64;
+constexpr uint64_t kLfanewOffset = 0x3c;
+constexpr uint64_t kCoffHeaderSize = 20;  // after the 4-byte "PE\0\0"
+constexpr uint64_t kSectionHeaderSize = 40;
+constexpr uint16_t kPe32Magic = 0x10b;
+constexpr uint16_t kPe32PlusMagic = 0x20b;
+constexpr uint64_t kChecksumField = 64;       // in the optional header
+constexpr uint64_t kSizeOfHeadersField = 60;  // in the optional header
+constexpr uint64_t kCertDirectoryIndex = 4;
+constexpr uint64_t kDirectoryEntrySize = 8;
+constexpr uint64_t kWinCertHeaderSize = 8;
+constexpr uint16_t kWinCertRevision2 = 0x0200;
+constexpr uint16_t kWinCertTypePkcsSignedData = 0x0002;
+
+uint16_t Le16(const uint8_t* p) {
+  return static_cast<uint16_t>(p[0] | (p[1] << 8));
+}
+
+uint32_t Le32(const uint8_t* p) {
+  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
+         (static_cast<uint32_t>(p[2]) << 16) |
+         (static_cast<uint32_t>(p[3]) << 24);
+}
+
+// Where the fixed part of the optional header ends (NumberOfRvaAndSizes
+// included) and the data directory begins.
+uint64_t DataDirectoryOffset(bool pe32_plus) { return pe32_plus ? 112 : 96; }
+
+enum class Read { kOk, kOutside, kFailed };
+
+// Reads `N` bytes at `offset`, telling a range outside the source from a
+// failed read.
+template <size_t N>
+Read ReadFixed(ByteSource& source, uint64_t offset, uint8_t (&out)[N]) {
+  if (!source.Contains(offset, N)) return Read::kOutside;
+  return source.ReadAt(offset, out, N) ? Read::kOk : Read::kFailed;
+}
+
+PeParseResult NotPe() { return {PeStatus::kNotPe, {}}; }
+PeParseResult ReadError() { return {PeStatus::kReadError, {}}; }
+
+// Extends image->data_end over the raw data of every section, reading the
+// section table in batches.
+PeStatus ScanSections(ByteSource& source, uint64_t table_offset,
+                      PeImage* image) {
+  constexpr uint32_t kBatch = 64;
+  uint8_t batch[kBatch * kSectionHeaderSize];
+  // 32-bit counter: a 16-bit one would wrap before passing 65535 sections.
+  for (uint32_t first = 0; first < image->section_count; first += kBatch) {
+    const uint32_t count =
+        std::min<uint32_t>(kBatch, image->section_count - first);
+    const uint64_t offset = table_offset + first * kSectionHeaderSize;
+    if (!source.ReadAt(offset, batch, count * kSectionHeaderSize)) {
+      return PeStatus::kReadError;
+    }
+    for (uint32_t i = 0; i < count; ++i) {
+      const uint8_t* header = batch + i * kSectionHeaderSize;
+      const uint64_t raw_size = Le32(header + 16);
+      const uint64_t raw_offset = Le32(header + 20);
+      // 64-bit arithmetic: two 32-bit fields cannot overflow it.
+      if (raw_size != 0) {
+        image->data_end = std::max(image->data_end, raw_offset + raw_size);
+      }
+    }
+  }
+  return PeStatus::kOk;
+}
+
+}  // namespace
+
+PeParseResult ParsePeImage(ByteSource& source) {
+  uint8_t dos[kDosHeaderSize];
+  switch (ReadFixed(source, 0, dos)) {
+    case Read::kOk:
+      break;
+    case Read::kOutside:
+      return NotPe();
+    case Read::kFailed:
+      return ReadError();
+  }
+  if (dos[0] != 'M' || dos[1] != 'Z') return NotPe();
+  const uint64_t pe_offset = Le32(dos + kLfanewOffset);
+
+  // The signature, the COFF header and the optional header's magic.
+  uint8_t nt[4 + kCoffHeaderSize + 2];
+  switch (ReadFixed(source, pe_offset, nt)) {
+    case Read::kOk:
+      break;
+    case Read::kOutside:
+      return NotPe();
+    case Read::kFailed:
+      return ReadError();
+  }
+  if (nt[0] != 'P' || nt[1] != 'E' || nt[2] != 0 || nt[3] != 0) return NotPe();
+  const uint8_t* coff = nt + 4;
+  const uint16_t magic = Le16(nt + 4 + kCoffHeaderSize);
+  if (magic != kPe32Magic && magic != kPe32PlusMagic) return NotPe();
+
+  PeImage image;
+  image.pe32_plus = magic == kPe32PlusMagic;
+  image.section_count = Le16(coff + 2);
+  const uint64_t optional_size = Le16(coff + 16);
+  const uint64_t optional_offset = pe_offset + 4 + kCoffHeaderSize;
+  const uint64_t directory_offset = DataDirectoryOffset(image.pe32_plus);
+  // The fixed fields, NumberOfRvaAndSizes the last of them, must be there.
+  if (optional_size < directory_offset) return NotPe();
+  const uint64_t section_table = optional_offset + optional_size;
+  const uint64_t section_table_size = image.section_count * kSectionHeaderSize;
+  if (!source.Contains(optional_offset, optional_size) ||
+      !source.Contains(section_table, section_table_size)) {
+    return NotPe();
+  }
+
+  // The optional header's fixed part and the certificate-table entry when
+  // the header is long enough to hold it.
+  uint8_t optional[112 + (kCertDirectoryIndex + 1) * kDirectoryEntrySize] = {};
+  const uint64_t wanted = std::min<uint64_t>(optional_size, sizeof(optional));
+  if (!source.ReadAt(optional_offset, optional, wanted)) return ReadError();
+
+  image.checksum_offset = optional_offset + kChecksumField;
+  const uint32_t directory_count = Le32(optional + directory_offset - 4);
+  const uint64_t entry_in_header =
+      directory_offset + kCertDirectoryIndex * kDirectoryEntrySize;
+  if (directory_count > kCertDirectoryIndex &&
+      optional_size >= entry_in_header + kDirectoryEntrySize) {
+    image.has_cert_entry = true;
+    image.cert_entry_offset = optional_offset + entry_in_header;
+    image.cert_table_offset = Le32(optional + entry_in_header);
+    image.cert_table_size = Le32(optional + entry_in_header + 4);
+  }
+
+  image.data_end = std::max<uint64_t>(section_table + section_table_size,
+                                      Le32(optional + kSizeOfHeadersField));
+  const PeStatus sections = ScanSections(source, section_table, &image);
+  if (sections != PeStatus::kOk) return {sections, {}};
+  return {PeStatus::kOk, image};
+}
+
+SignatureEntry ReadSignatureEntry(ByteSource& source, const PeImage& image) {
+  const SignatureEntry none{SignatureStatus::kNoSignature, {}};
+  if (!image.has_cert_entry || image.cert_table_offset == 0 ||
+      image.cert_table_size == 0) {
+    return none;
+  }
+  const uint64_t table = image.cert_table_offset;
+  const uint64_t table_size = image.cert_table_size;
+  // In 64 bits the sum of two 32-bit fields is exact; a table that wraps
+  // around in 32 bits lands past the end of any file we can be given.
+  if (table < image.data_end || table + table_size != source.size() ||
+      table_size < kWinCertHeaderSize) {
+    return none;
+  }
+  uint8_t header[kWinCertHeaderSize];
+  if (!source.ReadAt(table, header, sizeof(header))) {
+    return {SignatureStatus::kReadError, {}};
+  }
+  const uint32_t length = Le32(header);
+  if (Le16(header + 4) != kWinCertRevision2 ||
+      Le16(header + 6) != kWinCertTypePkcsSignedData ||
+      length < kWinCertHeaderSize || length > table_size) {
+    return none;
+  }
+  const uint32_t payload = length - static_cast<uint32_t>(kWinCertHeaderSize);
+  if (payload > kMaxSignatureSize) return {SignatureStatus::kTooLarge, {}};
+  SignatureEntry entry{SignatureStatus::kOk, std::vector<uint8_t>(payload)};
+  if (!source.ReadAt(table + kWinCertHeaderSize, entry.pkcs7.data(), payload)) {
+    return {SignatureStatus::kReadError, {}};
+  }
+  return entry;
+}
+
+std::array<ByteRange, 3> ImageHashRanges(const PeImage& image) {
+  const uint64_t checksum_end = image.checksum_offset + 4;
+  const uint64_t entry_end = image.cert_entry_offset + kDirectoryEntrySize;
+  const uint64_t table = std::max<uint64_t>(image.cert_table_offset, entry_end);
+  return {{
+      {0, image.checksum_offset},
+      {checksum_end, image.cert_entry_offset - checksum_end},
+      {entry_end, table - entry_end},
+  }};
+}
+
+}  // namespace sealprobe

@@ -101,6 +101,14 @@ std::optional<Signature> DecodeSignature(const std::vector<uint8_t>& der) {
   STACK_OF(PKCS7_SIGNER_INFO)* signers = PKCS7_get_signer_info(pkcs7);
   if (sk_PKCS7_SIGNER_INFO_num(signers) != 1) return std::nullopt;
   signature.signer = sk_PKCS7_SIGNER_INFO_value(signers, 0);
+  // An Authenticode signer signs its attributes, and they name the content
+  // it signs: without them the signature could stand for other content.
+  const ASN1_TYPE* content_type =
+      PKCS7_get_signed_attribute(signature.signer, NID_pkcs9_contentType);
+  if (content_type == nullptr || content_type->type != V_ASN1_OBJECT ||
+      OBJ_cmp(content_type->value.object, indirect_oid.get()) != 0) {
+    return std::nullopt;
+  }
 
   // An unknown content type decodes as ANY: a SEQUENCE, or the same
   // SEQUENCE wrapped in an OCTET STRING.

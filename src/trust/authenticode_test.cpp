@@ -339,9 +339,9 @@ TEST_F(AuthenticodeTest, LegacyCounterSignature) {
       status::kCertExpired);
 }
 
-// CMS encodes the content in an OCTET STRING, and its messageDigest covers
-// the whole SpcIndirectDataContent: valid.exe's, signed that way again.
-TEST_F(AuthenticodeTest, ContentWrappedInAnOctetString) {
+// valid.exe's content signed again by the leaf through CMS, which encodes
+// the content in an OCTET STRING; `extra_flags` shape the signer.
+Bytes ResignedWithCms(int extra_flags) {
   const SignedFile file = LoadSigned("valid.exe");
   const unsigned char* p = file.bytes.data() + file.der();
   const ossl::Pkcs7Ptr original(
@@ -352,17 +352,31 @@ TEST_F(AuthenticodeTest, ContentWrappedInAnOctetString) {
   const ossl::EvpPkeyPtr key(
       ReadPem<EVP_PKEY>("leaf.key", PEM_read_bio_PrivateKey));
   const ossl::BioPtr data(BIO_new_mem_buf(content->data, content->length));
-  const int flags = CMS_BINARY | CMS_PARTIAL | CMS_NOSMIMECAP;
+  const int flags = CMS_BINARY | CMS_PARTIAL | CMS_NOSMIMECAP | extra_flags;
   const ossl::CmsPtr cms(
       CMS_sign(leaf.get(), key.get(), nullptr, nullptr, flags));
-  ASSERT_TRUE(cms);
+  EXPECT_TRUE(cms);
+  if (!cms) return {};
   const ossl::Asn1ObjectPtr type(OBJ_txt2obj("1.3.6.1.4.1.311.2.1.4", 1));
-  ASSERT_EQ(CMS_set1_eContentType(cms.get(), type.get()), 1);
-  ASSERT_EQ(CMS_final(cms.get(), data.get(), nullptr, flags), 1);
+  EXPECT_EQ(CMS_set1_eContentType(cms.get(), type.get()), 1);
+  EXPECT_EQ(CMS_final(cms.get(), data.get(), nullptr, flags), 1);
   unsigned char* der = nullptr;
   const int size = i2d_CMS_ContentInfo(cms.get(), &der);
   const ossl::OpenSslBuffer owned(der);
-  EXPECT_EQ(Status(VerifyBytes(WithSignature(file, der, size), anchors_)), 0u);
+  return WithSignature(file, der, size);
+}
+
+// The messageDigest attribute then covers the whole SpcIndirectDataContent.
+TEST_F(AuthenticodeTest, ContentWrappedInAnOctetString) {
+  EXPECT_EQ(Status(VerifyBytes(ResignedWithCms(0), anchors_)), 0u);
+}
+
+// A signature straight over the content, with no signed attributes naming
+// it, could stand for any content: not an Authenticode signature.
+TEST_F(AuthenticodeTest, SignerWithoutAuthenticatedAttributes) {
+  const TrustResult result = VerifyBytes(ResignedWithCms(CMS_NOATTR), anchors_);
+  EXPECT_EQ(result.status, status::kTrustNoSignature);
+  EXPECT_EQ(result.last_error, status::kCryptAsn1BadTag);
 }
 
 // Through the platform service: files that do not open as regular files,

@@ -60,3 +60,17 @@ add_test(NAME exe_contents
                  ${CMAKE_CURRENT_SOURCE_DIR}/src/driver/e2e/exe_contents_test.py
                  --exe ${SEALPROBE_TOOL}
                  --objdump ${CMAKE_OBJDUMP})
+
+# The native tool and this one on the same files, when the native preset has
+# been built (scripts/test.sh builds it first); skipped otherwise.
+set(SEALPROBE_NATIVE_TOOL ${CMAKE_SOURCE_DIR}/build/native/sealprobe CACHE FILEPATH
+    "The native build's sealprobe, for the differential test")
+add_test(NAME differential
+         COMMAND ${SEALPROBE_PYTHON}
+                 ${CMAKE_CURRENT_SOURCE_DIR}/src/trust/differential_test.py
+                 --native ${SEALPROBE_NATIVE_TOOL} --windows ${SEALPROBE_TOOL}
+                 --runner ${sealprobe_wine_run}
+                 --fixtures ${sealprobe_fixture_dir})
+set_tests_properties(differential PROPERTIES
+  FIXTURES_REQUIRED "sealprobe_fixtures;sealprobe_wine"
+  SKIP_RETURN_CODE 77 TIMEOUT 300)

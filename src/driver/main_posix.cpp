@@ -1,18 +1,5 @@
-#include <vector>
-
-#include "driver/console.h"
 #include "driver/run.h"
-#include "notice/error_dialog.h"
-#include "product_files/file_opener.h"
-#include "trust/trust_service.h"
 
 int main(int argc, char** argv) {
-  using namespace sealprobe;
-  const std::vector<NativeString> args(argv, argv + argc);
-  const std::unique_ptr<Console> console = MakeStdoutConsole();
-  const std::unique_ptr<FileOpener> files = MakePlatformFileOpener();
-  const std::unique_ptr<TrustService> trust = MakePlatformTrustService();
-  const std::unique_ptr<ErrorDialog> dialog = MakePlatformErrorDialog();
-  Platform platform{*files, *trust, *dialog, *console};
-  return static_cast<int>(RunSealProbe(args, platform));
+  return sealprobe::RunSealProbeOnThisPlatform({argv, argv + argc});
 }

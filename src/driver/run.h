@@ -35,6 +35,10 @@ struct Platform {
 ExitCode RunSealProbe(const std::vector<NativeString>& args,
                       Platform& platform);
 
+// RunSealProbe on this platform's console, files, trust service and dialog:
+// what the entry point runs.
+int RunSealProbeOnThisPlatform(const std::vector<NativeString>& args);
+
 }  // namespace sealprobe
 
 #endif  // SEALPROBE_DRIVER_RUN_H_

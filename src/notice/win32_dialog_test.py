@@ -39,6 +39,12 @@ def wine_debugstr(text):
     escaped = (text.replace("\\", "\\\\").replace('"', '\\"')
                .replace("\n", "\\n").replace("\r", "\\r")
                .replace("\t", "\\t"))
+    # Other UTF-16 code units outside printable ASCII as four hex digits.
+    units = escaped.encode("utf-16-le")
+    escaped = "".join(
+        chr(u) if 0x20 <= u < 0x7F else "\\%04x" % u
+        for u in (int.from_bytes(units[i:i + 2], "little")
+                  for i in range(0, len(units), 2)))
     return 'L"%s"' % escaped
 
 
@@ -99,8 +105,9 @@ class Run:
     def __init__(self, folder, product_name, message, ui_level):
         self.out = tempfile.TemporaryFile()
         self.err = tempfile.TemporaryFile()
+        # UTF-8, so that Wine hands every argument's characters to the tool.
         env = dict(os.environ, DISPLAY=DISPLAY, WINEDEBUG="+msgbox",
-                   SEALPROBE_WINEPREFIX=CONFIG.wineprefix)
+                   SEALPROBE_WINEPREFIX=CONFIG.wineprefix, LC_ALL="C.UTF-8")
         args = [CONFIG.runner, CONFIG.tool, folder, folder, product_name,
                 message, ui_level]
         # Files rather than pipes: the Wine server inherits the descriptors
@@ -153,6 +160,10 @@ class DialogTest(unittest.TestCase):
              "Tarvo cannot start.\n\n%s" % FAILING_NAME),
             # An empty product name stays an empty caption, not "Error".
             ("4", "", "{FileName} is damaged.", FAILING_NAME + " is damaged."),
+            # Characters no console code page holds reach the dialog intact.
+            ("4", "Tarvo \u00c9dition \u6587\u4ef6",
+             "\u00c9chec\u00a0: {FileName} \u2014 \U0001F512",
+             "\u00c9chec\u00a0: %s \u2014 \U0001F512" % FAILING_NAME),
         )
         for ui_level, caption, message, text in cases:
             with self.subTest(ui_level=ui_level, caption=caption):

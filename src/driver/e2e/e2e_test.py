@@ -376,6 +376,16 @@ class EndToEndTest(unittest.TestCase):
         self.assertEqual(rest, SUCCEEDED + walk({})[len(missing(MANIFEST[0])):])
         self.assertEqual(code, 0, "stderr:\n" + err)
 
+    def test_paths_longer_than_max_path(self):
+        # Past the classic 260-character limit: the file is still found,
+        # verified and named in full.
+        folder = self.make_folder(os.path.join(*(["d" * 60] * 5)))
+        found = {"tv-Strings.dll": self.put(folder, "tv-Strings.dll", "valid"),
+                 "TarvoSetup.exe": self.put(folder, "TarvoSetup.exe",
+                                            "tampered")}
+        self.assertGreater(len(found["tv-Strings.dll"][0]), 300)
+        self.assert_run(walk(found), 1, common=self.tool.folder(folder))
+
     def test_signed_tool_verifies_its_own_copy_twice(self):
         if self.tool.kind != "win":
             self.skipTest("only the Windows tool carries an Authenticode "

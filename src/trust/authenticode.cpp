@@ -188,6 +188,11 @@ TrustResult VerifyAuthenticode(ByteSource& source, TrustAnchors& anchors,
   STACK_OF(X509)* certs = signature->pkcs7->d.sign->cert;
   X509* signer_cert = FindSignerCertificate(certs, signer);
   if (signer_cert == nullptr) return Failed(status::kTrustNoSignerCert);
+  // OpenSSL would verify with the key's own algorithm whatever the signer
+  // names; a name that does not fit the key is an algorithm we do not know.
+  if (!SignatureAlgorithmFitsKey(signer->digest_enc_alg, signer_cert)) {
+    return Failed(status::kNteBadAlgId);
+  }
   if (!VerifySigner(signer, signer_cert, signer_digest,
                     signature->signed_content)) {
     return Failed(status::kTrustBadDigest);

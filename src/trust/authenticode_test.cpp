@@ -168,6 +168,8 @@ T* ReadPem(const std::string& name, Read read) {
 }
 
 const Bytes kSha256Oid = {0x60, 0x86, 0x48, 0x01, 0x65, 0x03, 0x04, 0x02, 0x01};
+const Bytes kRsaEncryptionOid = {0x2a, 0x86, 0x48, 0x86, 0xf7,
+                                 0x0d, 0x01, 0x01, 0x01};
 const Bytes kIndirectDataOid = {0x2b, 0x06, 0x01, 0x04, 0x01,
                                 0x82, 0x37, 0x02, 0x01, 0x04};
 
@@ -199,6 +201,22 @@ TEST_F(AuthenticodeTest, DamagedSignatures) {
        {status::kNteBadAlgId, status::kNteBadAlgId}},
       {"signer digest SHA-224",
        [&](SignedFile& f) { f.bytes[Find(f.bytes, kSha256Oid, 2) + 8] = 4; },
+       {status::kNteBadAlgId, status::kNteBadAlgId}},
+      // The leaf's key, then the signer's signature algorithm.
+      {"signer's signature algorithm sha256WithRSAEncryption",
+       [&](SignedFile& f) {
+         f.bytes[Find(f.bytes, kRsaEncryptionOid, 1) + 8] = 0x0b;
+       },
+       {0, 0}},
+      {"signer's signature algorithm RSASSA-PSS for a PKCS#1 key",
+       [&](SignedFile& f) {
+         f.bytes[Find(f.bytes, kRsaEncryptionOid, 1) + 8] = 0x0a;
+       },
+       {status::kNteBadAlgId, status::kNteBadAlgId}},
+      {"signer's signature algorithm unknown",
+       [&](SignedFile& f) {
+         f.bytes[Find(f.bytes, kRsaEncryptionOid, 1) + 8] = 0x7f;
+       },
        {status::kNteBadAlgId, status::kNteBadAlgId}},
       {"signature value",
        [&](SignedFile& f) { flip(f, f.der() + f.der_size - 10); },

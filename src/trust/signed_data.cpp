@@ -70,6 +70,20 @@ const EVP_MD* SupportedDigest(const X509_ALGOR* algorithm) {
   }
 }
 
+bool SignatureAlgorithmFitsKey(const X509_ALGOR* algorithm, X509* cert) {
+  if (algorithm == nullptr || cert == nullptr) return false;
+  const ASN1_OBJECT* oid = nullptr;
+  X509_ALGOR_get0(&oid, nullptr, nullptr, algorithm);
+  const int named = OBJ_obj2nid(oid);
+  int key_type = named;
+  int digest_nid = NID_undef;
+  // A signature algorithm names its key type; a key algorithm is its own.
+  OBJ_find_sigid_algs(named, &digest_nid, &key_type);
+  const EVP_PKEY* key = X509_get0_pubkey(cert);
+  return key != nullptr && named != NID_undef &&
+         EVP_PKEY_get_base_id(key) == key_type;
+}
+
 X509* FindSignerCertificate(const STACK_OF(X509) * certs,
                             const PKCS7_SIGNER_INFO* signer) {
   if (certs == nullptr || signer == nullptr ||

@@ -34,6 +34,12 @@ std::optional<ByteView> ContentEncoding(const ASN1_TYPE* content);
 // other algorithm.
 const EVP_MD* SupportedDigest(const X509_ALGOR* algorithm);
 
+// Whether `algorithm`, a signer's digestEncryptionAlgorithm, names a
+// signature `cert`'s key can make: the key's own algorithm (rsaEncryption,
+// id-ecPublicKey) or a signature algorithm over it (sha256WithRSAEncryption,
+// ecdsa-with-SHA256, ...).
+bool SignatureAlgorithmFitsKey(const X509_ALGOR* algorithm, X509* cert);
+
 // The certificate in `certs` that `signer` names by issuer and serial
 // number; null when there is none. Not owned: it lives in `certs`.
 X509* FindSignerCertificate(const STACK_OF(X509) * certs,

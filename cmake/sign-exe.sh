@@ -13,4 +13,5 @@ else
 fi
 osslsigncode sign -pkcs12 "$p12" -readpass "$pass" -h sha256 \
   -n "SealProbe" "$@" -in "$in" -out "$tmp" >/dev/null
+chmod 755 "$tmp"
 mv -f "$tmp" "$out"

@@ -18,7 +18,8 @@ class ErrorDialog {
 };
 
 // Windows: MessageBoxW owned by the active window. POSIX: the notice on the
-// controlling terminal, waiting for Enter; without a terminal, nothing.
+// controlling terminal, waiting for Enter; without a terminal, or in the
+// background of one, nothing.
 std::unique_ptr<ErrorDialog> MakePlatformErrorDialog();
 
 }  // namespace sealprobe

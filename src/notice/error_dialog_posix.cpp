@@ -1,4 +1,5 @@
 #include <fcntl.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -51,6 +52,9 @@ class TerminalDialog final : public ErrorDialog {
     // an installer that parses the tool's output must not see the notice.
     const FileDescriptor tty(::open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC));
     if (tty.get() < 0) return;
+    // A run in the background does not own the terminal: reading it would
+    // stop the process, and with it the installer that waits for it.
+    if (::tcgetpgrp(tty.get()) != ::getpgrp()) return;
     if (!WriteAll(tty.get(), FormatTerminalNotice(caption, text))) return;
     WaitForEnter(tty.get());
   }

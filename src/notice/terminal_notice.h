@@ -9,7 +9,8 @@ namespace sealprobe {
 
 // The caption as a title line, the text marked as an error, and the OK
 // prompt. Control characters other than tab and line break in the caption
-// or text are shown as '?', so an argument cannot drive the terminal.
+// or text (C1 controls in UTF-8 included) are shown as '?', so an argument
+// cannot drive the terminal; other bytes pass as they are.
 std::string FormatTerminalNotice(const std::string& caption,
                                  const std::string& text);
 

@@ -24,7 +24,13 @@ TEST(TerminalNoticeTest, ControlCharactersCannotDriveTheTerminal) {
       {"two\nlines", "tab\there\x7f",
        "\n== two?lines ==\n[ERROR] tab\there?\n[ OK ] Press Enter to "
        "continue.\n"},
-      // Bytes above 0x7f pass as they are: they may be the user's language.
+      // C1 controls in UTF-8 (U+009B is CSI), but not the bytes of other
+      // characters, which may be the user's language.
+      {"\xc2\x9b"
+       "2J",
+       "\xc2\x80\xc2\xa0\xe6\x96\x87",
+       "\n== ?2J ==\n[ERROR] ?\xc2\xa0\xe6\x96\x87\n[ OK ] Press Enter to "
+       "continue.\n"},
       {"caf\xc3\xa9", "\xff",
        "\n== caf\xc3\xa9 ==\n[ERROR] \xff\n[ OK ] Press Enter to continue.\n"},
   };

@@ -297,45 +297,62 @@ Bytes WithSignature(const SignedFile& file, const unsigned char* der,
   return bytes;
 }
 
+struct CounterSigner {
+  std::time_t when;
+  bool covers_signature;  // false: signs all but the last byte of it
+  std::string tsa_name = "tsa";
+  // SHA-1 makes the counter-signature shorter, and DER puts the shorter
+  // first in the set of attributes.
+  const EVP_MD* (*digest)() = EVP_sha256;
+};
+
 // PKCS#9 counter-signatures: osslsigncode makes them only online, so this
-// adds one to expired.exe, signed by the test TSA as of `when`.
-Bytes WithCounterSignature(std::time_t when, bool covers_signature,
-                           const std::string& tsa_name = "tsa") {
+// adds them to expired.exe, each in an attribute of its own, in order.
+Bytes WithCounterSignatures(const std::vector<CounterSigner>& counters) {
   SignedFile file = LoadSigned("expired.exe");
   const unsigned char* p = file.bytes.data() + file.der();
   const ossl::Pkcs7Ptr pkcs7(
       d2i_PKCS7(nullptr, &p, static_cast<long>(file.der_size)));
-  const ossl::X509Ptr tsa(ReadPem<X509>(tsa_name + ".crt", PEM_read_bio_X509));
-  const ossl::EvpPkeyPtr key(
-      ReadPem<EVP_PKEY>(tsa_name + ".key", PEM_read_bio_PrivateKey));
   PKCS7_SIGNER_INFO* signer =
       sk_PKCS7_SIGNER_INFO_value(PKCS7_get_signer_info(pkcs7.get()), 0);
-  const ossl::Pkcs7SignerInfoPtr counter(PKCS7_SIGNER_INFO_new());
-  EXPECT_EQ(
-      PKCS7_SIGNER_INFO_set(counter.get(), tsa.get(), key.get(), EVP_sha256()),
-      1);
-  unsigned char digest[EVP_MAX_MD_SIZE];
-  unsigned size = 0;
-  const ASN1_OCTET_STRING* stamped = signer->enc_digest;
-  EVP_Digest(stamped->data,
-             static_cast<size_t>(stamped->length) - (covers_signature ? 0 : 1),
-             digest, &size, EVP_sha256(), nullptr);
-  ASN1_OCTET_STRING* message_digest = ASN1_OCTET_STRING_new();
-  ASN1_OCTET_STRING_set(message_digest, digest, static_cast<int>(size));
-  PKCS7_add_signed_attribute(counter.get(), NID_pkcs9_messageDigest,
-                             V_ASN1_OCTET_STRING, message_digest);
-  PKCS7_add_signed_attribute(counter.get(), NID_pkcs9_signingTime,
-                             V_ASN1_UTCTIME, ASN1_UTCTIME_set(nullptr, when));
-  EXPECT_EQ(PKCS7_SIGNER_INFO_sign(counter.get()), 1);
-  unsigned char* der = nullptr;
-  const int der_size = i2d_PKCS7_SIGNER_INFO(counter.get(), &der);
-  const ossl::OpenSslBuffer owned(der);
-  ASN1_STRING* sequence = ASN1_STRING_type_new(V_ASN1_SEQUENCE);
-  ASN1_STRING_set(sequence, der, der_size);
-  PKCS7_add_attribute(signer, NID_pkcs9_countersignature, V_ASN1_SEQUENCE,
-                      sequence);
-  PKCS7_add_certificate(pkcs7.get(), tsa.get());
-
+  for (const CounterSigner& c : counters) {
+    const ossl::X509Ptr tsa(
+        ReadPem<X509>(c.tsa_name + ".crt", PEM_read_bio_X509));
+    const ossl::EvpPkeyPtr key(
+        ReadPem<EVP_PKEY>(c.tsa_name + ".key", PEM_read_bio_PrivateKey));
+    const ossl::Pkcs7SignerInfoPtr counter(PKCS7_SIGNER_INFO_new());
+    EXPECT_EQ(
+        PKCS7_SIGNER_INFO_set(counter.get(), tsa.get(), key.get(), c.digest()),
+        1);
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned size = 0;
+    const ASN1_OCTET_STRING* stamped = signer->enc_digest;
+    EVP_Digest(
+        stamped->data,
+        static_cast<size_t>(stamped->length) - (c.covers_signature ? 0 : 1),
+        digest, &size, EVP_sha256(), nullptr);
+    ASN1_OCTET_STRING* message_digest = ASN1_OCTET_STRING_new();
+    ASN1_OCTET_STRING_set(message_digest, digest, static_cast<int>(size));
+    PKCS7_add_signed_attribute(counter.get(), NID_pkcs9_messageDigest,
+                               V_ASN1_OCTET_STRING, message_digest);
+    PKCS7_add_signed_attribute(counter.get(), NID_pkcs9_signingTime,
+                               V_ASN1_UTCTIME,
+                               ASN1_UTCTIME_set(nullptr, c.when));
+    EXPECT_EQ(PKCS7_SIGNER_INFO_sign(counter.get()), 1);
+    unsigned char* der = nullptr;
+    const int der_size = i2d_PKCS7_SIGNER_INFO(counter.get(), &der);
+    const ossl::OpenSslBuffer owned(der);
+    ASN1_STRING* sequence = ASN1_STRING_type_new(V_ASN1_SEQUENCE);
+    ASN1_STRING_set(sequence, der, der_size);
+    // An attribute of its own: PKCS7_add_attribute would replace the last.
+    if (signer->unauth_attr == nullptr) {
+      signer->unauth_attr = sk_X509_ATTRIBUTE_new_null();
+    }
+    sk_X509_ATTRIBUTE_push(signer->unauth_attr,
+                           X509_ATTRIBUTE_create(NID_pkcs9_countersignature,
+                                                 V_ASN1_SEQUENCE, sequence));
+    PKCS7_add_certificate(pkcs7.get(), tsa.get());
+  }
   unsigned char* out = nullptr;
   const int out_size = i2d_PKCS7(pkcs7.get(), &out);
   const ossl::OpenSslBuffer owned_out(out);
@@ -345,16 +362,29 @@ Bytes WithCounterSignature(std::time_t when, bool covers_signature,
 TEST_F(AuthenticodeTest, LegacyCounterSignature) {
   const std::time_t in_2020 = 1590969600;  // old.crt: 2019 to 2021
   const std::time_t in_2022 = 1654041600;
-  EXPECT_EQ(Status(VerifyBytes(WithCounterSignature(in_2020, true), anchors_)),
-            0u);
-  EXPECT_EQ(Status(VerifyBytes(WithCounterSignature(in_2022, true), anchors_)),
-            status::kCertExpired);
-  EXPECT_EQ(Status(VerifyBytes(WithCounterSignature(in_2020, false), anchors_)),
-            status::kCertExpired);
-  // A counter-signer without the time-stamping usage is no authority.
-  EXPECT_EQ(
-      Status(VerifyBytes(WithCounterSignature(in_2020, true, "old"), anchors_)),
-      status::kCertExpired);
+  const struct {
+    const char* name;
+    std::vector<CounterSigner> counters;
+    uint32_t expected;
+  } kCases[] = {
+      {"stamped while valid", {{in_2020, true}}, 0},
+      {"stamped after expiry", {{in_2022, true}}, status::kCertExpired},
+      {"stamp over other bytes", {{in_2020, false}}, status::kCertExpired},
+      // A counter-signer without the time-stamping usage is no authority.
+      {"stamp by a non-authority",
+       {{in_2020, true, "old"}},
+       status::kCertExpired},
+      // Anyone can add unsigned attributes: only the first stamp counts, so
+      // a pile of them costs one check, not one each.
+      {"good stamp behind a bad one",
+       {{in_2020, true}, {in_2020, false, "tsa", EVP_sha1}},
+       status::kCertExpired},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(Status(VerifyBytes(WithCounterSignatures(c.counters), anchors_)),
+              c.expected);
+  }
 }
 
 // valid.exe's content signed again by the leaf through CMS, which encodes

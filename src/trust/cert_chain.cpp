@@ -10,6 +10,7 @@ namespace sealprobe {
 namespace {
 
 constexpr char kLifetimeSigningOid[] = "1.3.6.1.4.1.311.10.3.13";
+constexpr int kMaxChainDepth = 16;
 
 // Every failure the chain engine reports, sorted into the statuses it can
 // become. The verify callback records them all and lets verification go
@@ -134,10 +135,12 @@ uint32_t CheckCertificateChain(X509* leaf, STACK_OF(X509) * untrusted,
   }
   X509_VERIFY_PARAM* param = X509_STORE_CTX_get0_param(ctx.get());
   X509_VERIFY_PARAM_set_time(param, when);
-  // No purpose: OpenSSL's purposes know nothing of code signing and would
-  // reject good signers. The trust setting makes the store's per-use
+  // Far deeper than any real chain, and a bound on the work a signature
+  // full of made-up certificates can cause.
+  X509_VERIFY_PARAM_set_depth(param, kMaxChainDepth);
+  // No purpose is set (OpenSSL's know nothing of code signing and would
+  // reject good signers). The trust setting makes the store's per-use
   // rejections count for this use.
-  X509_VERIFY_PARAM_set_purpose(param, 0);
   X509_VERIFY_PARAM_set_trust(param, use == ChainUse::kCodeSigning
                                          ? X509_TRUST_OBJECT_SIGN
                                          : X509_TRUST_TSA);

@@ -247,6 +247,10 @@ def make_variants(work):
         sign("pe32plus-" + h, "small64.exe", "-h", h)
     sign("pe32-sha256", "small32.exe", "-h", "sha256")
     sign("pe32plus-timestamped", "small64.exe", "-h", "sha256", *stamp)
+    # Stamped by an authority no store trusts: the stamp is ignored.
+    sign("pe32plus-untrusted-timestamp", "small64.exe", "-h", "sha256",
+         "-time", now, "-TSA-certs", os.path.join(pki, "tsa-stranger-chain.pem"),
+         "-TSA-key", os.path.join(pki, "tsa-stranger.key"), "-TSA-time", now)
     sign("pe32plus-pagehash", "small64.exe", "-h", "sha256", "-ph")
     sign("pe32plus-nested", None, "-h", "sha1", "-nest",
          nest_from=variants["pe32plus-sha256"])
@@ -281,6 +285,61 @@ def put16(data, offset, value):
     m = bytearray(data)
     struct.pack_into("<H", m, offset, value & 0xFFFF)
     return bytes(m)
+
+
+class Der:
+    """A DER element: constructed ones as children, others as raw bytes."""
+
+    def __init__(self, data, offset=0):
+        self.tag = data[offset]
+        length, header = data[offset + 1], 2
+        if length & 0x80:
+            n = length & 0x7F
+            length = int.from_bytes(data[offset + 2:offset + 2 + n], "big")
+            header += n
+        start = offset + header
+        self.end = start + length
+        self.kids, self.body = None, data[start:self.end]
+        if self.tag & 0x20:
+            self.kids, at = [], start
+            while at < self.end:
+                kid = Der(data, at)
+                self.kids.append(kid)
+                at = kid.end
+
+    def encode(self):
+        body = (b"".join(k.encode() for k in self.kids)
+                if self.kids is not None else self.body)
+        n = len(body)
+        if n < 0x80:
+            length = bytes([n])
+        else:
+            raw = n.to_bytes((n.bit_length() + 7) // 8, "big")
+            length = bytes([0x80 | len(raw)]) + raw
+        return bytes([self.tag]) + length + body
+
+
+RFC3161_ATTRIBUTE = bytes.fromhex("060a2b0601040182370303 01".replace(" ", ""))
+
+
+def with_repeated_timestamp(data, layout, copies):
+    """`data` with its RFC 3161 token repeated `copies` times in the
+    attribute, or None when it has none. Unauthenticated attributes are
+    anyone's to add to; only the first token may cost a chain check."""
+    root = Der(data, layout.blob)
+    signer = root.kids[1].kids[0].kids[-1].kids[0]
+    for unsigned in (k for k in signer.kids if k.tag == 0xA1):
+        for attribute in unsigned.kids:
+            if attribute.kids[0].encode() == RFC3161_ATTRIBUTE:
+                values = attribute.kids[1]
+                values.kids = values.kids[:1] * copies
+                der = root.encode()
+                entry = der + b"\0" * (-len(der) % 8)
+                table = struct.pack("<IHH", 8 + len(entry), 0x0200, 0x0002)
+                out = data[:layout.cert_offset] + table + entry
+                return put32(out, layout.cert_entry + 4,
+                             len(out) - layout.cert_offset)
+    return None
 
 
 def structural_mutations(data, layout):
@@ -322,6 +381,9 @@ def structural_mutations(data, layout):
     yield "e-lfanew-past-end", False, put32(data, 0x3C, size + 100)
     yield "e-lfanew-huge", False, put32(data, 0x3C, 0xFFFFFFF0)
     yield "pe-magic", False, put16(data, L.opt, 0x0107)
+    repeated = with_repeated_timestamp(data, L, 500)
+    if repeated:
+        yield "timestamp-repeated-500", True, repeated
 
 
 def truncations(data, layout):

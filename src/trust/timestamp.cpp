@@ -149,13 +149,12 @@ std::optional<std::time_t> VerifiedTimestamp(PKCS7_SIGNER_INFO* signer,
       const bool is_token = OBJ_cmp(type, rfc3161.get()) == 0;
       const bool is_counter = OBJ_obj2nid(type) == NID_pkcs9_countersignature;
       if (rfc3161_pass ? !is_token : !is_counter) continue;
-      for (int j = 0; j < X509_ATTRIBUTE_count(attribute); ++j) {
-        const ASN1_TYPE* value = X509_ATTRIBUTE_get0_type(attribute, j);
-        const std::optional<std::time_t> when =
-            rfc3161_pass ? FromRfc3161Token(value, signer, certs, store)
-                         : FromCounterSignature(value, signer, certs, store);
-        if (when) return when;
-      }
+      const ASN1_TYPE* value = X509_ATTRIBUTE_get0_type(attribute, 0);
+      const std::optional<std::time_t> when =
+          rfc3161_pass ? FromRfc3161Token(value, signer, certs, store)
+                       : FromCounterSignature(value, signer, certs, store);
+      if (when) return when;
+      break;  // only the first of each kind
     }
   }
   return std::nullopt;

@@ -12,9 +12,11 @@
 
 namespace sealprobe {
 
-// The time stated by the first valid timestamp among `signer`'s
-// unauthenticated attributes: RFC 3161 tokens (1.3.6.1.4.1.311.3.3.1)
-// first, then PKCS#9 counter-signatures. A timestamp is valid when its own
+// The time stated by a valid timestamp among `signer`'s unauthenticated
+// attributes: the first RFC 3161 token (1.3.6.1.4.1.311.3.3.1), else the
+// first PKCS#9 counter-signature. Later ones are not looked at: anyone can
+// add unauthenticated attributes, and each candidate costs a chain check.
+// A timestamp is valid when its own
 // signature verifies, it covers `signer`'s signature value, and its signer
 // holds a time-stamping certificate that chains to an anchor in `store` as
 // of the stated time. `certs` are the certificates of the signature that

@@ -35,14 +35,12 @@ uint32_t Le32(const uint8_t* p) {
 // included) and the data directory begins.
 uint64_t DataDirectoryOffset(bool pe32_plus) { return pe32_plus ? 112 : 96; }
 
-enum class Read { kOk, kOutside, kFailed };
-
-// Reads `N` bytes at `offset`, telling a range outside the source from a
-// failed read.
+// Reads `N` bytes at `offset`: kNotPe when the range is not in the source
+// (headers that do not fit make no PE), kReadError when the read fails.
 template <size_t N>
-Read ReadFixed(ByteSource& source, uint64_t offset, uint8_t (&out)[N]) {
-  if (!source.Contains(offset, N)) return Read::kOutside;
-  return source.ReadAt(offset, out, N) ? Read::kOk : Read::kFailed;
+PeStatus ReadFixed(ByteSource& source, uint64_t offset, uint8_t (&out)[N]) {
+  if (!source.Contains(offset, N)) return PeStatus::kNotPe;
+  return source.ReadAt(offset, out, N) ? PeStatus::kOk : PeStatus::kReadError;
 }
 
 PeParseResult NotPe() { return {PeStatus::kNotPe, {}}; }
@@ -79,26 +77,17 @@ PeStatus ScanSections(ByteSource& source, uint64_t table_offset,
 
 PeParseResult ParsePeImage(ByteSource& source) {
   uint8_t dos[kDosHeaderSize];
-  switch (ReadFixed(source, 0, dos)) {
-    case Read::kOk:
-      break;
-    case Read::kOutside:
-      return NotPe();
-    case Read::kFailed:
-      return ReadError();
+  if (const PeStatus read = ReadFixed(source, 0, dos); read != PeStatus::kOk) {
+    return {read, {}};
   }
   if (dos[0] != 'M' || dos[1] != 'Z') return NotPe();
   const uint64_t pe_offset = Le32(dos + kLfanewOffset);
 
   // The signature, the COFF header and the optional header's magic.
   uint8_t nt[4 + kCoffHeaderSize + 2];
-  switch (ReadFixed(source, pe_offset, nt)) {
-    case Read::kOk:
-      break;
-    case Read::kOutside:
-      return NotPe();
-    case Read::kFailed:
-      return ReadError();
+  if (const PeStatus read = ReadFixed(source, pe_offset, nt);
+      read != PeStatus::kOk) {
+    return {read, {}};
   }
   if (nt[0] != 'P' || nt[1] != 'E' || nt[2] != 0 || nt[3] != 0) return NotPe();
   const uint8_t* coff = nt + 4;

@@ -33,6 +33,9 @@ SP_SAME_CODE(TRUST_E_NO_SIGNER_CERT, status::kTrustNoSignerCert);
 SP_SAME_CODE(TRUST_E_CERT_SIGNATURE, status::kTrustCertSignature);
 SP_SAME_CODE(TRUST_E_BASIC_CONSTRAINTS, status::kTrustBasicConstraints);
 SP_SAME_CODE(ERROR_NOT_ENOUGH_MEMORY, status::kErrorNotEnoughMemory);
+SP_SAME_CODE(CERT_E_CRITICAL, status::kCertCritical);
+SP_SAME_CODE(CERT_E_INVALID_POLICY, status::kCertInvalidPolicy);
+SP_SAME_CODE(TRUST_E_TIME_STAMP, status::kTrustTimeStamp);
 #undef SP_SAME_CODE
 
 // WINTRUST_DATA as current SDKs declare it, through its last field

@@ -16,14 +16,17 @@ inline constexpr uint32_t kTrustSubjectFormUnknown =
 inline constexpr uint32_t kTrustSubjectNotTrusted =
     0x800B0004;  // TRUST_E_SUBJECT_NOT_TRUSTED
 inline constexpr uint32_t kTrustNoSignature =
-    0x800B0100;                                       // TRUST_E_NOSIGNATURE
-inline constexpr uint32_t kCertExpired = 0x800B0101;  // CERT_E_EXPIRED
+    0x800B0100;                                        // TRUST_E_NOSIGNATURE
+inline constexpr uint32_t kCertExpired = 0x800B0101;   // CERT_E_EXPIRED
+inline constexpr uint32_t kCertCritical = 0x800B0105;  // CERT_E_CRITICAL
 inline constexpr uint32_t kCertUntrustedRoot =
     0x800B0109;                                          // CERT_E_UNTRUSTEDROOT
 inline constexpr uint32_t kCertChaining = 0x800B010A;    // CERT_E_CHAINING
 inline constexpr uint32_t kCertWrongUsage = 0x800B0110;  // CERT_E_WRONG_USAGE
 inline constexpr uint32_t kTrustExplicitDistrust =
     0x800B0111;  // TRUST_E_EXPLICIT_DISTRUST
+inline constexpr uint32_t kCertInvalidPolicy =
+    0x800B0113;  // CERT_E_INVALID_POLICY
 inline constexpr uint32_t kTrustBadDigest = 0x80096010;  // TRUST_E_BAD_DIGEST
 inline constexpr uint32_t kCryptFileError = 0x80092003;  // CRYPT_E_FILE_ERROR
 inline constexpr uint32_t kCryptSecuritySettings =
@@ -34,6 +37,7 @@ inline constexpr uint32_t kTrustNoSignerCert =
     0x80096002;  // TRUST_E_NO_SIGNER_CERT
 inline constexpr uint32_t kTrustCertSignature =
     0x80096004;  // TRUST_E_CERT_SIGNATURE
+inline constexpr uint32_t kTrustTimeStamp = 0x80096005;  // TRUST_E_TIME_STAMP
 inline constexpr uint32_t kTrustBasicConstraints =
     0x80096019;  // TRUST_E_BASIC_CONSTRAINTS
 // A Win32 error code rather than a status: what GetLastError reports when

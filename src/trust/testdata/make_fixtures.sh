@@ -202,8 +202,12 @@ sign_with() {  # cert-file key-name in out [osslsigncode options...]
   quiet osslsigncode sign -certs "$certs" -key "$pki/$key.key" \
     "$@" -in "$in" -out "$dst"
 }
-stamp() {  # tsa-name: the options of an offline RFC 3161 timestamp
-  echo "-TSA-certs $pki/$1-chain.pem -TSA-key $pki/$1.key -TSA-time $ts_time"
+# sign_with, adding an offline RFC 3161 timestamp by the authority TSA at
+# ts_time, or at stamp_time when that is set.
+sign_stamped() {  # tsa-name cert-file key-name in out [osslsigncode options...]
+  tsa="$1"; shift
+  sign_with "$@" -TSA-certs "$pki/$tsa-chain.pem" -TSA-key "$pki/$tsa.key" \
+    -TSA-time "${stamp_time:-$ts_time}"
 }
 
 : > "$files/expected.txt"
@@ -252,27 +256,24 @@ expect noeku.exe 0
 sign_with "$pki/future.crt" future "$pe/small64.exe" "$files/notyetvalid.exe"
 expect notyetvalid.exe 800b0101
 
-# shellcheck disable=SC2046
-{
 sign_with "$pki/old.crt" old "$pe/small64.exe" "$files/expired.exe"
 expect expired.exe 800b0101
-sign_with "$pki/old.crt" old "$pe/small64.exe" "$files/expired-ts.exe" \
-  $(stamp tsa)
+sign_stamped tsa "$pki/old.crt" old "$pe/small64.exe" "$files/expired-ts.exe"
 expect expired-ts.exe 0
-sign_with "$pki/old.crt" old "$pe/small32.exe" "$files/expired-ts32.exe" \
-  -h sha1 $(stamp tsa)
+sign_stamped tsa "$pki/old.crt" old "$pe/small32.exe" \
+  "$files/expired-ts32.exe" -h sha1
 expect expired-ts32.exe 0
 # A timestamp whose authority is not trusted does not count.
-sign_with "$pki/old.crt" old "$pe/small64.exe" "$files/expired-ts-stranger.exe" \
-  $(stamp tsa-stranger)
+sign_stamped tsa-stranger "$pki/old.crt" old "$pe/small64.exe" \
+  "$files/expired-ts-stranger.exe"
 expect expired-ts-stranger.exe 800b0101
-sign_with "$pki/oldlife.crt" oldlife "$pe/small64.exe" "$files/lifetime-ts.exe" \
-  $(stamp tsa)
+sign_stamped tsa "$pki/oldlife.crt" oldlife "$pe/small64.exe" \
+  "$files/lifetime-ts.exe"
 expect lifetime-ts.exe 800b0101
 # A timestamp from before the signer's certificate was issued.
-sign "$pe/small64.exe" "$files/valid-ts-early.exe" $(stamp tsa)
+sign_stamped tsa "$pki/leaf.crt" leaf "$pe/small64.exe" \
+  "$files/valid-ts-early.exe"
 expect valid-ts-early.exe 800b0101
-}
 
 # The image hashes osslsigncode computes, to check ours against:
 # name, digest algorithm, hash in upper-case hexadecimal.

@@ -193,6 +193,12 @@ TrustResult VerifyAuthenticode(ByteSource& source, TrustAnchors& anchors,
   if (!SignatureAlgorithmFitsKey(signer->digest_enc_alg, signer_cert)) {
     return Failed(status::kNteBadAlgId);
   }
+  // Nor can the signature be checked with a key Windows has no use for
+  // (Ed25519, DSA, another curve, a 33-bit exponent). A weak RSA key can
+  // check it; its chain then fails.
+  if (ClassifyKey(signer_cert) == KeyClass::kUnsupported) {
+    return Failed(status::kNteBadAlgId);
+  }
   if (!VerifySigner(signer, signer_cert, signer_digest,
                     signature->signed_content)) {
     return Failed(status::kTrustBadDigest);

@@ -35,10 +35,13 @@ namespace sealprobe {
 //                                 with one signer
 //   NTE_BAD_ALGID                 a digest other than SHA-1/256/384/512
 //   TRUST_E_NO_SIGNER_CERT        the signer's certificate is not included
+//   NTE_BAD_ALGID                 the signer's signature algorithm does not
+//                                 fit its key, or ClassifyKey
+//                                 (trust/cert_chain.h) does not support it
 //   TRUST_E_BAD_DIGEST            the signer's signature or the image hash
 //                                 does not match
 //   then the chain of the signer's certificate as CheckCertificateChain
-//   (trust/cert_chain.h) reports it for code signing, or 0 when valid.
+//   reports it for code signing, or 0 when valid.
 // Except for the two TRUST_E_NOSIGNATURE rows, the last error is the status.
 TrustResult VerifyAuthenticode(ByteSource& source, TrustAnchors& anchors,
                                std::time_t now);

@@ -1,5 +1,7 @@
 #include "trust/cert_chain.h"
 
+#include <openssl/core_names.h>
+#include <openssl/evp.h>
 #include <openssl/objects.h>
 #include <openssl/x509v3.h>
 
@@ -12,19 +14,30 @@ namespace {
 constexpr char kLifetimeSigningOid[] = "1.3.6.1.4.1.311.10.3.13";
 constexpr int kMaxChainDepth = 16;
 
-// Every failure the chain engine reports, sorted into the statuses it can
-// become. The verify callback records them all and lets verification go
-// on, so that the most important one can be reported whatever order
-// OpenSSL finds them in.
+constexpr int kMinRsaBits = 1024;
+constexpr int kMaxRsaExponentBits = 32;
+
+// Every fault found in a chain, sorted into the statuses it can become. The
+// verify callback records OpenSSL's and lets verification go on, and the
+// checks OpenSSL does not make are added after it, so that the most
+// important one can be reported whatever order they are found in.
 struct ChainErrors {
+  bool cert_signature = false;
   bool untrusted_root = false;
   bool chaining = false;
+  bool wrong_usage = false;
   bool expired = false;
-  bool cert_signature = false;
+  bool policy = false;
   bool basic_constraints = false;
+  bool critical = false;
   bool rejected = false;
   bool other = false;
 };
+
+bool IsCa(X509* cert) {
+  const uint32_t flags = X509_get_extension_flags(cert);
+  return (flags & EXFLAG_BCONS) != 0 && (flags & EXFLAG_CA) != 0;
+}
 
 int RecordChainError(int ok, X509_STORE_CTX* ctx) {
   if (ok == 1) return 1;
@@ -49,10 +62,25 @@ int RecordChainError(int ok, X509_STORE_CTX* ctx) {
     case X509_V_ERR_UNABLE_TO_DECODE_ISSUER_PUBLIC_KEY:
       errors->cert_signature = true;
       break;
-    case X509_V_ERR_INVALID_CA:
-    case X509_V_ERR_PATH_LENGTH_EXCEEDED:
+    case X509_V_ERR_INVALID_CA: {
+      // OpenSSL says so for a CA whose key usage leaves out certificate
+      // signing too; that is wrong usage, which the walk over the chain
+      // reports. Anything else is the basic constraints.
+      X509* cert = X509_STORE_CTX_get_current_cert(ctx);
+      if (cert == nullptr || !IsCa(cert)) errors->basic_constraints = true;
+      break;
+    }
     case X509_V_ERR_KEYUSAGE_NO_CERTSIGN:
+      break;  // wrong usage, reported by the walk over the chain
+    case X509_V_ERR_PATH_LENGTH_EXCEEDED:
       errors->basic_constraints = true;
+      break;
+    case X509_V_ERR_NO_EXPLICIT_POLICY:
+    case X509_V_ERR_INVALID_POLICY_EXTENSION:
+      errors->policy = true;
+      break;
+    case X509_V_ERR_UNHANDLED_CRITICAL_EXTENSION:
+      errors->critical = true;
       break;
     case X509_V_ERR_CERT_REJECTED:
       errors->rejected = true;
@@ -62,6 +90,68 @@ int RecordChainError(int ok, X509_STORE_CTX* ctx) {
       break;
   }
   return 1;
+}
+
+// The critical extensions Windows' chain engine acts on (and OpenSSL does
+// too, so that what they say is enforced). Any other that is critical
+// makes the certificate unusable.
+bool HandledCriticalExtension(const ASN1_OBJECT* oid) {
+  switch (OBJ_obj2nid(oid)) {
+    case NID_key_usage:
+    case NID_subject_alt_name:
+    case NID_basic_constraints:
+    case NID_name_constraints:
+    case NID_certificate_policies:
+    case NID_policy_mappings:
+    case NID_policy_constraints:
+    case NID_ext_key_usage:
+    case NID_inhibit_any_policy:
+      return true;
+    default:
+      return false;
+  }
+}
+
+bool HasUnhandledCriticalExtension(X509* cert) {
+  for (int i = 0; i < X509_get_ext_count(cert); ++i) {
+    X509_EXTENSION* ext = X509_get_ext(cert, i);
+    if (X509_EXTENSION_get_critical(ext) &&
+        !HandledCriticalExtension(X509_EXTENSION_get_object(ext))) {
+      return true;
+    }
+  }
+  return false;
+}
+
+bool SelfSigned(X509* cert) {
+  return (X509_get_extension_flags(cert) & EXFLAG_SS) != 0;
+}
+
+// The faults of the built chain (leaf first) that OpenSSL does not report
+// the way Windows does.
+void WalkChain(const STACK_OF(X509) * chain, ChainErrors& errors) {
+  const int count = sk_X509_num(chain);
+  for (int i = 0; i < count; ++i) {
+    X509* cert = sk_X509_value(chain, i);
+    // A key Windows refuses makes every signature it made, and the one it
+    // is checked with, not valid.
+    if (ClassifyKey(cert) != KeyClass::kAccepted) errors.cert_signature = true;
+    if (HasUnhandledCriticalExtension(cert)) errors.critical = true;
+    const bool key_usage =
+        (X509_get_extension_flags(cert) & EXFLAG_KUSAGE) != 0;
+    const bool cert_sign = (X509_get_key_usage(cert) & KU_KEY_CERT_SIGN) != 0;
+    if (i == 0) {
+      // OpenSSL lets an end certificate claim certificate signing.
+      if (key_usage && cert_sign && !IsCa(cert)) errors.wrong_usage = true;
+      continue;
+    }
+    if (key_usage && !cert_sign) errors.wrong_usage = true;
+    // A self-signed top is a CA by being the root; any other issuer has to
+    // say so (OpenSSL also takes key usage alone as saying it).
+    if (!IsCa(cert) && !(i == count - 1 && SelfSigned(cert))) {
+      errors.basic_constraints = true;
+    }
+  }
 }
 
 int PurposeNid(ChainUse use) {
@@ -144,6 +234,17 @@ uint32_t CheckCertificateChain(X509* leaf, STACK_OF(X509) * untrusted,
   X509_VERIFY_PARAM_set_trust(param, use == ChainUse::kCodeSigning
                                          ? X509_TRUST_OBJECT_SIGN
                                          : X509_TRUST_TSA);
+  // RFC 5280 policy processing, so that a requireExplicitPolicy (or an
+  // inhibitAnyPolicy or inhibitPolicyMapping that leaves it unmet) fails.
+  // The initial policy set is anyPolicy: OpenSSL's empty set would fail
+  // every chain that requires an explicit policy.
+  ASN1_OBJECT* any_policy = OBJ_dup(OBJ_nid2obj(NID_any_policy));
+  if (any_policy == nullptr ||
+      X509_VERIFY_PARAM_add0_policy(param, any_policy) != 1) {
+    ASN1_OBJECT_free(any_policy);
+    return status::kCertChaining;
+  }
+  X509_VERIFY_PARAM_set_flags(param, X509_V_FLAG_POLICY_CHECK);
   ChainErrors errors;
   X509_STORE_CTX_set_app_data(ctx.get(), &errors);
   X509_STORE_CTX_set_verify_cb(ctx.get(), RecordChainError);
@@ -156,15 +257,66 @@ uint32_t CheckCertificateChain(X509* leaf, STACK_OF(X509) * untrusted,
       return status::kTrustExplicitDistrust;
     }
   }
+  WalkChain(chain, errors);
+  // Trusted by the store only for other uses.
+  if (errors.rejected || WrongUsage(chain, use)) errors.wrong_usage = true;
+
+  if (errors.cert_signature) return status::kTrustCertSignature;
   if (errors.untrusted_root) return status::kCertUntrustedRoot;
   if (errors.chaining) return status::kCertChaining;
+  if (errors.wrong_usage) return status::kCertWrongUsage;
   if (errors.expired) return status::kCertExpired;
-  if (errors.cert_signature) return status::kTrustCertSignature;
+  if (errors.policy) return status::kCertInvalidPolicy;
   if (errors.basic_constraints) return status::kTrustBasicConstraints;
+  if (errors.critical) return status::kCertCritical;
   if (errors.other || verified != 1) return status::kCertChaining;
-  // Trusted by the store only for other uses.
-  if (errors.rejected || WrongUsage(chain, use)) return status::kCertWrongUsage;
   return status::kSuccess;
+}
+
+KeyClass ClassifyKey(X509* cert) {
+  const X509_PUBKEY* public_key = X509_get_X509_PUBKEY(cert);
+  ASN1_OBJECT* algorithm = nullptr;
+  X509_ALGOR* parameters = nullptr;
+  if (public_key == nullptr ||
+      X509_PUBKEY_get0_param(&algorithm, nullptr, nullptr, &parameters,
+                             public_key) != 1) {
+    return KeyClass::kUnsupported;
+  }
+  EVP_PKEY* key = X509_get0_pubkey(cert);  // owned by `cert`
+  if (key == nullptr) return KeyClass::kUnsupported;
+  switch (OBJ_obj2nid(algorithm)) {
+    case NID_rsaEncryption: {
+      BIGNUM* raw_exponent = nullptr;
+      if (EVP_PKEY_get_bn_param(key, OSSL_PKEY_PARAM_RSA_E, &raw_exponent) !=
+          1) {
+        return KeyClass::kUnsupported;
+      }
+      const ossl::BignumPtr exponent(raw_exponent);
+      if (BN_num_bits(exponent.get()) > kMaxRsaExponentBits) {
+        return KeyClass::kUnsupported;
+      }
+      return EVP_PKEY_get_bits(key) < kMinRsaBits ? KeyClass::kWeak
+                                                  : KeyClass::kAccepted;
+    }
+    case NID_X9_62_id_ecPublicKey: {
+      // Only a named curve: explicit parameters are refused even when they
+      // describe one of these.
+      int type = V_ASN1_UNDEF;
+      const void* value = nullptr;
+      X509_ALGOR_get0(nullptr, &type, &value, parameters);
+      if (type != V_ASN1_OBJECT) return KeyClass::kUnsupported;
+      switch (OBJ_obj2nid(static_cast<const ASN1_OBJECT*>(value))) {
+        case NID_X9_62_prime256v1:
+        case NID_secp384r1:
+        case NID_secp521r1:
+          return KeyClass::kAccepted;
+        default:
+          return KeyClass::kUnsupported;
+      }
+    }
+    default:
+      return KeyClass::kUnsupported;
+  }
 }
 
 bool HasLifetimeSigningUsage(X509* cert) {

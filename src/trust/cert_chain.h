@@ -20,22 +20,50 @@ enum class ChainUse {
 
 // Builds and verifies the chain from `leaf` through the certificates in
 // `untrusted` (may be null) to an anchor in `store`, as of `when`. Returns
-// 0 when it is trusted, otherwise the first of these that applies:
+// 0 when it is trusted, otherwise the first of these that applies, in the
+// order of Windows' base chain policy:
 //   TRUST_E_EXPLICIT_DISTRUST  a chain certificate, or its copy in the
 //                              store, is rejected for this use or any use
+//   TRUST_E_CERT_SIGNATURE     a certificate's signature does not verify, or
+//                              a chain certificate (anchor included) has a
+//                              key ClassifyKey does not accept
 //   CERT_E_UNTRUSTEDROOT       the chain ends in a self-signed certificate
 //                              that is not an anchor
 //   CERT_E_CHAINING            an issuer cannot be found
-//   CERT_E_EXPIRED             a chain certificate is outside its validity
-//   TRUST_E_CERT_SIGNATURE     a certificate's signature does not verify
-//   TRUST_E_BASIC_CONSTRAINTS  an issuer is not a CA, or a path is too long
 //   CERT_E_WRONG_USAGE         a chain certificate's extended key usage
-//                              leaves out the use, or the store trusts an
-//                              anchor only for other uses
+//                              leaves out the use, the store trusts an
+//                              anchor only for other uses, an issuer's key
+//                              usage leaves out certificate signing, or the
+//                              end certificate's key usage asserts it
+//                              without basic constraints naming it a CA
+//   CERT_E_EXPIRED             a chain certificate is outside its validity
+//   CERT_E_INVALID_POLICY      RFC 5280 policy processing fails: an explicit
+//                              policy is required and none is valid for the
+//                              whole path, or a policy extension is invalid
+//   TRUST_E_BASIC_CONSTRAINTS  an issuer is not a CA, or a path is too long
+//   CERT_E_CRITICAL            a chain certificate has a critical extension
+//                              outside keyUsage, subjectAltName,
+//                              basicConstraints, nameConstraints,
+//                              certificatePolicies, policyMappings,
+//                              policyConstraints, extKeyUsage and
+//                              inhibitAnyPolicy
 // Any other failure of the chain engine comes back as CERT_E_CHAINING.
 uint32_t CheckCertificateChain(X509* leaf, STACK_OF(X509) * untrusted,
                                X509_STORE* store, std::time_t when,
                                ChainUse use);
+
+// How Windows can use a certificate's public key to verify signatures.
+enum class KeyClass {
+  kAccepted,     // RSA of 1024 bits or more with a public exponent below
+                 // 2^32, or ECDSA on the named curve P-256, P-384 or P-521
+  kWeak,         // such an RSA key under 1024 bits: usable, but refused in
+                 // a chain
+  kUnsupported,  // anything else: Ed25519, Ed448, DSA, other curves, curves
+                 // given by explicit parameters, RSA-PSS keys, an exponent
+                 // of 2^32 or more (CryptoAPI holds it in 32 bits), a key
+                 // that does not decode
+};
+KeyClass ClassifyKey(X509* cert);
 
 // Whether `cert` is a lifetime-signing certificate: its signatures do not
 // outlive it, timestamp or not.

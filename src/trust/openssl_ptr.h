@@ -6,6 +6,7 @@
 
 #include <openssl/asn1.h>
 #include <openssl/bio.h>
+#include <openssl/bn.h>
 #include <openssl/cms.h>
 #include <openssl/crypto.h>
 #include <openssl/evp.h>
@@ -28,6 +29,7 @@ SP_OSSL_DELETER(Asn1ObjectDeleter, ASN1_OBJECT, ASN1_OBJECT_free);
 SP_OSSL_DELETER(Asn1TimeDeleter, ASN1_TIME, ASN1_TIME_free);
 SP_OSSL_DELETER(Asn1TypeDeleter, ASN1_TYPE, ASN1_TYPE_free);
 SP_OSSL_DELETER(BioDeleter, BIO, BIO_free_all);
+SP_OSSL_DELETER(BignumDeleter, BIGNUM, BN_free);
 SP_OSSL_DELETER(CmsDeleter, CMS_ContentInfo, CMS_ContentInfo_free);
 SP_OSSL_DELETER(EkuDeleter, EXTENDED_KEY_USAGE, EXTENDED_KEY_USAGE_free);
 SP_OSSL_DELETER(EvpMdCtxDeleter, EVP_MD_CTX, EVP_MD_CTX_free);
@@ -62,6 +64,7 @@ using Asn1ObjectPtr = std::unique_ptr<ASN1_OBJECT, Asn1ObjectDeleter>;
 using Asn1TimePtr = std::unique_ptr<ASN1_TIME, Asn1TimeDeleter>;
 using Asn1TypePtr = std::unique_ptr<ASN1_TYPE, Asn1TypeDeleter>;
 using BioPtr = std::unique_ptr<BIO, BioDeleter>;
+using BignumPtr = std::unique_ptr<BIGNUM, BignumDeleter>;
 using CmsPtr = std::unique_ptr<CMS_ContentInfo, CmsDeleter>;
 using EkuPtr = std::unique_ptr<EXTENDED_KEY_USAGE, EkuDeleter>;
 using EvpMdCtxPtr = std::unique_ptr<EVP_MD_CTX, EvpMdCtxDeleter>;

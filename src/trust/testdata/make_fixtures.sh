@@ -275,6 +275,183 @@ sign_stamped tsa "$pki/leaf.crt" leaf "$pe/small64.exe" \
   "$files/valid-ts-early.exe"
 expect valid-ts-early.exe 800b0101
 
+# --- Chain faults in Windows' order, keys it refuses, stamps that fail ------
+# Each expected status comes with the public source for Windows' behaviour.
+# "Wine chain.c" is Wine's dlls/crypt32/tests/chain.c, conformance tests
+# that run on Windows: chainCheck gives the trust status of each chain,
+# and basePolicyCheck, authenticodePolicyCheck and the checks beside them
+# the status CertVerifyCertificateChainPolicy makes of it.
+key() {  # name genpkey-options...: OUT/pki/name.key
+  k="$1"; shift
+  quiet openssl genpkey "$@" -out "$pki/$k.key"
+}
+# make_cert with a key from key(): the certificate's own, or KEY's.
+keyed_cert() {  # name subject issuer extensions [key-name]
+  printf '%s\n' "$4" > "$pki/$1.ext"
+  quiet openssl req -new -key "$pki/${5:-$1}.key" -subj "$2" \
+    -out "$pki/$1.csr"
+  quiet openssl x509 -req -in "$pki/$1.csr" -CA "$pki/$3.crt" \
+    -CAkey "$pki/$3.key" -CAcreateserial -sha256 -days 3650 \
+    -extfile "$pki/$1.ext" -out "$pki/$1.crt"
+  rm -f "$pki/$1.csr" "$pki/$1.ext"
+}
+# A code signer under the CA ISSUER, with the key of NAME (one RSA key
+# serves every such signer), and the file it signs: NAME.exe.
+signed_under() {  # name issuer status [key-name] [signer extensions]
+  keyed_cert "$1" "/CN=SealProbe Test $1" "$2" "${5:-$code_ext}" \
+    "${4:-underca}"
+  cat "$pki/$1.crt" "$pki/$2.crt" > "$pki/$1-chain.pem"
+  sign_with "$pki/$1-chain.pem" "${4:-underca}" "$pe/small64.exe" \
+    "$files/$1.exe"
+  expect "$1.exe" "$3"
+}
+rsa_key() {  # name bits [public-exponent]
+  key "$1" -algorithm RSA -pkeyopt "rsa_keygen_bits:$2" \
+    -pkeyopt "rsa_keygen_pubexp:${3:-65537}"
+}
+ec_key() {  # name curve
+  key "$1" -algorithm EC -pkeyopt "ec_paramgen_curve:$2" \
+    -pkeyopt ec_param_enc:named_curve
+}
+rsa_key underca 2048
+
+# Precedence. A certificate signature that does not verify comes first:
+# with an untrusted root (Wine chain.c chain12) or expired (chain1) it is
+# still TRUST_E_CERT_SIGNATURE. badsig.crt is a signer under root, and
+# badsig-stranger.crt one under stranger-root, with the last byte of the
+# signature changed.
+make_cert badsig "/CN=SealProbe Test Bad Signature" root "$code_ext"
+make_cert badsig-stranger "/CN=SealProbe Test Bad Signature Unknown Root" \
+  stranger-root "$code_ext"
+for c in badsig badsig-stranger; do
+  quiet openssl x509 -in "$pki/$c.crt" -outform DER -out "$pki/$c.der"
+  flip_byte "$pki/$c.der" $(( $(wc -c < "$pki/$c.der") - 1 ))
+  quiet openssl x509 -inform DER -in "$pki/$c.der" -out "$pki/$c.crt"
+  rm -f "$pki/$c.der"
+done
+sign_with "$pki/badsig.crt" badsig "$pe/small64.exe" "$files/badsig.exe"
+expect badsig.exe 80096004
+cat "$pki/badsig-stranger.crt" "$pki/stranger-root.crt" \
+  > "$pki/badsig-stranger-chain.pem"
+sign_with "$pki/badsig-stranger-chain.pem" badsig-stranger "$pe/small64.exe" \
+  "$files/badsig-stranger.exe"
+expect badsig-stranger.exe 80096004
+# Wrong usage before time. Wine chain.c has no chain with both; the order is
+# that of the base policy's ignore flags in the CertVerifyCertificateChain-
+# Policy documentation (CERT_CHAIN_POLICY_PARA) and is weakly established.
+dated_cert oldserver "/CN=SealProbe Test Expired Server" broot \
+  20190101000000Z 20210101000000Z "$signer_ext
+extendedKeyUsage=serverAuth"
+sign_with "$pki/oldserver.crt" oldserver "$pe/small64.exe" \
+  "$files/oldserver.exe"
+expect oldserver.exe 800b0110
+
+# Key usage is a usage, not a basic constraint: a CA not allowed to sign
+# certificates (Wine chain.c chain18, and chain15 whose root is one: with
+# the root allowed, CERT_E_WRONG_USAGE), and an end certificate with
+# CA:FALSE that claims certificate signing (chain16), both
+# CERT_TRUST_IS_NOT_VALID_FOR_USAGE.
+rsa_key nocertsign-ca 2048
+keyed_cert nocertsign-ca "/CN=SealProbe Test CA Without keyCertSign" root \
+  "basicConstraints=critical,CA:TRUE
+keyUsage=critical,digitalSignature,cRLSign"
+signed_under nocertsign-signer nocertsign-ca 800b0110
+keyed_cert certsign-signer "/CN=SealProbe Test Signer With keyCertSign" root \
+  "basicConstraints=critical,CA:FALSE
+keyUsage=critical,digitalSignature,keyCertSign
+extendedKeyUsage=codeSigning" underca
+sign_with "$pki/certsign-signer.crt" underca "$pe/small64.exe" \
+  "$files/certsign-signer.exe"
+expect certsign-signer.exe 800b0110
+
+# Critical extensions. An intermediate with an unknown one (Wine chain.c
+# chain30, OID 1.2.3: CERT_TRUST_INVALID_EXTENSION and, with the root
+# allowed, CERT_E_CRITICAL). A critical CRL distribution point, which
+# OpenSSL handles but Windows does not act on (Wine's
+# CRYPT_CriticalExtensionsSupported, its implementation, not a test: weak).
+# Critical certificate policies Windows does handle (the same source).
+rsa_key critical-ca 2048
+keyed_cert critical-ca "/CN=SealProbe Test CA With Unknown Critical" root \
+  "$ca_ext
+1.2.3=critical,DER:30:00"
+signed_under critical-signer critical-ca 800b0105
+keyed_cert critical-crldp "/CN=SealProbe Test Critical CRL Point" root \
+  "$code_ext
+crlDistributionPoints=critical,URI:http://crl.example.invalid/root.crl" underca
+sign_with "$pki/critical-crldp.crt" underca "$pe/small64.exe" \
+  "$files/critical-crldp.exe"
+expect critical-crldp.exe 800b0105
+keyed_cert critical-policies "/CN=SealProbe Test Critical Policies" root \
+  "$code_ext
+certificatePolicies=critical,1.2.3.4" underca
+sign_with "$pki/critical-policies.crt" underca "$pe/small64.exe" \
+  "$files/critical-policies.exe"
+expect critical-policies.exe 0
+
+# Policy constraints, as RFC 5280 processing (OpenSSL's) finds them: a CA
+# requiring an explicit policy from here on and inhibiting anyPolicy. A
+# signer without policies, or with anyPolicy only, leaves no valid policy:
+# CERT_TRUST_INVALID_POLICY_CONSTRAINTS ("does not have a required issuance
+# policies extension", CERT_TRUST_STATUS documentation), which the policy
+# reports as CERT_E_INVALID_POLICY (Wine's WINTRUST_TrustStatusToError, an
+# implementation: weak).
+rsa_key explicit-ca 2048
+keyed_cert explicit-ca "/CN=SealProbe Test CA Requiring A Policy" root \
+  "$ca_ext
+certificatePolicies=2.5.29.32.0
+policyConstraints=critical,requireExplicitPolicy:0
+inhibitAnyPolicy=critical,0"
+signed_under explicit-none explicit-ca 800b0113
+signed_under explicit-any explicit-ca 800b0113 "" "$code_ext
+certificatePolicies=2.5.29.32.0"
+signed_under explicit-named explicit-ca 0 "" "$code_ext
+certificatePolicies=1.2.3.4"
+
+# Keys. RSA under 1024 bits anywhere in a chain: blocked since KB2661254,
+# the chain marked CERT_TRUST_IS_NOT_SIGNATURE_VALID (Wine chain.c
+# testVerifyCertChainPolicy: its 512-bit self-signed certificate gives
+# TRUST_E_CERT_SIGNATURE on Windows 7 and 8). The exemption of signatures
+# time-stamped before 2010 is not kept: failing closed. Other keys Windows
+# cannot verify a certificate's signature with make that signature not
+# valid too: Ed25519, DSA, secp256k1, an exponent of 2^32 or more
+# (RSAPUBKEY holds 32 bits). Weak evidence for these: Windows answers
+# "Invalid algorithm specified" for an Ed25519 certificate
+# (rustls/rustls-platform-verifier issue 195). 1024 bits, P-384 and an
+# exponent of 2^32-1 are accepted.
+rsa_key weak-signer 512
+keyed_cert weak-signer "/CN=SealProbe Test 512-bit Signer" root "$code_ext"
+sign_with "$pki/weak-signer.crt" weak-signer "$pe/small64.exe" \
+  "$files/weak-signer.exe"
+expect weak-signer.exe 80096004
+rsa_key rsa1024-signer 1024
+signed_under rsa1024-signer root 0 rsa1024-signer
+rsa_key weak-ca 1023
+key ed25519-ca -algorithm ED25519
+quiet openssl genpkey -genparam -algorithm DSA \
+  -pkeyopt dsa_paramgen_bits:1024 -out "$pki/dsa.param"
+key dsa-ca -paramfile "$pki/dsa.param"
+ec_key k256-ca secp256k1
+ec_key p384-ca P-384
+rsa_key bigexp-ca 1024 4294967297
+rsa_key maxexp-ca 1024 4294967295
+for c in weak ed25519 dsa k256 bigexp; do
+  keyed_cert "$c-ca" "/CN=SealProbe Test $c CA" root "$ca_ext"
+  signed_under "$c-under" "$c-ca" 80096004
+done
+for c in p384 maxexp; do
+  keyed_cert "$c-ca" "/CN=SealProbe Test $c CA" root "$ca_ext"
+  signed_under "$c-under" "$c-ca" 0
+done
+# The signer's own key: when Windows cannot verify the signer's signature
+# with it, the signature's algorithm is one it does not know, NTE_BAD_ALGID
+# as for a signature algorithm that does not fit the key (judgement: no
+# public test shows it). P-256 is accepted.
+ec_key p256-signer P-256
+signed_under p256-signer root 0 p256-signer
+for c in dsa k256 bigexp; do
+  signed_under "$c-signer" root 80090008 "$c-ca"
+done
+
 # The image hashes osslsigncode computes, to check ours against:
 # name, digest algorithm, hash in upper-case hexadecimal.
 : > "$files/digests.txt"

@@ -216,11 +216,19 @@ TrustResult VerifyAuthenticode(ByteSource& source, TrustAnchors& anchors,
   }
 
   X509_STORE* store = anchors.Get();
-  // A lifetime-signing certificate is judged now; any other as of a valid
-  // timestamp when there is one.
+  // A timestamp that is there has to verify, whether the signer needs it
+  // or not.
+  const Timestamp stamp = CheckTimestamp(signer, certs, store);
+  if (stamp.status == Timestamp::Status::kInvalid) {
+    return Failed(status::kTrustTimeStamp);
+  }
+  // A lifetime-signing certificate is judged now; any other as of its
+  // timestamp when there is one. A stamp outside the certificate's
+  // validity leaves it expired.
   std::time_t when = now;
-  if (!HasLifetimeSigningUsage(signer_cert)) {
-    when = VerifiedTimestamp(signer, certs, store).value_or(now);
+  if (stamp.status == Timestamp::Status::kValid &&
+      !HasLifetimeSigningUsage(signer_cert)) {
+    when = stamp.time;
   }
   return Failed(CheckCertificateChain(signer_cert, certs, store, when,
                                       ChainUse::kCodeSigning));

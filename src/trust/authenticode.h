@@ -20,8 +20,8 @@
 namespace sealprobe {
 
 // Verifies the signature of the image in `source` against the anchors,
-// checking certificates as of `now` unless a valid timestamp says when the
-// file was signed. Loads `anchors` only when a signature gets as far as
+// checking certificates as of `now` unless a timestamp says when the file
+// was signed. Loads `anchors` only when a signature gets as far as
 // its chain. Never throws; reads the source front to back with memory that
 // does not grow with its size. The first of these that applies:
 //   CRYPT_E_FILE_ERROR            the source failed to read
@@ -40,8 +40,11 @@ namespace sealprobe {
 //                                 (trust/cert_chain.h) does not support it
 //   TRUST_E_BAD_DIGEST            the signer's signature or the image hash
 //                                 does not match
+//   TRUST_E_TIME_STAMP            a timestamp is there but CheckTimestamp
+//                                 (trust/timestamp.h) finds it invalid
 //   then the chain of the signer's certificate as CheckCertificateChain
-//   reports it for code signing, or 0 when valid.
+//   reports it for code signing, as of the timestamp's time (now for a
+//   lifetime-signing certificate or with no timestamp), or 0 when valid.
 // Except for the two TRUST_E_NOSIGNATURE rows, the last error is the status.
 TrustResult VerifyAuthenticode(ByteSource& source, TrustAnchors& anchors,
                                std::time_t now);

@@ -173,12 +173,40 @@ const Bytes kRsaEncryptionOid = {0x2a, 0x86, 0x48, 0x86, 0xf7,
 const Bytes kIndirectDataOid = {0x2b, 0x06, 0x01, 0x04, 0x01,
                                 0x82, 0x37, 0x02, 0x01, 0x04};
 
-// Changes to a valid signature, each caught where Windows catches it.
+Bytes WithSignature(const SignedFile& file, const unsigned char* der, int size);
+
+// `file` with its signer's unsigned attributes (its timestamp) taken from
+// the signer of the fixture `donor`, which signs other content.
+Bytes WithUnsignedAttributesOf(const SignedFile& file,
+                               const std::string& donor) {
+  const SignedFile other = LoadSigned(donor);
+  const auto decode = [](const SignedFile& f) {
+    const unsigned char* p = f.bytes.data() + f.der();
+    return ossl::Pkcs7Ptr(
+        d2i_PKCS7(nullptr, &p, static_cast<long>(f.der_size)));
+  };
+  const ossl::Pkcs7Ptr target = decode(file);
+  const ossl::Pkcs7Ptr source = decode(other);
+  PKCS7_SIGNER_INFO* to =
+      sk_PKCS7_SIGNER_INFO_value(PKCS7_get_signer_info(target.get()), 0);
+  const PKCS7_SIGNER_INFO* from =
+      sk_PKCS7_SIGNER_INFO_value(PKCS7_get_signer_info(source.get()), 0);
+  sk_X509_ATTRIBUTE_pop_free(to->unauth_attr, X509_ATTRIBUTE_free);
+  to->unauth_attr = sk_X509_ATTRIBUTE_deep_copy(
+      from->unauth_attr, X509_ATTRIBUTE_dup, X509_ATTRIBUTE_free);
+  unsigned char* der = nullptr;
+  const int size = i2d_PKCS7(target.get(), &der);
+  const ossl::OpenSslBuffer owned(der);
+  return WithSignature(file, der, size);
+}
+
+// Changes to a signature, each caught where Windows catches it.
 TEST_F(AuthenticodeTest, DamagedSignatures) {
   struct Case {
     const char* name;
     std::function<void(SignedFile&)> damage;
     TrustResult expected;
+    const char* file = "valid.exe";
   };
   const TrustResult bad_tag{status::kTrustNoSignature,
                             status::kCryptAsn1BadTag};
@@ -243,10 +271,26 @@ TEST_F(AuthenticodeTest, DamagedSignatures) {
       {"a byte after the table",
        [&](SignedFile& f) { f.bytes.push_back(0); },
        {status::kTrustNoSignature, status::kTrustNoSignature}},
+      // A timestamp that is there has to verify, here where the signer has
+      // expired since (expired-ts.exe): "The time stamp signer and or
+      // certificate could not be verified or is malformed",
+      // TRUST_E_TIME_STAMP (TRUST Error Codes,
+      // learn.microsoft.com/en-us/previous-versions/aa915318). The token
+      // ends the SignedData.
+      {"timestamp token's signature value",
+       [&](SignedFile& f) { flip(f, f.der() + f.der_size - 10); },
+       {status::kTrustTimeStamp, status::kTrustTimeStamp},
+       "expired-ts.exe"},
+      {"timestamp token imprinting another file's signature",
+       [&](SignedFile& f) {
+         f.bytes = WithUnsignedAttributesOf(f, "expired-ts32.exe");
+       },
+       {status::kTrustTimeStamp, status::kTrustTimeStamp},
+       "expired-ts.exe"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    SignedFile file = LoadSigned("valid.exe");
+    SignedFile file = LoadSigned(c.file);
     c.damage(file);
     const TrustResult result = VerifyBytes(file.bytes, anchors_);
     EXPECT_EQ(result.status, c.expected.status);
@@ -380,17 +424,29 @@ TEST_F(AuthenticodeTest, LegacyCounterSignature) {
     uint32_t expected;
   } kCases[] = {
       {"stamped while valid", {{in_2020, true}}, 0},
+      // A good stamp, at a time the signer's certificate was not valid:
+      // CERT_E_EXPIRED, "not within its validity period when verifying
+      // against the current system clock or the timestamp in the signed
+      // file" (Error Messages (Winhttp.h), ERROR_WINHTTP_SECURE_CERT_DATE_
+      // INVALID, learn.microsoft.com).
       {"stamped after expiry", {{in_2022, true}}, status::kCertExpired},
-      {"stamp over other bytes", {{in_2020, false}}, status::kCertExpired},
+      // A stamp that is there has to verify: TRUST_E_TIME_STAMP, "The time
+      // stamp signer and or certificate could not be verified or is
+      // malformed" (TRUST Error Codes,
+      // learn.microsoft.com/en-us/previous-versions/aa915318).
+      {"stamp over other bytes", {{in_2020, false}}, status::kTrustTimeStamp},
       // A counter-signer without the time-stamping usage is no authority.
       {"stamp by a non-authority",
        {{in_2020, true, "old"}},
-       status::kCertExpired},
+       status::kTrustTimeStamp},
+      {"stamp by an authority the store does not trust",
+       {{in_2020, true, "tsa-stranger"}},
+       status::kTrustTimeStamp},
       // Anyone can add unsigned attributes: only the first stamp counts, so
       // a pile of them costs one check, not one each.
       {"good stamp behind a bad one",
        {{in_2020, true}, {in_2020, false, "tsa", EVP_sha1}},
-       status::kCertExpired},
+       status::kTrustTimeStamp},
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.name);

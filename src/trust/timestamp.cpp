@@ -19,6 +19,13 @@ ByteView SignatureValue(const PKCS7_SIGNER_INFO* signer) {
   return {value->data, static_cast<size_t>(value->length)};
 }
 
+// Whether `tsa`, the certificate a timestamp's `signer` names, has a key
+// Windows can verify the timestamp with, under the algorithm it names.
+bool UsableAuthority(const PKCS7_SIGNER_INFO* signer, X509* tsa) {
+  return tsa != nullptr && ClassifyKey(tsa) != KeyClass::kUnsupported &&
+         SignatureAlgorithmFitsKey(signer->digest_enc_alg, tsa);
+}
+
 // Whether the TSA certificate `tsa` chains, with time-stamping usage, as of
 // `when`; `first` and `second` (either may be null) supply intermediates.
 bool TsaTrusted(X509* tsa, const STACK_OF(X509) * first,
@@ -65,7 +72,7 @@ std::optional<std::time_t> FromRfc3161Token(const ASN1_TYPE* value,
   const EVP_MD* digest = SupportedDigest(signer->digest_alg);
   X509* tsa = FindSignerCertificate(token->d.sign->cert, signer);
   if (tsa == nullptr) tsa = FindSignerCertificate(outer_certs, signer);
-  if (digest == nullptr || tsa == nullptr ||
+  if (digest == nullptr || !UsableAuthority(signer, tsa) ||
       !VerifySigner(signer, tsa, digest, *tst_info)) {
     return std::nullopt;
   }
@@ -114,7 +121,7 @@ std::optional<std::time_t> FromCounterSignature(
   }
   const EVP_MD* digest = SupportedDigest(counter->digest_alg);
   X509* tsa = FindSignerCertificate(certs, counter.get());
-  if (digest == nullptr || tsa == nullptr ||
+  if (digest == nullptr || !UsableAuthority(counter.get(), tsa) ||
       !VerifySigner(counter.get(), tsa, digest, SignatureValue(stamped))) {
     return std::nullopt;
   }
@@ -135,12 +142,12 @@ std::optional<std::time_t> FromCounterSignature(
 
 }  // namespace
 
-std::optional<std::time_t> VerifiedTimestamp(PKCS7_SIGNER_INFO* signer,
-                                             STACK_OF(X509) * certs,
-                                             X509_STORE* store) {
-  if (signer == nullptr || signer->enc_digest == nullptr) return std::nullopt;
+Timestamp CheckTimestamp(PKCS7_SIGNER_INFO* signer, STACK_OF(X509) * certs,
+                         X509_STORE* store) {
+  Timestamp stamp;
+  if (signer == nullptr || signer->enc_digest == nullptr) return stamp;
   const ossl::Asn1ObjectPtr rfc3161(OBJ_txt2obj(kRfc3161TimestampOid, 1));
-  if (!rfc3161) return std::nullopt;
+  if (!rfc3161) return stamp;
   const STACK_OF(X509_ATTRIBUTE)* attributes = signer->unauth_attr;
   for (const bool rfc3161_pass : {true, false}) {
     for (int i = 0; i < sk_X509_ATTRIBUTE_num(attributes); ++i) {
@@ -149,15 +156,18 @@ std::optional<std::time_t> VerifiedTimestamp(PKCS7_SIGNER_INFO* signer,
       const bool is_token = OBJ_cmp(type, rfc3161.get()) == 0;
       const bool is_counter = OBJ_obj2nid(type) == NID_pkcs9_countersignature;
       if (rfc3161_pass ? !is_token : !is_counter) continue;
+      // The first of the kind decides, valid or not.
       const ASN1_TYPE* value = X509_ATTRIBUTE_get0_type(attribute, 0);
       const std::optional<std::time_t> when =
           rfc3161_pass ? FromRfc3161Token(value, signer, certs, store)
                        : FromCounterSignature(value, signer, certs, store);
-      if (when) return when;
-      break;  // only the first of each kind
+      stamp.status =
+          when ? Timestamp::Status::kValid : Timestamp::Status::kInvalid;
+      stamp.time = when.value_or(0);
+      return stamp;
     }
   }
-  return std::nullopt;
+  return stamp;
 }
 
 }  // namespace sealprobe

@@ -263,14 +263,19 @@ expect expired-ts.exe 0
 sign_stamped tsa "$pki/old.crt" old "$pe/small32.exe" \
   "$files/expired-ts32.exe" -h sha1
 expect expired-ts32.exe 0
-# A timestamp whose authority is not trusted does not count.
+# A timestamp whose authority is not trusted fails the file: "The time
+# stamp signer and or certificate could not be verified", TRUST_E_TIME_STAMP
+# (TRUST Error Codes, learn.microsoft.com/en-us/previous-versions/aa915318).
 sign_stamped tsa-stranger "$pki/old.crt" old "$pe/small64.exe" \
   "$files/expired-ts-stranger.exe"
-expect expired-ts-stranger.exe 800b0101
+expect expired-ts-stranger.exe 80096005
 sign_stamped tsa "$pki/oldlife.crt" oldlife "$pe/small64.exe" \
   "$files/lifetime-ts.exe"
 expect lifetime-ts.exe 800b0101
-# A timestamp from before the signer's certificate was issued.
+# A timestamp from before the signer's certificate was issued: the stamp is
+# good, the certificate is not valid at its time. signtool reports
+# CERT_E_EXPIRED for a catalog signed by a certificate issued after its
+# timestamp (protaskin/LowCDC-Win10x64 README.md, "Error 0x800B0101").
 sign_stamped tsa "$pki/leaf.crt" leaf "$pe/small64.exe" \
   "$files/valid-ts-early.exe"
 expect valid-ts-early.exe 800b0101
@@ -451,6 +456,22 @@ signed_under p256-signer root 0 p256-signer
 for c in dsa k256 bigexp; do
   signed_under "$c-signer" root 80090008 "$c-ca"
 done
+
+# A stamp that is there has to verify even when the signer's certificate
+# is valid now: one by an authority the store does not trust, one by an
+# authority with a 512-bit key (the key rules above hold for its chain).
+rsa_key weak-tsa 512
+keyed_cert weak-tsa "/CN=SealProbe Test 512-bit TSA" root "$signer_ext
+extendedKeyUsage=critical,timeStamping"
+cat "$pki/weak-tsa.crt" "$pki/root.crt" > "$pki/weak-tsa-chain.pem"
+stamp_time=$(date +%s)  # after weak-tsa.crt was issued
+sign_stamped tsa-stranger "$pki/leaf.crt" leaf "$pe/small64.exe" \
+  "$files/valid-ts-stranger.exe" -time "$stamp_time"
+expect valid-ts-stranger.exe 80096005
+sign_stamped weak-tsa "$pki/leaf.crt" leaf "$pe/small64.exe" \
+  "$files/valid-ts-weak.exe" -time "$stamp_time"
+expect valid-ts-weak.exe 80096005
+unset stamp_time
 
 # The image hashes osslsigncode computes, to check ours against:
 # name, digest algorithm, hash in upper-case hexadecimal.

@@ -123,18 +123,14 @@ bool HasUnhandledCriticalExtension(X509* cert) {
   return false;
 }
 
-bool SelfSigned(X509* cert) {
-  return (X509_get_extension_flags(cert) & EXFLAG_SS) != 0;
-}
-
 // The faults of the built chain (leaf first) that OpenSSL does not report
 // the way Windows does.
 void WalkChain(const STACK_OF(X509) * chain, ChainErrors& errors) {
   const int count = sk_X509_num(chain);
   for (int i = 0; i < count; ++i) {
     X509* cert = sk_X509_value(chain, i);
-    // A key Windows refuses makes every signature it made, and the one it
-    // is checked with, not valid.
+    // A key Windows refuses, anywhere from the leaf to the anchor, leaves
+    // the chain's signatures not valid, as its weak RSA key block does.
     if (ClassifyKey(cert) != KeyClass::kAccepted) errors.cert_signature = true;
     if (HasUnhandledCriticalExtension(cert)) errors.critical = true;
     const bool key_usage =
@@ -145,12 +141,8 @@ void WalkChain(const STACK_OF(X509) * chain, ChainErrors& errors) {
       if (key_usage && cert_sign && !IsCa(cert)) errors.wrong_usage = true;
       continue;
     }
+    // An issuer's key usage, when it has one, must allow it.
     if (key_usage && !cert_sign) errors.wrong_usage = true;
-    // A self-signed top is a CA by being the root; any other issuer has to
-    // say so (OpenSSL also takes key usage alone as saying it).
-    if (!IsCa(cert) && !(i == count - 1 && SelfSigned(cert))) {
-      errors.basic_constraints = true;
-    }
   }
 }
 

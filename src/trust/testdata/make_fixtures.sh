@@ -369,6 +369,15 @@ sign_with "$pki/certsign-signer.crt" underca "$pe/small64.exe" \
   "$files/certsign-signer.exe"
 expect certsign-signer.exe 800b0110
 
+# An issuer must say it is a CA in its basic constraints: a v3 intermediate
+# without them is CERT_TRUST_INVALID_BASIC_CONSTRAINTS (Wine chain.c chain8,
+# TRUST_E_BASIC_CONSTRAINTS in basicConstraintsPolicyCheck), even where its
+# key usage allows certificate signing.
+rsa_key kuonly-ca 2048
+keyed_cert kuonly-ca "/CN=SealProbe Test CA Without Basic Constraints" root \
+  "keyUsage=critical,keyCertSign,cRLSign"
+signed_under kuonly-signer kuonly-ca 80096019
+
 # Critical extensions. An intermediate with an unknown one (Wine chain.c
 # chain30, OID 1.2.3: CERT_TRUST_INVALID_EXTENSION and, with the root
 # allowed, CERT_E_CRITICAL). A critical CRL distribution point, which

@@ -194,8 +194,8 @@ TrustResult VerifyAuthenticode(ByteSource& source, TrustAnchors& anchors,
     return Failed(status::kNteBadAlgId);
   }
   // Nor can the signature be checked with a key Windows has no use for
-  // (Ed25519, DSA, another curve, a 33-bit exponent). A weak RSA key can
-  // check it; its chain then fails.
+  // (Ed25519, DSA, another curve, an RSA exponent of 2^32 or more). A weak
+  // RSA key can check it; its chain then fails.
   if (ClassifyKey(signer_cert) == KeyClass::kUnsupported) {
     return Failed(status::kNteBadAlgId);
   }

@@ -341,9 +341,9 @@ cat "$pki/badsig-stranger.crt" "$pki/stranger-root.crt" \
 sign_with "$pki/badsig-stranger-chain.pem" badsig-stranger "$pe/small64.exe" \
   "$files/badsig-stranger.exe"
 expect badsig-stranger.exe 80096004
-# Wrong usage before time. Wine chain.c has no chain with both; the order is
-# that of the base policy's ignore flags in the CertVerifyCertificateChain-
-# Policy documentation (CERT_CHAIN_POLICY_PARA) and is weakly established.
+# Wrong usage before time: an expired signer for server authentication
+# only. Wine chain.c has no chain with both faults, and no public test
+# establishes this order: weak.
 dated_cert oldserver "/CN=SealProbe Test Expired Server" broot \
   20190101000000Z 20210101000000Z "$signer_ext
 extendedKeyUsage=serverAuth"
@@ -458,8 +458,10 @@ for c in p384 maxexp; do
 done
 # The signer's own key: when Windows cannot verify the signer's signature
 # with it, the signature's algorithm is one it does not know, NTE_BAD_ALGID
-# as for a signature algorithm that does not fit the key (judgement: no
-# public test shows it). P-256 is accepted.
+# as for a signature algorithm that does not fit the key. Judgement, with
+# weak support: "Invalid algorithm specified", NTE_BAD_ALGID's text, is
+# what Windows answers for the Ed25519 certificate of rustls issue 195.
+# P-256 is accepted.
 ec_key p256-signer P-256
 signed_under p256-signer root 0 p256-signer
 for c in dsa k256 bigexp; do

@@ -41,6 +41,22 @@ REQUIRED_IMPORTS = {
 
 ASM_V1 = "{urn:schemas-microsoft-com:asm.v1}"
 ASM_V3 = "{urn:schemas-microsoft-com:asm.v3}"
+COMPATIBILITY_V1 = "{urn:schemas-microsoft-com:compatibility.v1}"
+SMI_2005 = "{http://schemas.microsoft.com/SMI/2005/WindowsSettings}"
+SMI_2016 = "{http://schemas.microsoft.com/SMI/2016/WindowsSettings}"
+COMMON_CONTROLS_V6 = {
+    "type": "win32",
+    "name": "Microsoft.Windows.Common-Controls",
+    "version": "6.0.0.0",
+    "publicKeyToken": "6595b64144ccf1df",
+}
+# Windows 10/11, 8.1, 8 and 7.
+SUPPORTED_OS = {
+    "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}",
+    "{1f676c76-80e1-4239-95bb-83d0f6d0da78}",
+    "{4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}",
+    "{35138b9a-5d96-4fbd-8e2d-a2440225f93a}",
+}
 
 WIN_CERT_REVISION_2_0 = 0x0200
 WIN_CERT_TYPE_PKCS_SIGNED_DATA = 0x0002
@@ -101,7 +117,12 @@ class ExeContentsTest(unittest.TestCase):
             with self.subTest(dll=dll):
                 self.assertLessEqual(functions, imported.get(dll, set()))
 
-    def test_manifest_runs_as_invoker_without_ui_access(self):
+    def test_manifest(self):
+        # Windows reads an exe's manifest from RT_MANIFEST id 1. What each
+        # element asks for, and its namespace:
+        # https://learn.microsoft.com/en-us/windows/win32/sbscs/application-manifests
+        # Common Controls v6 (the themed look of the message box):
+        # https://learn.microsoft.com/en-us/windows/win32/controls/cookbook-overview
         self.assertTrue(hasattr(self.pe, "DIRECTORY_ENTRY_RESOURCE"),
                         "no resources")
         manifests = []
@@ -117,11 +138,41 @@ class ExeContentsTest(unittest.TestCase):
                          "one manifest, with the id Windows reads for an exe")
         root = ElementTree.fromstring(manifests[0][1])
         self.assertEqual(root.tag, ASM_V1 + "assembly")
-        levels = root.findall(".//%strustInfo/%ssecurity/%srequestedPrivileges"
-                              "/%srequestedExecutionLevel" % ((ASM_V3,) * 4))
-        self.assertEqual(len(levels), 1)
-        self.assertEqual(levels[0].attrib,
-                         {"level": "asInvoker", "uiAccess": "false"})
+
+        def only(*tags):
+            found = root.findall("/".join(tags))
+            self.assertEqual(len(found), 1, tags)
+            return found[0]
+
+        with self.subTest("runs as invoker, without UI access"):
+            level = only(ASM_V3 + "trustInfo", ASM_V3 + "security",
+                         ASM_V3 + "requestedPrivileges",
+                         ASM_V3 + "requestedExecutionLevel")
+            self.assertEqual(level.attrib,
+                             {"level": "asInvoker", "uiAccess": "false"})
+        with self.subTest("Common Controls v6"):
+            identity = only(ASM_V1 + "dependency",
+                            ASM_V1 + "dependentAssembly",
+                            ASM_V1 + "assemblyIdentity")
+            self.assertEqual(
+                {k: identity.get(k) for k in COMMON_CONTROLS_V6},
+                COMMON_CONTROLS_V6)
+            self.assertIn(identity.get("processorArchitecture"),
+                          ("amd64", "*"))
+        for namespace, element, value in (
+                (SMI_2005, "dpiAware", "true/pm"),
+                (SMI_2016, "dpiAwareness", "PerMonitorV2, PerMonitor"),
+                (SMI_2016, "longPathAware", "true")):
+            with self.subTest(setting=element):
+                self.assertEqual(only(ASM_V3 + "application",
+                                      ASM_V3 + "windowsSettings",
+                                      namespace + element).text, value)
+        with self.subTest("supported systems"):
+            ids = {node.get("Id") for node in root.findall(
+                "/".join((COMPATIBILITY_V1 + "compatibility",
+                          COMPATIBILITY_V1 + "application",
+                          COMPATIBILITY_V1 + "supportedOS")))}
+            self.assertEqual(ids, SUPPORTED_OS)
 
     def test_version_resource_names_the_tool(self):
         self.assertTrue(getattr(self.pe, "VS_FIXEDFILEINFO", None),

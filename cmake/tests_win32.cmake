@@ -74,3 +74,14 @@ add_test(NAME differential
 set_tests_properties(differential PROPERTIES
   FIXTURES_REQUIRED "sealprobe_fixtures;sealprobe_wine"
   SKIP_RETURN_CODE 77 TIMEOUT 300)
+
+# Two clean builds of the exe in other folders give the same bytes, and the
+# release preset refuses to configure without real signing.
+add_test(NAME release_build
+         COMMAND ${SEALPROBE_PYTHON}
+                 ${CMAKE_CURRENT_SOURCE_DIR}/cmake/release_build_test.py
+                 --cmake ${CMAKE_COMMAND} --source ${CMAKE_SOURCE_DIR}
+                 --work ${CMAKE_BINARY_DIR}/release-build-test
+                 --fixtures ${sealprobe_fixture_dir})
+set_tests_properties(release_build PROPERTIES
+  FIXTURES_REQUIRED sealprobe_fixtures TIMEOUT 600)

@@ -89,13 +89,24 @@ class ExeContentsTest(unittest.TestCase):
         self.assertEqual(self.pe.OPTIONAL_HEADER.Subsystem,
                          pefile.SUBSYSTEM_TYPE["IMAGE_SUBSYSTEM_WINDOWS_CUI"])
 
-    def test_loads_with_aslr_and_dep(self):
+    def test_loads_with_aslr_and_dep_aware_of_terminal_services(self):
         flags = self.pe.OPTIONAL_HEADER.DllCharacteristics
         for name in ("IMAGE_DLLCHARACTERISTICS_DYNAMIC_BASE",
                      "IMAGE_DLLCHARACTERISTICS_HIGH_ENTROPY_VA",
-                     "IMAGE_DLLCHARACTERISTICS_NX_COMPAT"):
+                     "IMAGE_DLLCHARACTERISTICS_NX_COMPAT",
+                     "IMAGE_DLLCHARACTERISTICS_TERMINAL_SERVER_AWARE"):
             with self.subTest(flag=name):
                 self.assertTrue(flags & pefile.DLL_CHARACTERISTICS[name])
+
+    def test_stack_protector_is_linked_in_statically(self):
+        # The exe is stripped, so no symbol says so. libssp's ssp.o joins a
+        # static link only to resolve __stack_chk_fail or __stack_chk_guard,
+        # which only code compiled with a stack protector refers to (neither
+        # the mingw runtime nor libstdc++ is), and it carries this message.
+        self.assertIn(b"*** stack smashing detected ***", self.data)
+        dlls = {entry.dll.decode().lower()
+                for entry in self.pe.DIRECTORY_ENTRY_IMPORT}
+        self.assertFalse({dll for dll in dlls if dll.startswith("libssp")})
 
     def test_imports_only_windows_system_dlls(self):
         listing = subprocess.run([CONFIG.objdump, "-p", CONFIG.exe],

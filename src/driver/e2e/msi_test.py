@@ -109,8 +109,8 @@ class Package:
         folder = name.replace(" ", "")
         self.product_dir = "C:\\Program Files\\%s\\" % folder
         if common_under_common_files:
-            self.common_dir = "C:\\Program Files\\Common Files\\%s Shared\\" % (
-                folder)
+            self.common_dir = ("C:\\Program Files\\Common Files\\"
+                               "%s Shared\\" % folder)
         else:
             # A folder holding exactly one space.
             self.common_dir = "C:\\%s Shared\\" % folder
@@ -171,7 +171,8 @@ class Package:
                                 "package.wxs"], cwd=staging,
                                capture_output=True, text=True)
         if built.returncode != 0 or "CRITICAL" in built.stdout + built.stderr:
-            raise AssertionError("wixl failed:\n" + built.stdout + built.stderr)
+            raise AssertionError("wixl failed:\n%s%s" % (built.stdout,
+                                                          built.stderr))
 
     def table(self, name):
         """The rows of a table of the built package, as lists of strings."""

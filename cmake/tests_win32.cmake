@@ -74,3 +74,28 @@ add_test(NAME differential
 set_tests_properties(differential PROPERTIES
   FIXTURES_REQUIRED "sealprobe_fixtures;sealprobe_wine"
   SKIP_RETURN_CODE 77 TIMEOUT 300)
+
+# Two clean builds of the exe in other folders give the same bytes, and the
+# release preset refuses to configure without real signing.
+add_test(NAME release_build
+         COMMAND ${SEALPROBE_PYTHON}
+                 ${CMAKE_CURRENT_SOURCE_DIR}/cmake/release_build_test.py
+                 --cmake ${CMAKE_COMMAND} --source ${CMAKE_SOURCE_DIR}
+                 --work ${CMAKE_BINARY_DIR}/release-build-test
+                 --fixtures ${sealprobe_fixture_dir})
+set_tests_properties(release_build PROPERTIES
+  FIXTURES_REQUIRED sealprobe_fixtures TIMEOUT 600)
+
+# Packages built with wixl that run the tool as a custom action, installed
+# by Wine's msiexec in a prefix of the test's own, on Xvfb for the dialog.
+find_program(SEALPROBE_WIXL wixl)
+find_program(SEALPROBE_MSIINFO msiinfo)
+add_test(NAME msi_install
+         COMMAND ${SEALPROBE_PYTHON}
+                 ${CMAKE_CURRENT_SOURCE_DIR}/src/driver/e2e/msi_test.py
+                 --runner ${sealprobe_wine_run} --tool ${SEALPROBE_TOOL}
+                 --fixtures ${sealprobe_fixture_dir}
+                 --work ${CMAKE_BINARY_DIR}/msi-test
+                 --wixl ${SEALPROBE_WIXL} --msiinfo ${SEALPROBE_MSIINFO})
+set_tests_properties(msi_install PROPERTIES
+  FIXTURES_REQUIRED sealprobe_fixtures SKIP_RETURN_CODE 77 TIMEOUT 300)

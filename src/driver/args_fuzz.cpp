@@ -1,7 +1,8 @@
 // Fuzzes what the tool makes of its command line: the argument count, the
 // UI-level text and the split of the localized message, through a whole run
-// against fakes. Input: arguments separated by NUL bytes; the last byte picks
-// which product files exist and which of them fail.
+// against fakes, and the same bytes as a raw Windows command line split again
+// as installers quote. Input: arguments separated by NUL bytes; the last byte
+// picks which product files exist and which of them fail.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -9,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "driver/command_line.h"
 #include "driver/fake_platform.h"
 #include "driver/run.h"
 #include "driver/ui_level.h"
@@ -83,6 +85,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                                            return e.rfind("dialog ", 0) == 0;
                                          });
     Check(dialog_shown == (failed && ParseUiLevel(args[5]) > 3));
+  }
+
+  // The input as a raw command line beside the runtime's split: whatever the
+  // run makes of it, it never looks in a folder holding a quote.
+  std::string line(reinterpret_cast<const char*>(data), size - 1);
+  std::replace(line.begin(), line.end(), '\0', ' ');
+  Check(!SplitAsInstallersQuote(line).empty());
+  fakes::FakePlatform raw;
+  if (RunSealProbe(args, raw.platform, line) != ExitCode::kUsage) {
+    for (const NativeString& event : raw.log) {
+      if (event.rfind("miss ", 0) == 0) {
+        Check(event.find('"') == NativeString::npos);
+      }
+    }
   }
   return 0;
 }

@@ -1,5 +1,6 @@
 #include "driver/run.h"
 
+#include "driver/command_line.h"
 #include "driver/ui_level.h"
 #include "notice/failure_notice.h"
 #include "product_files/locate.h"
@@ -28,12 +29,16 @@ void WriteUsage(Console& console) {
 
 }  // namespace
 
-ExitCode RunSealProbe(const std::vector<NativeString>& args,
-                      Platform& platform) {
-  if (args.size() != 6) {
+ExitCode RunSealProbe(const std::vector<NativeString>& runtime_args,
+                      Platform& platform,
+                      const std::optional<NativeString>& command_line) {
+  const std::optional<std::vector<NativeString>> chosen =
+      ChooseArguments(runtime_args, command_line);
+  if (!chosen) {
     WriteUsage(platform.console);
     return ExitCode::kUsage;
   }
+  const std::vector<NativeString>& args = *chosen;
   const NativeString& product_path = args[1];
   const NativeString& common_files_path = args[2];
   const NativeString& product_name = args[3];

@@ -1,3 +1,4 @@
+#include "driver/command_line.h"
 #include "driver/console.h"
 #include "driver/run.h"
 #include "notice/error_dialog.h"
@@ -12,7 +13,7 @@ int RunSealProbeOnThisPlatform(const std::vector<NativeString>& args) {
   const std::unique_ptr<TrustService> trust = MakePlatformTrustService();
   const std::unique_ptr<ErrorDialog> dialog = MakePlatformErrorDialog();
   Platform platform{*files, *trust, *dialog, *console};
-  return static_cast<int>(RunSealProbe(args, platform));
+  return static_cast<int>(RunSealProbe(args, platform, ProcessCommandLine()));
 }
 
 }  // namespace sealprobe

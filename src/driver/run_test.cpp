@@ -57,6 +57,37 @@ TEST(RunTest, WrongArgumentCountWritesUsageAndTouchesNothing) {
   }
 }
 
+TEST(RunTest, FoldersLostToInstallerQuotingAreTakenFromTheCommandLine) {
+  // What the runtime makes of "C:\T\" "C:\Common F\" "Tarvo" "m" 5.
+  const std::vector<NativeString> garbled = {SP_TEXT("SealProbe.exe"),
+                                             SP_TEXT("C:\\T\" C:\\Common"),
+                                             SP_TEXT("F\""),
+                                             SP_TEXT("Tarvo"),
+                                             SP_TEXT("m"),
+                                             SP_TEXT("5")};
+  const NativeString line =
+      SP_TEXT("SealProbe.exe \"C:\\T\\\" \"C:\\Common F\\\" \"Tarvo\" \"m\" 5");
+  {
+    FakePlatform fake;
+    const NativeString found =
+        Path(SP_TEXT("C:\\Common F\\"), kProductFileManifest[0]);
+    fake.files.present.insert(found);
+    EXPECT_EQ(RunSealProbe(garbled, fake.platform, line), ExitCode::kAllValid);
+    EXPECT_EQ(fake.log.front(), Event(SP_TEXT("open"), found));
+    EXPECT_EQ(fake.console.output.rfind(Valid(found), 0), 0u);
+  }
+  {
+    // A line that does not give five arguments either: usage, and the
+    // garbled folders are never looked in.
+    FakePlatform fake;
+    EXPECT_EQ(RunSealProbe(garbled, fake.platform,
+                           SP_TEXT("SealProbe.exe \"C:\\T\\\" only")),
+              ExitCode::kUsage);
+    EXPECT_EQ(fake.console.output, kUsage);
+    EXPECT_EQ(fake.log.size(), 8u);
+  }
+}
+
 TEST(RunTest, AllFilesMissingListsEveryEntryAndSucceeds) {
   FakePlatform fake;
   EXPECT_EQ(RunSealProbe(Args(SP_TEXT("5")), fake.platform),

@@ -41,6 +41,22 @@ REQUIRED_IMPORTS = {
 
 ASM_V1 = "{urn:schemas-microsoft-com:asm.v1}"
 ASM_V3 = "{urn:schemas-microsoft-com:asm.v3}"
+COMPATIBILITY_V1 = "{urn:schemas-microsoft-com:compatibility.v1}"
+SMI_2005 = "{http://schemas.microsoft.com/SMI/2005/WindowsSettings}"
+SMI_2016 = "{http://schemas.microsoft.com/SMI/2016/WindowsSettings}"
+COMMON_CONTROLS_V6 = {
+    "type": "win32",
+    "name": "Microsoft.Windows.Common-Controls",
+    "version": "6.0.0.0",
+    "publicKeyToken": "6595b64144ccf1df",
+}
+# Windows 10/11, 8.1, 8 and 7.
+SUPPORTED_OS = {
+    "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}",
+    "{1f676c76-80e1-4239-95bb-83d0f6d0da78}",
+    "{4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}",
+    "{35138b9a-5d96-4fbd-8e2d-a2440225f93a}",
+}
 
 WIN_CERT_REVISION_2_0 = 0x0200
 WIN_CERT_TYPE_PKCS_SIGNED_DATA = 0x0002
@@ -73,13 +89,24 @@ class ExeContentsTest(unittest.TestCase):
         self.assertEqual(self.pe.OPTIONAL_HEADER.Subsystem,
                          pefile.SUBSYSTEM_TYPE["IMAGE_SUBSYSTEM_WINDOWS_CUI"])
 
-    def test_loads_with_aslr_and_dep(self):
+    def test_loads_with_aslr_and_dep_aware_of_terminal_services(self):
         flags = self.pe.OPTIONAL_HEADER.DllCharacteristics
         for name in ("IMAGE_DLLCHARACTERISTICS_DYNAMIC_BASE",
                      "IMAGE_DLLCHARACTERISTICS_HIGH_ENTROPY_VA",
-                     "IMAGE_DLLCHARACTERISTICS_NX_COMPAT"):
+                     "IMAGE_DLLCHARACTERISTICS_NX_COMPAT",
+                     "IMAGE_DLLCHARACTERISTICS_TERMINAL_SERVER_AWARE"):
             with self.subTest(flag=name):
                 self.assertTrue(flags & pefile.DLL_CHARACTERISTICS[name])
+
+    def test_stack_protector_is_linked_in_statically(self):
+        # The exe is stripped, so no symbol says so. libssp's ssp.o joins a
+        # static link only to resolve __stack_chk_fail or __stack_chk_guard,
+        # which only code compiled with a stack protector refers to (neither
+        # the mingw runtime nor libstdc++ is), and it carries this message.
+        self.assertIn(b"*** stack smashing detected ***", self.data)
+        dlls = {entry.dll.decode().lower()
+                for entry in self.pe.DIRECTORY_ENTRY_IMPORT}
+        self.assertFalse({dll for dll in dlls if dll.startswith("libssp")})
 
     def test_imports_only_windows_system_dlls(self):
         listing = subprocess.run([CONFIG.objdump, "-p", CONFIG.exe],
@@ -101,7 +128,12 @@ class ExeContentsTest(unittest.TestCase):
             with self.subTest(dll=dll):
                 self.assertLessEqual(functions, imported.get(dll, set()))
 
-    def test_manifest_runs_as_invoker_without_ui_access(self):
+    def test_manifest(self):
+        # Windows reads an exe's manifest from RT_MANIFEST id 1. What each
+        # element asks for, and its namespace:
+        # https://learn.microsoft.com/en-us/windows/win32/sbscs/application-manifests
+        # Common Controls v6 (the themed look of the message box):
+        # https://learn.microsoft.com/en-us/windows/win32/controls/cookbook-overview
         self.assertTrue(hasattr(self.pe, "DIRECTORY_ENTRY_RESOURCE"),
                         "no resources")
         manifests = []
@@ -117,11 +149,41 @@ class ExeContentsTest(unittest.TestCase):
                          "one manifest, with the id Windows reads for an exe")
         root = ElementTree.fromstring(manifests[0][1])
         self.assertEqual(root.tag, ASM_V1 + "assembly")
-        levels = root.findall(".//%strustInfo/%ssecurity/%srequestedPrivileges"
-                              "/%srequestedExecutionLevel" % ((ASM_V3,) * 4))
-        self.assertEqual(len(levels), 1)
-        self.assertEqual(levels[0].attrib,
-                         {"level": "asInvoker", "uiAccess": "false"})
+
+        def only(*tags):
+            found = root.findall("/".join(tags))
+            self.assertEqual(len(found), 1, tags)
+            return found[0]
+
+        with self.subTest("runs as invoker, without UI access"):
+            level = only(ASM_V3 + "trustInfo", ASM_V3 + "security",
+                         ASM_V3 + "requestedPrivileges",
+                         ASM_V3 + "requestedExecutionLevel")
+            self.assertEqual(level.attrib,
+                             {"level": "asInvoker", "uiAccess": "false"})
+        with self.subTest("Common Controls v6"):
+            identity = only(ASM_V1 + "dependency",
+                            ASM_V1 + "dependentAssembly",
+                            ASM_V1 + "assemblyIdentity")
+            self.assertEqual(
+                {k: identity.get(k) for k in COMMON_CONTROLS_V6},
+                COMMON_CONTROLS_V6)
+            self.assertIn(identity.get("processorArchitecture"),
+                          ("amd64", "*"))
+        for namespace, element, value in (
+                (SMI_2005, "dpiAware", "true/pm"),
+                (SMI_2016, "dpiAwareness", "PerMonitorV2, PerMonitor"),
+                (SMI_2016, "longPathAware", "true")):
+            with self.subTest(setting=element):
+                self.assertEqual(only(ASM_V3 + "application",
+                                      ASM_V3 + "windowsSettings",
+                                      namespace + element).text, value)
+        with self.subTest("supported systems"):
+            ids = {node.get("Id") for node in root.findall(
+                "/".join((COMPATIBILITY_V1 + "compatibility",
+                          COMPATIBILITY_V1 + "application",
+                          COMPATIBILITY_V1 + "supportedOS")))}
+            self.assertEqual(ids, SUPPORTED_OS)
 
     def test_version_resource_names_the_tool(self):
         self.assertTrue(getattr(self.pe, "VS_FIXEDFILEINFO", None),

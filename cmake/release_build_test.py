@@ -1,0 +1,178 @@
+#!/usr/bin/python3
+"""What a release build of SealProbe.exe guarantees.
+
+Usage:
+  release_build_test.py --cmake CMAKE --source SOURCE_DIR --work DIR
+                        [--fixtures DIR] [unittest options]
+
+DIR is a folder of the build tree the test may fill and empty. FIXTURES is
+what src/trust/testdata/make_fixtures.sh made (its test PKI stands in for a
+release certificate).
+
+- Two clean builds of the unsigned exe, in folders of different names and
+  lengths, are byte for byte the same (no link time, no build folder in
+  it), and a development signature made again with the same key gives the
+  same bytes.
+- The release preset refuses to configure without a real certificate, its
+  password and a time-stamping server.
+"""
+import argparse
+import hashlib
+import os
+import shutil
+import subprocess
+import sys
+import time
+import unittest
+
+CONFIG = argparse.Namespace()
+
+
+def sha256(path):
+    with open(path, "rb") as f:
+        return hashlib.sha256(f.read()).hexdigest()
+
+
+def cmake(*args, env=None):
+    return subprocess.run([CONFIG.cmake] + list(args), cwd=CONFIG.source,
+                          env=env, stdin=subprocess.DEVNULL,
+                          capture_output=True, text=True)
+
+
+class ReleaseBuildTest(unittest.TestCase):
+    maxDiff = None
+
+    def work_folder(self, name):
+        path = os.path.join(CONFIG.work, name)
+        shutil.rmtree(path, ignore_errors=True)
+        self.addCleanup(shutil.rmtree, path, True)
+        return path
+
+    def test_clean_builds_in_different_folders_give_the_same_exe(self):
+        env = dict(os.environ)
+        env.pop("SOURCE_DATE_EPOCH", None)
+        builds = [self.work_folder("a"),
+                  self.work_folder("second-reproducibility-build")]
+        unsigned = []
+        for build in builds:
+            configured = cmake("--preset", "win64", "-B", build,
+                               "-DBUILD_TESTING=OFF", env=env)
+            self.assertEqual(configured.returncode, 0, configured.stderr)
+            built = cmake("--build", build, "--target", "sealprobe_exe",
+                          "-j2", env=env)
+            self.assertEqual(built.returncode, 0, built.stdout + built.stderr)
+            unsigned.append(os.path.join(build, "SealProbe.unsigned.exe"))
+        digests = [sha256(exe) for exe in unsigned]
+        print("unsigned exes: %s %s, %s %s" % (
+            digests[0], os.path.basename(builds[0]),
+            digests[1], os.path.basename(builds[1])), file=sys.stderr)
+        self.assertEqual(digests[0], digests[1])
+
+        with open(unsigned[0], "rb") as exe:
+            data = exe.read()
+        for folder in (CONFIG.source, CONFIG.work, *builds):
+            for encoding in ("utf-8", "utf-16-le"):
+                with self.subTest(folder=folder, encoding=encoding):
+                    self.assertNotIn(folder.encode(encoding), data)
+
+        # The development signature is dated by SOURCE_DATE_EPOCH or a fixed
+        # time, so signing again with the same key repeats it exactly.
+        signed = os.path.join(builds[0], "SealProbe.exe")
+        signatures = []
+        for _ in range(2):
+            if os.path.exists(signed):
+                os.remove(signed)
+                time.sleep(1.1)  # a clock-dated signature would now differ
+            built = cmake("--build", builds[0], "--target", "sealprobe_signed",
+                          env=env)
+            self.assertEqual(built.returncode, 0, built.stdout + built.stderr)
+            signatures.append(sha256(signed))
+        self.assertEqual(signatures[0], signatures[1])
+
+    def test_release_preset_refuses_without_a_real_signing_setup(self):
+        if not CONFIG.fixtures:
+            self.skipTest("no --fixtures: no test PKI")
+        pki = os.path.join(CONFIG.fixtures, "pki")
+        secrets = self.work_folder("release-secrets")
+        os.makedirs(secrets)
+        password = os.path.join(secrets, "codesign.pass")
+        with open(password, "w") as f:
+            f.write("release-password\n")
+        wrong_password = os.path.join(secrets, "wrong.pass")
+        with open(wrong_password, "w") as f:
+            f.write("something else\n")
+
+        def pkcs12(name, cert):
+            out = os.path.join(secrets, name + ".p12")
+            subprocess.run(
+                ["openssl", "pkcs12", "-export", "-inkey",
+                 os.path.join(pki, cert + ".key"),
+                 "-in", os.path.join(pki, cert + ".crt"),
+                 "-passout", "file:" + password, "-out", out],
+                check=True, capture_output=True)
+            return out
+
+        issued = pkcs12("issued", "leaf")  # a code signer under a CA
+        self_signed = pkcs12("self-signed", "selfsigned")
+        server = pkcs12("server", "wrongusage")
+        url = "http://timestamp.example.com"
+        cases = (
+            # (what is given, expected in the message or None if accepted)
+            ({}, "SEALPROBE_SIGN_PKCS12 is not set"),
+            ({"PKCS12": issued, "PASSWORD_FILE": password},
+             "SEALPROBE_SIGN_TIMESTAMP_URL must name"),
+            ({"PKCS12": issued, "TIMESTAMP_URL": url},
+             "SEALPROBE_SIGN_PASSWORD_FILE is not set"),
+            ({"PKCS12": issued + ".missing", "PASSWORD_FILE": password,
+              "TIMESTAMP_URL": url}, "no such file"),
+            ({"PKCS12": issued, "PASSWORD_FILE": password,
+              "TIMESTAMP_URL": "timestamp.example.com"},
+             "SEALPROBE_SIGN_TIMESTAMP_URL must name"),
+            ({"PKCS12": issued, "PASSWORD_FILE": wrong_password,
+              "TIMESTAMP_URL": url}, "cannot be opened"),
+            # The development certificate is self-signed.
+            ({"PKCS12": self_signed, "PASSWORD_FILE": password,
+              "TIMESTAMP_URL": url}, "is self-signed"),
+            ({"PKCS12": server, "PASSWORD_FILE": password,
+              "TIMESTAMP_URL": url}, "is not for code signing"),
+            ({"PKCS12": issued, "PASSWORD_FILE": password,
+              "TIMESTAMP_URL": url}, None),
+        )
+        build = self.work_folder("release")
+        for given, refusal in cases:
+            with self.subTest(given=given):
+                shutil.rmtree(build, ignore_errors=True)
+                args = ["--preset", "release", "-B", build,
+                        "-DBUILD_TESTING=OFF"]
+                args += ["-DSEALPROBE_SIGN_%s=%s" % item
+                         for item in given.items()]
+                configured = cmake(*args)
+                if refusal is None:
+                    self.assertEqual(configured.returncode, 0,
+                                     configured.stderr)
+                    self.assertIn("SealProbe Test Signer", configured.stdout)
+                else:
+                    self.assertNotEqual(configured.returncode, 0)
+                    self.assertIn("must be signed with the release "
+                                  "certificate", configured.stderr)
+                    self.assertIn(refusal, configured.stderr.replace(
+                        "\n  ", " "))
+
+
+def main():
+    parser = argparse.ArgumentParser(add_help=False)
+    parser.add_argument("--cmake", required=True)
+    parser.add_argument("--source", required=True)
+    parser.add_argument("--work", required=True)
+    parser.add_argument("--fixtures")
+    known, rest = parser.parse_known_args()
+    CONFIG.cmake = known.cmake
+    CONFIG.source = os.path.realpath(known.source)
+    CONFIG.work = os.path.realpath(known.work)
+    CONFIG.fixtures = known.fixtures and os.path.realpath(known.fixtures)
+    os.makedirs(CONFIG.work, exist_ok=True)
+    unittest.main(argv=[sys.argv[0]] + rest)
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,119 @@
+#include "driver/command_line.h"
+
+namespace sealprobe {
+namespace {
+
+constexpr NativeChar kQuote = SP_TEXT('"');
+constexpr NativeChar kBackslash = SP_TEXT('\\');
+constexpr size_t kArgumentCount = 6;  // the program's name and five arguments
+
+bool IsBlank(NativeChar c) { return c == SP_TEXT(' ') || c == SP_TEXT('\t'); }
+
+bool EndsArgument(NativeStringView line, size_t at) {
+  return at == line.size() || IsBlank(line[at]);
+}
+
+// Reads the program name from `line` starting at `*at`, leaving `*at` on the
+// blank after it (or the end).
+NativeString ReadProgramName(NativeStringView line, size_t* at) {
+  NativeString name;
+  bool quoted = false;
+  for (; *at < line.size(); ++*at) {
+    const NativeChar c = line[*at];
+    if (c == kQuote) {
+      quoted = !quoted;
+    } else if (!quoted && IsBlank(c)) {
+      break;
+    } else {
+      name.push_back(c);
+    }
+  }
+  return name;
+}
+
+// Reads one argument from `line` starting at `*at` (not a blank), leaving
+// `*at` on the blank after it (or the end).
+NativeString ReadArgument(NativeStringView line, size_t* at) {
+  NativeString argument;
+  bool quoted = false;
+  size_t i = *at;
+  while (i < line.size() && (quoted || !IsBlank(line[i]))) {
+    const NativeChar c = line[i];
+    if (c == kBackslash) {
+      size_t end = i;
+      while (end < line.size() && line[end] == kBackslash) ++end;
+      const size_t count = end - i;
+      if (end == line.size() || line[end] != kQuote) {
+        argument.append(count, kBackslash);
+        i = end;
+      } else if (quoted && EndsArgument(line, end + 1)) {
+        // A folder's trailing separator before the closing quote.
+        argument.append(count, kBackslash);
+        quoted = false;
+        i = end + 1;
+      } else {
+        argument.append(count / 2, kBackslash);
+        if (count % 2 == 1) {
+          argument.push_back(kQuote);
+          i = end + 1;
+        } else {
+          i = end;  // the quote opens or closes a quoted part, below
+        }
+      }
+    } else if (c == kQuote) {
+      if (quoted && i + 1 < line.size() && line[i + 1] == kQuote) {
+        argument.push_back(kQuote);
+        i += 2;
+      } else {
+        quoted = !quoted;
+        ++i;
+      }
+    } else {
+      argument.push_back(c);
+      ++i;
+    }
+  }
+  *at = i;
+  return argument;
+}
+
+bool HoldsFiveArguments(const std::vector<NativeString>& args) {
+  return args.size() == kArgumentCount;
+}
+
+bool FoldersAreQuoteFree(const std::vector<NativeString>& args) {
+  return args[1].find(kQuote) == NativeString::npos &&
+         args[2].find(kQuote) == NativeString::npos;
+}
+
+}  // namespace
+
+std::vector<NativeString> SplitAsInstallersQuote(NativeStringView line) {
+  size_t at = 0;
+  std::vector<NativeString> args{ReadProgramName(line, &at)};
+  for (;;) {
+    while (at < line.size() && IsBlank(line[at])) ++at;
+    if (at == line.size()) break;
+    args.push_back(ReadArgument(line, &at));
+  }
+  return args;
+}
+
+std::optional<std::vector<NativeString>> ChooseArguments(
+    const std::vector<NativeString>& runtime_args,
+    const std::optional<NativeString>& command_line) {
+  if (!command_line) {
+    if (HoldsFiveArguments(runtime_args)) return runtime_args;
+    return std::nullopt;
+  }
+  if (HoldsFiveArguments(runtime_args) && FoldersAreQuoteFree(runtime_args)) {
+    return runtime_args;
+  }
+  std::vector<NativeString> resplit = SplitAsInstallersQuote(*command_line);
+  if (HoldsFiveArguments(resplit) && FoldersAreQuoteFree(resplit)) {
+    return resplit;
+  }
+  return std::nullopt;
+}
+
+}  // namespace sealprobe

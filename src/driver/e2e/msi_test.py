@@ -1,0 +1,370 @@
+#!/usr/bin/python3
+"""SealProbe.exe as an installer runs it: a custom action of an MSI package,
+under Wine's msiexec.
+
+Usage:
+  msi_test.py --runner RUNNER --tool SEALPROBE_EXE --fixtures DIR --work DIR
+              [--wixl WIXL] [--msiinfo MSIINFO] [unittest options]
+
+RUNNER is the build's Wine wrapper; DIR (under the build tree) gets the
+packages and a Wine prefix of this test's own, made afresh each run. Exits 77
+(a skip) when wixl or msiinfo is not installed; the /qf case is skipped
+without Xvfb and xdotool.
+
+Each package, built with wixl at test time, installs signed files under
+ProgramFiles (INSTALLDIR) and a CommonFiles folder (COMMONDIR), SealProbe.exe
+among them, and runs the installed tool after InstallFiles as a deferred,
+impersonated custom action whose failure fails the install (Return="check"),
+with the quoting installer authors write: "[INSTALLDIR]".
+"""
+import argparse
+import os
+import re
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+import uuid
+from string import Template
+from xml.sax.saxutils import quoteattr
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)),
+                                os.pardir, os.pardir, "notice"))
+import e2e_test  # noqa: E402
+import win32_dialog_test as dialog  # noqa: E402
+
+SKIP = 77
+CONFIG = argparse.Namespace()
+
+# A directory property ends in a backslash ("C:\Program Files\Tarvo\"):
+# https://learn.microsoft.com/en-us/windows/win32/msi/using-a-directory-property-in-a-path
+# so "[INSTALLDIR]" hands the tool a folder followed by \". Braces without a
+# property inside are kept as they are, so {FileName} reaches the tool:
+# https://learn.microsoft.com/en-us/windows/win32/msi/formatted
+EXE_COMMAND = ('"[INSTALLDIR]" "[COMMONDIR]" "[ProductName]" '
+               '"[ProductName] cannot verify {FileName}." [UILevel]')
+
+# wixl 0.101 writes no row for some CustomAction forms and reads an omitted
+# Impersonate as "no"; FileKey+ExeCommand with Impersonate="yes" is the form
+# that works (each package's table is checked below).
+WXS = Template("""\
+<?xml version="1.0" encoding="utf-8"?>
+<Wix xmlns="http://schemas.microsoft.com/wix/2006/wi">
+  <Product Id="$product_code" Name=$name Language="1033" Version="7.0.0"
+           Manufacturer="Tarvo" UpgradeCode="$upgrade_code">
+    <Package InstallerVersion="200" Compressed="yes" InstallScope="perMachine"/>
+    <Media Id="1" Cabinet="product.cab" EmbedCab="yes"/>
+    <Directory Id="TARGETDIR" Name="SourceDir">
+      <Directory Id="ProgramFiles64Folder">
+        <Directory Id="INSTALLDIR" Name=$product_folder>
+$product_files
+        </Directory>
+      </Directory>
+$common_open
+        <Directory Id="COMMONDIR" Name=$common_folder>
+$common_files
+        </Directory>
+$common_close
+    </Directory>
+    <Feature Id="Complete" Level="1">
+$component_refs
+    </Feature>
+    <CustomAction Id="CheckSignatures" FileKey="SealProbeExe"
+                  ExeCommand=$command Execute="deferred"
+                  Impersonate="yes" Return="check"/>
+    <InstallExecuteSequence>
+      <Custom Action="CheckSignatures" After="InstallFiles">NOT Installed</Custom>
+    </InstallExecuteSequence>
+  </Product>
+</Wix>
+""")
+
+# Type 18 (an installed file run with a command line) + 0x400 (deferred,
+# in the installation script); neither 0x800 (no impersonation) nor 0x40
+# (exit code ignored):
+# https://learn.microsoft.com/en-us/windows/win32/msi/custom-action-type-18
+# https://learn.microsoft.com/en-us/windows/win32/msi/custom-action-in-script-execution-options
+# https://learn.microsoft.com/en-us/windows/win32/msi/custom-action-return-processing-options
+CUSTOM_ACTION_TYPE = 18 + 0x400
+
+# msiexec's exit code when a Return="check" action fails: Windows returns
+# ERROR_INSTALL_FAILURE (1603), Wine 8 ERROR_FUNCTION_FAILED (1627), which a
+# Unix exit status keeps as 1627 & 0xFF.
+# https://learn.microsoft.com/en-us/windows/win32/msi/error-codes
+WINE_INSTALL_FAILED = 1627 & 0xFF
+
+PRODUCT_FILES = ("SealProbe.exe", "TarvoSetup.exe", "TarvoPanel.exe")
+COMMON_FILES = ("tv-Common.v5.21.40.0.dll", "tv-Strings.dll")
+
+
+class Package:
+    """A package built by wixl, and where it puts its files."""
+
+    def __init__(self, name, tampered=None, common_under_common_files=True):
+        self.name = name
+        self.product_code = str(uuid.uuid5(uuid.NAMESPACE_URL, name)).upper()
+        folder = name.replace(" ", "")
+        self.product_dir = "C:\\Program Files\\%s\\" % folder
+        if common_under_common_files:
+            self.common_dir = ("C:\\Program Files\\Common Files\\"
+                               "%s Shared\\" % folder)
+        else:
+            # A folder holding exactly one space.
+            self.common_dir = "C:\\%s Shared\\" % folder
+        self.sources = {}
+        for file_name in PRODUCT_FILES + COMMON_FILES:
+            fixture = "tampered" if file_name == tampered else "valid"
+            self.sources[file_name] = os.path.join(
+                CONFIG.fixtures, e2e_test.FIXTURES[fixture][0])
+        self.sources["SealProbe.exe"] = CONFIG.tool
+        self.msi = os.path.join(CONFIG.work, folder + ".msi")
+        self.build(common_under_common_files)
+
+    def build(self, common_under_common_files):
+        components = []
+
+        def files(names):
+            rows = []
+            for file_name in names:
+                index = len(components) + 1
+                file_id = ("SealProbeExe" if file_name == "SealProbe.exe"
+                           else "File%d" % index)
+                guid = uuid.uuid5(uuid.NAMESPACE_URL, self.name + file_name)
+                rows.append(
+                    '          <Component Id="C%d" Guid="%s" Win64="yes">'
+                    '<File Id="%s" Name=%s KeyPath="yes"/>'
+                    '</Component>' % (index, str(guid).upper(), file_id,
+                                      quoteattr(file_name)))
+                components.append("C%d" % index)
+            return "\n".join(rows)
+
+        wxs = WXS.substitute(
+            product_code=self.product_code,
+            upgrade_code=str(uuid.uuid5(uuid.NAMESPACE_URL,
+                                        self.name + " upgrade")).upper(),
+            name=quoteattr(self.name),
+            product_folder=quoteattr(self.product_dir.split("\\")[-2]),
+            product_files=files(PRODUCT_FILES),
+            common_open=('      <Directory Id="CommonFiles64Folder">'
+                         if common_under_common_files else ""),
+            common_close="      </Directory>" if common_under_common_files
+            else "",
+            common_folder=quoteattr(self.common_dir.split("\\")[-2]),
+            common_files=files(COMMON_FILES),
+            component_refs="\n".join('      <ComponentRef Id="%s"/>' % c
+                                     for c in components),
+            command=quoteattr(EXE_COMMAND))
+        # wixl cannot read a Source given as an absolute path: the files go
+        # beside the source under their installed names.
+        staging = self.msi[:-len(".msi")]
+        os.makedirs(staging)
+        for file_name, source in self.sources.items():
+            shutil.copyfile(source, os.path.join(staging, file_name))
+        with open(os.path.join(staging, "package.wxs"), "w",
+                  encoding="utf-8") as f:
+            f.write(wxs)
+        # -a x64: wixl ignores Package/@Platform.
+        built = subprocess.run([CONFIG.wixl, "-a", "x64", "-o", self.msi,
+                                "package.wxs"], cwd=staging,
+                               capture_output=True, text=True)
+        if built.returncode != 0 or "CRITICAL" in built.stdout + built.stderr:
+            raise AssertionError("wixl failed:\n%s%s" % (built.stdout,
+                                                          built.stderr))
+
+    def table(self, name):
+        """The rows of a table of the built package, as lists of strings."""
+        exported = subprocess.run([CONFIG.msiinfo, "export", self.msi, name],
+                                  capture_output=True, text=True, check=True)
+        # Three header lines: column names, column types, table and keys.
+        return [line.split("\t")
+                for line in exported.stdout.splitlines()[3:]]
+
+    def installed_paths(self):
+        """Host paths of the installed files, by Windows path."""
+        paths = {}
+        for folder, names in ((self.product_dir, PRODUCT_FILES),
+                              (self.common_dir, COMMON_FILES)):
+            for file_name in names:
+                windows = folder + file_name
+                paths[windows] = os.path.join(
+                    CONFIG.wineprefix, "drive_c",
+                    *windows[len("C:\\"):].split("\\"))
+        return paths
+
+
+def wine_env(**extra):
+    env = dict(os.environ, SEALPROBE_WINEPREFIX=CONFIG.wineprefix,
+               LC_ALL="C.UTF-8", **extra)
+    env.pop("DISPLAY", None)
+    if dialog.DISPLAY:
+        env["DISPLAY"] = dialog.DISPLAY
+    return env
+
+
+class InstallerTest(unittest.TestCase):
+    maxDiff = None
+
+    def msiexec(self, package, ui, **env):
+        """Starts `msiexec /i package ui`; output goes to files (the Wine
+        server inherits the descriptors and outlives the run)."""
+        err = tempfile.TemporaryFile()
+        self.addCleanup(err.close)
+        msi = "Z:" + package.msi.replace("/", "\\")
+        run = subprocess.Popen(
+            [CONFIG.runner, "msiexec", "/i", msi, ui], env=wine_env(**env),
+            stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=err,
+            start_new_session=True)
+        self.addCleanup(lambda: run.poll() is None and run.kill())
+
+        def stderr():
+            err.seek(0)
+            return err.read().decode("utf-8", "replace")
+        run.stderr_text = stderr
+        return run
+
+    def registered(self, package):
+        key = ("HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall"
+               "\\{%s}" % package.product_code)
+        return subprocess.run(
+            [CONFIG.runner, "reg", "query", key], env=wine_env(),
+            stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+            stderr=subprocess.DEVNULL, timeout=60).returncode == 0
+
+    def assert_package(self, package):
+        """wixl wrote the custom action as meant, and scheduled it between
+        InstallFiles and InstallFinalize (a deferred action must run inside
+        the installation script, and after the files it checks exist):
+        https://learn.microsoft.com/en-us/windows/win32/msi/deferred-execution-custom-actions
+        """
+        rows = [row[:4] for row in package.table("CustomAction")]
+        self.assertEqual(rows, [["CheckSignatures", str(CUSTOM_ACTION_TYPE),
+                                 "SealProbeExe", EXE_COMMAND]])
+        sequence = {row[0]: int(row[2])
+                    for row in package.table("InstallExecuteSequence")}
+        self.assertLess(sequence["InstallFiles"], sequence["CheckSignatures"])
+        self.assertLess(sequence["CheckSignatures"],
+                        sequence["InstallFinalize"])
+
+    def assert_installed(self, package):
+        for windows, host in package.installed_paths().items():
+            with self.subTest(file=windows):
+                self.assertTrue(os.path.isfile(host), "missing")
+                with open(host, "rb") as installed, \
+                        open(package.sources[windows.split("\\")[-1]],
+                             "rb") as source:
+                    self.assertEqual(installed.read(), source.read())
+        self.assertTrue(self.registered(package))
+
+    def assert_rolled_back(self, package):
+        for windows, host in package.installed_paths().items():
+            with self.subTest(file=windows):
+                self.assertFalse(os.path.exists(host), "left installed")
+        self.assertFalse(self.registered(package))
+
+    def test_quiet_installs(self):
+        cases = (
+            # (package, installs)
+            (Package("Tarvo Sound"), True),
+            (Package("Tarvo Tampered", tampered="TarvoSetup.exe"), False),
+            # A CommonFiles folder with one space once split into five
+            # garbled arguments: every file missing, exit 0, installed.
+            (Package("Tarvo One Space", tampered="tv-Strings.dll",
+                     common_under_common_files=False), False),
+        )
+        for package, installs in cases:
+            with self.subTest(package=package.name):
+                self.assert_package(package)
+                run = self.msiexec(package, "/qn")
+                code = run.wait(timeout=120)
+                if installs:
+                    self.assertEqual(code, 0, run.stderr_text())
+                    self.assert_installed(package)
+                else:
+                    self.assertEqual(code, WINE_INSTALL_FAILED,
+                                     run.stderr_text())
+                    self.assert_rolled_back(package)
+
+    def test_full_ui_shows_the_dialog_and_rolls_back_when_dismissed(self):
+        if not dialog.DISPLAY:
+            self.skipTest("no Xvfb or xdotool")
+        failing = "TarvoPanel.exe"
+        package = Package("Tarvo Dialog", tampered=failing)
+        self.assert_package(package)
+        # /qf: UILevel is 5, so the tool shows its message box.
+        run = self.msiexec(package, "/qf", WINEDEBUG="+msgbox")
+        caption = "^%s$" % re.escape(package.name)
+
+        def dialog_window():
+            code, found = dialog.xdotool("search", "--onlyvisible", "--name",
+                                         caption)
+            return found.split() if code == 0 else []
+        windows = dialog.wait_until(
+            lambda: dialog_window() or run.poll() is not None, 90)
+        self.assertIsInstance(windows, list, "no dialog (msiexec: %s); "
+                              "stderr:\n%s" % (run.poll(), run.stderr_text()))
+        self.assertEqual(len(windows), 1, windows)
+        self.assertEqual(dialog.window_name(windows[0]), package.name)
+        shown = dialog.wait_until(
+            lambda: re.findall(r"MSGBOX_OnInit (.*)\n", run.stderr_text()), 10)
+        self.assertEqual(shown, [dialog.wine_debugstr(
+            "%s cannot verify %s." % (package.name, failing))])
+
+        # The install waits, its files in place, until the user answers.
+        time.sleep(1)
+        self.assertIsNone(run.poll())
+        for host in package.installed_paths().values():
+            self.assertTrue(os.path.isfile(host), host)
+
+        dialog.xdotool("windowfocus", "--sync", windows[0], "key", "Return")
+        self.assertEqual(run.wait(timeout=60), WINE_INSTALL_FAILED,
+                         run.stderr_text())
+        self.assert_rolled_back(package)
+
+
+def main():
+    parser = argparse.ArgumentParser(add_help=False)
+    parser.add_argument("--runner", required=True)
+    parser.add_argument("--tool", required=True)
+    parser.add_argument("--fixtures", required=True)
+    parser.add_argument("--work", required=True)
+    parser.add_argument("--wixl", default="wixl")
+    parser.add_argument("--msiinfo", default="msiinfo")
+    known, rest = parser.parse_known_args()
+    for name in ("runner", "tool", "fixtures", "work"):
+        setattr(CONFIG, name, os.path.abspath(getattr(known, name)))
+    CONFIG.wixl, CONFIG.msiinfo = known.wixl, known.msiinfo
+    CONFIG.wineprefix = os.path.join(CONFIG.work, "wineprefix")
+
+    missing = [p for p in (CONFIG.wixl, CONFIG.msiinfo, "wineserver")
+               if shutil.which(p) is None]
+    if missing:
+        print("skipped: %s not installed" % ", ".join(missing))
+        sys.exit(SKIP)
+
+    # A fresh prefix: nothing installed by an earlier run, and its desktop
+    # on this run's display.
+    dialog.CONFIG.wineprefix = CONFIG.wineprefix
+    dialog.stop_wine_server()
+    shutil.rmtree(CONFIG.work, ignore_errors=True)
+    os.makedirs(CONFIG.work)
+    xvfb = None
+    if shutil.which("Xvfb") and shutil.which("xdotool"):
+        xvfb, dialog.DISPLAY = dialog.start_xvfb()
+    try:
+        subprocess.run([CONFIG.runner, "wineboot"], env=wine_env(),
+                       stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL, timeout=120)
+        program = unittest.main(argv=[sys.argv[0]] + rest, exit=False)
+    finally:
+        dialog.stop_wine_server()
+        if xvfb:
+            xvfb.terminate()
+            xvfb.wait()
+    sys.exit(not program.result.wasSuccessful())
+
+
+if __name__ == "__main__":
+    main()

@@ -44,6 +44,19 @@ add_test(NAME e2e
 set_tests_properties(e2e PROPERTIES
   FIXTURES_REQUIRED "sealprobe_fixtures;sealprobe_wine" TIMEOUT 300)
 
+# Raw installer command lines, handed to CreateProcessW by a launcher.
+add_executable(sealprobe_launcher src/driver/e2e/launcher.cpp)
+target_link_libraries(sealprobe_launcher PRIVATE sealprobe_warnings)
+target_link_options(sealprobe_launcher PRIVATE -municode -static)
+add_test(NAME installer_start
+         COMMAND ${SEALPROBE_PYTHON}
+                 ${CMAKE_CURRENT_SOURCE_DIR}/src/driver/e2e/installer_start_test.py
+                 --tool ${SEALPROBE_TOOL} --runner ${sealprobe_wine_run}
+                 --fixtures ${sealprobe_fixture_dir}
+                 --launcher $<TARGET_FILE:sealprobe_launcher>)
+set_tests_properties(installer_start PROPERTIES
+  FIXTURES_REQUIRED "sealprobe_fixtures;sealprobe_wine" TIMEOUT 300)
+
 # The message box on Xvfb, in a Wine prefix of its own (see the script).
 add_test(NAME dialog_win32
          COMMAND ${SEALPROBE_PYTHON}

@@ -160,8 +160,9 @@ class Tool:
         """A folder argument: the folder with its trailing separator."""
         return self.path(host_folder) + ("\\" if self.kind == "win" else "/")
 
-    def run(self, args, cwd=None, timeout=60):
-        env = dict(os.environ)
+    def run(self, args, cwd=None, timeout=60, env=None):
+        """Runs the tool; `env` adds to or overrides the environment."""
+        env = dict(os.environ, **(env or {}))
         for name in ("DISPLAY", "WAYLAND_DISPLAY"):
             env.pop(name, None)
         if self.kind == "win":

@@ -3,17 +3,22 @@
 
 Usage:
   installer_start_test.py --tool SEALPROBE_EXE --runner RUNNER
-                          --fixtures DIR --launcher LAUNCHER [unittest options]
+                          --fixtures DIR --launcher LAUNCHER
+                          --control CONTROL --planted DIR [unittest options]
 
-RUNNER is the build's Wine wrapper and DIR what
+RUNNER is the build's Wine wrapper and DIR (fixtures) what
 src/trust/testdata/make_fixtures.sh made. LAUNCHER hands one raw command line
 to CreateProcessW, as Windows Installer does (Wine's own command line
-re-quotes every argument).
+re-quotes every argument). CONTROL is a program without the tool's defences
+(undefended_control.c); --planted is the folder of DLLs built under system
+DLLs' names (planted_dll.c).
 
 Helpers and expected output come from e2e_test.py.
 """
 import argparse
+import glob
 import os
+import re
 import shutil
 import sys
 import tempfile
@@ -23,8 +28,27 @@ import e2e_test as e2e
 
 CONFIG = argparse.Namespace()
 
+PLANTED = ("wintrust.dll", "crypt32.dll", "msisip.dll", "uxtheme.dll")
+# Windows' search order, not Wine's builtin-first one, for the planted names
+# (a copy in the exe's folder is found before System32's).
+NATIVE_FIRST = "mscoree,mshtml=;wintrust,crypt32,msisip,uxtheme=n,b"
+SYSTEM32 = "c:\\windows\\system32\\"
+
+
 def wine_tool(program):
     return e2e.Tool("win", program, CONFIG.runner, CONFIG.fixtures)
+
+
+def loaded_dlls(trace, program):
+    """Paths (lower case) of the DLLs WINEDEBUG=+loaddll shows `program`
+    (the exe's file name) loading, in order."""
+    lines = re.findall(r'^(\w+):trace:loaddll:\S+ Loaded L"((?:[^"\\]|\\.)*)"',
+                       trace, re.MULTILINE)
+    paths = [(pid, re.sub(r"\\(.)", r"\1", path).lower())
+             for pid, path in lines]
+    own = {pid for pid, path in paths if path.endswith("\\" + program.lower())}
+    return [path for pid, path in paths
+            if pid in own and not path.endswith(".exe")]
 
 
 class TempRootTest(unittest.TestCase):
@@ -129,9 +153,82 @@ class RawCommandLineTest(TempRootTest):
                 self.assertEqual(got_code, code, "stderr:\n" + err)
 
 
+class PlantedDllTest(TempRootTest):
+    """DLLs planted under system DLLs' names beside the tool and in the
+    folder it runs in, with Wine searching as Windows does."""
+
+    def setUp(self):
+        super().setUp()
+        self.app = self.folder("app")
+        self.work = self.folder("work")
+        self.inst = self.folder("inst")
+        for folder in (self.app, self.work):
+            for dll in PLANTED:
+                shutil.copyfile(os.path.join(CONFIG.planted, dll),
+                                os.path.join(folder, dll))
+        self.env = {"WINEDLLOVERRIDES": NATIVE_FIRST, "WINEDEBUG": "+loaddll"}
+
+    def markers(self):
+        """The marker files planted DLLs left, relative and in lower case
+        (Wine names a module as it was asked for: WINTRUST.dll, MSISIP.DLL)."""
+        return sorted(os.path.relpath(path, self.root).lower() for path in
+                      glob.glob(os.path.join(self.root, "*", "*.loaded")))
+
+    def test_control_loads_each_planted_dll_and_passes_a_tampered_file(self):
+        control = os.path.join(self.app, "undefended_control.exe")
+        shutil.copyfile(CONFIG.control, control)
+        self.put(self.inst, "tampered.exe", "tampered")
+        tool = wine_tool(control)
+        code, out, err = tool.run(
+            [tool.path(os.path.join(self.inst, "tampered.exe"))],
+            cwd=self.work, env=self.env)
+        self.assertEqual(out, "status=0x00000000\n")
+        self.assertEqual(code, 0, "stderr:\n" + err)
+        self.assertEqual(self.markers(),
+                         sorted(os.path.join("app", dll + ".loaded")
+                                for dll in PLANTED))
+        beside = (tool.path(self.app) + "\\").lower()
+        self.assertEqual(
+            sorted(path[len(beside):] for path in
+                   loaded_dlls(err, "undefended_control.exe")
+                   if path.startswith(beside)),
+            sorted(PLANTED))
+
+    def test_tool_loads_every_dll_from_system32_and_fails_a_bad_file(self):
+        # A tampered file goes through wintrust and crypt32; a file that is
+        # no PE also makes crypt32 ask the signature-format DLLs it has
+        # registered (msisip.dll among them). UI level 5 opens the dialog
+        # (at once closed: no display), which loads uxtheme.dll.
+        shutil.copyfile(CONFIG.tool, os.path.join(self.app, "SealProbe.exe"))
+        tool = wine_tool(os.path.join(self.app, "SealProbe.exe"))
+        cases = (
+            ("tampered", "Error is: 0x80096010.\n",
+             {"wintrust.dll", "crypt32.dll", "uxtheme.dll"}),
+            ("notpe", "Error is: 0x800b0003.\n",
+             {"wintrust.dll", "crypt32.dll", "msisip.dll", "uxtheme.dll"}),
+        )
+        for fixture, line, system_dlls in cases:
+            with self.subTest(fixture):
+                self.put(self.inst, e2e.MANIFEST[0], fixture)
+                folder = tool.folder(self.inst)
+                code, out, err = tool.run(
+                    [folder, folder, "Tarvo", "Cannot verify {FileName}.", "5"],
+                    cwd=self.work, env=self.env)
+                self.assertEqual(out, line + e2e.FAILED)
+                self.assertEqual(code, 1, "stderr:\n" + err)
+                self.assertEqual(self.markers(), [])
+                loaded = loaded_dlls(err, "SealProbe.exe")
+                self.assertEqual(
+                    [path for path in loaded if not path.startswith(SYSTEM32)],
+                    [])
+                self.assertLessEqual(
+                    {SYSTEM32 + dll for dll in system_dlls}, set(loaded))
+
+
 def main():
     parser = argparse.ArgumentParser(add_help=False)
-    for name in ("tool", "runner", "fixtures", "launcher"):
+    for name in ("tool", "runner", "fixtures", "launcher", "control",
+                 "planted"):
         parser.add_argument("--" + name, required=True)
     known, rest = parser.parse_known_args()
     for name, value in vars(known).items():

@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <type_traits>
 
+#include "product_files/long_path.h"
 #include "trust/trust_service.h"
 #include "trust/trust_status.h"
 
@@ -98,9 +99,11 @@ class WinVerifyTrustService final : public TrustService {
   TrustResult Verify(const NativeString& path) override {
     if (verify_ == nullptr) return {load_status_, load_status_};
 
+    // The same form the probe opened, so a long path names the file here too.
+    const NativeString open_path = PathForFileFunctions(path);
     WINTRUST_FILE_INFO file{};
     file.cbStruct = sizeof(file);
-    file.pcwszFilePath = path.c_str();
+    file.pcwszFilePath = open_path.c_str();
     file.hFile = nullptr;
     file.pgKnownSubject = nullptr;
 

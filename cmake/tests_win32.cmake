@@ -86,7 +86,9 @@ add_test(NAME dialog_win32
                  ${CMAKE_CURRENT_SOURCE_DIR}/src/notice/win32_dialog_test.py
                  --runner ${sealprobe_wine_run} --tool ${SEALPROBE_TOOL}
                  --fixtures ${sealprobe_fixture_dir}
-                 --wineprefix ${CMAKE_BINARY_DIR}/wineprefix-dialog)
+                 --wineprefix ${CMAKE_BINARY_DIR}/wineprefix-dialog
+                 --launcher $<TARGET_FILE:sealprobe_launcher>
+                 --control $<TARGET_FILE:sealprobe_undefended_control>)
 set_tests_properties(dialog_win32 PROPERTIES
   FIXTURES_REQUIRED sealprobe_fixtures SKIP_RETURN_CODE 77 TIMEOUT 300)
 

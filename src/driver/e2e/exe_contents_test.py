@@ -34,7 +34,8 @@ KNOWN_DLLS = {"kernel32.dll", "msvcrt.dll", "user32.dll"}
 
 # The calls that make the tool what it is, and where they must come from.
 REQUIRED_IMPORTS = {
-    "user32.dll": {"MessageBoxW", "GetActiveWindow"},
+    "user32.dll": {"MessageBoxW", "GetActiveWindow", "GetProcessWindowStation",
+                   "GetUserObjectInformationW"},
     "kernel32.dll": {"CreateFileW", "CloseHandle", "SetDefaultDllDirectories",
                      "SetErrorMode", "LoadLibraryExW", "GetProcAddress",
                      "FreeLibrary"},

@@ -224,6 +224,19 @@ class PlantedDllTest(TempRootTest):
                 self.assertLessEqual(
                     {SYSTEM32 + dll for dll in system_dlls}, set(loaded))
 
+    def test_without_the_trust_service_a_valid_file_fails(self):
+        # wintrust.dll disabled: LoadLibraryExW fails with
+        # ERROR_MOD_NOT_FOUND (126), and the first file found fails with it
+        # as an HRESULT instead of being verified.
+        self.put(self.inst, e2e.MANIFEST[0], "valid")
+        tool = wine_tool(CONFIG.tool)
+        folder = tool.folder(self.inst)
+        code, out, err = tool.run(
+            [folder, folder, "Tarvo", "Cannot verify {FileName}.", "0"],
+            env={"WINEDLLOVERRIDES": "mscoree,mshtml=;wintrust="})
+        self.assertEqual(out, "Error is: 0x8007007e.\n" + e2e.FAILED)
+        self.assertEqual(code, 1, "stderr:\n" + err)
+
 
 def main():
     parser = argparse.ArgumentParser(add_help=False)

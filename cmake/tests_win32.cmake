@@ -44,13 +44,51 @@ add_test(NAME e2e
 set_tests_properties(e2e PROPERTIES
   FIXTURES_REQUIRED "sealprobe_fixtures;sealprobe_wine" TIMEOUT 300)
 
+# Programs for the tests of how installers start the tool: a launcher that
+# hands a raw command line to CreateProcessW, a control program without the
+# tool's defences, and DLLs built under system DLLs' names, to be planted.
+add_executable(sealprobe_launcher src/driver/e2e/launcher.cpp)
+target_link_libraries(sealprobe_launcher PRIVATE sealprobe_warnings)
+target_link_options(sealprobe_launcher PRIVATE -municode -static)
+add_executable(sealprobe_undefended_control
+               src/driver/e2e/undefended_control.c)
+target_link_libraries(sealprobe_undefended_control PRIVATE
+                      sealprobe_warnings wintrust crypt32 user32)
+target_link_options(sealprobe_undefended_control PRIVATE -municode)
+set(sealprobe_planted_dir ${CMAKE_BINARY_DIR}/planted)
+foreach(dll wintrust crypt32 msisip uxtheme)
+  add_library(sealprobe_planted_${dll} SHARED src/driver/e2e/planted_dll.c)
+  target_link_libraries(sealprobe_planted_${dll} PRIVATE sealprobe_warnings)
+  set_target_properties(sealprobe_planted_${dll} PROPERTIES
+    PREFIX "" OUTPUT_NAME ${dll}
+    RUNTIME_OUTPUT_DIRECTORY ${sealprobe_planted_dir}
+    ARCHIVE_OUTPUT_DIRECTORY ${sealprobe_planted_dir}/import)
+endforeach()
+target_compile_definitions(sealprobe_planted_wintrust PRIVATE
+                           PLANT_WIN_VERIFY_TRUST)
+
+# Raw installer command lines through the launcher, and planted DLLs beside
+# the tool and in its working folder.
+add_test(NAME installer_start
+         COMMAND ${SEALPROBE_PYTHON}
+                 ${CMAKE_CURRENT_SOURCE_DIR}/src/driver/e2e/installer_start_test.py
+                 --tool ${SEALPROBE_TOOL} --runner ${sealprobe_wine_run}
+                 --fixtures ${sealprobe_fixture_dir}
+                 --launcher $<TARGET_FILE:sealprobe_launcher>
+                 --control $<TARGET_FILE:sealprobe_undefended_control>
+                 --planted ${sealprobe_planted_dir})
+set_tests_properties(installer_start PROPERTIES
+  FIXTURES_REQUIRED "sealprobe_fixtures;sealprobe_wine" TIMEOUT 300)
+
 # The message box on Xvfb, in a Wine prefix of its own (see the script).
 add_test(NAME dialog_win32
          COMMAND ${SEALPROBE_PYTHON}
                  ${CMAKE_CURRENT_SOURCE_DIR}/src/notice/win32_dialog_test.py
                  --runner ${sealprobe_wine_run} --tool ${SEALPROBE_TOOL}
                  --fixtures ${sealprobe_fixture_dir}
-                 --wineprefix ${CMAKE_BINARY_DIR}/wineprefix-dialog)
+                 --wineprefix ${CMAKE_BINARY_DIR}/wineprefix-dialog
+                 --launcher $<TARGET_FILE:sealprobe_launcher>
+                 --control $<TARGET_FILE:sealprobe_undefended_control>)
 set_tests_properties(dialog_win32 PROPERTIES
   FIXTURES_REQUIRED sealprobe_fixtures SKIP_RETURN_CODE 77 TIMEOUT 300)
 

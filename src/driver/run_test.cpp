@@ -149,6 +149,40 @@ TEST(RunTest, FailureAtFirstEntryStopsTheWalk) {
   EXPECT_EQ(fake.log.back(), Event(SP_TEXT("close"), first));
 }
 
+TEST(RunTest, TrustServiceThatCouldNotLoadFailsTheFirstFileFound) {
+  // Load errors become HRESULT_FROM_WIN32 codes, which the verdict table
+  // knows by no sentence: an "Error is:" line, never a valid one.
+  const struct {
+    uint32_t load_error;
+    NativeStringView line;
+  } kCases[] = {
+      {126, SP_TEXT("Error is: 0x8007007e.\n")},  // ERROR_MOD_NOT_FOUND
+      {127, SP_TEXT("Error is: 0x8007007f.\n")},  // ERROR_PROC_NOT_FOUND
+      {193, SP_TEXT("Error is: 0x800700c1.\n")},  // ERROR_BAD_EXE_FORMAT
+      {5, SP_TEXT("Error is: 0x80070005.\n")},    // ERROR_ACCESS_DENIED
+      {0x0001007e, SP_TEXT("Error is: 0x8007007e.\n")},
+      // No code at all, or one that is an HRESULT already.
+      {0, SP_TEXT("Error is: 0x80004005.\n")},
+      {0x80070002, SP_TEXT("Error is: 0x80070002.\n")},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(testing::Message() << "case #" << (&c - kCases));
+    FakePlatform fake;
+    const NativeString found = Path(SP_TEXT("P\\"), SP_TEXT("Panel.exe"));
+    fake.files.present.insert(found);
+    const uint32_t status = status::LoadFailureStatus(c.load_error);
+    fake.trust.results[found] = {status, status};
+    EXPECT_EQ(RunSealProbe(Args(SP_TEXT("0")), fake.platform),
+              ExitCode::kFileFailed);
+    const NativeString tail =
+        NativeString(c.line) + SP_TEXT("SealProbe: FAILED.\n");
+    ASSERT_GE(fake.console.output.size(), tail.size());
+    EXPECT_EQ(
+        fake.console.output.substr(fake.console.output.size() - tail.size()),
+        tail);
+  }
+}
+
 TEST(RunTest, DialogStandsBetweenVerdictAndFailedLineOnlyAboveLevelThree) {
   const NativeString bad = Path(SP_TEXT("P\\"), SP_TEXT("tv-Strings.dll"));
   const struct {

@@ -17,9 +17,10 @@ class ErrorDialog {
   virtual void Show(const NativeString& caption, const NativeString& text) = 0;
 };
 
-// Windows: MessageBoxW owned by the active window. POSIX: the notice on the
-// controlling terminal, waiting for Enter; without a terminal, or in the
-// background of one, nothing.
+// Windows: MessageBoxW owned by the active window, shown only when the
+// process's window station is visible (WSF_VISIBLE): in session 0 nothing.
+// POSIX: the notice on the controlling terminal, waiting for Enter; without a
+// terminal, or in the background of one, nothing.
 std::unique_ptr<ErrorDialog> MakePlatformErrorDialog();
 
 }  // namespace sealprobe

@@ -3,12 +3,14 @@
 
 Usage:
   win32_dialog_test.py --runner RUNNER --tool SEALPROBE_EXE --fixtures DIR
-                       --wineprefix PREFIX [unittest options]
+                       --wineprefix PREFIX --launcher LAUNCHER
+                       --control CONTROL [unittest options]
 
 RUNNER is the build's Wine wrapper. PREFIX is a Wine prefix for this test
 alone: Wine binds a prefix's desktop to the display of the process that
 started it, so runs without a display elsewhere must not share it. Exits 77
-(a skip) when Xvfb or xdotool is not installed.
+(a skip) when Xvfb or xdotool is not installed. LAUNCHER and CONTROL are
+src/driver/e2e/launcher.cpp and undefended_control.c, built.
 
 Above UI level 3 a failing run shows a modal message box: caption = product
 name, text = the localized message with the failing file's name. The run
@@ -19,6 +21,7 @@ import argparse
 import os
 import re
 import shutil
+import signal
 import subprocess
 import sys
 import tempfile
@@ -100,16 +103,16 @@ def start_xvfb():
 
 
 class Run:
-    """One run of the tool on the display, its output in files."""
+    """One run of a program (the tool unless said otherwise) on the display,
+    its output in files."""
 
-    def __init__(self, folder, product_name, message, ui_level):
+    def __init__(self, args):
         self.out = tempfile.TemporaryFile()
         self.err = tempfile.TemporaryFile()
         # UTF-8, so that Wine hands every argument's characters to the tool.
         env = dict(os.environ, DISPLAY=DISPLAY, WINEDEBUG="+msgbox",
                    SEALPROBE_WINEPREFIX=CONFIG.wineprefix, LC_ALL="C.UTF-8")
-        args = [CONFIG.runner, CONFIG.tool, folder, folder, product_name,
-                message, ui_level]
+        args = [CONFIG.runner] + args
         # Files rather than pipes: the Wine server inherits the descriptors
         # and outlives the run.
         self.proc = subprocess.Popen(args, env=env, stdin=subprocess.DEVNULL,
@@ -131,7 +134,8 @@ class Run:
 
     def close(self):
         if self.proc.poll() is None:
-            self.proc.kill()
+            # The whole group: a launcher's child is a process of its own.
+            os.killpg(self.proc.pid, signal.SIGKILL)
             self.proc.wait()
         self.out.close()
         self.err.close()
@@ -145,10 +149,14 @@ class DialogTest(unittest.TestCase):
         self.addCleanup(tmp.cleanup)
         shutil.copyfile(os.path.join(CONFIG.fixtures, "files/tampered.exe"),
                         os.path.join(tmp.name, FAILING_NAME))
-        self.folder = "Z:" + os.path.realpath(tmp.name).replace("/", "\\") + "\\"
+        self.folder = wine_path(os.path.realpath(tmp.name)) + "\\"
 
     def start(self, product_name, message, ui_level):
-        run = Run(self.folder, product_name, message, ui_level)
+        return self.start_program([CONFIG.tool, self.folder, self.folder,
+                                   product_name, message, ui_level])
+
+    def start_program(self, args):
+        run = Run(args)
         self.addCleanup(run.close)
         return run
 
@@ -203,6 +211,44 @@ class DialogTest(unittest.TestCase):
                 self.assertNotIn("MSGBOX_OnInit", run.stderr())
                 self.assertEqual(run.stdout(), EXPECTED_OUT)
 
+    def test_hidden_window_station_shows_nothing_and_does_not_wait(self):
+        # A deferred custom action that does not impersonate runs in session
+        # 0, on a window station without WSF_VISIBLE ("USEROBJECTFLAGS",
+        # learn.microsoft.com/windows/win32/api/winuser/
+        # ns-winuser-userobjectflags: the station "has visible display
+        # surfaces"), where no one can see or dismiss a message box. The
+        # launcher starts a program on a new station, which
+        # CreateWindowStationW never makes visible.
+        def on_hidden_station(line):
+            return self.start_program(
+                [CONFIG.launcher, "--hidden-station", line])
+
+        # The control shows its box whatever the station: nobody sees it,
+        # and it waits.
+        control = on_hidden_station('"%s" "%s"' % (
+            wine_path(CONFIG.control), self.folder + FAILING_NAME))
+        self.assertTrue(wait_until(lambda: "MSGBOX_OnInit" in control.stderr(),
+                                   60), "no box; stderr:\n" + control.stderr())
+        time.sleep(2)
+        self.assertIsNone(control.proc.poll(), "the control's box must wait")
+        self.assertEqual(xdotool("search", "--onlyvisible", "--name",
+                                 "^Undefended control$")[1], "")
+        control.close()
+
+        # The tool at level 5 goes on as at level 3.
+        run = on_hidden_station('"%s" "%s\\" "%s\\" "Tarvo Setup" '
+                                '"Cannot verify {FileName}." 5' % (
+                                    wine_path(CONFIG.tool), self.folder,
+                                    self.folder))
+        self.assertEqual(run.wait(timeout=60), 1, run.stderr())
+        self.assertLess(time.monotonic() - run.started, 30)
+        self.assertNotIn("MSGBOX_OnInit", run.stderr())
+        self.assertEqual(run.stdout(), EXPECTED_OUT)
+
+
+def wine_path(host_path):
+    return "Z:" + host_path.replace("/", "\\")
+
 
 def stop_wine_server():
     subprocess.run(["wineserver", "-k"],
@@ -218,8 +264,11 @@ def main():
     parser.add_argument("--tool", required=True)
     parser.add_argument("--fixtures", required=True)
     parser.add_argument("--wineprefix", required=True)
+    parser.add_argument("--launcher", required=True)
+    parser.add_argument("--control", required=True)
     known, rest = parser.parse_known_args()
-    for name in ("runner", "tool", "fixtures", "wineprefix"):
+    for name in ("runner", "tool", "fixtures", "wineprefix", "launcher",
+                 "control"):
         setattr(CONFIG, name, os.path.abspath(getattr(known, name)))
 
     missing = [p for p in ("Xvfb", "xdotool", "wineserver")

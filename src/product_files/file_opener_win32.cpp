@@ -1,6 +1,7 @@
 #include <windows.h>
 
 #include "product_files/file_opener.h"
+#include "product_files/long_path.h"
 
 namespace sealprobe {
 namespace {
@@ -20,9 +21,10 @@ class Win32FileOpener final : public FileOpener {
     // Others may keep reading and writing the file, but while the probe holds
     // it nobody can delete or rename it before it is verified. Without
     // FILE_FLAG_BACKUP_SEMANTICS a directory does not open.
-    const HANDLE handle = ::CreateFileW(
-        path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    const HANDLE handle =
+        ::CreateFileW(PathForFileFunctions(path).c_str(), GENERIC_READ,
+                      FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE) return nullptr;
     return std::make_unique<Win32OpenFile>(handle);
   }

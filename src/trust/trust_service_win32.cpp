@@ -6,7 +6,9 @@
 // clang-format on
 
 #include <cstddef>
+#include <type_traits>
 
+#include "product_files/long_path.h"
 #include "trust/trust_service.h"
 #include "trust/trust_status.h"
 
@@ -36,7 +38,12 @@ SP_SAME_CODE(ERROR_NOT_ENOUGH_MEMORY, status::kErrorNotEnoughMemory);
 SP_SAME_CODE(CERT_E_CRITICAL, status::kCertCritical);
 SP_SAME_CODE(CERT_E_INVALID_POLICY, status::kCertInvalidPolicy);
 SP_SAME_CODE(TRUST_E_TIME_STAMP, status::kTrustTimeStamp);
+SP_SAME_CODE(E_FAIL, status::kFail);
 #undef SP_SAME_CODE
+static_assert(
+    status::LoadFailureStatus(ERROR_MOD_NOT_FOUND) ==
+        static_cast<uint32_t>(__HRESULT_FROM_WIN32(ERROR_MOD_NOT_FOUND)),
+    "HRESULT_FROM_WIN32");
 
 // WINTRUST_DATA as current SDKs declare it, through its last field
 // pSignatureSettings. Older headers (mingw-w64's among them) stop at
@@ -63,12 +70,43 @@ static_assert(offsetof(WintrustData, dwUIContext) ==
                   offsetof(WINTRUST_DATA, dwUIContext),
               "the fields the header knows sit where it puts them");
 
+struct ModuleFree {
+  void operator()(HMODULE module) const { ::FreeLibrary(module); }
+};
+using Module = std::unique_ptr<std::remove_pointer_t<HMODULE>, ModuleFree>;
+
+using WinVerifyTrustFunction = LONG(WINAPI*)(HWND, GUID*, LPVOID);
+
 class WinVerifyTrustService final : public TrustService {
  public:
+  // wintrust.dll is not one of the KnownDLLs: looked up the default way, a
+  // copy in the folder the tool runs from would win over the system's. It is
+  // loaded from System32 alone, and so are the DLLs it imports.
+  WinVerifyTrustService()
+      : module_(::LoadLibraryExW(L"wintrust.dll", nullptr,
+                                 LOAD_LIBRARY_SEARCH_SYSTEM32)) {
+    if (!module_) {
+      load_status_ = status::LoadFailureStatus(::GetLastError());
+      return;
+    }
+    // FARPROC goes through the generic function pointer type, which GCC
+    // lets convert to any other without a warning.
+    verify_ =
+        reinterpret_cast<WinVerifyTrustFunction>(reinterpret_cast<void (*)()>(
+            ::GetProcAddress(module_.get(), "WinVerifyTrust")));
+    if (verify_ == nullptr) {
+      load_status_ = status::LoadFailureStatus(::GetLastError());
+    }
+  }
+
   TrustResult Verify(const NativeString& path) override {
+    if (verify_ == nullptr) return {load_status_, load_status_};
+
+    // The same form the probe opened, so a long path names the file here too.
+    const NativeString open_path = PathForFileFunctions(path);
     WINTRUST_FILE_INFO file{};
     file.cbStruct = sizeof(file);
-    file.pcwszFilePath = path.c_str();
+    file.pcwszFilePath = open_path.c_str();
     file.hFile = nullptr;
     file.pgKnownSubject = nullptr;
 
@@ -83,11 +121,16 @@ class WinVerifyTrustService final : public TrustService {
     data.dwUIContext = WTD_UICONTEXT_EXECUTE;
 
     GUID action = WINTRUST_ACTION_GENERIC_VERIFY_V2;
-    const LONG status = ::WinVerifyTrust(nullptr, &action, &data);
+    const LONG status = verify_(nullptr, &action, &data);
     // Read before anything else can touch the thread's last error.
     const DWORD last_error = ::GetLastError();
     return {static_cast<uint32_t>(status), static_cast<uint32_t>(last_error)};
   }
+
+ private:
+  Module module_;
+  WinVerifyTrustFunction verify_ = nullptr;
+  uint32_t load_status_ = status::kFail;
 };
 
 }  // namespace

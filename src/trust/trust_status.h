@@ -39,10 +39,22 @@ inline constexpr uint32_t kTrustCertSignature =
     0x80096004;  // TRUST_E_CERT_SIGNATURE
 inline constexpr uint32_t kTrustTimeStamp = 0x80096005;  // TRUST_E_TIME_STAMP
 inline constexpr uint32_t kTrustBasicConstraints =
-    0x80096019;  // TRUST_E_BASIC_CONSTRAINTS
+    0x80096019;                                // TRUST_E_BASIC_CONSTRAINTS
+inline constexpr uint32_t kFail = 0x80004005;  // E_FAIL
 // A Win32 error code rather than a status: what GetLastError reports when
 // an allocation fails.
 inline constexpr uint32_t kErrorNotEnoughMemory = 8;  // ERROR_NOT_ENOUGH_MEMORY
+
+// The status of every file when the platform's trust service could not be
+// loaded: the loader's Win32 error code as an HRESULT (HRESULT_FROM_WIN32),
+// and E_FAIL when the loader left no code, so that a failed load can never
+// read as success.
+constexpr uint32_t LoadFailureStatus(uint32_t win32_error) {
+  if (win32_error == 0) return kFail;
+  // A code with the severity bit set is an HRESULT already.
+  if ((win32_error & 0x80000000u) != 0) return win32_error;
+  return 0x80070000u | (win32_error & 0xFFFFu);  // FACILITY_WIN32
+}
 
 }  // namespace sealprobe::status
 

@@ -18,6 +18,7 @@ dialog returns at once and cannot hold a run.
 """
 import argparse
 import os
+import re
 import shutil
 import subprocess
 import sys
@@ -141,6 +142,15 @@ def walk(found):
     return out
 
 
+def traced_names(trace, function):
+    """The wide strings Wine's trace shows as the first argument of
+    `function` ("channel:Function"), unescaped; long ones are cut short."""
+    pattern = re.compile(r'trace:%s \(?L"((?:[^"\\]|\\.)*)"' %
+                         re.escape(function))
+    return [re.sub(r"\\(.)", r"\1", name)
+            for name in pattern.findall(trace)]
+
+
 class Tool:
     """The tool under test, and how it spells folders."""
 
@@ -160,8 +170,9 @@ class Tool:
         """A folder argument: the folder with its trailing separator."""
         return self.path(host_folder) + ("\\" if self.kind == "win" else "/")
 
-    def run(self, args, cwd=None, timeout=60):
-        env = dict(os.environ)
+    def run(self, args, cwd=None, timeout=60, env=None):
+        """Runs the tool; `env` adds to or overrides the environment."""
+        env = dict(os.environ, **(env or {}))
         for name in ("DISPLAY", "WAYLAND_DISPLAY"):
             env.pop(name, None)
         if self.kind == "win":
@@ -229,11 +240,12 @@ class EndToEndTest(unittest.TestCase):
 
     def run_tool(self, product=None, common=None, ui_level="0",
                  product_name="Tarvo", message="Cannot verify {FileName}.",
-                 cwd=None):
+                 cwd=None, env=None):
         product = self.tool.folder(self.product) if product is None else product
         common = self.tool.folder(self.common) if common is None else common
         return self.tool.run(
-            [product, common, product_name, message, ui_level], cwd=cwd)
+            [product, common, product_name, message, ui_level], cwd=cwd,
+            env=env)
 
     def assert_run(self, expected_out, expected_code, **kwargs):
         code, out, err = self.run_tool(**kwargs)
@@ -384,7 +396,37 @@ class EndToEndTest(unittest.TestCase):
                  "TarvoSetup.exe": self.put(folder, "TarvoSetup.exe",
                                             "tampered")}
         self.assertGreater(len(found["tv-Strings.dll"][0]), 300)
-        self.assert_run(walk(found), 1, common=self.tool.folder(folder))
+        if self.tool.kind != "win":
+            self.assert_run(walk(found), 1, common=self.tool.folder(folder))
+            return
+        # Wine opens a long path in any form; a default Windows only in the
+        # extended-length form "\\?\Z:\..." ("Maximum Path Length
+        # Limitation", learn.microsoft.com/windows/win32/fileio/
+        # maximum-file-path-limitation). Wine's traces show the form the
+        # probe's CreateFileW got, and the form WinVerifyTrust got (it hands
+        # its path to crypt32's CryptSIPRetrieveSubjectGuid). They cut names
+        # at about 280 characters, so folders are told apart by their start.
+        code, out, err = self.run_tool(common=self.tool.folder(folder),
+                                       env={"WINEDEBUG": "+file,+crypt"})
+        self.assertEqual(out, walk(found))
+        self.assertEqual(code, 1)
+        opened = traced_names(err, "file:CreateFileW")
+        verified = traced_names(err, "crypt:CryptSIPRetrieveSubjectGuid")
+        deep = self.tool.path(folder)[:len(self.tool.path(self.root)) + 30]
+        extended = "\\\\?\\" + deep
+        # Entries 0 to 15 are looked for in the deep folder, up to the
+        # tampered one; the two found there are verified.
+        self.assertGreaterEqual(
+            sum(name.startswith(extended) for name in opened), 16)
+        self.assertEqual(
+            sum(name.startswith(extended) for name in verified), 2)
+        self.assertEqual([n for n in opened + verified if n.startswith(deep)],
+                         [])
+        # Short paths keep the form they were given.
+        short = [n for n in opened if n.startswith(self.tool.path(self.root))]
+        self.assertGreaterEqual(len(short), 14)
+        self.assertTrue(all(n.startswith(self.tool.folder(self.product))
+                            for n in short), short)
 
     def test_signed_tool_verifies_its_own_copy_twice(self):
         if self.tool.kind != "win":

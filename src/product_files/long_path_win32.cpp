@@ -1,0 +1,22 @@
+#include <windows.h>
+
+#include "product_files/long_path.h"
+
+namespace sealprobe {
+
+NativeString PathForFileFunctions(const NativeString& path) {
+  // The same normalization the file functions apply to a short path
+  // (relative parts, "/", trailing dots and spaces), done here because they
+  // skip it for the extended-length form.
+  const DWORD size = ::GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
+  if (size == 0) return path;
+  NativeString full(size, L'\0');
+  const DWORD length =
+      ::GetFullPathNameW(path.c_str(), size, full.data(), nullptr);
+  if (length == 0 || length >= size) return path;
+  full.resize(length);
+  if (!NeedsExtendedLengthForm(path, full)) return path;
+  return ExtendedLengthForm(full);
+}
+
+}  // namespace sealprobe

@@ -29,7 +29,6 @@ add_executable(sealprobe_win32_tests
 )
 target_link_libraries(sealprobe_win32_tests PRIVATE
   sealprobe_platform sealprobe_warnings GTest::gtest_main)
-target_link_options(sealprobe_win32_tests PRIVATE -static)
 add_test(NAME file_opener_win32 COMMAND sealprobe_win32_tests)
 set_tests_properties(file_opener_win32 PROPERTIES
   FIXTURES_REQUIRED sealprobe_wine)
@@ -49,7 +48,7 @@ set_tests_properties(e2e PROPERTIES
 # tool's defences, and DLLs built under system DLLs' names, to be planted.
 add_executable(sealprobe_launcher src/driver/e2e/launcher.cpp)
 target_link_libraries(sealprobe_launcher PRIVATE sealprobe_warnings)
-target_link_options(sealprobe_launcher PRIVATE -municode -static)
+target_link_options(sealprobe_launcher PRIVATE -municode)
 add_executable(sealprobe_undefended_control
                src/driver/e2e/undefended_control.c)
 target_link_libraries(sealprobe_undefended_control PRIVATE

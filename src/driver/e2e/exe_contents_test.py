@@ -14,6 +14,7 @@ so the signature is checked for presence and a matching digest, not for its
 chain.
 """
 import argparse
+import collections
 import re
 import subprocess
 import sys
@@ -29,10 +30,8 @@ CONFIG = argparse.Namespace()
 # learn.microsoft.com/windows/win32/dlls/dynamic-link-library-search-order:
 # a DLL on the known-DLL list is taken from there, wherever the exe lies).
 # Any other DLL, wintrust.dll included, is looked for in the exe's own folder
-# first, so the tool loads it at run time, from System32 only. advapi32.dll
-# comes with the statically linked stack protector, which seeds its guard
-# with CryptGenRandom; it is on the known-DLL list too.
-KNOWN_DLLS = {"advapi32.dll", "kernel32.dll", "msvcrt.dll", "user32.dll"}
+# first, so the tool loads it at run time, from System32 only.
+KNOWN_DLLS = {"kernel32.dll", "msvcrt.dll", "user32.dll"}
 
 # The calls that make the tool what it is, and where they must come from.
 REQUIRED_IMPORTS = {
@@ -104,15 +103,23 @@ class ExeContentsTest(unittest.TestCase):
             with self.subTest(flag=name):
                 self.assertTrue(flags & pefile.DLL_CHARACTERISTICS[name])
 
-    def test_stack_protector_is_linked_in_statically(self):
-        # The exe is stripped, so no symbol says so. libssp's ssp.o joins a
-        # static link only to resolve __stack_chk_fail or __stack_chk_guard,
-        # which only code compiled with a stack protector refers to (neither
-        # the mingw runtime nor libstdc++ is), and it carries this message.
-        self.assertIn(b"*** stack smashing detected ***", self.data)
-        dlls = {entry.dll.decode().lower()
-                for entry in self.pe.DIRECTORY_ENTRY_IMPORT}
-        self.assertFalse({dll for dll in dlls if dll.startswith("libssp")})
+    def test_functions_check_the_stack_protector_guard(self):
+        # The exe is stripped, so no symbol says so; the code does. The
+        # guard's failure handler is the one function that ends the process
+        # with STATUS_STACK_BUFFER_OVERRUN (0xc0000409), and each function
+        # compiled with the stack protector calls it when its check fails.
+        listing = subprocess.run(
+            [CONFIG.objdump, "-d", "--no-show-raw-insn", CONFIG.exe],
+            capture_output=True, text=True, check=True).stdout
+        calls = collections.Counter(
+            int(target, 16) for target in
+            re.findall(r"\scall\s+0x([0-9a-f]+)\s*$", listing, re.MULTILINE))
+        marks = [int(at, 16) for at in re.findall(
+            r"^\s*([0-9a-f]+):\s+mov\s+\$0xc0000409,", listing, re.MULTILINE)]
+        self.assertEqual(len(marks), 1, "one failure handler")
+        handler = max(target for target in calls if target <= marks[0])
+        self.assertLess(marks[0] - handler, 32, "the handler's entry")
+        self.assertGreaterEqual(calls[handler], 10)
 
     def imports(self):
         """{dll name in lower case: names imported from it}"""

@@ -6,8 +6,10 @@
 #include <openssl/x509.h>
 
 #include <cstring>
+#include <utility>
 
 #include "trust/cert_chain.h"
+#include "trust/der_limits.h"
 #include "trust/openssl_ptr.h"
 #include "trust/signed_data.h"
 #include "trust/timestamp.h"
@@ -82,7 +84,15 @@ struct Signature {
   SpcIndirectDataContentPtr indirect;
 };
 
-std::optional<Signature> DecodeSignature(const std::vector<uint8_t>& der) {
+// Decodes the signature in `der`, which it consumes: only the decoded copy
+// is kept, so a large signature is not held twice while it is checked.
+std::optional<Signature> DecodeSignature(std::vector<uint8_t> der) {
+  // The decoder builds everything it reads before any check can fail:
+  // refuse what would make that costly before it starts.
+  if (CheckSignatureLimits(der.data(), der.size()) !=
+      SignatureLimitCheck::kWithinLimits) {
+    return std::nullopt;
+  }
   Signature signature;
   // Anything after the SignedData (alignment padding) is left unread.
   const unsigned char* p = der.data();
@@ -160,7 +170,7 @@ TrustResult VerifyAuthenticode(ByteSource& source, TrustAnchors& anchors,
     case PeStatus::kReadError:
       return Failed(status::kCryptFileError);
   }
-  const SignatureEntry entry = ReadSignatureEntry(source, pe.image);
+  SignatureEntry entry = ReadSignatureEntry(source, pe.image);
   switch (entry.status) {
     case SignatureStatus::kOk:
       break;
@@ -172,7 +182,8 @@ TrustResult VerifyAuthenticode(ByteSource& source, TrustAnchors& anchors,
       return Failed(status::kCryptFileError);
   }
 
-  const std::optional<Signature> signature = DecodeSignature(entry.pkcs7);
+  const std::optional<Signature> signature =
+      DecodeSignature(std::move(entry.pkcs7));
   if (!signature) return kNotAuthenticode;
   PKCS7_SIGNER_INFO* signer = signature->signer;
   const X509_ALGOR* image_algorithm = nullptr;

@@ -36,7 +36,9 @@ namespace sealprobe {
 //                                 is not an Authenticode SignedData with
 //                                 one signer
 //   NTE_BAD_ALGID                 a digest other than SHA-1/256/384/512
-//   TRUST_E_NO_SIGNER_CERT        the signer's certificate is not included
+//   TRUST_E_NO_SIGNER_CERT        the signer's certificate is not included:
+//                                 none has its issuer, octet for octet, and
+//                                 serial number
 //   TRUST_E_BAD_DIGEST            the signer's signature or the image hash
 //                                 does not match
 //   then the chain of the signer's certificate as CheckCertificateChain

@@ -172,6 +172,11 @@ const Bytes kRsaEncryptionOid = {0x2a, 0x86, 0x48, 0x86, 0xf7,
                                  0x0d, 0x01, 0x01, 0x01};
 const Bytes kIndirectDataOid = {0x2b, 0x06, 0x01, 0x04, 0x01,
                                 0x82, 0x37, 0x02, 0x01, 0x04};
+// root.crt's common name, which leaf.crt's issuer and the SignerInfo carry.
+const Bytes kRootName = {'S', 'e', 'a', 'l', 'P', 'r', 'o', 'b', 'e', ' ',
+                         'T', 'e', 's', 't', ' ', 'R', 'o', 'o', 't'};
+constexpr uint8_t kUtf8String = 0x0c;
+constexpr uint8_t kPrintableString = 0x13;
 
 // Changes to a valid signature, each caught where Windows catches it.
 TEST_F(AuthenticodeTest, DamagedSignatures) {
@@ -243,6 +248,24 @@ TEST_F(AuthenticodeTest, DamagedSignatures) {
       {"a byte after the table",
        [&](SignedFile& f) { f.bytes.push_back(0); },
        {status::kTrustNoSignature, status::kTrustNoSignature}},
+
+      // -- The signer is found as Windows finds it --
+      // The SignerInfo names its certificate by issuer and serial number,
+      // and Windows looks it up with CertGetSubjectCertificateFromStore,
+      // whose CertCompareCertificateName compares the encoded names octet
+      // for octet: Wine's dlls/crypt32/tests/cert.c (testCompareCertName:
+      // "It doesn't have to be a valid encoded name", "Leading zeroes
+      // matter", "As do trailing extra bytes"; testCompareCert), which run
+      // on Windows. The issuer is not signed, so these still verify.
+      {"signer's issuer in another letter case",
+       [&](SignedFile& f) { f.bytes[Find(f.bytes, kRootName, 1)] ^= 0x20; },
+       {status::kTrustNoSignerCert, status::kTrustNoSignerCert}},
+      {"signer's issuer in another string type",
+       [&](SignedFile& f) {
+         uint8_t& type = f.bytes[Find(f.bytes, kRootName, 1) - 2];
+         type = type == kUtf8String ? kPrintableString : kUtf8String;
+       },
+       {status::kTrustNoSignerCert, status::kTrustNoSignerCert}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

@@ -34,7 +34,10 @@ namespace sealprobe {
 //                                 entry is over a cap of trust/der_limits.h
 //                                 (checked before anything decodes it), or
 //                                 is not an Authenticode SignedData with
-//                                 one signer
+//                                 one signer, or its content is not the
+//                                 shape its version gives (version 1: the
+//                                 SpcIndirectDataContent itself; version 3:
+//                                 wrapped in an OCTET STRING)
 //   NTE_BAD_ALGID                 a digest other than SHA-1/256/384/512
 //   TRUST_E_NO_SIGNER_CERT        the signer's certificate is not included:
 //                                 none has its issuer, octet for octet, and

@@ -23,7 +23,8 @@ namespace sealprobe {
 struct SignatureLimits {
   // Elements open inside one another, counting the DER held in OCTET and
   // BIT STRINGs (extension values, keys, a token's TSTInfo) [26 for a
-  // signature with an RFC 3161 token; about 35 with a nested one].
+  // signature with an RFC 3161 token; a nested signature with its own
+  // token adds 8].
   size_t depth = 64;
   // Elements in the whole signature, the DER in strings included [about
   // 150 per certificate; under 1,000 for a signature with a token].

@@ -184,7 +184,6 @@ TEST(DerLimitsTest, EachCapJustUnderAndJustOver) {
     Bytes der;
     Check expected;
   };
-  const auto signed_data = [](Parts p) { return SignedData(p); };
   Parts crls;
   crls.crls = Repeat(Blob(20), 3);
   Parts crl_bytes;
@@ -220,20 +219,20 @@ TEST(DerLimitsTest, EachCapJustUnderAndJustOver) {
        Check::kWithinLimits},
       {"one certificate byte over", WithCertificates(Blob(401)),
        Check::kCertificatesTooLarge},
-      {"one CRL over", signed_data(crls), Check::kTooManyCrls},
-      {"CRL bytes at the cap", signed_data(crl_bytes_at_cap),
+      {"one CRL over", SignedData(crls), Check::kTooManyCrls},
+      {"CRL bytes at the cap", SignedData(crl_bytes_at_cap),
        Check::kWithinLimits},
-      {"one CRL byte over", signed_data(crl_bytes), Check::kCrlsTooLarge},
-      {"signer infos at the cap", signed_data(two_signers),
+      {"one CRL byte over", SignedData(crl_bytes), Check::kCrlsTooLarge},
+      {"signer infos at the cap", SignedData(two_signers),
        Check::kWithinLimits},
-      {"one signer info over", signed_data(signers), Check::kTooManySetMembers},
-      {"one digest algorithm over", signed_data(digests),
+      {"one signer info over", SignedData(signers), Check::kTooManySetMembers},
+      {"one digest algorithm over", SignedData(digests),
        Check::kTooManySetMembers},
       {"unauthenticated attributes at the cap", WithUnsigned(Repeat(value, 3)),
        Check::kWithinLimits},
       {"one unauthenticated attribute over", WithUnsigned(Repeat(value, 4)),
        Check::kTooManyAttributes},
-      {"one authenticated attribute over", signed_data(authenticated),
+      {"one authenticated attribute over", SignedData(authenticated),
        Check::kTooManyAttributes},
       {"values at the cap",
        WithUnsigned(Attribute(kOtherOid, Repeat(kNull, 3))),
@@ -241,11 +240,11 @@ TEST(DerLimitsTest, EachCapJustUnderAndJustOver) {
       {"one unauthenticated value over",
        WithUnsigned(Attribute(kOtherOid, Repeat(kNull, 4))),
        Check::kTooManyValues},
-      {"one authenticated value over", signed_data(authenticated_values),
+      {"one authenticated value over", SignedData(authenticated_values),
        Check::kTooManyValues},
-      {"authenticated bytes at the cap",
-       signed_data(authenticated_bytes_at_cap), Check::kWithinLimits},
-      {"one authenticated byte over", signed_data(authenticated_bytes),
+      {"authenticated bytes at the cap", SignedData(authenticated_bytes_at_cap),
+       Check::kWithinLimits},
+      {"one authenticated byte over", SignedData(authenticated_bytes),
        Check::kAuthenticatedAttributesTooLarge},
       {"token at the size cap", WithUnsigned(Attribute(kTokenOid, Blob(1000))),
        Check::kWithinLimits},
@@ -262,7 +261,7 @@ TEST(DerLimitsTest, EachCapJustUnderAndJustOver) {
        WithUnsigned(
            Attribute(kCounterSignatureOid, SignerInfo(Repeat(value, 4), {}))),
        Check::kTooManyAttributes},
-      {"a SignedData as content", signed_data(nested_content),
+      {"a SignedData as content", SignedData(nested_content),
        Check::kTooManyCertificates},
       {"depth at the cap", Nested(16), Check::kWithinLimits},
       {"one level deeper", Nested(17), Check::kTooDeep},

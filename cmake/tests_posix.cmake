@@ -10,6 +10,7 @@ set_tests_properties(trust_fixtures PROPERTIES FIXTURES_SETUP trust_fixtures)
 
 add_executable(sealprobe_trust_tests
   src/trust/authenticode_test.cpp
+  src/trust/der_limits_test.cpp
   src/trust/pe_image_test.cpp
 )
 target_link_libraries(sealprobe_trust_tests PRIVATE

@@ -5,6 +5,7 @@ add_library(sealprobe_authenticode STATIC
   src/trust/authenticode.cpp
   src/trust/byte_source.cpp
   src/trust/cert_chain.cpp
+  src/trust/der_limits.cpp
   src/trust/pe_image.cpp
   src/trust/signed_data.cpp
   src/trust/timestamp.cpp

@@ -6,8 +6,10 @@
 #include <openssl/x509.h>
 
 #include <cstring>
+#include <utility>
 
 #include "trust/cert_chain.h"
+#include "trust/der_limits.h"
 #include "trust/openssl_ptr.h"
 #include "trust/signed_data.h"
 #include "trust/timestamp.h"
@@ -82,7 +84,32 @@ struct Signature {
   SpcIndirectDataContentPtr indirect;
 };
 
-std::optional<Signature> DecodeSignature(const std::vector<uint8_t>& der) {
+// The shape of the content a SignedData of `version` carries. PKCS#7 (version
+// 1) puts a content type other than data in [0] as it is: the
+// SpcIndirectDataContent SEQUENCE itself. CMS (version 3 for such content)
+// wraps it in an OCTET STRING. Windows' message layer reads each version its
+// way, so the other shape fails to decode as SpcIndirectDataContent;
+// versions other than these two are not Authenticode.
+bool ContentShapeFits(long version, const ASN1_TYPE* content) {
+  switch (version) {
+    case 1:
+      return content->type == V_ASN1_SEQUENCE;
+    case 3:
+      return content->type == V_ASN1_OCTET_STRING;
+    default:
+      return false;
+  }
+}
+
+// Decodes the signature in `der`, which it consumes: only the decoded copy
+// is kept, so a large signature is not held twice while it is checked.
+std::optional<Signature> DecodeSignature(std::vector<uint8_t> der) {
+  // The decoder builds everything it reads before any check can fail:
+  // refuse what would make that costly before it starts.
+  if (CheckSignatureLimits(der.data(), der.size()) !=
+      SignatureLimitCheck::kWithinLimits) {
+    return std::nullopt;
+  }
   Signature signature;
   // Anything after the SignedData (alignment padding) is left unread.
   const unsigned char* p = der.data();
@@ -95,7 +122,10 @@ std::optional<Signature> DecodeSignature(const std::vector<uint8_t>& der) {
   const ossl::Asn1ObjectPtr indirect_oid(OBJ_txt2obj(kSpcIndirectDataOid, 1));
   const PKCS7* content = pkcs7->d.sign->contents;
   if (!indirect_oid || content->type == nullptr ||
-      OBJ_cmp(content->type, indirect_oid.get()) != 0) {
+      OBJ_cmp(content->type, indirect_oid.get()) != 0 ||
+      content->d.other == nullptr ||
+      !ContentShapeFits(ASN1_INTEGER_get(pkcs7->d.sign->version),
+                        content->d.other)) {
     return std::nullopt;
   }
   STACK_OF(PKCS7_SIGNER_INFO)* signers = PKCS7_get_signer_info(pkcs7);
@@ -110,8 +140,6 @@ std::optional<Signature> DecodeSignature(const std::vector<uint8_t>& der) {
     return std::nullopt;
   }
 
-  // An unknown content type decodes as ANY: a SEQUENCE, or the same
-  // SEQUENCE wrapped in an OCTET STRING.
   const std::optional<ByteView> octets = ContentOctets(content->d.other);
   const std::optional<ByteView> encoding = ContentEncoding(content->d.other);
   if (!octets || !encoding) return std::nullopt;
@@ -160,7 +188,7 @@ TrustResult VerifyAuthenticode(ByteSource& source, TrustAnchors& anchors,
     case PeStatus::kReadError:
       return Failed(status::kCryptFileError);
   }
-  const SignatureEntry entry = ReadSignatureEntry(source, pe.image);
+  SignatureEntry entry = ReadSignatureEntry(source, pe.image);
   switch (entry.status) {
     case SignatureStatus::kOk:
       break;
@@ -172,7 +200,8 @@ TrustResult VerifyAuthenticode(ByteSource& source, TrustAnchors& anchors,
       return Failed(status::kCryptFileError);
   }
 
-  const std::optional<Signature> signature = DecodeSignature(entry.pkcs7);
+  const std::optional<Signature> signature =
+      DecodeSignature(std::move(entry.pkcs7));
   if (!signature) return kNotAuthenticode;
   PKCS7_SIGNER_INFO* signer = signature->signer;
   const X509_ALGOR* image_algorithm = nullptr;

@@ -31,10 +31,17 @@ namespace sealprobe {
 //                                 ERROR_NOT_ENOUGH_MEMORY when its first
 //                                 entry is larger than kMaxSignatureSize
 //   TRUST_E_NOSIGNATURE           with last error CRYPT_E_ASN1_BADTAG: the
-//                                 entry is not an Authenticode SignedData
-//                                 with one signer
+//                                 entry is over a cap of trust/der_limits.h
+//                                 (checked before anything decodes it), or
+//                                 is not an Authenticode SignedData with
+//                                 one signer, or its content is not the
+//                                 shape its version gives (version 1: the
+//                                 SpcIndirectDataContent itself; version 3:
+//                                 wrapped in an OCTET STRING)
 //   NTE_BAD_ALGID                 a digest other than SHA-1/256/384/512
-//   TRUST_E_NO_SIGNER_CERT        the signer's certificate is not included
+//   TRUST_E_NO_SIGNER_CERT        the signer's certificate is not included:
+//                                 none has its issuer, octet for octet, and
+//                                 serial number
 //   NTE_BAD_ALGID                 the signer's signature algorithm does not
 //                                 fit its key, or ClassifyKey
 //                                 (trust/cert_chain.h) does not support it

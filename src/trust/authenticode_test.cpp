@@ -172,6 +172,11 @@ const Bytes kRsaEncryptionOid = {0x2a, 0x86, 0x48, 0x86, 0xf7,
                                  0x0d, 0x01, 0x01, 0x01};
 const Bytes kIndirectDataOid = {0x2b, 0x06, 0x01, 0x04, 0x01,
                                 0x82, 0x37, 0x02, 0x01, 0x04};
+// root.crt's common name, which leaf.crt's issuer and the SignerInfo carry.
+const Bytes kRootName = {'S', 'e', 'a', 'l', 'P', 'r', 'o', 'b', 'e', ' ',
+                         'T', 'e', 's', 't', ' ', 'R', 'o', 'o', 't'};
+constexpr uint8_t kUtf8String = 0x0c;
+constexpr uint8_t kPrintableString = 0x13;
 
 Bytes WithSignature(const SignedFile& file, const unsigned char* der, int size);
 
@@ -287,6 +292,24 @@ TEST_F(AuthenticodeTest, DamagedSignatures) {
        },
        {status::kTrustTimeStamp, status::kTrustTimeStamp},
        "expired-ts.exe"},
+
+      // -- The signer is found as Windows finds it --
+      // The SignerInfo names its certificate by issuer and serial number,
+      // and Windows looks it up with CertGetSubjectCertificateFromStore,
+      // whose CertCompareCertificateName compares the encoded names octet
+      // for octet: Wine's dlls/crypt32/tests/cert.c (testCompareCertName:
+      // "It doesn't have to be a valid encoded name", "Leading zeroes
+      // matter", "As do trailing extra bytes"; testCompareCert), which run
+      // on Windows. The issuer is not signed, so these still verify.
+      {"signer's issuer in another letter case",
+       [&](SignedFile& f) { f.bytes[Find(f.bytes, kRootName, 1)] ^= 0x20; },
+       {status::kTrustNoSignerCert, status::kTrustNoSignerCert}},
+      {"signer's issuer in another string type",
+       [&](SignedFile& f) {
+         uint8_t& type = f.bytes[Find(f.bytes, kRootName, 1) - 2];
+         type = type == kUtf8String ? kPrintableString : kUtf8String;
+       },
+       {status::kTrustNoSignerCert, status::kTrustNoSignerCert}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -493,6 +516,79 @@ TEST_F(AuthenticodeTest, SignerWithoutAuthenticatedAttributes) {
   const TrustResult result = VerifyBytes(ResignedWithCms(CMS_NOATTR), anchors_);
   EXPECT_EQ(result.status, status::kTrustNoSignature);
   EXPECT_EQ(result.last_error, status::kCryptAsn1BadTag);
+}
+
+// Offset of the SignedData's version number (one octet) in a signed file.
+size_t VersionOffset(const Bytes& bytes, size_t signature) {
+  const unsigned char* p = bytes.data() + signature;
+  const unsigned char* const end = bytes.data() + bytes.size();
+  long length = 0;
+  int tag = 0;
+  int tag_class = 0;
+  // ContentInfo, its content type (skipped), [0], SignedData, version.
+  for (const bool skip : {false, true, false, false, false}) {
+    ASN1_get_object(&p, &length, &tag, &tag_class, end - p);
+    if (skip) p += length;
+  }
+  EXPECT_EQ(tag, V_ASN1_INTEGER);
+  EXPECT_EQ(length, 1);
+  return static_cast<size_t>(p - bytes.data());
+}
+
+Bytes WithVersion(Bytes bytes, uint8_t version) {
+  const size_t signature = LoadSigned("valid.exe").der();
+  bytes[VersionOffset(bytes, signature)] = version;
+  return bytes;
+}
+
+// The content is the shape Windows accepts for the SignedData's version,
+// which no signature covers. PKCS#7 (version 1) puts content other than
+// data in [0] as it is, the SpcIndirectDataContent SEQUENCE: so the
+// Authenticode format document (Authenticode_PE.docx, "SignedData": version
+// "must be set to 1", content "must be set to an SpcIndirectDataContent
+// structure"), and CryptMsgOpenToEncode's documentation, where only
+// CMSG_CMS_ENCAPSULATED_CONTENT_FLAG wraps non-data content in an OCTET
+// STRING. Windows' message layer hands that content to the
+// SpcIndirectDataContent decoder, and an OCTET STRING is the wrong tag
+// there (CRYPT_E_ASN1_BADTAG). CMS (version 3, RFC 5652) always wraps it:
+// signtool verifies such signatures and Windows installs their programs
+// without a warning (field reports on install4j's signer,
+// mtrojnar/osslsigncode#504 and #505, google/authenticode-rs#272), so that
+// pair stands. Nothing public shows Windows accepting other versions or the
+// other pairings; they are refused.
+TEST_F(AuthenticodeTest, ContentShapeFollowsTheVersion) {
+  const Bytes bare = ReadFile(Fixtures() + "/files/valid.exe");  // version 1
+  const Bytes wrapped = ResignedWithCms(0);                      // version 3
+  const TrustResult bad_tag{status::kTrustNoSignature,
+                            status::kCryptAsn1BadTag};
+  const struct {
+    const char* name;
+    Bytes file;
+    TrustResult expected;
+  } kCases[] = {
+      {"version 1, bare", bare, {0, 0}},
+      {"version 3, in an OCTET STRING", wrapped, {0, 0}},
+      {"version 1, in an OCTET STRING", WithVersion(wrapped, 1), bad_tag},
+      {"version 3, bare", WithVersion(bare, 3), bad_tag},
+      {"version 0", WithVersion(bare, 0), bad_tag},
+      {"version 2", WithVersion(bare, 2), bad_tag},
+      {"version 4", WithVersion(wrapped, 4), bad_tag},
+      {"version 5", WithVersion(wrapped, 5), bad_tag},
+      // A CMS signer named by subject key identifier (SignerInfo version
+      // 3). Windows' message layer reads one (Wine's
+      // dlls/crypt32/tests/msg.c, signedKeyIdEmptyContent), but the
+      // Authenticode format document names the signer by issuer and serial
+      // number and nothing public shows WinVerifyTrust accepting another:
+      // the decoder refuses it, as before.
+      {"signer named by key identifier", ResignedWithCms(CMS_USE_KEYID),
+       bad_tag},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.name);
+    const TrustResult result = VerifyBytes(c.file, anchors_);
+    EXPECT_EQ(result.status, c.expected.status);
+    EXPECT_EQ(result.last_error, c.expected.last_error);
+  }
 }
 
 // Through the platform service: files that do not open as regular files,

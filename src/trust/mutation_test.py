@@ -18,7 +18,11 @@ and with page hashes. Each variant gets:
     dwLength below 8, odd, larger than the table; a second certificate
     entry; bytes appended after the table; NumberOfSections and
     SizeOfOptionalHeader that lie; NumberOfRvaAndSizes below 5.
-Plus a 0-byte file and 4 GiB sparse files.
+Plus a 0-byte file and 4 GiB sparse files, and signatures that ask for
+work: each cap on a signature just under and just over, and the attacks the
+caps stop (hundreds of thousands of certificates, CRLs or attributes, millions
+of values in one attribute, deep nesting, huge names), each decided within the
+same time and in 64 MiB.
 
 What the signature does not cover, where any verdict is acceptable:
   - the CheckSum field and the certificate-table directory entry (excluded
@@ -34,8 +38,8 @@ a verdict other than valid.
 """
 import collections
 import os
-import resource
 import shutil
+import signal
 import struct
 import subprocess
 import sys
@@ -404,45 +408,397 @@ def truncations(data, layout):
             yield "truncated-at-%d" % p, data[:p]
 
 
+# --- Signatures that ask for work --------------------------------------------
+# Every file must be decided in under TIME_LIMIT of processor time and
+# WORST_CASE_MEMORY_LIMIT_KB, whatever its signature. For each cap on the
+# signature (trust/der_limits.h) a signature just under it, in the costliest
+# shape the other caps allow, and one just over; then the attacks themselves,
+# each far over a cap. All fit in the 16 MiB a signature may take.
+
+WORST_CASE_MEMORY_LIMIT_KB = int(os.environ.get("SEALPROBE_MEMORY_LIMIT_KB",
+                                                64 * 1024))
+MAX_SIGNATURE = 16 << 20
+CAP_DEPTH = 64
+CAP_ELEMENTS = 100000
+CAP_CERTIFICATES = 64
+CAP_CRLS = 32
+CAP_SET_MEMBERS = 8
+CAP_ATTRIBUTES = 64
+CAP_VALUES = 64
+CAP_BYTES = 1 << 20  # certificates, CRLs, authenticated attributes, timestamps
+
+
+def tlv(tag, body):
+    n = len(body)
+    if n < 0x80:
+        return bytes([tag, n]) + body
+    raw = n.to_bytes((n.bit_length() + 7) // 8, "big")
+    return bytes([tag, 0x80 | len(raw)]) + raw + body
+
+
+def seq(*parts):
+    return tlv(0x30, b"".join(parts))
+
+
+def set_of(*parts):
+    return tlv(0x31, b"".join(parts))
+
+
+def integer(value):
+    return tlv(0x02, value.to_bytes(value.bit_length() // 8 + 1, "big"))
+
+
+NULL = b"\x05\x00"
+OTHER_OID = tlv(0x06, b"\x2a\x03")
+OTHER_OID_ALGORITHM = seq(OTHER_OID)
+RSA = seq(tlv(0x06, bytes.fromhex("2a864886f70d010101")))
+UTC_TIME = tlv(0x17, b"200101000000Z")
+
+
+class Raw:
+    """Encoded bytes standing in a Der tree."""
+
+    def __init__(self, encoded):
+        self.encoded = encoded
+
+    def encode(self):
+        return self.encoded
+
+
+def tiny_certificate(name=b""):
+    """A certificate the decoder accepts, key and all, in about 85 bytes;
+    `name` is the contents of its subject."""
+    key = tlv(0x03, b"\x00" + seq(integer(0xC1), integer(3)))
+    tbs = seq(integer(1), OTHER_OID_ALGORITHM, seq(), seq(UTC_TIME, UTC_TIME),
+              tlv(0x30, name), seq(RSA, key))
+    return seq(tbs, OTHER_OID_ALGORITHM, tlv(0x03, b"\x00"))
+
+
+TINY_CRL = seq(seq(OTHER_OID_ALGORITHM, seq(), UTC_TIME), OTHER_OID_ALGORITHM,
+               tlv(0x03, b"\x00"))
+NAME_ENTRY = set_of(seq(tlv(0x06, b"\x55\x04\x03"), tlv(0x0C, b"")))
+
+
+def sized(size, make):
+    """make(n) for the n that makes it exactly `size` bytes long."""
+    for n in range(size, -1, -1):
+        out = make(n)
+        if len(out) == size:
+            return out
+    raise ValueError("no encoding of %d bytes" % size)
+
+
+def padded_certificate(size):
+    return sized(size, lambda n: tiny_certificate(
+        set_of(seq(tlv(0x06, b"\x55\x04\x03"), tlv(0x0C, b"a" * n)))))
+
+
+def padded_crl(size):
+    return sized(size, lambda n: seq(seq(OTHER_OID_ALGORITHM, seq(), UTC_TIME),
+                                     OTHER_OID_ALGORITHM,
+                                     tlv(0x03, b"\x00" * n)))
+
+
+def walked_elements(d, at=0, end=None, indefinite=False, first_only=True):
+    """How many elements the signature walk counts from `at`: (count, where
+    the walk goes on, None when it gave up on what encloses it)."""
+    end = len(d) if end is None else end
+    count = 0
+    while True:
+        if not indefinite and at == end:
+            return count, at
+        if indefinite and end - at >= 2 and d[at] == 0 and d[at + 1] == 0:
+            return count, at + 2
+        if end - at < 2 or d[at] & 0x1F == 0x1F:
+            return count, None  # no long tag numbers in what is generated
+        tag, first, at = d[at], d[at + 1], at + 2
+        if first == 0x80:
+            if not tag & 0x20:
+                return count, None
+            length = None
+        elif first & 0x80:
+            n = first & 0x7F
+            length = int.from_bytes(d[at:at + n], "big")
+            at += n
+        else:
+            length = first
+        if length is not None and length > end - at:
+            return count, None
+        count += 1
+        if tag & 0x20:
+            inner_end = end if length is None else at + length
+            n, after = walked_elements(d, at, inner_end, length is None, False)
+            count += n
+            if after is None:
+                if length is None:
+                    return count, None
+                after = inner_end
+            at = after
+        else:
+            if tag in (0x03, 0x04):
+                region = at + (1 if tag == 0x03 else 0)
+                if region < at + length and d[region] & 0x20:
+                    count += walked_elements(d, region, at + length, False,
+                                             True)[0]
+            at += length
+        if first_only:
+            return count, at
+
+
+def signed_data(root):
+    return root.kids[1].kids[0]
+
+
+def first_signer(root):
+    return signed_data(root).kids[-1].kids[0]
+
+
+def child(node, tag):
+    return next((k for k in node.kids if k.tag == tag), None)
+
+
+def add_to_set(parent, tag, members, before_tags=()):
+    """Appends `members` to the [tag] set of `parent`, making it when missing:
+    before the first child past a SignedData's version, digest algorithms and
+    content that has one of `before_tags`, else at the end."""
+    node = child(parent, tag)
+    if node is None:
+        node = Der(tlv(tag, b""))
+        at = next((i for i, k in enumerate(parent.kids)
+                   if i >= 3 and k.tag in before_tags), len(parent.kids))
+        parent.kids.insert(at, node)
+    node.kids.extend(Raw(m) for m in members)
+    return node
+
+
+def add_certificates(root, certificates):
+    add_to_set(signed_data(root), 0xA0, certificates, (0xA1, 0x31))
+
+
+def add_crls(root, crls):
+    add_to_set(signed_data(root), 0xA1, crls, (0x31,))
+
+
+def add_unsigned(root, attributes):
+    add_to_set(first_signer(root), 0xA1, attributes)
+
+
+def add_signed(root, attributes):
+    add_to_set(first_signer(root), 0xA0, attributes)
+
+
+def attribute(*values):
+    return seq(OTHER_OID, set_of(*values))
+
+
+def set_contents_size(root, tag, node_of=signed_data):
+    node = child(node_of(root), tag)
+    return 0 if node is None else sum(len(k.encode()) for k in node.kids)
+
+
+def with_signature(data, layout, der):
+    assert len(der) <= MAX_SIGNATURE, "%d bytes: too large to be read" % len(der)
+    entry = der + b"\0" * (-len(der) % 8)
+    table = struct.pack("<IHH", 8 + len(entry), 0x0200, 0x0002)
+    out = data[:layout.cert_offset] + table + entry
+    return put32(out, layout.cert_entry + 4, len(out) - layout.cert_offset)
+
+
+def worst_cases(signed, stamped):
+    """Yields (label, file, expected verdict), one file at a time: `signed`
+    is a valid signed file, `stamped` one with an RFC 3161 timestamp."""
+    def edit(data, change, over=0):
+        layout = Layout(data)
+        root = Der(data, layout.blob)
+        change(root, over)
+        return with_signature(data, layout, root.encode())
+
+    def elements(root):
+        return walked_elements(root.encode())[0]
+
+    def certificates(root, over):
+        have = len(child(signed_data(root), 0xA0).kids)
+        add_certificates(root, [tiny_certificate()] *
+                         (CAP_CERTIFICATES - have + over))
+
+    def certificate_bytes(root, over):
+        have = set_contents_size(root, 0xA0)
+        add_certificates(root, [padded_certificate(CAP_BYTES - have + over)])
+
+    def crls(root, over):
+        add_crls(root, [TINY_CRL] * (CAP_CRLS + over))
+
+    def crl_bytes(root, over):
+        add_crls(root, [padded_crl(CAP_BYTES + over)])
+
+    def signers(root, over):
+        members = signed_data(root).kids[-1]
+        members.kids = members.kids * (CAP_SET_MEMBERS + over)
+
+    def unsigned_attributes(root, over):
+        add_unsigned(root, [attribute(*[NULL] * CAP_VALUES)] *
+                     (CAP_ATTRIBUTES + over))
+
+    def signed_attributes(root, over):
+        have = len(child(first_signer(root), 0xA0).kids)
+        add_signed(root, [attribute(NULL)] * (CAP_ATTRIBUTES - have + over))
+
+    def values(root, over):
+        add_unsigned(root, [attribute(*[NULL] * (CAP_VALUES + over))])
+
+    def signed_bytes(root, over):
+        # Many values to sort, filling the set to its cap.
+        have = set_contents_size(root, 0xA0, first_signer)
+        room = CAP_BYTES - have + over
+        values = [tlv(0x04, bytes([i]) * 16000) for i in range(CAP_VALUES - 1)]
+        values.reverse()
+        rest = room - len(attribute(*values))
+        values.append(sized(rest, lambda n: tlv(0x04, b"\xff" * n)))
+        add_signed(root, [attribute(*values)])
+
+    def depth(root, over):
+        # The value of an unauthenticated attribute starts at depth 9.
+        value = NULL
+        for _ in range(CAP_DEPTH - 8 + over):
+            value = seq(value)
+        add_unsigned(root, [attribute(value)])
+
+    def element_count(root, over):
+        # As many as the cap allows in the costliest place, a name.
+        add_unsigned(root, [attribute(seq())])
+        have = elements(root)
+        entries = (CAP_ELEMENTS - have - 40) // 4
+        add_certificates(root, [tiny_certificate(NAME_ENTRY * entries)])
+        filler = child(first_signer(root), 0xA1).kids[-1]
+        missing = CAP_ELEMENTS - elements(root) + over
+        filler.encoded = attribute(seq(*[NULL] * missing))
+
+    def timestamp_bytes(root, over):
+        # A CRL in the token (which its signature does not cover) fills it
+        # to the cap.
+        values = next(a for a in child(first_signer(root), 0xA1).kids
+                      if a.kids[0].encode() == RFC3161_ATTRIBUTE).kids[1]
+        token = values.kids[0]
+        target = CAP_BYTES + over
+        size = target - len(token.encode()) - 5
+        for _ in range(4):
+            crls = child(signed_data(token), 0xA1)
+            if crls is not None:
+                signed_data(token).kids.remove(crls)
+            add_crls(token, [padded_crl(size)])
+            size -= len(token.encode()) - target
+        assert len(token.encode()) == target
+
+    for label, change, base in [
+            ("certificates", certificates, signed),
+            ("certificate bytes", certificate_bytes, signed),
+            ("CRLs", crls, signed),
+            ("CRL bytes", crl_bytes, signed),
+            ("signer infos", signers, signed),
+            ("unauthenticated attributes", unsigned_attributes, signed),
+            ("authenticated attributes", signed_attributes, signed),
+            ("values", values, signed),
+            ("authenticated attribute bytes", signed_bytes, signed),
+            ("depth", depth, signed),
+            ("elements", element_count, signed),
+            ("timestamp bytes", timestamp_bytes, stamped)]:
+        # Attributes added to the signed set break the signature; a set of
+        # signer infos other than one is not Authenticode.
+        under = VALID
+        if change in (signed_attributes, signed_bytes):
+            under = "0x80096010"
+        if change is signers:
+            under = "unreadable-signature"
+        yield label + " at the cap", edit(base, change), under
+        yield (label + " one over", edit(base, change, 1),
+               "unreadable-signature")
+
+    # The byte caps together, the rest of what a signature may take in an
+    # unauthenticated attribute: the most a valid signature can hold.
+    def everything(root, over):
+        for change in (certificate_bytes, crl_bytes, timestamp_bytes):
+            change(root, 0)
+        room = MAX_SIGNATURE - len(root.encode()) - 64
+        add_unsigned(root, [attribute(tlv(0x04, b"\x00" * room))])
+
+    yield "every byte cap at once, filled to 16 MiB", edit(stamped, everything), VALID
+
+    # The attacks, each far over a cap: as many as fit in a signature, or
+    # names just under the decoder's own 1 MiB limit on one.
+    def fit(unit):
+        return (MAX_SIGNATURE - (64 << 10)) // len(unit)
+
+    attacks = [
+        ("%d tiny certificates", fit(tiny_certificate()),
+         lambda root, n: add_certificates(root, [tiny_certificate()] * n)),
+        ("%d CRLs", fit(TINY_CRL),
+         lambda root, n: add_crls(root, [TINY_CRL] * n)),
+        ("%d unsigned attributes", fit(attribute(NULL)),
+         lambda root, n: add_unsigned(root, [attribute(NULL)] * n)),
+        ("%d values in one signed attribute", fit(NULL),
+         lambda root, n: add_signed(root, [attribute(NULL * n)])),
+        ("%d levels of nesting", fit(b"\x30\x80\x00\x00"),
+         lambda root, n: add_unsigned(
+             root, [attribute(b"\x30\x80" * n + b"\x00\x00" * n)])),
+        ("a name of %d entries", 95000,
+         lambda root, n: add_certificates(
+             root, [tiny_certificate(NAME_ENTRY * n)])),
+        ("15 certificates with names of %d entries", 95000,
+         lambda root, n: add_certificates(
+             root, [tiny_certificate(NAME_ENTRY * n)] * 15)),
+    ]
+    for label, count, change in attacks:
+        yield (label % count,
+               edit(signed, lambda root, _: change(root, count)),
+               "unreadable-signature")
+
+
 # --- Running the tool ----------------------------------------------------------
 
 class Runner:
-    def __init__(self, work):
+    def __init__(self, work, memory_limit_kb=None):
         self.folder = os.path.join(work, "install") + "/"
         os.makedirs(self.folder)
         self.target = self.folder + "tv-Common.v5.21.40.0.dll"
         self.env = dict(os.environ,
                         SSL_CERT_FILE=os.path.join(FIXTURES, "pki", "root.crt"))
         self.env.pop("SSL_CERT_DIR", None)
+        self.memory_limit_kb = memory_limit_kb or MEMORY_LIMIT_KB
         self.failures = []
         self.slowest = 0.0
         self.peak_kb = 0
+        self.last = (0.0, 0)  # processor seconds and peak RSS of the last run
 
     def verdict_of_file(self, label):
-        before = resource.getrusage(resource.RUSAGE_CHILDREN)
-        proc = subprocess.Popen([TOOL, self.folder, self.folder, "T",
+        # GNU time reports the run's own usage: the processor time, its own
+        # and the kernel's on its behalf (unlike the wall clock, not
+        # stretched by a loaded machine), and its peak RSS. Read by this
+        # process instead, the peak would be at least this process's own:
+        # Linux carries it over into a child through fork and exec.
+        usage = os.path.join(self.folder, "..", "usage")
+        proc = subprocess.Popen(["/usr/bin/time", "-f", "%U %S %M", "-o", usage,
+                                 TOOL, self.folder, self.folder, "T",
                                  "{FileName}", "0"], env=self.env,
                                 stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-                                stdin=subprocess.DEVNULL)
+                                stdin=subprocess.DEVNULL, start_new_session=True)
         try:
             out, err = proc.communicate(timeout=HANG_LIMIT)
         except subprocess.TimeoutExpired:
-            proc.kill()
+            os.killpg(proc.pid, signal.SIGKILL)
             proc.communicate()
             self.failures.append("%s: hung" % label)
             return "hung"
-        # The processor time the run took, its own and the kernel's on its
-        # behalf: unlike the wall clock, not stretched by a loaded machine.
-        # Children's peak RSS is the largest of any so far.
-        after = resource.getrusage(resource.RUSAGE_CHILDREN)
-        elapsed = (after.ru_utime - before.ru_utime +
-                   after.ru_stime - before.ru_stime)
+        with open(usage) as f:
+            user, system, peak_kb = f.read().split("\n")[-2].split()
+        elapsed = float(user) + float(system)
+        peak_kb = int(peak_kb)
+        self.last = (elapsed, peak_kb)
         self.slowest = max(self.slowest, elapsed)
-        self.peak_kb = after.ru_maxrss
+        self.peak_kb = max(self.peak_kb, peak_kb)
         if elapsed > TIME_LIMIT:
             self.failures.append("%s: took %.2f s" % (label, elapsed))
-        if after.ru_maxrss > MEMORY_LIMIT_KB:
-            self.failures.append("%s: peak RSS %d KiB" % (label, after.ru_maxrss))
+        if peak_kb > self.memory_limit_kb:
+            self.failures.append("%s: peak RSS %d KiB" % (label, peak_kb))
         if err:
             self.failures.append("%s: wrote to stderr: %r" % (label, err[:300]))
         if proc.returncode not in (0, 1):
@@ -475,6 +831,7 @@ class MutationTest(unittest.TestCase):
         cls.variants = make_variants(cls.tmp.name)
         cls.runner = Runner(cls.tmp.name)
         cls.counts = collections.Counter()
+        cls.worst = []
 
     @classmethod
     def tearDownClass(cls):
@@ -485,6 +842,9 @@ class MutationTest(unittest.TestCase):
             print("  total %d, slowest run %.3f s of processor time, "
                   "peak RSS %d KiB" % (sum(cls.counts.values()),
                                        cls.runner.slowest, cls.runner.peak_kb))
+            print("\nsignatures that ask for work:")
+            for label, cpu, rss, verdict in cls.worst:
+                print("  %-52s %6.3f s %8d KiB  %s" % (label, cpu, rss, verdict))
         cls.tmp.cleanup()
 
     def check(self, label, region, may_be_valid, data):
@@ -512,6 +872,22 @@ class MutationTest(unittest.TestCase):
             for label, mutated in truncations(data, layout):
                 self.check("%s/%s" % (name, label), "truncated", False, mutated)
         self.assertEqual(self.runner.failures, [])
+
+    def test_signatures_that_ask_for_work(self):
+        runner = Runner(os.path.join(self.tmp.name, "worst"),
+                        WORST_CASE_MEMORY_LIMIT_KB)
+        with open(self.variants["pe32plus-sha256"], "rb") as f:
+            signed = f.read()
+        with open(self.variants["pe32plus-timestamped"], "rb") as f:
+            stamped = f.read()
+        for label, data, expected in worst_cases(signed, stamped):
+            verdict = runner.verdict(label, data)
+            self.worst.append((label,) + runner.last + (verdict,))
+            if verdict != expected:
+                runner.failures.append("%s: %s, not %s" %
+                                       (label, verdict, expected))
+        os.unlink(runner.target)
+        self.assertEqual(runner.failures, [])
 
     def test_empty_and_huge_sparse_files(self):
         self.check("empty", "empty-file", False, b"")

@@ -28,6 +28,17 @@ std::optional<ByteView> SequenceContents(const ASN1_STRING* encoding) {
   return ByteView{p, static_cast<size_t>(length)};
 }
 
+// The DER of `name` as it was decoded: OpenSSL keeps a decoded name's
+// encoding and hands it back unchanged until the name is modified.
+std::optional<ByteView> NameEncoding(const X509_NAME* name) {
+  const unsigned char* der = nullptr;
+  size_t size = 0;
+  if (name == nullptr || X509_NAME_get0_der(name, &der, &size) != 1) {
+    return std::nullopt;
+  }
+  return ByteView{der, size};
+}
+
 }  // namespace
 
 std::optional<ByteView> ContentOctets(const ASN1_TYPE* content) {
@@ -91,9 +102,17 @@ X509* FindSignerCertificate(const STACK_OF(X509) * certs,
     return nullptr;
   }
   const PKCS7_ISSUER_AND_SERIAL* id = signer->issuer_and_serial;
+  const std::optional<ByteView> issuer = NameEncoding(id->issuer);
+  if (!issuer) return nullptr;
   for (int i = 0; i < sk_X509_num(certs); ++i) {
     X509* cert = sk_X509_value(certs, i);
-    if (X509_NAME_cmp(X509_get_issuer_name(cert), id->issuer) == 0 &&
+    const std::optional<ByteView> cert_issuer =
+        NameEncoding(X509_get_issuer_name(cert));
+    // The names as encoded, octet for octet: not X509_NAME_cmp, which
+    // ignores letter case and string types. Serial numbers compare as
+    // integers, as Windows compares them.
+    if (cert_issuer && cert_issuer->size == issuer->size &&
+        std::memcmp(cert_issuer->data, issuer->data, issuer->size) == 0 &&
         ASN1_INTEGER_cmp(X509_get0_serialNumber(cert), id->serial) == 0) {
       return cert;
     }

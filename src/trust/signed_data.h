@@ -41,7 +41,9 @@ const EVP_MD* SupportedDigest(const X509_ALGOR* algorithm);
 bool SignatureAlgorithmFitsKey(const X509_ALGOR* algorithm, X509* cert);
 
 // The certificate in `certs` that `signer` names by issuer and serial
-// number; null when there is none. Not owned: it lives in `certs`.
+// number: the issuer as encoded, octet for octet (another letter case or
+// string type is another name), the serial number as an integer. Null when
+// there is none. Not owned: it lives in `certs`.
 X509* FindSignerCertificate(const STACK_OF(X509) * certs,
                             const PKCS7_SIGNER_INFO* signer);
 

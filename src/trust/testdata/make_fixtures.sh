@@ -484,6 +484,29 @@ sign_stamped weak-tsa "$pki/leaf.crt" leaf "$pe/small64.exe" \
 expect valid-ts-weak.exe 80096005
 unset stamp_time
 
+# --- Names as encoded ---------------------------------------------------------
+# The signer is found by its issuer's encoding, octet for octet. An
+# intermediate named with a T61String, a BMPString and mixed case: a signer
+# under it is still found, since its issuer and the SignerInfo's are the same
+# octets.
+#
+#   OUT/pki/oddinter.crt        intermediate CA under root, that name
+#   OUT/pki/oddleaf-chain.pem   code signer under it, then the intermediate
+printf '[req]\ndistinguished_name = dn\nstring_mask = default\nutf8 = yes\nprompt = no\n[dn]\n' \
+  > "$pki/oddname.cnf"
+quiet openssl req -new -newkey rsa:2048 -nodes -config "$pki/oddname.cnf" \
+  -subj "$(printf '/O=SealProbe \303\226DD Test/CN=SealProbe \316\251 Intermediate')" \
+  -keyout "$pki/oddinter.key" -out "$pki/oddinter.csr"
+printf '%s\n' "$ca_ext" > "$pki/oddinter.ext"
+quiet openssl x509 -req -in "$pki/oddinter.csr" -CA "$pki/root.crt" \
+  -CAkey "$pki/root.key" -CAcreateserial -sha256 -days 3650 \
+  -extfile "$pki/oddinter.ext" -out "$pki/oddinter.crt"
+rm -f "$pki/oddinter.csr" "$pki/oddinter.ext" "$pki/oddname.cnf"
+make_cert oddleaf "/CN=SealProbe Test Odd-Name Signer" oddinter "$code_ext"
+cat "$pki/oddleaf.crt" "$pki/oddinter.crt" > "$pki/oddleaf-chain.pem"
+sign_with "$pki/oddleaf-chain.pem" oddleaf "$pe/small64.exe" "$files/oddname.exe"
+expect oddname.exe 0
+
 # The image hashes osslsigncode computes, to check ours against:
 # name, digest algorithm, hash in upper-case hexadecimal.
 : > "$files/digests.txt"

@@ -1,0 +1,363 @@
+#include "trust/der_limits.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <initializer_list>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "trust/byte_source.h"
+#include "trust/pe_image.h"
+
+namespace sealprobe {
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+using Check = SignatureLimitCheck;
+
+Bytes Cat(std::initializer_list<Bytes> parts) {
+  Bytes out;
+  for (const Bytes& part : parts)
+    out.insert(out.end(), part.begin(), part.end());
+  return out;
+}
+
+Bytes Repeat(const Bytes& part, size_t count) {
+  Bytes out;
+  for (size_t i = 0; i < count; ++i)
+    out.insert(out.end(), part.begin(), part.end());
+  return out;
+}
+
+// One DER element, its length in the shortest form.
+Bytes Tlv(uint8_t tag, const Bytes& contents) {
+  Bytes out = {tag};
+  const size_t n = contents.size();
+  if (n < 0x80) {
+    out.push_back(static_cast<uint8_t>(n));
+  } else {
+    Bytes length;
+    for (size_t v = n; v != 0; v >>= 8) {
+      length.insert(length.begin(), static_cast<uint8_t>(v));
+    }
+    out.push_back(static_cast<uint8_t>(0x80 | length.size()));
+    out.insert(out.end(), length.begin(), length.end());
+  }
+  return Cat({out, contents});
+}
+
+// The same element with an indefinite length.
+Bytes Indefinite(uint8_t tag, const Bytes& contents) {
+  return Cat({{tag, 0x80}, contents, {0x00, 0x00}});
+}
+
+Bytes Seq(std::initializer_list<Bytes> parts) { return Tlv(0x30, Cat(parts)); }
+Bytes SetOf(const Bytes& members) { return Tlv(0x31, members); }
+Bytes Octets(size_t size) { return Tlv(0x04, Bytes(size, 0x55)); }
+
+const Bytes kNull = {0x05, 0x00};
+const Bytes kOtherOid = {0x06, 0x02, 0x2a, 0x03};
+const Bytes kInteger1 = {0x02, 0x01, 0x01};
+const Bytes kSignedDataOid =
+    Tlv(0x06, {0x2a, 0x86, 0x48, 0x86, 0xf7, 0x0d, 0x01, 0x07, 0x02});
+const Bytes kDataOid =
+    Tlv(0x06, {0x2a, 0x86, 0x48, 0x86, 0xf7, 0x0d, 0x01, 0x07, 0x01});
+const Bytes kTokenOid =
+    Tlv(0x06, {0x2b, 0x06, 0x01, 0x04, 0x01, 0x82, 0x37, 0x03, 0x03, 0x01});
+const Bytes kCounterSignatureOid =
+    Tlv(0x06, {0x2a, 0x86, 0x48, 0x86, 0xf7, 0x0d, 0x01, 0x09, 0x06});
+const Bytes kAlgorithm =
+    Seq({Tlv(0x06, {0x60, 0x86, 0x48, 0x01, 0x65, 0x03, 0x04, 0x02, 0x01})});
+
+Bytes Attribute(const Bytes& type, const Bytes& values) {
+  return Seq({type, SetOf(values)});
+}
+
+// A SignerInfo with the contents of its two attribute sets (none when
+// empty).
+Bytes SignerInfo(const Bytes& authenticated, const Bytes& unauthenticated) {
+  return Seq({kInteger1, Seq({Seq({}), kInteger1}), kAlgorithm,
+              authenticated.empty() ? Bytes() : Tlv(0xa0, authenticated),
+              kAlgorithm, Octets(4),
+              unauthenticated.empty() ? Bytes() : Tlv(0xa1, unauthenticated)});
+}
+
+struct Parts {
+  Bytes certificates;  // contents of [0]; none when empty
+  Bytes crls;          // contents of [1]; none when empty
+  Bytes signers = SignerInfo({}, {});
+  Bytes digest_algorithms = kAlgorithm;
+  Bytes content = Seq({kDataOid});
+};
+
+// ContentInfo { signedData, [0] SignedData }.
+Bytes SignedData(const Parts& p) {
+  return Seq({kSignedDataOid,
+              Tlv(0xa0, Seq({kInteger1, SetOf(p.digest_algorithms), p.content,
+                             p.certificates.empty() ? Bytes()
+                                                    : Tlv(0xa0, p.certificates),
+                             p.crls.empty() ? Bytes() : Tlv(0xa1, p.crls),
+                             SetOf(p.signers)}))});
+}
+
+// What `make` gives for the n that makes it exactly `size` octets long.
+template <typename Make>
+Bytes Sized(size_t size, Make make) {
+  for (size_t n = size; n > 0; --n) {
+    Bytes out = make(n);
+    if (out.size() == size) return out;
+  }
+  ADD_FAILURE() << "no encoding of " << size << " octets";
+  return {};
+}
+
+// A stand-in for a certificate, CRL or token of exactly `size` octets.
+Bytes Blob(size_t size) {
+  return Sized(size, [](size_t n) { return Tlv(0x30, Octets(n)); });
+}
+
+// An attribute of exactly `size` octets.
+Bytes AttributeOfSize(size_t size) {
+  return Sized(size, [](size_t n) {
+    return Seq({kOtherOid, SetOf(Octets(n))});
+  });
+}
+
+// SignedData as above, every length indefinite, with these certificates.
+Bytes IndefiniteSignedData(const Bytes& certificates) {
+  return Indefinite(
+      0x30,
+      Cat({kSignedDataOid,
+           Indefinite(0xa0,
+                      Indefinite(0x30, Cat({kInteger1, SetOf(kAlgorithm),
+                                            Seq({kDataOid}),
+                                            Indefinite(0xa0, certificates),
+                                            SetOf(SignerInfo({}, {}))})))}));
+}
+
+Bytes Nested(size_t depth) {
+  Bytes out = kNull;
+  for (size_t i = 0; i < depth; ++i) out = Tlv(0x30, out);
+  return out;
+}
+
+// Small caps, so that a row can sit just under or just over one.
+SignatureLimits Small() {
+  SignatureLimits l;
+  l.depth = 16;
+  l.elements = 300;
+  l.certificates = 3;
+  l.certificate_bytes = 400;
+  l.crls = 2;
+  l.crl_bytes = 200;
+  l.set_members = 2;
+  l.attributes = 3;
+  l.values = 3;
+  l.authenticated_attribute_bytes = 100;
+  l.timestamp_bytes = 1000;
+  return l;
+}
+
+Bytes WithUnsigned(const Bytes& attributes) {
+  Parts p;
+  p.signers = SignerInfo({}, attributes);
+  return SignedData(p);
+}
+
+Bytes WithCertificates(const Bytes& certificates) {
+  Parts p;
+  p.certificates = certificates;
+  return SignedData(p);
+}
+
+TEST(DerLimitsTest, EachCapJustUnderAndJustOver) {
+  const Bytes value = Attribute(kOtherOid, kNull);
+  const auto token_with = [](size_t certificates) {
+    return Attribute(kTokenOid,
+                     WithCertificates(Repeat(Blob(20), certificates)));
+  };
+  struct Row {
+    const char* name;
+    Bytes der;
+    Check expected;
+  };
+  Parts crls;
+  crls.crls = Repeat(Blob(20), 3);
+  Parts crl_bytes;
+  crl_bytes.crls = Blob(201);
+  Parts crl_bytes_at_cap;
+  crl_bytes_at_cap.crls = Blob(200);
+  Parts signers;
+  signers.signers = Repeat(SignerInfo({}, {}), 3);
+  Parts two_signers;
+  two_signers.signers = Repeat(SignerInfo({}, {}), 2);
+  Parts digests;
+  digests.digest_algorithms = Repeat(kAlgorithm, 3);
+  Parts authenticated;
+  authenticated.signers = SignerInfo(Repeat(value, 4), {});
+  Parts authenticated_values;
+  authenticated_values.signers =
+      SignerInfo(Attribute(kOtherOid, Repeat(kNull, 4)), {});
+  Parts authenticated_bytes;
+  authenticated_bytes.signers = SignerInfo(AttributeOfSize(101), {});
+  Parts authenticated_bytes_at_cap;
+  authenticated_bytes_at_cap.signers = SignerInfo(AttributeOfSize(100), {});
+  // A SignedData as the content of a SignedData: its caps apply too.
+  Parts nested_content;
+  nested_content.content = WithCertificates(Repeat(Blob(20), 4));
+
+  const std::vector<Row> rows = {
+      {"plain signature", SignedData({}), Check::kWithinLimits},
+      {"certificates at the cap", WithCertificates(Repeat(Blob(20), 3)),
+       Check::kWithinLimits},
+      {"one certificate over", WithCertificates(Repeat(Blob(20), 4)),
+       Check::kTooManyCertificates},
+      {"certificate bytes at the cap", WithCertificates(Blob(400)),
+       Check::kWithinLimits},
+      {"one certificate byte over", WithCertificates(Blob(401)),
+       Check::kCertificatesTooLarge},
+      {"one CRL over", SignedData(crls), Check::kTooManyCrls},
+      {"CRL bytes at the cap", SignedData(crl_bytes_at_cap),
+       Check::kWithinLimits},
+      {"one CRL byte over", SignedData(crl_bytes), Check::kCrlsTooLarge},
+      {"signer infos at the cap", SignedData(two_signers),
+       Check::kWithinLimits},
+      {"one signer info over", SignedData(signers), Check::kTooManySetMembers},
+      {"one digest algorithm over", SignedData(digests),
+       Check::kTooManySetMembers},
+      {"unauthenticated attributes at the cap", WithUnsigned(Repeat(value, 3)),
+       Check::kWithinLimits},
+      {"one unauthenticated attribute over", WithUnsigned(Repeat(value, 4)),
+       Check::kTooManyAttributes},
+      {"one authenticated attribute over", SignedData(authenticated),
+       Check::kTooManyAttributes},
+      {"values at the cap",
+       WithUnsigned(Attribute(kOtherOid, Repeat(kNull, 3))),
+       Check::kWithinLimits},
+      {"one unauthenticated value over",
+       WithUnsigned(Attribute(kOtherOid, Repeat(kNull, 4))),
+       Check::kTooManyValues},
+      {"one authenticated value over", SignedData(authenticated_values),
+       Check::kTooManyValues},
+      {"authenticated bytes at the cap", SignedData(authenticated_bytes_at_cap),
+       Check::kWithinLimits},
+      {"one authenticated byte over", SignedData(authenticated_bytes),
+       Check::kAuthenticatedAttributesTooLarge},
+      {"token at the size cap", WithUnsigned(Attribute(kTokenOid, Blob(1000))),
+       Check::kWithinLimits},
+      {"token one byte over", WithUnsigned(Attribute(kTokenOid, Blob(1001))),
+       Check::kTimestampTooLarge},
+      {"counter-signature one byte over",
+       WithUnsigned(Attribute(kCounterSignatureOid, Blob(1001))),
+       Check::kTimestampTooLarge},
+      {"other attributes have no size cap",
+       WithUnsigned(Attribute(kOtherOid, Blob(1001))), Check::kWithinLimits},
+      {"a token's certificates", WithUnsigned(token_with(4)),
+       Check::kTooManyCertificates},
+      {"a counter-signer's attributes",
+       WithUnsigned(
+           Attribute(kCounterSignatureOid, SignerInfo(Repeat(value, 4), {}))),
+       Check::kTooManyAttributes},
+      {"a SignedData as content", SignedData(nested_content),
+       Check::kTooManyCertificates},
+      {"depth at the cap", Nested(16), Check::kWithinLimits},
+      {"one level deeper", Nested(17), Check::kTooDeep},
+      {"DER in an OCTET STRING is a level", Tlv(0x04, Nested(16)),
+       Check::kTooDeep},
+      {"elements at the cap", Tlv(0x30, Repeat(kNull, 299)),
+       Check::kWithinLimits},
+      {"one element over", Tlv(0x30, Repeat(kNull, 300)),
+       Check::kTooManyElements},
+      {"elements in an OCTET STRING count",
+       Tlv(0x04, Tlv(0x30, Repeat(kNull, 300))), Check::kTooManyElements},
+      {"and in a BIT STRING",
+       Tlv(0x03, Cat({{0x00}, Tlv(0x30, Repeat(kNull, 300))})),
+       Check::kTooManyElements},
+      {"only a string's first element is DER",
+       Tlv(0x04, Cat({Seq({}), Repeat(kNull, 300)})), Check::kWithinLimits},
+      {"a string that is not DER", Tlv(0x04, Cat({{0x30, 0x7f}, Octets(9)})),
+       Check::kWithinLimits},
+      {"indefinite lengths are followed",
+       IndefiniteSignedData(Repeat(Blob(20), 4)), Check::kTooManyCertificates},
+      {"and sizes checked at the end", IndefiniteSignedData(Blob(401)),
+       Check::kCertificatesTooLarge},
+      {"indefinite, within the caps", IndefiniteSignedData(Blob(400)),
+       Check::kWithinLimits},
+      {"a string in pieces inside a certificate",
+       WithCertificates(Seq({Tlv(0x24, Octets(4))})),
+       Check::kConstructedStringInCertificate},
+      {"a string in pieces elsewhere",
+       WithUnsigned(Attribute(kOtherOid, Tlv(0x24, Octets(4)))),
+       Check::kWithinLimits},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    EXPECT_EQ(CheckSignatureLimits(row.der.data(), row.der.size(), Small()),
+              row.expected);
+  }
+}
+
+// Bytes that are not DER are the decoder's to refuse; the walk must only
+// stay inside them and stop.
+TEST(DerLimitsTest, MalformedBytesAreLeftToTheDecoder) {
+  const std::vector<Bytes> rows = {
+      {},
+      {0x30},
+      {0x30, 0x05, 0x05, 0x00},                    // contents overrun
+      {0x30, 0x84, 0xff, 0xff, 0xff, 0xff},        // length past the end
+      {0x30, 0x89, 1, 0, 0, 0, 0, 0, 0, 0, 0},     // nine length octets
+      {0x04, 0x80, 0x00, 0x00},                    // primitive, indefinite
+      {0x30, 0x80, 0x05, 0x00},                    // no end-of-contents
+      {0x3f, 0x80, 0x80},                          // tag never ends
+      {0x3f, 0x8f, 0xff, 0xff, 0xff, 0x7f, 0x00},  // tag number too large
+  };
+  for (const Bytes& der : rows) {
+    EXPECT_EQ(CheckSignatureLimits(der.data(), der.size()),
+              Check::kWithinLimits);
+  }
+  // What OpenSSL reads is read: long tag numbers, zeros before a length.
+  const Bytes long_forms =
+      Tlv(0x30, Repeat(Bytes{0x1f, 0x81, 0x00, 0x82, 0x00, 0x00}, 400));
+  EXPECT_EQ(CheckSignatureLimits(long_forms.data(), long_forms.size(), Small()),
+            Check::kTooManyElements);
+  // A million levels of nesting: refused at the cap, with no recursion.
+  const Bytes deep =
+      Cat({Repeat({0x30, 0x80}, 1000000), Repeat({0x00, 0x00}, 1000000)});
+  EXPECT_EQ(CheckSignatureLimits(deep.data(), deep.size()), Check::kTooDeep);
+}
+
+// Every signed fixture is within the caps, and every prefix of one is read
+// without going past its end (the sanitizer build checks that).
+TEST(DerLimitsTest, RealSignaturesAreWithinTheCaps) {
+  const char* dir = std::getenv("SEALPROBE_FIXTURES");
+  ASSERT_NE(dir, nullptr);
+  std::ifstream list(std::string(dir) + "/files/digests.txt");
+  std::string name;
+  std::string algorithm;
+  std::string hash;
+  int checked = 0;
+  while (list >> name >> algorithm >> hash) {
+    SCOPED_TRACE(name);
+    std::ifstream in(std::string(dir) + "/files/" + name, std::ios::binary);
+    const Bytes bytes(std::istreambuf_iterator<char>(in), {});
+    MemoryByteSource source(bytes.data(), bytes.size());
+    const PeParseResult pe = ParsePeImage(source);
+    const SignatureEntry entry = ReadSignatureEntry(source, pe.image);
+    ASSERT_EQ(entry.status, SignatureStatus::kOk);
+    EXPECT_EQ(CheckSignatureLimits(entry.pkcs7.data(), entry.pkcs7.size()),
+              Check::kWithinLimits);
+    if (checked++ == 0) {
+      for (size_t n = 0; n < entry.pkcs7.size(); ++n) {
+        const Bytes prefix(entry.pkcs7.begin(), entry.pkcs7.begin() + n);
+        CheckSignatureLimits(prefix.data(), prefix.size());
+      }
+    }
+  }
+  EXPECT_GE(checked, 20);
+}
+
+}  // namespace
+}  // namespace sealprobe

@@ -11,11 +11,11 @@
 #include <vector>
 
 #include "driver/command_line.h"
-#include "driver/fake_platform.h"
 #include "driver/run.h"
 #include "driver/ui_level.h"
 #include "notice/failure_notice.h"
 #include "product_files/manifest.h"
+#include "testing/fake_platform.h"
 #include "trust/trust_status.h"
 
 namespace {

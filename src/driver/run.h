@@ -5,7 +5,7 @@
 #include <optional>
 #include <vector>
 
-#include "driver/console.h"
+#include "console.h"
 #include "native_text.h"
 #include "notice/error_dialog.h"
 #include "product_files/file_opener.h"

@@ -1,6 +1,6 @@
 #include "driver/command_line.h"
-#include "driver/console.h"
 #include "driver/run.h"
+#include "driver/stdout_console.h"
 #include "notice/error_dialog.h"
 #include "product_files/file_opener.h"
 #include "trust/trust_service.h"

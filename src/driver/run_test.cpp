@@ -2,8 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include "driver/fake_platform.h"
 #include "product_files/manifest.h"
+#include "testing/fake_platform.h"
 #include "trust/trust_status.h"
 
 namespace sealprobe {

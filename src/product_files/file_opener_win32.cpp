@@ -1,7 +1,7 @@
 #include <windows.h>
 
+#include "long_path.h"
 #include "product_files/file_opener.h"
-#include "product_files/long_path.h"
 
 namespace sealprobe {
 namespace {

@@ -5,7 +5,7 @@
 #include <memory>
 #include <optional>
 
-#include "driver/console.h"
+#include "console.h"
 #include "native_text.h"
 #include "product_files/file_opener.h"
 

@@ -8,7 +8,7 @@
 #include <cstddef>
 #include <type_traits>
 
-#include "product_files/long_path.h"
+#include "long_path.h"
 #include "trust/trust_service.h"
 #include "trust/trust_status.h"
 

@@ -2,7 +2,7 @@
 #ifndef SEALPROBE_TRUST_VERDICT_H_
 #define SEALPROBE_TRUST_VERDICT_H_
 
-#include "driver/console.h"
+#include "console.h"
 #include "native_text.h"
 #include "trust/trust_service.h"
 

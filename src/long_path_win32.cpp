@@ -1,6 +1,6 @@
 #include <windows.h>
 
-#include "product_files/long_path.h"
+#include "long_path.h"
 
 namespace sealprobe {
 

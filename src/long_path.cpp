@@ -1,4 +1,4 @@
-#include "product_files/long_path.h"
+#include "long_path.h"
 
 namespace sealprobe {
 namespace {

@@ -3,8 +3,8 @@
 // pass to the file system without parsing it: no relative parts, no "/", so
 // it has to be made absolute first. Without it a present, tampered file deep
 // in a folder tree would count as missing.
-#ifndef SEALPROBE_PRODUCT_FILES_LONG_PATH_H_
-#define SEALPROBE_PRODUCT_FILES_LONG_PATH_H_
+#ifndef SEALPROBE_LONG_PATH_H_
+#define SEALPROBE_LONG_PATH_H_
 
 #include <cstddef>
 
@@ -36,4 +36,4 @@ NativeString PathForFileFunctions(const NativeString& path);
 
 }  // namespace sealprobe
 
-#endif  // SEALPROBE_PRODUCT_FILES_LONG_PATH_H_
+#endif  // SEALPROBE_LONG_PATH_H_

@@ -2,7 +2,7 @@
 #include <cstdlib>
 #include <cwchar>
 
-#include "driver/console.h"
+#include "driver/stdout_console.h"
 
 namespace sealprobe {
 namespace {

@@ -1,9 +1,7 @@
 // The output seam: every console line the tool writes goes through a Console,
 // so the run sequence can be tested against a recording fake.
-#ifndef SEALPROBE_DRIVER_CONSOLE_H_
-#define SEALPROBE_DRIVER_CONSOLE_H_
-
-#include <memory>
+#ifndef SEALPROBE_CONSOLE_H_
+#define SEALPROBE_CONSOLE_H_
 
 #include "native_text.h"
 
@@ -18,10 +16,6 @@ class Console {
   virtual void Write(NativeStringView text) = 0;
 };
 
-// Standard output. On Windows the runtime's text mode is left as it is, so
-// each "\n" reaches a pipe as "\r\n".
-std::unique_ptr<Console> MakeStdoutConsole();
-
 }  // namespace sealprobe
 
-#endif  // SEALPROBE_DRIVER_CONSOLE_H_
+#endif  // SEALPROBE_CONSOLE_H_

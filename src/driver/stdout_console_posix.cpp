@@ -1,6 +1,6 @@
 #include <cstdio>
 
-#include "driver/console.h"
+#include "driver/stdout_console.h"
 
 namespace sealprobe {
 namespace {

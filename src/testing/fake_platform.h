@@ -1,14 +1,14 @@
 // Recording fakes of the platform operations, for the unit tests. Every fake
 // appends to one shared event log, so a test can assert the order in which a
 // run touched files, the trust service, the console and the dialog.
-#ifndef SEALPROBE_DRIVER_FAKE_PLATFORM_H_
-#define SEALPROBE_DRIVER_FAKE_PLATFORM_H_
+#ifndef SEALPROBE_TESTING_FAKE_PLATFORM_H_
+#define SEALPROBE_TESTING_FAKE_PLATFORM_H_
 
 #include <map>
 #include <set>
 #include <vector>
 
-#include "driver/console.h"
+#include "console.h"
 #include "driver/run.h"
 #include "notice/error_dialog.h"
 #include "product_files/file_opener.h"
@@ -106,4 +106,4 @@ struct FakePlatform {
 
 }  // namespace sealprobe::fakes
 
-#endif  // SEALPROBE_DRIVER_FAKE_PLATFORM_H_
+#endif  // SEALPROBE_TESTING_FAKE_PLATFORM_H_

@@ -4,25 +4,12 @@
 
 #include <cerrno>
 
+#include "file_descriptor.h"
 #include "notice/error_dialog.h"
 #include "notice/terminal_notice.h"
 
 namespace sealprobe {
 namespace {
-
-class FileDescriptor {
- public:
-  explicit FileDescriptor(int fd) : fd_(fd) {}
-  FileDescriptor(const FileDescriptor&) = delete;
-  FileDescriptor& operator=(const FileDescriptor&) = delete;
-  ~FileDescriptor() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  int get() const { return fd_; }
-
- private:
-  int fd_;
-};
 
 bool WriteAll(int fd, const std::string& bytes) {
   size_t done = 0;
@@ -51,7 +38,7 @@ class TerminalDialog final : public ErrorDialog {
     // The controlling terminal, never standard output or the error stream:
     // an installer that parses the tool's output must not see the notice.
     const FileDescriptor tty(::open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC));
-    if (tty.get() < 0) return;
+    if (!tty.valid()) return;
     // A run in the background does not own the terminal: reading it would
     // stop the process, and with it the installer that waits for it.
     if (::tcgetpgrp(tty.get()) != ::getpgrp()) return;

@@ -1,5 +1,5 @@
-// The bytes of a file under verification, read at offsets: from a file
-// through pread in fixed-size blocks, or from a buffer in memory. Everything
+// The bytes of a file under verification, read at offsets: from a buffer in
+// memory here, from a file on disk in trust/file_byte_source.h. Everything
 // that reads a subject goes through this, so the same verification runs over
 // a file on disk and over a fuzzer's input.
 #ifndef SEALPROBE_TRUST_BYTE_SOURCE_H_
@@ -8,9 +8,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
-#include <memory>
-#include <string>
-#include <vector>
 
 namespace sealprobe {
 
@@ -57,45 +54,6 @@ class MemoryByteSource final : public ByteSource {
  private:
   const uint8_t* data_;
   size_t size_;
-};
-
-// A source over an open regular file, read with pread. Its size is the
-// file's size when it was opened; a file that shrinks later makes reads
-// fail rather than return less.
-class FileByteSource final : public ByteSource {
- public:
-  enum class OpenStatus {
-    kOk,
-    kCannotOpen,      // open() or fstat() failed
-    kNotRegularFile,  // a directory, FIFO, device, socket
-  };
-  struct Opened {
-    OpenStatus status = OpenStatus::kCannotOpen;
-    std::unique_ptr<FileByteSource> source;  // set only with kOk
-  };
-
-  // Opens `path` (bytes, passed to open() as given) read-only, without
-  // blocking on a FIFO or a device and without becoming its controlling
-  // terminal, then insists on a regular file.
-  static Opened Open(const std::string& path);
-
-  FileByteSource(const FileByteSource&) = delete;
-  FileByteSource& operator=(const FileByteSource&) = delete;
-  ~FileByteSource() override;  // closes the file
-
-  uint64_t size() const override { return size_; }
-  bool ReadAt(uint64_t offset, uint8_t* out, size_t length) override;
-  bool Stream(uint64_t offset, uint64_t length, const ChunkSink& sink) override;
-
-  // The size of the pieces Stream hands out.
-  static constexpr size_t kBlockSize = size_t{256} * 1024;
-
- private:
-  FileByteSource(int fd, uint64_t size) : fd_(fd), size_(size) {}
-
-  int fd_;
-  uint64_t size_;
-  std::vector<uint8_t> block_;  // allocated on the first Stream
 };
 
 }  // namespace sealprobe

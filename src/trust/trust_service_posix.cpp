@@ -1,5 +1,5 @@
 #include "trust/authenticode.h"
-#include "trust/byte_source.h"
+#include "trust/file_byte_source.h"
 #include "trust/trust_anchors.h"
 #include "trust/trust_service.h"
 #include "trust/trust_status.h"
@@ -10,11 +10,9 @@ namespace {
 class OpenSslTrustService final : public TrustService {
  public:
   TrustResult Verify(const NativeString& path) override {
-    FileByteSource::Opened file = FileByteSource::Open(path);
-    if (file.status != FileByteSource::OpenStatus::kOk) {
-      return {status::kCryptFileError, status::kCryptFileError};
-    }
-    return VerifyAuthenticode(*file.source, anchors_);
+    const std::unique_ptr<FileByteSource> file = FileByteSource::Open(path);
+    if (!file) return {status::kCryptFileError, status::kCryptFileError};
+    return VerifyAuthenticode(*file, anchors_);
   }
 
  private:

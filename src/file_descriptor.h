@@ -1,0 +1,49 @@
+// POSIX file descriptors: one owner for every descriptor the POSIX build
+// opens, and the one way it opens a file to read.
+#ifndef SEALPROBE_FILE_DESCRIPTOR_H_
+#define SEALPROBE_FILE_DESCRIPTOR_H_
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace sealprobe {
+
+// Owns a file descriptor and closes it when destroyed. Move-only; one that
+// was moved from or made empty owns nothing and holds -1.
+class FileDescriptor {
+ public:
+  FileDescriptor() noexcept = default;
+  explicit FileDescriptor(int fd) noexcept : fd_(fd) {}
+  FileDescriptor(FileDescriptor&& other) noexcept : fd_(other.fd_) {
+    other.fd_ = -1;
+  }
+  FileDescriptor& operator=(FileDescriptor&& other) noexcept;
+  FileDescriptor(const FileDescriptor&) = delete;
+  FileDescriptor& operator=(const FileDescriptor&) = delete;
+  // Never throws; a failed close() is ignored (the descriptor is gone
+  // either way).
+  ~FileDescriptor();
+
+  int get() const noexcept { return fd_; }
+  bool valid() const noexcept { return fd_ >= 0; }
+
+ private:
+  int fd_ = -1;
+};
+
+// A regular file open for reading, and its size when it was opened.
+struct RegularFile {
+  FileDescriptor fd;
+  uint64_t size = 0;
+};
+
+// Opens `path` (bytes, passed to open() as given) read-only and close-on-exec,
+// without blocking on a FIFO or a device and without making a terminal the
+// controlling one. nullopt unless it opens and is a regular file: a
+// directory, FIFO, device or socket under the name counts as missing.
+std::optional<RegularFile> OpenRegularFile(const std::string& path);
+
+}  // namespace sealprobe
+
+#endif  // SEALPROBE_FILE_DESCRIPTOR_H_

@@ -1,0 +1,40 @@
+// The bytes of a file on disk, for the POSIX trust service.
+#ifndef SEALPROBE_TRUST_FILE_BYTE_SOURCE_H_
+#define SEALPROBE_TRUST_FILE_BYTE_SOURCE_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "file_descriptor.h"
+#include "trust/byte_source.h"
+
+namespace sealprobe {
+
+// A source over an open regular file, read with pread and streamed in
+// 256 KiB blocks. Its size is the file's size when it was opened; a file that
+// shrinks later makes reads fail rather than return less.
+class FileByteSource final : public ByteSource {
+ public:
+  // Opens `path` as OpenRegularFile (file_descriptor.h) does; null when that
+  // gives nothing.
+  static std::unique_ptr<FileByteSource> Open(const std::string& path);
+
+  uint64_t size() const override { return size_; }
+  bool ReadAt(uint64_t offset, uint8_t* out, size_t length) override;
+  bool Stream(uint64_t offset, uint64_t length, const ChunkSink& sink) override;
+
+ private:
+  explicit FileByteSource(RegularFile file)
+      : fd_(std::move(file.fd)), size_(file.size) {}
+
+  FileDescriptor fd_;
+  uint64_t size_;
+  std::vector<uint8_t> block_;  // allocated on the first Stream
+};
+
+}  // namespace sealprobe
+
+#endif  // SEALPROBE_TRUST_FILE_BYTE_SOURCE_H_

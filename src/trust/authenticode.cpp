@@ -5,7 +5,6 @@
 #include <openssl/objects.h>
 #include <openssl/x509.h>
 
-#include <cstring>
 #include <utility>
 
 #include "trust/cert_chain.h"
@@ -70,7 +69,9 @@ class ErrorQueueGuard {
   ~ErrorQueueGuard() { ERR_clear_error(); }
 };
 
-TrustResult Failed(uint32_t status) { return {status, status}; }
+// The result for `status`, which WinVerifyTrust also leaves as the thread's
+// last error (0 when the file is valid).
+TrustResult ResultOf(uint32_t status) { return {status, status}; }
 
 constexpr TrustResult kNotAuthenticode{status::kTrustNoSignature,
                                        status::kCryptAsn1BadTag};
@@ -184,20 +185,20 @@ TrustResult VerifyAuthenticode(ByteSource& source, TrustAnchors& anchors,
     case PeStatus::kOk:
       break;
     case PeStatus::kNotPe:
-      return Failed(status::kTrustSubjectFormUnknown);
+      return ResultOf(status::kTrustSubjectFormUnknown);
     case PeStatus::kReadError:
-      return Failed(status::kCryptFileError);
+      return ResultOf(status::kCryptFileError);
   }
   SignatureEntry entry = ReadSignatureEntry(source, pe.image);
   switch (entry.status) {
     case SignatureStatus::kOk:
       break;
     case SignatureStatus::kNoSignature:
-      return Failed(status::kTrustNoSignature);
+      return ResultOf(status::kTrustNoSignature);
     case SignatureStatus::kTooLarge:
       return {status::kTrustNoSignature, status::kErrorNotEnoughMemory};
     case SignatureStatus::kReadError:
-      return Failed(status::kCryptFileError);
+      return ResultOf(status::kCryptFileError);
   }
 
   const std::optional<Signature> signature =
@@ -211,37 +212,35 @@ TrustResult VerifyAuthenticode(ByteSource& source, TrustAnchors& anchors,
   const EVP_MD* image_digest = SupportedDigest(image_algorithm);
   const EVP_MD* signer_digest = SupportedDigest(signer->digest_alg);
   if (image_digest == nullptr || signer_digest == nullptr) {
-    return Failed(status::kNteBadAlgId);
+    return ResultOf(status::kNteBadAlgId);
   }
 
   STACK_OF(X509)* certs = signature->pkcs7->d.sign->cert;
   X509* signer_cert = FindSignerCertificate(certs, signer);
-  if (signer_cert == nullptr) return Failed(status::kTrustNoSignerCert);
+  if (signer_cert == nullptr) return ResultOf(status::kTrustNoSignerCert);
   // OpenSSL would verify with the key's own algorithm whatever the signer
   // names; a name that does not fit the key is an algorithm we do not know.
   if (!SignatureAlgorithmFitsKey(signer->digest_enc_alg, signer_cert)) {
-    return Failed(status::kNteBadAlgId);
+    return ResultOf(status::kNteBadAlgId);
   }
   // Nor can the signature be checked with a key Windows has no use for
   // (Ed25519, DSA, another curve, an RSA exponent of 2^32 or more). A weak
   // RSA key can check it; its chain then fails.
   if (ClassifyKey(signer_cert) == KeyClass::kUnsupported) {
-    return Failed(status::kNteBadAlgId);
+    return ResultOf(status::kNteBadAlgId);
   }
   if (!VerifySigner(signer, signer_cert, signer_digest,
                     signature->signed_content)) {
-    return Failed(status::kTrustBadDigest);
+    return ResultOf(status::kTrustBadDigest);
   }
 
   // The signer's part is cheap and settled first; only then the pass over
   // the whole file.
   const std::optional<std::vector<uint8_t>> hash =
       HashImage(source, pe.image, image_digest);
-  if (!hash) return Failed(status::kCryptFileError);
-  if (signed_hash == nullptr ||
-      static_cast<size_t>(signed_hash->length) != hash->size() ||
-      std::memcmp(signed_hash->data, hash->data(), hash->size()) != 0) {
-    return Failed(status::kTrustBadDigest);
+  if (!hash) return ResultOf(status::kCryptFileError);
+  if (!DigestMatches(signed_hash, *hash)) {
+    return ResultOf(status::kTrustBadDigest);
   }
 
   X509_STORE* store = anchors.Get();
@@ -249,7 +248,7 @@ TrustResult VerifyAuthenticode(ByteSource& source, TrustAnchors& anchors,
   // or not.
   const Timestamp stamp = CheckTimestamp(signer, certs, store);
   if (stamp.status == Timestamp::Status::kInvalid) {
-    return Failed(status::kTrustTimeStamp);
+    return ResultOf(status::kTrustTimeStamp);
   }
   // A lifetime-signing certificate is judged now; any other as of its
   // timestamp when there is one. A stamp outside the certificate's
@@ -259,8 +258,8 @@ TrustResult VerifyAuthenticode(ByteSource& source, TrustAnchors& anchors,
       !HasLifetimeSigningUsage(signer_cert)) {
     when = stamp.time;
   }
-  return Failed(CheckCertificateChain(signer_cert, certs, store, when,
-                                      ChainUse::kCodeSigning));
+  return ResultOf(CheckCertificateChain(signer_cert, certs, store, when,
+                                        ChainUse::kCodeSigning));
 }
 
 TrustResult VerifyAuthenticode(ByteSource& source, TrustAnchors& anchors) {

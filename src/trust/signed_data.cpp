@@ -120,12 +120,23 @@ X509* FindSignerCertificate(const STACK_OF(X509) * certs,
   return nullptr;
 }
 
-unsigned DigestBytes(const EVP_MD* digest, ByteView data, uint8_t* out) {
+std::optional<std::vector<uint8_t>> DigestOf(const EVP_MD* digest,
+                                             ByteView data) {
+  std::vector<uint8_t> out(EVP_MAX_MD_SIZE);
   unsigned size = 0;
-  if (EVP_Digest(data.data, data.size, out, &size, digest, nullptr) != 1) {
-    return 0;
+  if (digest == nullptr || EVP_Digest(data.data, data.size, out.data(), &size,
+                                      digest, nullptr) != 1) {
+    return std::nullopt;
   }
-  return size;
+  out.resize(size);
+  return out;
+}
+
+bool DigestMatches(const ASN1_OCTET_STRING* carried,
+                   const std::vector<uint8_t>& computed) {
+  return carried != nullptr && !computed.empty() && carried->length >= 0 &&
+         static_cast<size_t>(carried->length) == computed.size() &&
+         std::memcmp(carried->data, computed.data(), computed.size()) == 0;
 }
 
 bool VerifySigner(PKCS7_SIGNER_INFO* signer, X509* cert, const EVP_MD* digest,
@@ -145,12 +156,9 @@ bool VerifySigner(PKCS7_SIGNER_INFO* signer, X509* cert, const EVP_MD* digest,
     if (expected == nullptr || expected->type != V_ASN1_OCTET_STRING) {
       return false;
     }
-    uint8_t actual[EVP_MAX_MD_SIZE];
-    const unsigned size = DigestBytes(digest, content, actual);
-    const ASN1_OCTET_STRING* want = expected->value.octet_string;
-    if (size == 0 || want->length < 0 ||
-        static_cast<unsigned>(want->length) != size ||
-        std::memcmp(want->data, actual, size) != 0) {
+    const std::optional<std::vector<uint8_t>> actual =
+        DigestOf(digest, content);
+    if (!actual || !DigestMatches(expected->value.octet_string, *actual)) {
       return false;
     }
     // The signature covers the attributes re-encoded with the SET OF tag in

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <ctime>
 #include <optional>
+#include <vector>
 
 namespace sealprobe {
 
@@ -54,9 +55,14 @@ X509* FindSignerCertificate(const STACK_OF(X509) * certs,
 bool VerifySigner(PKCS7_SIGNER_INFO* signer, X509* cert, const EVP_MD* digest,
                   ByteView content);
 
-// Digests `data` into `out` (EVP_MAX_MD_SIZE bytes); returns its length, or
-// 0 on failure.
-unsigned DigestBytes(const EVP_MD* digest, ByteView data, uint8_t* out);
+// The `digest` of `data`; nullopt when OpenSSL fails to compute it.
+std::optional<std::vector<uint8_t>> DigestOf(const EVP_MD* digest,
+                                             ByteView data);
+
+// Whether `carried`, a digest as a signature carries it (null when there is
+// none), is `computed`, octet for octet.
+bool DigestMatches(const ASN1_OCTET_STRING* carried,
+                   const std::vector<uint8_t>& computed);
 
 // Seconds since the Unix epoch for an ASN.1 UTCTime or GeneralizedTime;
 // nullopt when it is not a valid time.

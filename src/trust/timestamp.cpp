@@ -3,8 +3,6 @@
 #include <openssl/objects.h>
 #include <openssl/ts.h>
 
-#include <cstring>
-
 #include "trust/cert_chain.h"
 #include "trust/openssl_ptr.h"
 #include "trust/signed_data.h"
@@ -84,15 +82,9 @@ std::optional<std::time_t> FromRfc3161Token(const ASN1_TYPE* value,
   TS_MSG_IMPRINT* imprint = TS_TST_INFO_get_msg_imprint(info.get());
   const EVP_MD* imprint_digest =
       SupportedDigest(TS_MSG_IMPRINT_get_algo(imprint));
-  const ASN1_OCTET_STRING* imprinted = TS_MSG_IMPRINT_get_msg(imprint);
-  uint8_t expected[EVP_MAX_MD_SIZE];
-  const unsigned size =
-      imprint_digest == nullptr
-          ? 0
-          : DigestBytes(imprint_digest, SignatureValue(stamped), expected);
-  if (size == 0 || imprinted == nullptr ||
-      static_cast<unsigned>(imprinted->length) != size ||
-      std::memcmp(imprinted->data, expected, size) != 0) {
+  const std::optional<std::vector<uint8_t>> expected =
+      DigestOf(imprint_digest, SignatureValue(stamped));
+  if (!expected || !DigestMatches(TS_MSG_IMPRINT_get_msg(imprint), *expected)) {
     return std::nullopt;
   }
 

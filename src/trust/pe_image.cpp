@@ -5,19 +5,35 @@
 namespace sealprobe {
 namespace {
 
-// Layout constants of the PE format, as file offsets relative to the
-// structure they belong to.
+// Layout constants of the PE format, as offsets relative to the structure
+// they belong to.
 constexpr uint64_t kDosHeaderSize = 64;
-constexpr uint64_t kLfanewOffset = 0x3c;
-constexpr uint64_t kCoffHeaderSize = 20;  // after the 4-byte "PE\0\0"
-constexpr uint64_t kSectionHeaderSize = 40;
+constexpr uint64_t kLfanewOffset = 0x3c;        // in the DOS header
+constexpr uint64_t kPeSignatureSize = 4;        // "PE\0\0"
+constexpr uint64_t kCoffHeaderSize = 20;        // after the signature
+constexpr uint64_t kNumberOfSections = 2;       // in the COFF header, 2 bytes
+constexpr uint64_t kSizeOfOptionalHeader = 16;  // in the COFF header, 2 bytes
+constexpr uint64_t kMagicSize = 2;  // the optional header's first field
 constexpr uint16_t kPe32Magic = 0x10b;
 constexpr uint16_t kPe32PlusMagic = 0x20b;
-constexpr uint64_t kChecksumField = 64;       // in the optional header
+constexpr uint64_t kChecksumField = 64;  // in the optional header
+constexpr uint64_t kChecksumSize = 4;
 constexpr uint64_t kSizeOfHeadersField = 60;  // in the optional header
+// Where the data directory starts in the optional header: after the fixed
+// fields, NumberOfRvaAndSizes (4 bytes) the last of them.
+constexpr uint64_t kPe32DataDirectory = 96;
+constexpr uint64_t kPe32PlusDataDirectory = 112;
+constexpr uint64_t kNumberOfRvaAndSizesSize = 4;
 constexpr uint64_t kCertDirectoryIndex = 4;
-constexpr uint64_t kDirectoryEntrySize = 8;
+constexpr uint64_t kDirectoryEntrySize = 8;  // VirtualAddress, Size
+constexpr uint64_t kDirectorySizeField = 4;  // in a directory entry
+constexpr uint64_t kSectionHeaderSize = 40;
+constexpr uint64_t kSizeOfRawData = 16;     // in a section header
+constexpr uint64_t kPointerToRawData = 20;  // in a section header
+// WIN_CERTIFICATE: dwLength (4 bytes), wRevision, wCertificateType.
 constexpr uint64_t kWinCertHeaderSize = 8;
+constexpr uint64_t kWinCertRevisionField = 4;
+constexpr uint64_t kWinCertTypeField = 6;
 constexpr uint16_t kWinCertRevision2 = 0x0200;
 constexpr uint16_t kWinCertTypePkcsSignedData = 0x0002;
 
@@ -31,10 +47,6 @@ uint32_t Le32(const uint8_t* p) {
          (static_cast<uint32_t>(p[3]) << 24);
 }
 
-// Where the fixed part of the optional header ends (NumberOfRvaAndSizes
-// included) and the data directory begins.
-uint64_t DataDirectoryOffset(bool pe32_plus) { return pe32_plus ? 112 : 96; }
-
 // Reads `N` bytes at `offset`: kNotPe when the range is not in the source
 // (headers that do not fit make no PE), kReadError when the read fails.
 template <size_t N>
@@ -46,24 +58,23 @@ PeStatus ReadFixed(ByteSource& source, uint64_t offset, uint8_t (&out)[N]) {
 PeParseResult NotPe() { return {PeStatus::kNotPe, {}}; }
 PeParseResult ReadError() { return {PeStatus::kReadError, {}}; }
 
-// Extends image->data_end over the raw data of every section, reading the
-// section table in batches.
+// Extends image->data_end over the raw data of the `section_count` sections
+// whose table is at `table_offset`, reading it in batches.
 PeStatus ScanSections(ByteSource& source, uint64_t table_offset,
-                      PeImage* image) {
+                      uint16_t section_count, PeImage* image) {
   constexpr uint32_t kBatch = 64;
   uint8_t batch[kBatch * kSectionHeaderSize];
   // 32-bit counter: a 16-bit one would wrap before passing 65535 sections.
-  for (uint32_t first = 0; first < image->section_count; first += kBatch) {
-    const uint32_t count =
-        std::min<uint32_t>(kBatch, image->section_count - first);
+  for (uint32_t first = 0; first < section_count; first += kBatch) {
+    const uint32_t count = std::min<uint32_t>(kBatch, section_count - first);
     const uint64_t offset = table_offset + first * kSectionHeaderSize;
     if (!source.ReadAt(offset, batch, count * kSectionHeaderSize)) {
       return PeStatus::kReadError;
     }
     for (uint32_t i = 0; i < count; ++i) {
       const uint8_t* header = batch + i * kSectionHeaderSize;
-      const uint64_t raw_size = Le32(header + 16);
-      const uint64_t raw_offset = Le32(header + 20);
+      const uint64_t raw_size = Le32(header + kSizeOfRawData);
+      const uint64_t raw_offset = Le32(header + kPointerToRawData);
       // 64-bit arithmetic: two 32-bit fields cannot overflow it.
       if (raw_size != 0) {
         image->data_end = std::max(image->data_end, raw_offset + raw_size);
@@ -84,26 +95,27 @@ PeParseResult ParsePeImage(ByteSource& source) {
   const uint64_t pe_offset = Le32(dos + kLfanewOffset);
 
   // The signature, the COFF header and the optional header's magic.
-  uint8_t nt[4 + kCoffHeaderSize + 2];
+  uint8_t nt[kPeSignatureSize + kCoffHeaderSize + kMagicSize];
   if (const PeStatus read = ReadFixed(source, pe_offset, nt);
       read != PeStatus::kOk) {
     return {read, {}};
   }
   if (nt[0] != 'P' || nt[1] != 'E' || nt[2] != 0 || nt[3] != 0) return NotPe();
-  const uint8_t* coff = nt + 4;
-  const uint16_t magic = Le16(nt + 4 + kCoffHeaderSize);
+  const uint8_t* coff = nt + kPeSignatureSize;
+  const uint16_t magic = Le16(coff + kCoffHeaderSize);
   if (magic != kPe32Magic && magic != kPe32PlusMagic) return NotPe();
 
   PeImage image;
-  image.pe32_plus = magic == kPe32PlusMagic;
-  image.section_count = Le16(coff + 2);
-  const uint64_t optional_size = Le16(coff + 16);
-  const uint64_t optional_offset = pe_offset + 4 + kCoffHeaderSize;
-  const uint64_t directory_offset = DataDirectoryOffset(image.pe32_plus);
+  const uint16_t section_count = Le16(coff + kNumberOfSections);
+  const uint64_t optional_size = Le16(coff + kSizeOfOptionalHeader);
+  const uint64_t optional_offset =
+      pe_offset + kPeSignatureSize + kCoffHeaderSize;
+  const uint64_t directory_offset =
+      magic == kPe32PlusMagic ? kPe32PlusDataDirectory : kPe32DataDirectory;
   // The fixed fields, NumberOfRvaAndSizes the last of them, must be there.
   if (optional_size < directory_offset) return NotPe();
   const uint64_t section_table = optional_offset + optional_size;
-  const uint64_t section_table_size = image.section_count * kSectionHeaderSize;
+  const uint64_t section_table_size = section_count * kSectionHeaderSize;
   if (!source.Contains(optional_offset, optional_size) ||
       !source.Contains(section_table, section_table_size)) {
     return NotPe();
@@ -111,12 +123,14 @@ PeParseResult ParsePeImage(ByteSource& source) {
 
   // The optional header's fixed part and the certificate-table entry when
   // the header is long enough to hold it.
-  uint8_t optional[112 + (kCertDirectoryIndex + 1) * kDirectoryEntrySize] = {};
+  uint8_t optional[kPe32PlusDataDirectory +
+                   (kCertDirectoryIndex + 1) * kDirectoryEntrySize] = {};
   const uint64_t wanted = std::min<uint64_t>(optional_size, sizeof(optional));
   if (!source.ReadAt(optional_offset, optional, wanted)) return ReadError();
 
   image.checksum_offset = optional_offset + kChecksumField;
-  const uint32_t directory_count = Le32(optional + directory_offset - 4);
+  const uint32_t directory_count =
+      Le32(optional + directory_offset - kNumberOfRvaAndSizesSize);
   const uint64_t entry_in_header =
       directory_offset + kCertDirectoryIndex * kDirectoryEntrySize;
   if (directory_count > kCertDirectoryIndex &&
@@ -124,12 +138,14 @@ PeParseResult ParsePeImage(ByteSource& source) {
     image.has_cert_entry = true;
     image.cert_entry_offset = optional_offset + entry_in_header;
     image.cert_table_offset = Le32(optional + entry_in_header);
-    image.cert_table_size = Le32(optional + entry_in_header + 4);
+    image.cert_table_size =
+        Le32(optional + entry_in_header + kDirectorySizeField);
   }
 
   image.data_end = std::max<uint64_t>(section_table + section_table_size,
                                       Le32(optional + kSizeOfHeadersField));
-  const PeStatus sections = ScanSections(source, section_table, &image);
+  const PeStatus sections =
+      ScanSections(source, section_table, section_count, &image);
   if (sections != PeStatus::kOk) return {sections, {}};
   return {PeStatus::kOk, image};
 }
@@ -153,8 +169,8 @@ SignatureEntry ReadSignatureEntry(ByteSource& source, const PeImage& image) {
     return {SignatureStatus::kReadError, {}};
   }
   const uint32_t length = Le32(header);
-  if (Le16(header + 4) != kWinCertRevision2 ||
-      Le16(header + 6) != kWinCertTypePkcsSignedData ||
+  if (Le16(header + kWinCertRevisionField) != kWinCertRevision2 ||
+      Le16(header + kWinCertTypeField) != kWinCertTypePkcsSignedData ||
       length < kWinCertHeaderSize || length > table_size) {
     return none;
   }
@@ -168,7 +184,7 @@ SignatureEntry ReadSignatureEntry(ByteSource& source, const PeImage& image) {
 }
 
 std::array<ByteRange, 3> ImageHashRanges(const PeImage& image) {
-  const uint64_t checksum_end = image.checksum_offset + 4;
+  const uint64_t checksum_end = image.checksum_offset + kChecksumSize;
   const uint64_t entry_end = image.cert_entry_offset + kDirectoryEntrySize;
   const uint64_t table = std::max<uint64_t>(image.cert_table_offset, entry_end);
   return {{

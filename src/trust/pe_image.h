@@ -20,7 +20,6 @@ struct ByteRange {
 };
 
 struct PeImage {
-  bool pe32_plus = false;
   // File offset of the optional header's CheckSum field (4 bytes).
   uint64_t checksum_offset = 0;
   // Whether the data directory has the certificate-table entry (index 4);
@@ -34,7 +33,6 @@ struct PeImage {
   // Where the headers (SizeOfHeaders, the section table) and the raw data
   // of every section end: a certificate table must not start before it.
   uint64_t data_end = 0;
-  uint16_t section_count = 0;
 };
 
 enum class PeStatus {

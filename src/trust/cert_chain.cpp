@@ -230,12 +230,12 @@ uint32_t CheckCertificateChain(X509* leaf, STACK_OF(X509) * untrusted,
   // inhibitAnyPolicy or inhibitPolicyMapping that leaves it unmet) fails.
   // The initial policy set is anyPolicy: OpenSSL's empty set would fail
   // every chain that requires an explicit policy.
-  ASN1_OBJECT* any_policy = OBJ_dup(OBJ_nid2obj(NID_any_policy));
-  if (any_policy == nullptr ||
-      X509_VERIFY_PARAM_add0_policy(param, any_policy) != 1) {
-    ASN1_OBJECT_free(any_policy);
+  ossl::Asn1ObjectPtr any_policy(OBJ_dup(OBJ_nid2obj(NID_any_policy)));
+  if (!any_policy ||
+      X509_VERIFY_PARAM_add0_policy(param, any_policy.get()) != 1) {
     return status::kCertChaining;
   }
+  any_policy.release();  // the parameters own it now
   X509_VERIFY_PARAM_set_flags(param, X509_V_FLAG_POLICY_CHECK);
   ChainErrors errors;
   X509_STORE_CTX_set_app_data(ctx.get(), &errors);
@@ -279,12 +279,10 @@ KeyClass ClassifyKey(X509* cert) {
   switch (OBJ_obj2nid(algorithm)) {
     case NID_rsaEncryption: {
       BIGNUM* raw_exponent = nullptr;
-      if (EVP_PKEY_get_bn_param(key, OSSL_PKEY_PARAM_RSA_E, &raw_exponent) !=
-          1) {
-        return KeyClass::kUnsupported;
-      }
+      const int got =
+          EVP_PKEY_get_bn_param(key, OSSL_PKEY_PARAM_RSA_E, &raw_exponent);
       const ossl::BignumPtr exponent(raw_exponent);
-      if (BN_num_bits(exponent.get()) > kMaxRsaExponentBits) {
+      if (got != 1 || BN_num_bits(exponent.get()) > kMaxRsaExponentBits) {
         return KeyClass::kUnsupported;
       }
       return EVP_PKEY_get_bits(key) < kMinRsaBits ? KeyClass::kWeak

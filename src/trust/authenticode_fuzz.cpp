@@ -36,6 +36,9 @@ bool KnownStatus(uint32_t status) {
     case kCertChaining:
     case kCertExpired:
     case kCertWrongUsage:
+    case kCertInvalidPolicy:
+    case kCertCritical:
+    case kTrustTimeStamp:
       return true;
     default:
       return false;

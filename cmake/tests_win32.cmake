@@ -96,6 +96,8 @@ add_test(NAME exe_contents
          COMMAND ${SEALPROBE_PYTHON}
                  ${CMAKE_CURRENT_SOURCE_DIR}/src/driver/e2e/exe_contents_test.py
                  --exe ${SEALPROBE_TOOL}
+                 --version ${PROJECT_VERSION}
+                 --product-version ${SEALPROBE_PRODUCT_VERSION}
                  --objdump ${CMAKE_OBJDUMP})
 
 # The native tool and this one on the same files, when the native preset has

@@ -2,8 +2,12 @@
 """What the Windows build puts into SealProbe.exe.
 
 Usage:
-  exe_contents_test.py --exe SEALPROBE_EXE [--objdump OBJDUMP]
+  exe_contents_test.py --exe SEALPROBE_EXE --version VERSION
+                       --product-version PRODUCT_VERSION [--objdump OBJDUMP]
                        [--osslsigncode OSSLSIGNCODE] [unittest options]
+
+VERSION and PRODUCT_VERSION are the build's own (project(VERSION) and
+SEALPROBE_PRODUCT_VERSION in CMakeLists.txt).
 
 An installer runs the tool on a bare machine, unelevated, often from a
 download or temporary folder: a 64-bit console program whose import table
@@ -65,6 +69,11 @@ SUPPORTED_OS = {
 
 WIN_CERT_REVISION_2_0 = 0x0200
 WIN_CERT_TYPE_PKCS_SIGNED_DATA = 0x0002
+
+
+def four_part(version):
+    """"7.0" as a version resource or a manifest holds it: "7.0.0.0"."""
+    return ".".join((version.split(".") + ["0"] * 4)[:4])
 
 
 def version_strings(pe):
@@ -173,6 +182,9 @@ class ExeContentsTest(unittest.TestCase):
             self.assertEqual(len(found), 1, tags)
             return found[0]
 
+        with self.subTest("the tool's version"):
+            self.assertEqual(only(ASM_V1 + "assemblyIdentity").get("version"),
+                             four_part(CONFIG.version))
         with self.subTest("runs as invoker, without UI access"):
             level = only(ASM_V3 + "trustInfo", ASM_V3 + "security",
                          ASM_V3 + "requestedPrivileges",
@@ -207,22 +219,26 @@ class ExeContentsTest(unittest.TestCase):
         self.assertTrue(getattr(self.pe, "VS_FIXEDFILEINFO", None),
                         "no version resource")
         fixed = self.pe.VS_FIXEDFILEINFO[0]
-        self.assertEqual(
-            (fixed.FileVersionMS >> 16, fixed.FileVersionMS & 0xFFFF,
-             fixed.FileVersionLS >> 16, fixed.FileVersionLS & 0xFFFF),
-            (5, 21, 40, 0))
-        self.assertEqual(
-            (fixed.ProductVersionMS >> 16, fixed.ProductVersionMS & 0xFFFF),
-            (7, 0))
+
+        def dotted(most, least):
+            return "%d.%d.%d.%d" % (most >> 16, most & 0xFFFF,
+                                    least >> 16, least & 0xFFFF)
         strings = version_strings(self.pe)
-        expected = {
-            "FileDescription": "SealProbe.exe",
-            "InternalName": "SealProbe.exe",
-            "OriginalFilename": "SealProbe.exe",
-            "FileVersion": "5.21.40.0",
-            "ProductVersion": "7.0",
-        }
-        self.assertEqual({k: strings.get(k) for k in expected}, expected)
+        names = ("FileDescription", "InternalName", "OriginalFilename",
+                 "FileVersion", "ProductVersion")
+        self.assertEqual(
+            {"fixed file version": dotted(fixed.FileVersionMS,
+                                          fixed.FileVersionLS),
+             "fixed product version": dotted(fixed.ProductVersionMS,
+                                             fixed.ProductVersionLS),
+             **{name: strings.get(name) for name in names}},
+            {"fixed file version": four_part(CONFIG.version),
+             "fixed product version": four_part(CONFIG.product_version),
+             "FileDescription": "SealProbe.exe",
+             "InternalName": "SealProbe.exe",
+             "OriginalFilename": "SealProbe.exe",
+             "FileVersion": CONFIG.version,
+             "ProductVersion": CONFIG.product_version})
 
     def test_carries_one_embedded_signature_at_the_end(self):
         security = self.pe.OPTIONAL_HEADER.DATA_DIRECTORY[
@@ -259,12 +275,12 @@ class ExeContentsTest(unittest.TestCase):
 def main():
     parser = argparse.ArgumentParser(add_help=False)
     parser.add_argument("--exe", required=True)
+    parser.add_argument("--version", required=True)
+    parser.add_argument("--product-version", required=True)
     parser.add_argument("--objdump", default="x86_64-w64-mingw32-objdump")
     parser.add_argument("--osslsigncode", default="osslsigncode")
     known, rest = parser.parse_known_args()
-    CONFIG.exe = known.exe
-    CONFIG.objdump = known.objdump
-    CONFIG.osslsigncode = known.osslsigncode
+    vars(CONFIG).update(vars(known))
     unittest.main(argv=[sys.argv[0]] + rest)
 
 

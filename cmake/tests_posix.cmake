@@ -1,21 +1,50 @@
+# Tests of the POSIX build, included by CMakeLists.txt: the adapters on real
+# files and a real pseudo-terminal, the OpenSSL trust service on the
+# fixtures, and the tool end to end.
 
-# --- The OpenSSL trust service ----------------------------------------------
-# Fixtures are made at test time, into the build tree, by the trust_fixtures
-# test; every test that reads them requires it.
-set(SEALPROBE_TRUST_FIXTURES ${CMAKE_BINARY_DIR}/fixtures)
-add_test(NAME trust_fixtures
-  COMMAND sh ${CMAKE_CURRENT_SOURCE_DIR}/src/trust/testdata/make_fixtures.sh
-          ${SEALPROBE_TRUST_FIXTURES})
-set_tests_properties(trust_fixtures PROPERTIES FIXTURES_SETUP trust_fixtures)
+# --- How the tests run --------------------------------------------------------
+# As they are: the build runs where it was built.
 
-add_executable(sealprobe_trust_tests
-  src/trust/authenticode_test.cpp
-  src/trust/der_limits_test.cpp
-  src/trust/pe_image_test.cpp
-)
-target_link_libraries(sealprobe_trust_tests PRIVATE
-  sealprobe_platform sealprobe_authenticode sealprobe_warnings GTest::gtest_main)
-add_test(NAME trust COMMAND sealprobe_trust_tests)
-set_tests_properties(trust PROPERTIES
-  FIXTURES_REQUIRED trust_fixtures
-  ENVIRONMENT "SEALPROBE_FIXTURES=${SEALPROBE_TRUST_FIXTURES}")
+# --- C++ tests ------------------------------------------------------------------
+# The probe on real files (directories, FIFOs, sockets, non-UTF-8 names) and
+# the notice's text for a terminal.
+sealprobe_add_gtest(sealprobe_posix_tests
+  SOURCES
+    src/notice/terminal_notice_posix_test.cpp
+    src/product_files/file_opener_posix_test.cpp
+  LIBRARIES sealprobe_platform)
+
+# Every status of the trust service, from the fixtures.
+sealprobe_add_gtest(sealprobe_trust_tests
+  SOURCES
+    src/trust/authenticode_test.cpp
+    src/trust/der_limits_test.cpp
+    src/trust/pe_image_test.cpp
+  LIBRARIES sealprobe_platform sealprobe_authenticode
+  PROPERTIES
+    FIXTURES_REQUIRED sealprobe_fixtures
+    ENVIRONMENT "SEALPROBE_FIXTURES=${SEALPROBE_FIXTURE_DIR}")
+
+# --- Python tests -------------------------------------------------------------
+# The notice on a pseudo-terminal.
+add_test(NAME terminal_dialog
+         COMMAND ${Python3_EXECUTABLE}
+                 ${CMAKE_CURRENT_SOURCE_DIR}/src/notice/terminal_dialog_test.py
+                 $<TARGET_FILE:sealprobe_exe>)
+
+# The same end-to-end cases the Windows build runs under Wine.
+add_test(NAME e2e
+         COMMAND ${Python3_EXECUTABLE}
+                 ${CMAKE_CURRENT_SOURCE_DIR}/src/driver/e2e/e2e_test.py
+                 --tool-kind posix --tool $<TARGET_FILE:sealprobe_exe>
+                 --fixtures ${SEALPROBE_FIXTURE_DIR})
+set_tests_properties(e2e PROPERTIES
+  FIXTURES_REQUIRED sealprobe_fixtures TIMEOUT 300)
+
+# Thousands of hostile variants of signed files through the real tool.
+add_test(NAME mutation_corpus
+         COMMAND ${Python3_EXECUTABLE}
+                 ${CMAKE_CURRENT_SOURCE_DIR}/src/trust/mutation_test.py
+                 $<TARGET_FILE:sealprobe_exe> ${SEALPROBE_FIXTURE_DIR})
+set_tests_properties(mutation_corpus PROPERTIES
+  FIXTURES_REQUIRED sealprobe_fixtures TIMEOUT 1200)

@@ -1,17 +1,18 @@
-# Tests of the Windows build that need Windows itself, run under Wine: the
-# file probe on real files, the signed tool end to end, its error dialog on a
-# headless display, and what the build put into SealProbe.exe.
+# Tests of the Windows build, included by CMakeLists.txt, run under Wine: the
+# file probe on real files, the signed tool end to end and as installers start
+# it, its error dialog on a headless display, what the build put into
+# SealProbe.exe, and MSI packages that run it.
 
-set(SEALPROBE_PYTHON /usr/bin/python3 CACHE FILEPATH
-    "Python 3 with pefile, for the end-to-end tests and the build checks")
+# --- How the tests run --------------------------------------------------------
+# Under Wine, in a prefix of the build's own: wine-run runs a program of this
+# build there, for CTest (as the emulator of every test program) and for the
+# Python tests (--runner).
+set(SEALPROBE_WINEPREFIX ${CMAKE_BINARY_DIR}/wineprefix)
 set(sealprobe_wine_run ${CMAKE_BINARY_DIR}/wine-run)
-set(sealprobe_fixture_dir ${CMAKE_BINARY_DIR}/fixtures)
-
-# Signed, tampered, unsigned and non-PE files, made afresh for each test run.
-add_test(NAME fixtures
-         COMMAND sh ${CMAKE_CURRENT_SOURCE_DIR}/src/trust/testdata/make_fixtures.sh
-                 ${sealprobe_fixture_dir})
-set_tests_properties(fixtures PROPERTIES FIXTURES_SETUP sealprobe_fixtures)
+configure_file(cmake/wine-run.sh.in ${sealprobe_wine_run} @ONLY
+               FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE
+                                GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
+set(CMAKE_CROSSCOMPILING_EMULATOR ${sealprobe_wine_run})
 
 # A new prefix takes Wine some seconds to set up; doing it once, before any
 # test starts Wine, keeps parallel tests from racing to make it. Its output
@@ -21,27 +22,14 @@ add_test(NAME wine_prefix
          COMMAND sh -c "\"$0\" wineboot >/dev/null 2>&1" ${sealprobe_wine_run})
 set_tests_properties(wine_prefix PROPERTIES FIXTURES_SETUP sealprobe_wine
                                             TIMEOUT 120)
-set_tests_properties(unit PROPERTIES FIXTURES_REQUIRED sealprobe_wine)
+# Every GoogleTest case runs under Wine, once the prefix is there.
+set(SEALPROBE_GTEST_PROPERTIES FIXTURES_REQUIRED sealprobe_wine)
 
+# --- C++ tests ------------------------------------------------------------------
 # The probe's share modes and what counts as a file, on Wine's file system.
-add_executable(sealprobe_win32_tests
-  src/product_files/file_opener_win32_test.cpp
-)
-target_link_libraries(sealprobe_win32_tests PRIVATE
-  sealprobe_platform sealprobe_warnings GTest::gtest_main)
-add_test(NAME file_opener_win32 COMMAND sealprobe_win32_tests)
-set_tests_properties(file_opener_win32 PROPERTIES
-  FIXTURES_REQUIRED sealprobe_wine)
-
-# The signed tool on installation folders made at test time.
-add_test(NAME e2e
-         COMMAND ${SEALPROBE_PYTHON}
-                 ${CMAKE_CURRENT_SOURCE_DIR}/src/driver/e2e/e2e_test.py
-                 --tool-kind win --tool ${SEALPROBE_TOOL}
-                 --runner ${sealprobe_wine_run}
-                 --fixtures ${sealprobe_fixture_dir})
-set_tests_properties(e2e PROPERTIES
-  FIXTURES_REQUIRED "sealprobe_fixtures;sealprobe_wine" TIMEOUT 300)
+sealprobe_add_gtest(sealprobe_win32_tests
+  SOURCES src/product_files/file_opener_win32_test.cpp
+  LIBRARIES sealprobe_platform)
 
 # Programs for the tests of how installers start the tool: a launcher that
 # hands a raw command line to CreateProcessW, a control program without the
@@ -66,13 +54,24 @@ endforeach()
 target_compile_definitions(sealprobe_planted_wintrust PRIVATE
                            PLANT_WIN_VERIFY_TRUST)
 
+# --- Python tests -------------------------------------------------------------
+# The signed tool on installation folders made at test time.
+add_test(NAME e2e
+         COMMAND ${Python3_EXECUTABLE}
+                 ${CMAKE_CURRENT_SOURCE_DIR}/src/driver/e2e/e2e_test.py
+                 --tool-kind win --tool ${SEALPROBE_TOOL}
+                 --runner ${sealprobe_wine_run}
+                 --fixtures ${SEALPROBE_FIXTURE_DIR})
+set_tests_properties(e2e PROPERTIES
+  FIXTURES_REQUIRED "sealprobe_fixtures;sealprobe_wine" TIMEOUT 300)
+
 # Raw installer command lines through the launcher, and planted DLLs beside
 # the tool and in its working folder.
 add_test(NAME installer_start
-         COMMAND ${SEALPROBE_PYTHON}
+         COMMAND ${Python3_EXECUTABLE}
                  ${CMAKE_CURRENT_SOURCE_DIR}/src/driver/e2e/installer_start_test.py
                  --tool ${SEALPROBE_TOOL} --runner ${sealprobe_wine_run}
-                 --fixtures ${sealprobe_fixture_dir}
+                 --fixtures ${SEALPROBE_FIXTURE_DIR}
                  --launcher $<TARGET_FILE:sealprobe_launcher>
                  --control $<TARGET_FILE:sealprobe_undefended_control>
                  --planted ${sealprobe_planted_dir})
@@ -81,10 +80,10 @@ set_tests_properties(installer_start PROPERTIES
 
 # The message box on Xvfb, in a Wine prefix of its own (see the script).
 add_test(NAME dialog_win32
-         COMMAND ${SEALPROBE_PYTHON}
+         COMMAND ${Python3_EXECUTABLE}
                  ${CMAKE_CURRENT_SOURCE_DIR}/src/notice/win32_dialog_test.py
                  --runner ${sealprobe_wine_run} --tool ${SEALPROBE_TOOL}
-                 --fixtures ${sealprobe_fixture_dir}
+                 --fixtures ${SEALPROBE_FIXTURE_DIR}
                  --wineprefix ${CMAKE_BINARY_DIR}/wineprefix-dialog
                  --launcher $<TARGET_FILE:sealprobe_launcher>
                  --control $<TARGET_FILE:sealprobe_undefended_control>)
@@ -93,7 +92,7 @@ set_tests_properties(dialog_win32 PROPERTIES
 
 # Subsystem, imports, manifest, version resource and signature of the exe.
 add_test(NAME exe_contents
-         COMMAND ${SEALPROBE_PYTHON}
+         COMMAND ${Python3_EXECUTABLE}
                  ${CMAKE_CURRENT_SOURCE_DIR}/src/driver/e2e/exe_contents_test.py
                  --exe ${SEALPROBE_TOOL}
                  --version ${PROJECT_VERSION}
@@ -105,11 +104,11 @@ add_test(NAME exe_contents
 set(SEALPROBE_NATIVE_TOOL ${CMAKE_SOURCE_DIR}/build/native/sealprobe CACHE FILEPATH
     "The native build's sealprobe, for the differential test")
 add_test(NAME differential
-         COMMAND ${SEALPROBE_PYTHON}
+         COMMAND ${Python3_EXECUTABLE}
                  ${CMAKE_CURRENT_SOURCE_DIR}/src/trust/differential_test.py
                  --native ${SEALPROBE_NATIVE_TOOL} --windows ${SEALPROBE_TOOL}
                  --runner ${sealprobe_wine_run}
-                 --fixtures ${sealprobe_fixture_dir})
+                 --fixtures ${SEALPROBE_FIXTURE_DIR})
 set_tests_properties(differential PROPERTIES
   FIXTURES_REQUIRED "sealprobe_fixtures;sealprobe_wine"
   SKIP_RETURN_CODE 77 TIMEOUT 300)
@@ -117,11 +116,11 @@ set_tests_properties(differential PROPERTIES
 # Two clean builds of the exe in other folders give the same bytes, and the
 # release preset refuses to configure without real signing.
 add_test(NAME release_build
-         COMMAND ${SEALPROBE_PYTHON}
+         COMMAND ${Python3_EXECUTABLE}
                  ${CMAKE_CURRENT_SOURCE_DIR}/cmake/release_build_test.py
                  --cmake ${CMAKE_COMMAND} --source ${CMAKE_SOURCE_DIR}
                  --work ${CMAKE_BINARY_DIR}/release-build-test
-                 --fixtures ${sealprobe_fixture_dir})
+                 --fixtures ${SEALPROBE_FIXTURE_DIR})
 set_tests_properties(release_build PROPERTIES
   FIXTURES_REQUIRED sealprobe_fixtures TIMEOUT 600)
 
@@ -130,10 +129,10 @@ set_tests_properties(release_build PROPERTIES
 find_program(SEALPROBE_WIXL wixl)
 find_program(SEALPROBE_MSIINFO msiinfo)
 add_test(NAME msi_install
-         COMMAND ${SEALPROBE_PYTHON}
+         COMMAND ${Python3_EXECUTABLE}
                  ${CMAKE_CURRENT_SOURCE_DIR}/src/driver/e2e/msi_test.py
                  --runner ${sealprobe_wine_run} --tool ${SEALPROBE_TOOL}
-                 --fixtures ${sealprobe_fixture_dir}
+                 --fixtures ${SEALPROBE_FIXTURE_DIR}
                  --work ${CMAKE_BINARY_DIR}/msi-test
                  --wixl ${SEALPROBE_WIXL} --msiinfo ${SEALPROBE_MSIINFO})
 set_tests_properties(msi_install PROPERTIES

@@ -5,52 +5,21 @@
 #include <sys/un.h>
 #include <unistd.h>
 
-#include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <string>
 
 #include "product_files/file_opener.h"
+#include "testing/test_support.h"
 
 namespace sealprobe {
 namespace {
 
-// A fresh folder under the system's temporary folder, removed at the end.
-class TempFolder {
- public:
-  TempFolder() {
-    const char* base = std::getenv("TMPDIR");
-    std::string pattern =
-        std::string(base && *base ? base : "/tmp") + "/sealprobe-opener-XXXXXX";
-    path_ = ::mkdtemp(pattern.data()) ? pattern : std::string();
-  }
-  ~TempFolder() {
-    if (!path_.empty()) {
-      const std::string command = "rm -rf '" + path_ + "'";
-      if (std::system(command.c_str()) != 0) {
-        ADD_FAILURE() << "could not remove " << path_;
-      }
-    }
-  }
-  std::string operator/(const std::string& name) const {
-    return path_ + "/" + name;
-  }
-  bool ok() const { return !path_.empty(); }
-
- private:
-  std::string path_;
-};
-
-void WriteFile(const std::string& path) {
-  std::ofstream(path, std::ios::binary) << "MZ";
-}
-
 TEST(PosixFileOpenerTest, OnlyRegularFilesCountAsPresent) {
   TempFolder dir;
   ASSERT_TRUE(dir.ok());
-  WriteFile(dir / "regular.dll");
+  ASSERT_TRUE(WriteFileBytes(dir / "regular.dll", "MZ"));
   // Names are bytes: one that is not valid UTF-8 opens as given.
-  WriteFile(dir / "caf\xe9-\xff.dll");
+  ASSERT_TRUE(WriteFileBytes(dir / "caf\xe9-\xff.dll", "MZ"));
   ASSERT_EQ(
       ::symlink((dir / "regular.dll").c_str(), (dir / "link.dll").c_str()), 0);
   ASSERT_EQ(
@@ -90,7 +59,7 @@ TEST(PosixFileOpenerTest, UnreadableFileCountsAsMissing) {
   if (::geteuid() == 0) GTEST_SKIP() << "root reads every file";
   TempFolder dir;
   ASSERT_TRUE(dir.ok());
-  WriteFile(dir / "locked.dll");
+  ASSERT_TRUE(WriteFileBytes(dir / "locked.dll", "MZ"));
   ASSERT_EQ(::chmod((dir / "locked.dll").c_str(), 0), 0);
   EXPECT_EQ(MakePlatformFileOpener()->OpenForReading(dir / "locked.dll"),
             nullptr);
@@ -99,7 +68,7 @@ TEST(PosixFileOpenerTest, UnreadableFileCountsAsMissing) {
 TEST(PosixFileOpenerTest, ProbeHoldsOneDescriptorUntilDestroyed) {
   TempFolder dir;
   ASSERT_TRUE(dir.ok());
-  WriteFile(dir / "a.dll");
+  ASSERT_TRUE(WriteFileBytes(dir / "a.dll", "MZ"));
   const std::unique_ptr<FileOpener> opener = MakePlatformFileOpener();
   // The lowest free descriptor shows whether a probe leaked or closed one.
   const int before = ::dup(0);

@@ -4,64 +4,10 @@
 #include <string>
 
 #include "product_files/file_opener.h"
+#include "testing/test_support.h"
 
 namespace sealprobe {
 namespace {
-
-// A fresh folder under the user's temporary folder, removed with everything
-// in it at the end.
-class TempFolder {
- public:
-  TempFolder() {
-    wchar_t base[MAX_PATH + 1];
-    const DWORD length = ::GetTempPathW(MAX_PATH + 1, base);
-    if (length == 0 || length > MAX_PATH) return;
-    for (unsigned attempt = 0; attempt < 100; ++attempt) {
-      std::wstring candidate = base;
-      candidate += L"sealprobe-opener-" +
-                   std::to_wstring(::GetCurrentProcessId()) + L"-" +
-                   std::to_wstring(::GetTickCount() + attempt);
-      if (::CreateDirectoryW(candidate.c_str(), nullptr)) {
-        path_ = candidate;
-        return;
-      }
-    }
-  }
-  ~TempFolder() {
-    if (!path_.empty()) Remove(path_);
-  }
-  TempFolder(const TempFolder&) = delete;
-  TempFolder& operator=(const TempFolder&) = delete;
-
-  bool ok() const { return !path_.empty(); }
-  std::wstring operator/(const std::wstring& name) const {
-    return path_ + L"\\" + name;
-  }
-
- private:
-  static void Remove(const std::wstring& folder) {
-    WIN32_FIND_DATAW entry;
-    const HANDLE find = ::FindFirstFileW((folder + L"\\*").c_str(), &entry);
-    if (find != INVALID_HANDLE_VALUE) {
-      do {
-        const std::wstring name = entry.cFileName;
-        if (name == L"." || name == L"..") continue;
-        const std::wstring path = folder + L"\\" + name;
-        if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-          Remove(path);
-        } else {
-          ::DeleteFileW(path.c_str());
-        }
-      } while (::FindNextFileW(find, &entry));
-      ::FindClose(find);
-    }
-    if (!::RemoveDirectoryW(folder.c_str())) {
-      ADD_FAILURE() << "could not remove a temporary folder";
-    }
-  }
-
-  std::wstring path_;
-};
 
 // Owns a handle another party holds on a file.
 class Handle {
@@ -83,16 +29,6 @@ Handle Open(const std::wstring& path, DWORD access, DWORD share) {
                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
 }
 
-bool WriteFile(const std::wstring& path) {
-  const HANDLE file = ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr,
-                                    CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return false;
-  DWORD written = 0;
-  const bool ok = ::WriteFile(file, "MZ", 2, &written, nullptr) && written == 2;
-  ::CloseHandle(file);
-  return ok;
-}
-
 class Win32FileOpenerTest : public testing::Test {
  protected:
   void SetUp() override { ASSERT_TRUE(dir_.ok()); }
@@ -102,9 +38,9 @@ class Win32FileOpenerTest : public testing::Test {
 };
 
 TEST_F(Win32FileOpenerTest, OnlyExistingRegularFilesCountAsPresent) {
-  ASSERT_TRUE(WriteFile(dir_ / L"regular.dll"));
+  ASSERT_TRUE(WriteFileBytes(dir_ / L"regular.dll", "MZ"));
   // Names are UTF-16 all the way to the file system.
-  ASSERT_TRUE(WriteFile(dir_ / L"Pr\u00fcfung-\u6587\u4ef6.dll"));
+  ASSERT_TRUE(WriteFileBytes(dir_ / L"Pr\u00fcfung-\u6587\u4ef6.dll", "MZ"));
   ASSERT_TRUE(::CreateDirectoryW((dir_ / L"folder.dll").c_str(), nullptr));
 
   const struct {
@@ -125,7 +61,7 @@ TEST_F(Win32FileOpenerTest, OnlyExistingRegularFilesCountAsPresent) {
 
 TEST_F(Win32FileOpenerTest, OpensBesideOtherHandlesUnlessTheyDenyReaders) {
   const std::wstring path = dir_ / L"busy.dll";
-  ASSERT_TRUE(WriteFile(path));
+  ASSERT_TRUE(WriteFileBytes(path, "MZ"));
   const struct {
     const char* held_as;
     DWORD access;
@@ -156,7 +92,7 @@ TEST_F(Win32FileOpenerTest, OpensBesideOtherHandlesUnlessTheyDenyReaders) {
 TEST_F(Win32FileOpenerTest, HeldFileCannotBeDeletedOrRenamedButCanBeWritten) {
   const std::wstring path = dir_ / L"held.dll";
   const std::wstring renamed = dir_ / L"renamed.dll";
-  ASSERT_TRUE(WriteFile(path));
+  ASSERT_TRUE(WriteFileBytes(path, "MZ"));
   {
     const std::unique_ptr<OpenFile> held = opener_->OpenForReading(path);
     ASSERT_NE(held, nullptr);

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "testing/test_support.h"
 #include "trust/file_byte_source.h"
 #include "trust/openssl_ptr.h"
 #include "trust/trust_service.h"
@@ -25,15 +26,9 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-// Made by make_fixtures.sh before the tests run (the trust_fixtures test).
-std::string Fixtures() {
-  const char* dir = std::getenv("SEALPROBE_FIXTURES");
-  return dir == nullptr ? std::string() : std::string(dir);
-}
-
-Bytes ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return Bytes(std::istreambuf_iterator<char>(in), {});
+// A fixture's bytes: OUT/files/`name` of make_fixtures.sh.
+Bytes ReadFixture(const std::string& name) {
+  return ReadFileBytes(FixturePath("files/" + name));
 }
 
 TrustResult VerifyBytes(const Bytes& bytes, TrustAnchors& anchors,
@@ -42,8 +37,8 @@ TrustResult VerifyBytes(const Bytes& bytes, TrustAnchors& anchors,
   return VerifyAuthenticode(source, anchors, now);
 }
 
-TrustAnchors TestAnchors() {
-  return TrustAnchors::FromFile(Fixtures() + "/pki/anchors.pem");
+TrustAnchors Anchors(const std::string& pem = "anchors.pem") {
+  return TrustAnchors::FromFile(FixturePath("pki/" + pem));
 }
 
 // The status alone, with a check that the last error goes with it.
@@ -57,21 +52,21 @@ uint32_t Status(const TrustResult& result) {
 class AuthenticodeTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_FALSE(Fixtures().empty()) << "SEALPROBE_FIXTURES is not set";
+    ASSERT_FALSE(FixturePath("").empty()) << "SEALPROBE_FIXTURES is not set";
   }
-  TrustAnchors anchors_ = TestAnchors();
+  TrustAnchors anchors_ = Anchors();
 };
 
 // OUT/files/expected.txt lists every fixture with its status.
 TEST_F(AuthenticodeTest, EveryFixtureGetsItsStatus) {
-  std::ifstream list(Fixtures() + "/files/expected.txt");
+  std::ifstream list(FixturePath("files/expected.txt"));
   std::string name;
   std::string hex;
   int checked = 0;
   while (list >> name >> hex) {
     SCOPED_TRACE(name);
     const uint32_t expected = std::stoul(hex, nullptr, 16);
-    const auto file = FileByteSource::Open(Fixtures() + "/files/" + name);
+    const auto file = FileByteSource::Open(FixturePath("files/" + name));
     ASSERT_NE(file, nullptr);
     const TrustResult result = VerifyAuthenticode(*file, anchors_);
     EXPECT_EQ(Status(result), expected);
@@ -86,19 +81,16 @@ TEST_F(AuthenticodeTest, EveryFixtureGetsItsStatus) {
 // Our image hash against osslsigncode's, for every signed fixture: SHA-1
 // to SHA-512 (and MD5, which only verification refuses), PE32 and PE32+.
 TEST_F(AuthenticodeTest, ImageHashMatchesOsslsigncode) {
-  std::ifstream list(Fixtures() + "/files/digests.txt");
-  std::string name;
-  std::string algorithm;
-  std::string hex;
-  int checked = 0;
-  while (list >> name >> algorithm >> hex) {
-    SCOPED_TRACE(name);
-    const Bytes bytes = ReadFile(Fixtures() + "/files/" + name);
+  const std::vector<SignedFixture> fixtures = SignedFixtures();
+  EXPECT_GE(fixtures.size(), 20u);
+  for (const SignedFixture& f : fixtures) {
+    SCOPED_TRACE(f.name);
+    const Bytes bytes = ReadFixture(f.name);
     MemoryByteSource source(bytes.data(), bytes.size());
     const PeParseResult pe = ParsePeImage(source);
     ASSERT_EQ(pe.status, PeStatus::kOk);
-    const EVP_MD* digest = EVP_get_digestbyname(algorithm.c_str());
-    ASSERT_NE(digest, nullptr) << algorithm;
+    const EVP_MD* digest = EVP_get_digestbyname(f.algorithm.c_str());
+    ASSERT_NE(digest, nullptr) << f.algorithm;
     const auto hash = HashImage(source, pe.image, digest);
     ASSERT_TRUE(hash.has_value());
     std::ostringstream ours;
@@ -106,10 +98,8 @@ TEST_F(AuthenticodeTest, ImageHashMatchesOsslsigncode) {
       static const char kHex[] = "0123456789ABCDEF";
       ours << kHex[b >> 4] << kHex[b & 15];
     }
-    EXPECT_EQ(ours.str(), hex);
-    ++checked;
+    EXPECT_EQ(ours.str(), f.hash);
   }
-  EXPECT_GE(checked, 20);
 }
 
 // Offset of the first (`nth` = 0) or a later occurrence of `needle`.
@@ -132,7 +122,7 @@ struct SignedFile {
 };
 
 SignedFile LoadSigned(const std::string& name) {
-  SignedFile file{ReadFile(Fixtures() + "/files/" + name), {}, 0};
+  SignedFile file{ReadFixture(name), {}, 0};
   MemoryByteSource source(file.bytes.data(), file.bytes.size());
   file.image = ParsePeImage(source).image;
   const unsigned char* p = file.bytes.data() + file.der();
@@ -163,8 +153,7 @@ void GrowTable(SignedFile& f, const Bytes& extra, bool in_entry) {
 
 template <typename T, typename Read>
 T* ReadPem(const std::string& name, Read read) {
-  const ossl::BioPtr pem(
-      BIO_new_file((Fixtures() + "/pki/" + name).c_str(), "r"));
+  const ossl::BioPtr pem(BIO_new_file(FixturePath("pki/" + name).c_str(), "r"));
   return read(pem.get(), nullptr, nullptr, nullptr);
 }
 
@@ -322,46 +311,46 @@ TEST_F(AuthenticodeTest, DamagedSignatures) {
   }
 }
 
-TEST_F(AuthenticodeTest, ChecksCertificatesAsOfNowUnlessTimestamped) {
+// Fixtures checked at another time, or against other anchors, than in
+// EveryFixtureGetsItsStatus.
+TEST_F(AuthenticodeTest, OtherTimesAndAnchors) {
+  const std::time_t now = std::time(nullptr);
   const std::time_t y2040 = 2208988800;  // after leaf.crt expires
   const struct {
-    const char* name;
+    const char* file;
+    std::time_t now;
+    const char* anchors;
     uint32_t expected;
   } kCases[] = {
-      {"valid.exe", status::kCertExpired},
+      {"valid.exe", y2040, "anchors.pem", status::kCertExpired},
       // Timestamped while old.crt was valid: the present does not matter.
-      {"expired-ts.exe", 0},
+      {"expired-ts.exe", y2040, "anchors.pem", 0},
       // A certificate signature that does not verify outranks expiry (Wine
       // dlls/crypt32/tests/chain.c: chain1, not time valid and not
       // signature valid, is TRUST_E_CERT_SIGNATURE in
       // authenticodePolicyCheck).
-      {"badsig.exe", status::kTrustCertSignature},
+      {"badsig.exe", y2040, "anchors.pem", status::kTrustCertSignature},
+      // Trust settings on the anchor itself: a rejection is explicit
+      // distrust; trust for other uses only is the wrong usage.
+      {"valid.exe", now, "root-reject.pem", status::kTrustExplicitDistrust},
+      {"valid.exe", now, "root-serveronly.pem", status::kCertWrongUsage},
   };
   for (const auto& c : kCases) {
-    const Bytes file = ReadFile(Fixtures() + "/files/" + c.name);
-    EXPECT_EQ(Status(VerifyBytes(file, anchors_, y2040)), c.expected) << c.name;
-  }
-}
-
-// Trust settings on the anchor itself: a rejection is explicit distrust;
-// trust for other uses only is the wrong usage.
-TEST_F(AuthenticodeTest, AnchorTrustSettings) {
-  const Bytes valid = ReadFile(Fixtures() + "/files/valid.exe");
-  for (const auto& [store, expected] :
-       {std::pair{"root-reject.pem", status::kTrustExplicitDistrust},
-        std::pair{"root-serveronly.pem", status::kCertWrongUsage}}) {
-    TrustAnchors anchors = TrustAnchors::FromFile(Fixtures() + "/pki/" + store);
-    EXPECT_EQ(Status(VerifyBytes(valid, anchors)), expected) << store;
+    SCOPED_TRACE(testing::Message()
+                 << c.file << " at " << c.now << " under " << c.anchors);
+    TrustAnchors anchors = Anchors(c.anchors);
+    EXPECT_EQ(Status(VerifyBytes(ReadFixture(c.file), anchors, c.now)),
+              c.expected);
   }
 }
 
 TEST_F(AuthenticodeTest, LoadsTheAnchorsOnlyForAChain) {
-  TrustAnchors anchors = TestAnchors();
+  TrustAnchors anchors = Anchors();
   for (const char* name : {"notpe.txt", "unsigned.exe", "tampered.exe"}) {
-    VerifyBytes(ReadFile(Fixtures() + "/files/" + name), anchors);
+    VerifyBytes(ReadFixture(name), anchors);
     EXPECT_FALSE(anchors.loaded()) << name;
   }
-  VerifyBytes(ReadFile(Fixtures() + "/files/valid.exe"), anchors);
+  VerifyBytes(ReadFixture("valid.exe"), anchors);
   EXPECT_TRUE(anchors.loaded());
 }
 
@@ -376,6 +365,15 @@ Bytes WithSignature(const SignedFile& file, const unsigned char* der,
         static_cast<uint32_t>(bytes.size() - file.image.cert_table_offset));
   return bytes;
 }
+
+template <typename T, void (*kFree)(T*)>
+struct Free {
+  void operator()(T* p) const { kFree(p); }
+};
+using Asn1StringPtr =
+    std::unique_ptr<ASN1_STRING, Free<ASN1_STRING, ASN1_STRING_free>>;
+using AttributePtr =
+    std::unique_ptr<X509_ATTRIBUTE, Free<X509_ATTRIBUTE, X509_ATTRIBUTE_free>>;
 
 struct CounterSigner {
   std::time_t when;
@@ -411,26 +409,35 @@ Bytes WithCounterSignatures(const std::vector<CounterSigner>& counters) {
         stamped->data,
         static_cast<size_t>(stamped->length) - (c.covers_signature ? 0 : 1),
         digest, &size, EVP_sha256(), nullptr);
-    ASN1_OCTET_STRING* message_digest = ASN1_OCTET_STRING_new();
-    ASN1_OCTET_STRING_set(message_digest, digest, static_cast<int>(size));
-    PKCS7_add_signed_attribute(counter.get(), NID_pkcs9_messageDigest,
-                               V_ASN1_OCTET_STRING, message_digest);
-    PKCS7_add_signed_attribute(counter.get(), NID_pkcs9_signingTime,
-                               V_ASN1_UTCTIME,
-                               ASN1_UTCTIME_set(nullptr, c.when));
+    // Each value passes to what it is added to, once it is added.
+    Asn1StringPtr message_digest(ASN1_OCTET_STRING_new());
+    ASN1_OCTET_STRING_set(message_digest.get(), digest, static_cast<int>(size));
+    if (PKCS7_add_signed_attribute(counter.get(), NID_pkcs9_messageDigest,
+                                   V_ASN1_OCTET_STRING,
+                                   message_digest.get()) == 1) {
+      message_digest.release();
+    }
+    Asn1StringPtr signing_time(ASN1_UTCTIME_set(nullptr, c.when));
+    if (PKCS7_add_signed_attribute(counter.get(), NID_pkcs9_signingTime,
+                                   V_ASN1_UTCTIME, signing_time.get()) == 1) {
+      signing_time.release();
+    }
     EXPECT_EQ(PKCS7_SIGNER_INFO_sign(counter.get()), 1);
     unsigned char* der = nullptr;
     const int der_size = i2d_PKCS7_SIGNER_INFO(counter.get(), &der);
     const ossl::OpenSslBuffer owned(der);
-    ASN1_STRING* sequence = ASN1_STRING_type_new(V_ASN1_SEQUENCE);
-    ASN1_STRING_set(sequence, der, der_size);
+    Asn1StringPtr sequence(ASN1_STRING_type_new(V_ASN1_SEQUENCE));
+    ASN1_STRING_set(sequence.get(), der, der_size);
+    AttributePtr attribute(X509_ATTRIBUTE_create(
+        NID_pkcs9_countersignature, V_ASN1_SEQUENCE, sequence.get()));
+    if (attribute) sequence.release();
     // An attribute of its own: PKCS7_add_attribute would replace the last.
     if (signer->unauth_attr == nullptr) {
       signer->unauth_attr = sk_X509_ATTRIBUTE_new_null();
     }
-    sk_X509_ATTRIBUTE_push(signer->unauth_attr,
-                           X509_ATTRIBUTE_create(NID_pkcs9_countersignature,
-                                                 V_ASN1_SEQUENCE, sequence));
+    if (sk_X509_ATTRIBUTE_push(signer->unauth_attr, attribute.get()) > 0) {
+      attribute.release();
+    }
     PKCS7_add_certificate(pkcs7.get(), tsa.get());
   }
   unsigned char* out = nullptr;
@@ -506,19 +513,6 @@ Bytes ResignedWithCms(int extra_flags) {
   return WithSignature(file, der, size);
 }
 
-// The messageDigest attribute then covers the whole SpcIndirectDataContent.
-TEST_F(AuthenticodeTest, ContentWrappedInAnOctetString) {
-  EXPECT_EQ(Status(VerifyBytes(ResignedWithCms(0), anchors_)), 0u);
-}
-
-// A signature straight over the content, with no signed attributes naming
-// it, could stand for any content: not an Authenticode signature.
-TEST_F(AuthenticodeTest, SignerWithoutAuthenticatedAttributes) {
-  const TrustResult result = VerifyBytes(ResignedWithCms(CMS_NOATTR), anchors_);
-  EXPECT_EQ(result.status, status::kTrustNoSignature);
-  EXPECT_EQ(result.last_error, status::kCryptAsn1BadTag);
-}
-
 // Offset of the SignedData's version number (one octet) in a signed file.
 size_t VersionOffset(const Bytes& bytes, size_t signature) {
   const unsigned char* p = bytes.data() + signature;
@@ -558,8 +552,8 @@ Bytes WithVersion(Bytes bytes, uint8_t version) {
 // pair stands. Nothing public shows Windows accepting other versions or the
 // other pairings; they are refused.
 TEST_F(AuthenticodeTest, ContentShapeFollowsTheVersion) {
-  const Bytes bare = ReadFile(Fixtures() + "/files/valid.exe");  // version 1
-  const Bytes wrapped = ResignedWithCms(0);                      // version 3
+  const Bytes bare = ReadFixture("valid.exe");  // version 1
+  const Bytes wrapped = ResignedWithCms(0);     // version 3
   const TrustResult bad_tag{status::kTrustNoSignature,
                             status::kCryptAsn1BadTag};
   const struct {
@@ -568,6 +562,8 @@ TEST_F(AuthenticodeTest, ContentShapeFollowsTheVersion) {
     TrustResult expected;
   } kCases[] = {
       {"version 1, bare", bare, {0, 0}},
+      // The messageDigest attribute then covers the whole
+      // SpcIndirectDataContent.
       {"version 3, in an OCTET STRING", wrapped, {0, 0}},
       {"version 1, in an OCTET STRING", WithVersion(wrapped, 1), bad_tag},
       {"version 3, bare", WithVersion(bare, 3), bad_tag},
@@ -583,6 +579,11 @@ TEST_F(AuthenticodeTest, ContentShapeFollowsTheVersion) {
       // the decoder refuses it, as before.
       {"signer named by key identifier", ResignedWithCms(CMS_USE_KEYID),
        bad_tag},
+      // A signature straight over the content, with no signed attributes
+      // naming it, could stand for any content: not an Authenticode
+      // signature.
+      {"signer without authenticated attributes", ResignedWithCms(CMS_NOATTR),
+       bad_tag},
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.name);
@@ -595,31 +596,26 @@ TEST_F(AuthenticodeTest, ContentShapeFollowsTheVersion) {
 // Through the platform service: files that do not open as regular files,
 // and SSL_CERT_FILE choosing the anchors.
 TEST_F(AuthenticodeTest, PlatformServiceOpensFilesAndHonoursSslCertFile) {
-  std::string dir = ::testing::TempDir() + "sealprobe-trust-XXXXXX";
-  ASSERT_NE(mkdtemp(dir.data()), nullptr);
-  const std::string fifo = dir + "/fifo";
-  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-  for (const std::string& path : {dir + "/missing.exe", dir, fifo}) {
+  TempFolder dir;
+  ASSERT_TRUE(dir.ok());
+  ASSERT_EQ(mkfifo((dir / "fifo").c_str(), 0600), 0);
+  for (const std::string& path :
+       {dir / "missing.exe", dir / "", dir / "fifo"}) {
     EXPECT_EQ(Status(MakePlatformTrustService()->Verify(path)),
               status::kCryptFileError)
         << path;
   }
-  unlink(fifo.c_str());
-  rmdir(dir.c_str());
 
-  const std::string valid = Fixtures() + "/files/valid.exe";
-  const char* saved = std::getenv("SSL_CERT_FILE");
-  const std::string restore = saved == nullptr ? "" : saved;
-  setenv("SSL_CERT_FILE", (Fixtures() + "/pki/root.crt").c_str(), 1);
-  EXPECT_EQ(Status(MakePlatformTrustService()->Verify(valid)), 0u);
-  setenv("SSL_CERT_FILE", (Fixtures() + "/pki/broot.crt").c_str(), 1);
+  const std::string valid = FixturePath("files/valid.exe");
+  {
+    const ScopedEnvironmentVariable roots("SSL_CERT_FILE",
+                                          FixturePath("pki/root.crt"));
+    EXPECT_EQ(Status(MakePlatformTrustService()->Verify(valid)), 0u);
+  }
+  const ScopedEnvironmentVariable roots("SSL_CERT_FILE",
+                                        FixturePath("pki/broot.crt"));
   EXPECT_EQ(Status(MakePlatformTrustService()->Verify(valid)),
             status::kCertChaining);
-  if (saved == nullptr) {
-    unsetenv("SSL_CERT_FILE");
-  } else {
-    setenv("SSL_CERT_FILE", restore.c_str(), 1);
-  }
 }
 
 }  // namespace

@@ -2,13 +2,11 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <fstream>
 #include <initializer_list>
-#include <iterator>
 #include <string>
 #include <vector>
 
+#include "testing/test_support.h"
 #include "trust/byte_source.h"
 #include "trust/pe_image.h"
 
@@ -161,16 +159,23 @@ SignatureLimits Small() {
   return l;
 }
 
-Bytes WithUnsigned(const Bytes& attributes) {
+// SignedData({}) with `part` made `value`.
+Bytes With(Bytes Parts::*part, const Bytes& value) {
   Parts p;
-  p.signers = SignerInfo({}, attributes);
+  p.*part = value;
   return SignedData(p);
 }
 
 Bytes WithCertificates(const Bytes& certificates) {
-  Parts p;
-  p.certificates = certificates;
-  return SignedData(p);
+  return With(&Parts::certificates, certificates);
+}
+
+Bytes WithUnsigned(const Bytes& attributes) {
+  return With(&Parts::signers, SignerInfo({}, attributes));
+}
+
+Bytes WithAuthenticated(const Bytes& attributes) {
+  return With(&Parts::signers, SignerInfo(attributes, {}));
 }
 
 TEST(DerLimitsTest, EachCapJustUnderAndJustOver) {
@@ -184,31 +189,6 @@ TEST(DerLimitsTest, EachCapJustUnderAndJustOver) {
     Bytes der;
     Check expected;
   };
-  Parts crls;
-  crls.crls = Repeat(Blob(20), 3);
-  Parts crl_bytes;
-  crl_bytes.crls = Blob(201);
-  Parts crl_bytes_at_cap;
-  crl_bytes_at_cap.crls = Blob(200);
-  Parts signers;
-  signers.signers = Repeat(SignerInfo({}, {}), 3);
-  Parts two_signers;
-  two_signers.signers = Repeat(SignerInfo({}, {}), 2);
-  Parts digests;
-  digests.digest_algorithms = Repeat(kAlgorithm, 3);
-  Parts authenticated;
-  authenticated.signers = SignerInfo(Repeat(value, 4), {});
-  Parts authenticated_values;
-  authenticated_values.signers =
-      SignerInfo(Attribute(kOtherOid, Repeat(kNull, 4)), {});
-  Parts authenticated_bytes;
-  authenticated_bytes.signers = SignerInfo(AttributeOfSize(101), {});
-  Parts authenticated_bytes_at_cap;
-  authenticated_bytes_at_cap.signers = SignerInfo(AttributeOfSize(100), {});
-  // A SignedData as the content of a SignedData: its caps apply too.
-  Parts nested_content;
-  nested_content.content = WithCertificates(Repeat(Blob(20), 4));
-
   const std::vector<Row> rows = {
       {"plain signature", SignedData({}), Check::kWithinLimits},
       {"certificates at the cap", WithCertificates(Repeat(Blob(20), 3)),
@@ -219,20 +199,26 @@ TEST(DerLimitsTest, EachCapJustUnderAndJustOver) {
        Check::kWithinLimits},
       {"one certificate byte over", WithCertificates(Blob(401)),
        Check::kCertificatesTooLarge},
-      {"one CRL over", SignedData(crls), Check::kTooManyCrls},
-      {"CRL bytes at the cap", SignedData(crl_bytes_at_cap),
+      {"one CRL over", With(&Parts::crls, Repeat(Blob(20), 3)),
+       Check::kTooManyCrls},
+      {"CRL bytes at the cap", With(&Parts::crls, Blob(200)),
        Check::kWithinLimits},
-      {"one CRL byte over", SignedData(crl_bytes), Check::kCrlsTooLarge},
-      {"signer infos at the cap", SignedData(two_signers),
+      {"one CRL byte over", With(&Parts::crls, Blob(201)),
+       Check::kCrlsTooLarge},
+      {"signer infos at the cap",
+       With(&Parts::signers, Repeat(SignerInfo({}, {}), 2)),
        Check::kWithinLimits},
-      {"one signer info over", SignedData(signers), Check::kTooManySetMembers},
-      {"one digest algorithm over", SignedData(digests),
+      {"one signer info over",
+       With(&Parts::signers, Repeat(SignerInfo({}, {}), 3)),
+       Check::kTooManySetMembers},
+      {"one digest algorithm over",
+       With(&Parts::digest_algorithms, Repeat(kAlgorithm, 3)),
        Check::kTooManySetMembers},
       {"unauthenticated attributes at the cap", WithUnsigned(Repeat(value, 3)),
        Check::kWithinLimits},
       {"one unauthenticated attribute over", WithUnsigned(Repeat(value, 4)),
        Check::kTooManyAttributes},
-      {"one authenticated attribute over", SignedData(authenticated),
+      {"one authenticated attribute over", WithAuthenticated(Repeat(value, 4)),
        Check::kTooManyAttributes},
       {"values at the cap",
        WithUnsigned(Attribute(kOtherOid, Repeat(kNull, 3))),
@@ -240,11 +226,12 @@ TEST(DerLimitsTest, EachCapJustUnderAndJustOver) {
       {"one unauthenticated value over",
        WithUnsigned(Attribute(kOtherOid, Repeat(kNull, 4))),
        Check::kTooManyValues},
-      {"one authenticated value over", SignedData(authenticated_values),
+      {"one authenticated value over",
+       WithAuthenticated(Attribute(kOtherOid, Repeat(kNull, 4))),
        Check::kTooManyValues},
-      {"authenticated bytes at the cap", SignedData(authenticated_bytes_at_cap),
-       Check::kWithinLimits},
-      {"one authenticated byte over", SignedData(authenticated_bytes),
+      {"authenticated bytes at the cap",
+       WithAuthenticated(AttributeOfSize(100)), Check::kWithinLimits},
+      {"one authenticated byte over", WithAuthenticated(AttributeOfSize(101)),
        Check::kAuthenticatedAttributesTooLarge},
       {"token at the size cap", WithUnsigned(Attribute(kTokenOid, Blob(1000))),
        Check::kWithinLimits},
@@ -261,7 +248,9 @@ TEST(DerLimitsTest, EachCapJustUnderAndJustOver) {
        WithUnsigned(
            Attribute(kCounterSignatureOid, SignerInfo(Repeat(value, 4), {}))),
        Check::kTooManyAttributes},
-      {"a SignedData as content", SignedData(nested_content),
+      // A SignedData as the content of a SignedData: its caps apply too.
+      {"a SignedData as content",
+       With(&Parts::content, WithCertificates(Repeat(Blob(20), 4))),
        Check::kTooManyCertificates},
       {"depth at the cap", Nested(16), Check::kWithinLimits},
       {"one level deeper", Nested(17), Check::kTooDeep},
@@ -332,31 +321,25 @@ TEST(DerLimitsTest, MalformedBytesAreLeftToTheDecoder) {
 // Every signed fixture is within the caps, and every prefix of one is read
 // without going past its end (the sanitizer build checks that).
 TEST(DerLimitsTest, RealSignaturesAreWithinTheCaps) {
-  const char* dir = std::getenv("SEALPROBE_FIXTURES");
-  ASSERT_NE(dir, nullptr);
-  std::ifstream list(std::string(dir) + "/files/digests.txt");
-  std::string name;
-  std::string algorithm;
-  std::string hash;
-  int checked = 0;
-  while (list >> name >> algorithm >> hash) {
-    SCOPED_TRACE(name);
-    std::ifstream in(std::string(dir) + "/files/" + name, std::ios::binary);
-    const Bytes bytes(std::istreambuf_iterator<char>(in), {});
+  const std::vector<SignedFixture> fixtures = SignedFixtures();
+  EXPECT_GE(fixtures.size(), 20u);
+  for (const SignedFixture& f : fixtures) {
+    SCOPED_TRACE(f.name);
+    const Bytes bytes = ReadFileBytes(FixturePath("files/" + f.name));
     MemoryByteSource source(bytes.data(), bytes.size());
-    const PeParseResult pe = ParsePeImage(source);
-    const SignatureEntry entry = ReadSignatureEntry(source, pe.image);
+    const SignatureEntry entry =
+        ReadSignatureEntry(source, ParsePeImage(source).image);
     ASSERT_EQ(entry.status, SignatureStatus::kOk);
     EXPECT_EQ(CheckSignatureLimits(entry.pkcs7.data(), entry.pkcs7.size()),
               Check::kWithinLimits);
-    if (checked++ == 0) {
-      for (size_t n = 0; n < entry.pkcs7.size(); ++n) {
-        const Bytes prefix(entry.pkcs7.begin(), entry.pkcs7.begin() + n);
-        CheckSignatureLimits(prefix.data(), prefix.size());
-      }
+    if (&f != &fixtures.front()) continue;
+    // Each prefix in a buffer of its own size, where a read past its end
+    // is one the sanitizers see.
+    for (size_t n = 0; n < entry.pkcs7.size(); ++n) {
+      const Bytes prefix(entry.pkcs7.begin(), entry.pkcs7.begin() + n);
+      CheckSignatureLimits(prefix.data(), prefix.size());
     }
   }
-  EXPECT_GE(checked, 20);
 }
 
 }  // namespace

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "product_files/manifest.h"
 #include "testing/fake_platform.h"
 #include "trust/trust_status.h"
@@ -12,17 +14,6 @@ namespace {
 using fakes::Event;
 using fakes::EventLog;
 using fakes::FakePlatform;
-
-const NativeString kUsage = SP_TEXT(
-    "\n"
-    "ERROR: Invalid argument.\n"
-    "\n"
-    "Synopsis:\n"
-    "    SealProbe <Product Path> <CommonFiles Path> <ProductName> "
-    "<Localized Error Message> UILevel\n"
-    "\n"
-    "    Returns 0 if the file has a valid digital signature.\n"
-    "    Returns a value >0 otherwise.\n");
 
 std::vector<NativeString> Args(
     NativeStringView ui_level,
@@ -38,23 +29,33 @@ NativeString Path(NativeStringView folder, NativeStringView name) {
   return path;
 }
 
+// Whether a run did nothing but write to the console: no file probed or
+// verified, no dialog.
+bool OnlyWrote(const EventLog& log) {
+  return std::all_of(log.begin(), log.end(), [](const NativeString& event) {
+    return event.rfind(SP_TEXT("write "), 0) == 0;
+  });
+}
+
 NativeString Valid(const NativeString& path) {
   return SP_TEXT("\"") + path + SP_TEXT("\" has a valid digital signature.\n");
 }
 
+// The usage text itself is pinned where the real tool prints it, on both
+// builds (e2e_test.py); here, that a run without five arguments writes it
+// and does nothing else.
 TEST(RunTest, WrongArgumentCountWritesUsageAndTouchesNothing) {
+  NativeString usage;
   for (size_t count : {0, 1, 2, 5, 7, 12}) {
     SCOPED_TRACE(testing::Message() << count << " elements");
     FakePlatform fake;
     std::vector<NativeString> args(count, SP_TEXT("x"));
     EXPECT_EQ(RunSealProbe(args, fake.platform), ExitCode::kUsage);
-    EXPECT_EQ(fake.console.output, kUsage);
-    // Eight separate writes, and nothing probed, verified or shown.
-    EXPECT_EQ(fake.log.size(), 8u);
-    for (const NativeString& event : fake.log) {
-      EXPECT_EQ(event.rfind(SP_TEXT("write "), 0), 0u) << "unexpected event";
-    }
+    EXPECT_TRUE(OnlyWrote(fake.log));
+    if (usage.empty()) usage = fake.console.output;
+    EXPECT_EQ(fake.console.output, usage);
   }
+  EXPECT_FALSE(usage.empty());
 }
 
 TEST(RunTest, FoldersLostToInstallerQuotingAreTakenFromTheCommandLine) {
@@ -83,8 +84,8 @@ TEST(RunTest, FoldersLostToInstallerQuotingAreTakenFromTheCommandLine) {
     EXPECT_EQ(RunSealProbe(garbled, fake.platform,
                            SP_TEXT("SealProbe.exe \"C:\\T\\\" only")),
               ExitCode::kUsage);
-    EXPECT_EQ(fake.console.output, kUsage);
-    EXPECT_EQ(fake.log.size(), 8u);
+    EXPECT_FALSE(fake.console.output.empty());
+    EXPECT_TRUE(OnlyWrote(fake.log));
   }
 }
 

@@ -35,13 +35,5 @@ TEST(FailureNoticeTest, SplitsAtFirstPlaceholderAndBuildsDialogText) {
   }
 }
 
-TEST(FailureNoticeTest, KeepsPrefixAndSuffixAroundPlaceholder) {
-  const FailureNotice notice =
-      PrepareFailureNotice(SP_TEXT("before {FileName} after {FileName}"));
-  EXPECT_TRUE(notice.has_placeholder);
-  EXPECT_EQ(notice.prefix, SP_TEXT("before "));
-  EXPECT_EQ(notice.suffix, SP_TEXT(" after {FileName}"));
-}
-
 }  // namespace
 }  // namespace sealprobe

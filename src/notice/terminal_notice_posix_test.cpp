@@ -1,22 +1,19 @@
-#include "notice/terminal_notice.h"
-
 #include <gtest/gtest.h>
+
+#include "notice/terminal_notice.h"
 
 namespace sealprobe {
 namespace {
 
-TEST(TerminalNoticeTest, ShowsCaptionErrorTextAndOkPrompt) {
-  EXPECT_EQ(FormatTerminalNotice("Tarvo",
-                                 "Cannot verify tv-Strings.dll.\nReinstall."),
-            "\n== Tarvo ==\n"
-            "[ERROR] Cannot verify tv-Strings.dll.\nReinstall.\n"
-            "[ OK ] Press Enter to continue.\n");
-}
-
-TEST(TerminalNoticeTest, ControlCharactersCannotDriveTheTerminal) {
+// The caption as a title, the text marked as an error, the OK prompt; and no
+// control character that could drive the terminal.
+TEST(TerminalNoticeTest, ShowsCaptionTextAndPromptWithoutControlCharacters) {
   const struct {
     std::string caption, text, expected;
   } kCases[] = {
+      {"Tarvo", "Cannot verify tv-Strings.dll.\nReinstall.",
+       "\n== Tarvo ==\n[ERROR] Cannot verify tv-Strings.dll.\nReinstall.\n"
+       "[ OK ] Press Enter to continue.\n"},
       {"", "x", "\n==  ==\n[ERROR] x\n[ OK ] Press Enter to continue.\n"},
       {"A\x1b]0;owned\x07", "B\x1b[2J\r",
        "\n== A?]0;owned? ==\n[ERROR] B?[2J?\n[ OK ] Press Enter to "

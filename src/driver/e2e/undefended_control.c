@@ -19,8 +19,13 @@
 #include <wintrust.h>
 
 int wmain(int argc, wchar_t** argv) {
-  WINTRUST_FILE_INFO file = {0};
-  WINTRUST_DATA data = {0};
+  WINTRUST_FILE_INFO file = {.cbStruct = sizeof(file)};
+  WINTRUST_DATA data = {.cbStruct = sizeof(data),
+                        .dwUIChoice = WTD_UI_NONE,
+                        .fdwRevocationChecks = WTD_REVOKE_NONE,
+                        .dwUnionChoice = WTD_CHOICE_FILE,
+                        .pFile = &file,
+                        .dwStateAction = WTD_STATEACTION_IGNORE};
   GUID action = WINTRUST_ACTION_GENERIC_VERIFY_V2;
   LONG status;
 
@@ -29,14 +34,7 @@ int wmain(int argc, wchar_t** argv) {
   if (argv[1] == NULL) CertCloseStore(NULL, 0);
   LoadLibraryW(L"msisip.dll");
 
-  file.cbStruct = sizeof(file);
   file.pcwszFilePath = argv[1];
-  data.cbStruct = sizeof(data);
-  data.dwUIChoice = WTD_UI_NONE;
-  data.fdwRevocationChecks = WTD_REVOKE_NONE;
-  data.dwUnionChoice = WTD_CHOICE_FILE;
-  data.pFile = &file;
-  data.dwStateAction = WTD_STATEACTION_IGNORE;
   status = WinVerifyTrust(NULL, &action, &data);
   printf("status=0x%08lx\n", (unsigned long)status);
   fflush(stdout);

@@ -72,17 +72,22 @@ Bytes BuildPe(bool pe32_plus) {
   return b;
 }
 
-struct Case {
-  std::string name;
-  std::function<void(Bytes&, bool pe32_plus)> mutate;
-  PeStatus pe;
-  SignatureStatus signature;  // when pe is kOk
-};
-
 class PeImageTest : public ::testing::TestWithParam<bool> {};
 
 TEST_P(PeImageTest, TableOfLayouts) {
-  const bool plus = GetParam();
+  // What ParsePeImage and ReadSignatureEntry make of an image.
+  struct Outcome {
+    PeStatus pe;
+    SignatureStatus signature;  // when pe is kOk
+  };
+  const Outcome kNotPe{PeStatus::kNotPe, {}};
+  const Outcome kReadsTable{PeStatus::kOk, SignatureStatus::kOk};
+  const Outcome kNoSignature{PeStatus::kOk, SignatureStatus::kNoSignature};
+  const Outcome kTooLarge{PeStatus::kOk, SignatureStatus::kTooLarge};
+  using Mutate = std::function<void(Bytes&, bool pe32_plus)>;
+  const auto set16 = [](size_t at, uint16_t v) {
+    return [at, v](Bytes& b, bool) { Put16(b, at, v); };
+  };
   const auto set32 = [](size_t at, uint32_t v) {
     return [at, v](Bytes& b, bool) { Put32(b, at, v); };
   };
@@ -95,86 +100,66 @@ TEST_P(PeImageTest, TableOfLayouts) {
   const auto truncate = [](size_t size) {
     return [size](Bytes& b, bool) { b.resize(size); };
   };
-  const std::vector<Case> cases = {
-      {"well formed", [](Bytes&, bool) {}, PeStatus::kOk, SignatureStatus::kOk},
-      {"empty", truncate(0), PeStatus::kNotPe, {}},
-      {"dos header cut", truncate(63), PeStatus::kNotPe, {}},
-      {"no MZ", [](Bytes& b, bool) { b[1] = 'X'; }, PeStatus::kNotPe, {}},
-      {"e_lfanew past the end", set32(0x3c, 0x10000), PeStatus::kNotPe, {}},
-      {"e_lfanew wraps 32 bits", set32(0x3c, 0xfffffffe), PeStatus::kNotPe, {}},
-      {"no PE signature",
-       [](Bytes& b, bool) { b[kLfanew + 2] = 1; },
-       PeStatus::kNotPe,
-       {}},
-      {"unknown magic",
-       [](Bytes& b, bool) { Put16(b, kOptional, 0x107); },
-       PeStatus::kNotPe,
-       {}},
+  const struct {
+    const char* name;
+    Mutate mutate;
+    Outcome expected;
+  } kCases[] = {
+      {"well formed", [](Bytes&, bool) {}, kReadsTable},
+      {"empty", truncate(0), kNotPe},
+      {"dos header cut", truncate(63), kNotPe},
+      {"no MZ", [](Bytes& b, bool) { b[1] = 'X'; }, kNotPe},
+      {"e_lfanew past the end", set32(0x3c, 0x10000), kNotPe},
+      {"e_lfanew wraps 32 bits", set32(0x3c, 0xfffffffe), kNotPe},
+      {"no PE signature", [](Bytes& b, bool) { b[kLfanew + 2] = 1; }, kNotPe},
+      {"unknown magic", set16(kOptional, 0x107), kNotPe},
       {"optional header too short for its fixed fields",
-       [](Bytes& b, bool p) { Put16(b, kCoff + 16, p ? 111 : 95); },
-       PeStatus::kNotPe,
-       {}},
-      {"optional header past the end",
-       [](Bytes& b, bool) { Put16(b, kCoff + 16, 0xfff0); },
-       PeStatus::kNotPe,
-       {}},
+       [](Bytes& b, bool p) { Put16(b, kCoff + 16, p ? 111 : 95); }, kNotPe},
+      {"optional header past the end", set16(kCoff + 16, 0xfff0), kNotPe},
       {"65535 sections, all in the file",
        [](Bytes& b, bool) {
          Put16(b, kCoff + 2, 0xffff);
          b.resize(kOptional + 240 + 0xffff * 40);
        },
-       PeStatus::kOk, SignatureStatus::kNoSignature},
-      {"section table past the end",
-       [](Bytes& b, bool) { Put16(b, kCoff + 2, 0xffff); },
-       PeStatus::kNotPe,
-       {}},
-      {"headers cut inside the optional header",
-       truncate(kOptional + 80),
-       PeStatus::kNotPe,
-       {}},
+       kNoSignature},
+      {"section table past the end", set16(kCoff + 2, 0xffff), kNotPe},
+      {"headers cut inside the optional header", truncate(kOptional + 80),
+       kNotPe},
       {"four data directories",
        [](Bytes& b, bool p) { Put32(b, DirectoryOffset(p) - 4, 4); },
-       PeStatus::kOk, SignatureStatus::kNoSignature},
+       kNoSignature},
       {"optional header ends before the certificate entry",
        [](Bytes& b, bool p) {
          Put16(b, kCoff + 16,
                static_cast<uint16_t>(CertEntry(p) + 4 - kOptional));
        },
-       PeStatus::kOk, SignatureStatus::kNoSignature},
-      {"no certificate table", entry(0, 0), PeStatus::kOk,
-       SignatureStatus::kNoSignature},
-      {"table of size zero", entry(kTable, 0), PeStatus::kOk,
-       SignatureStatus::kNoSignature},
-      {"table past the end", entry(kTable, 0x1000), PeStatus::kOk,
-       SignatureStatus::kNoSignature},
-      {"table wraps 32 bits", entry(0xfffffff8, kTable + 120), PeStatus::kOk,
-       SignatureStatus::kNoSignature},
+       kNoSignature},
+      {"no certificate table", entry(0, 0), kNoSignature},
+      {"table of size zero", entry(kTable, 0), kNoSignature},
+      {"table past the end", entry(kTable, 0x1000), kNoSignature},
+      {"table wraps 32 bits", entry(0xfffffff8, kTable + 120), kNoSignature},
       {"table not ending the file", [](Bytes& b, bool) { b.push_back(0); },
-       PeStatus::kOk, SignatureStatus::kNoSignature},
+       kNoSignature},
       {"table starting inside the section data",
        [](Bytes& b, bool p) {
          Put32(b, CertEntry(p), kTable - 8);
          Put32(b, CertEntry(p) + 4,
                static_cast<uint32_t>(b.size()) - (kTable - 8));
        },
-       PeStatus::kOk, SignatureStatus::kNoSignature},
+       kNoSignature},
       {"section data past the table",
        [](Bytes& b, bool p) {
          Put32(b, kOptional + (p ? 240 : 224) + 16, kSectionSize + 1);
        },
-       PeStatus::kOk, SignatureStatus::kNoSignature},
-      {"table smaller than a header", entry(kTable + 108, 4), PeStatus::kOk,
-       SignatureStatus::kNoSignature},
-      {"dwLength below 8", set32(kTable, 7), PeStatus::kOk,
-       SignatureStatus::kNoSignature},
+       kNoSignature},
+      {"table smaller than a header", entry(kTable + 108, 4), kNoSignature},
+      {"dwLength below 8", set32(kTable, 7), kNoSignature},
       {"dwLength beyond the table", set32(kTable, 8 + kPayload + 5),
-       PeStatus::kOk, SignatureStatus::kNoSignature},
+       kNoSignature},
       {"dwLength exactly the table", set32(kTable, 8 + kPayload + 4),
-       PeStatus::kOk, SignatureStatus::kOk},
-      {"revision 1.0", [](Bytes& b, bool) { Put16(b, kTable + 4, 0x0100); },
-       PeStatus::kOk, SignatureStatus::kNoSignature},
-      {"X.509 entry type", [](Bytes& b, bool) { Put16(b, kTable + 6, 1); },
-       PeStatus::kOk, SignatureStatus::kNoSignature},
+       kReadsTable},
+      {"revision 1.0", set16(kTable + 4, 0x0100), kNoSignature},
+      {"X.509 entry type", set16(kTable + 6, 1), kNoSignature},
       {"first entry over the size limit",
        [](Bytes& b, bool p) {
          const uint32_t big = kMaxSignatureSize + 16;
@@ -182,18 +167,19 @@ TEST_P(PeImageTest, TableOfLayouts) {
          Put32(b, CertEntry(p) + 4, big);
          Put32(b, kTable, big);
        },
-       PeStatus::kOk, SignatureStatus::kTooLarge},
+       kTooLarge},
   };
-  for (const Case& c : cases) {
+  const bool plus = GetParam();
+  for (const auto& c : kCases) {
     SCOPED_TRACE(c.name);
     Bytes image = BuildPe(plus);
     c.mutate(image, plus);
     MemoryByteSource source(image.data(), image.size());
     const PeParseResult parsed = ParsePeImage(source);
-    ASSERT_EQ(parsed.status, c.pe);
-    if (c.pe != PeStatus::kOk) continue;
+    ASSERT_EQ(parsed.status, c.expected.pe);
+    if (c.expected.pe != PeStatus::kOk) continue;
     const SignatureEntry entry = ReadSignatureEntry(source, parsed.image);
-    EXPECT_EQ(entry.status, c.signature);
+    EXPECT_EQ(entry.status, c.expected.signature);
     if (entry.status == SignatureStatus::kOk) {
       ASSERT_EQ(entry.pkcs7.size(), Le32At(image, kTable) - 8);
       EXPECT_EQ(entry.pkcs7[0], image[kTable + 8]);

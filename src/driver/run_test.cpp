@@ -109,8 +109,8 @@ TEST(RunTest, AllFilesValidWalksEveryEntryInOrderWithHandleHeldDuringVerify) {
   EXPECT_EQ(RunSealProbe(Args(SP_TEXT("5")), fake.platform),
             ExitCode::kAllValid);
 
+  // Every console write is in the log, in order with the rest.
   EventLog expected;
-  NativeString output;
   for (NativeStringView name : kProductFileManifest) {
     const NativeString path = Path(SP_TEXT("C\\"), name);
     expected.push_back(Event(SP_TEXT("open"), path));
@@ -118,10 +118,8 @@ TEST(RunTest, AllFilesValidWalksEveryEntryInOrderWithHandleHeldDuringVerify) {
     expected.push_back(Event(SP_TEXT("write"), Valid(path)));
     expected.push_back(SP_TEXT("write SealProbe: SUCCEEDED.\n"));
     expected.push_back(Event(SP_TEXT("close"), path));
-    output += Valid(path) + SP_TEXT("SealProbe: SUCCEEDED.\n");
   }
   EXPECT_EQ(fake.log, expected);
-  EXPECT_EQ(fake.console.output, output);
 }
 
 TEST(RunTest, ToolItselfIsCheckedTwiceInARow) {

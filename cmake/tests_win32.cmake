@@ -2,8 +2,6 @@
 # file probe on real files, the signed tool end to end, its error dialog on a
 # headless display, and what the build put into SealProbe.exe.
 
-set(SEALPROBE_PYTHON /usr/bin/python3 CACHE FILEPATH
-    "Python 3 with pefile, for the end-to-end tests and the build checks")
 set(sealprobe_wine_run ${CMAKE_BINARY_DIR}/wine-run)
 set(sealprobe_fixture_dir ${CMAKE_BINARY_DIR}/fixtures)
 

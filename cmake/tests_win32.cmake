@@ -35,7 +35,7 @@ set_tests_properties(file_opener_win32 PROPERTIES
 add_test(NAME e2e
          COMMAND ${SEALPROBE_PYTHON}
                  ${CMAKE_CURRENT_SOURCE_DIR}/src/driver/e2e/e2e_test.py
-                 --tool-kind win --tool ${SEALPROBE_TOOL}
+                 --tool ${SEALPROBE_TOOL}
                  --runner ${sealprobe_wine_run}
                  --fixtures ${sealprobe_fixture_dir})
 set_tests_properties(e2e PROPERTIES

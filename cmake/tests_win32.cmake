@@ -103,7 +103,7 @@ set(SEALPROBE_NATIVE_TOOL ${CMAKE_SOURCE_DIR}/build/native/sealprobe CACHE FILEP
 add_test(NAME differential
          COMMAND ${SEALPROBE_PYTHON}
                  ${CMAKE_CURRENT_SOURCE_DIR}/src/trust/differential_test.py
-                 --native ${SEALPROBE_NATIVE_TOOL} --windows ${SEALPROBE_TOOL}
+                 --native ${SEALPROBE_NATIVE_TOOL} --tool ${SEALPROBE_TOOL}
                  --runner ${sealprobe_wine_run}
                  --fixtures ${sealprobe_fixture_dir})
 set_tests_properties(differential PROPERTIES

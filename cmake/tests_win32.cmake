@@ -93,7 +93,7 @@ set_tests_properties(dialog_win32 PROPERTIES
 add_test(NAME exe_contents
          COMMAND ${SEALPROBE_PYTHON}
                  ${CMAKE_CURRENT_SOURCE_DIR}/src/driver/e2e/exe_contents_test.py
-                 --exe ${SEALPROBE_TOOL}
+                 --tool ${SEALPROBE_TOOL}
                  --objdump ${CMAKE_OBJDUMP})
 
 # The native tool and this one on the same files, when the native preset has

@@ -57,8 +57,8 @@ class TerminalDialogTest(unittest.TestCase):
             os.close(os.open(slave_name, os.O_RDWR))
 
         run = harness.tool().start(
-            [folder, folder, "Tarvo Product", "Cannot verify {FileName}.", "4"],
-            preexec_fn=make_controlling_terminal)
+            [folder, folder, "Tarvo Product", "Cannot verify {FileName}.",
+             "4"], preexec_fn=make_controlling_terminal)
         self.addCleanup(run.close)
         shown = read_until(master, b"Press Enter")
         self.assertIn(b"== Tarvo Product ==", shown)

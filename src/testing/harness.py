@@ -448,7 +448,8 @@ def certificate_entry(der, revision=WIN_CERT_REVISION_2_0,
     """A certificate-table entry holding `der`, padded to eight bytes; its
     length counts the padding, as signing tools write it."""
     body = der + b"\0" * (-len(der) % 8)
-    entry = certificate_entry_header(bytes(8), 0)
+    entry = certificate_entry_header(
+        bytes(pefile.Structure(WIN_CERTIFICATE).sizeof()), 0)
     entry.dwLength = entry.sizeof() + len(body)
     entry.wRevision, entry.wCertificateType = revision, kind
     return entry.__pack__() + body
@@ -479,10 +480,11 @@ class PeLayout:
         security = opt.DATA_DIRECTORY[SECURITY]
         self.cert_entry = (security.get_file_offset(),
                            security.get_file_offset() + security.sizeof())
-        self.cert_offset, self.cert_size = security.VirtualAddress, security.Size
+        self.cert_offset = security.VirtualAddress
+        self.cert_size = security.Size
         self.section_table = self.optional + self.optional_size
-        self.section_table_end = (self.section_table +
-                                  self.sections_count * pe.sections[0].sizeof())
+        self.section_table_end = self.section_table + (
+            self.sections_count * pe.sections[0].sizeof())
         self.size_of_headers = opt.SizeOfHeaders
         self.sections = sorted(
             (s.PointerToRawData, s.PointerToRawData + s.SizeOfRawData)

@@ -42,11 +42,9 @@ def setUpModule():
     # that is gone.
     harness.stop_wine_server(CONFIG.wineprefix)
     DISPLAY = harness.Display()
-
-
-def tearDownModule():
-    harness.stop_wine_server(CONFIG.wineprefix)
-    DISPLAY.close()
+    unittest.addModuleCleanup(DISPLAY.close)
+    # Cleanups run last first: the server stops before its display.
+    unittest.addModuleCleanup(harness.stop_wine_server, CONFIG.wineprefix)
 
 
 class DialogTest(unittest.TestCase):

@@ -207,13 +207,10 @@ def setUpModule():
     os.makedirs(CONFIG.work)
     if shutil.which("Xvfb") and shutil.which("xdotool"):
         DISPLAY = harness.Display()
+        unittest.addModuleCleanup(DISPLAY.close)
+    # Cleanups run last first: the server stops before its display.
+    unittest.addModuleCleanup(harness.stop_wine_server, CONFIG.wineprefix)
     wine("wineboot").run([], timeout=120)
-
-
-def tearDownModule():
-    harness.stop_wine_server(CONFIG.wineprefix)
-    if DISPLAY:
-        DISPLAY.close()
 
 
 class InstallerTest(unittest.TestCase):

@@ -16,7 +16,6 @@ release certificate).
 - The release preset refuses to configure without a real certificate, its
   password and a time-stamping server.
 """
-import argparse
 import hashlib
 import os
 import shutil
@@ -25,7 +24,17 @@ import sys
 import time
 import unittest
 
-CONFIG = argparse.Namespace()
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)),
+                                os.pardir, "src", "testing"))
+import harness  # noqa: E402
+from harness import CONFIG  # noqa: E402
+
+
+def setUpModule():
+    # Real paths: the exe must not hold the folders as the build saw them.
+    CONFIG.source = os.path.realpath(CONFIG.source)
+    CONFIG.work = os.path.realpath(CONFIG.work)
+    os.makedirs(CONFIG.work, exist_ok=True)
 
 
 def sha256(path):
@@ -92,7 +101,6 @@ class ReleaseBuildTest(unittest.TestCase):
     def test_release_preset_refuses_without_a_real_signing_setup(self):
         if not CONFIG.fixtures:
             self.skipTest("no --fixtures: no test PKI")
-        pki = os.path.join(CONFIG.fixtures, "pki")
         secrets = self.work_folder("release-secrets")
         os.makedirs(secrets)
         password = os.path.join(secrets, "codesign.pass")
@@ -106,8 +114,8 @@ class ReleaseBuildTest(unittest.TestCase):
             out = os.path.join(secrets, name + ".p12")
             subprocess.run(
                 ["openssl", "pkcs12", "-export", "-inkey",
-                 os.path.join(pki, cert + ".key"),
-                 "-in", os.path.join(pki, cert + ".crt"),
+                 harness.fixture_path("pki/%s.key" % cert),
+                 "-in", harness.fixture_path("pki/%s.crt" % cert),
                  "-passout", "file:" + password, "-out", out],
                 check=True, capture_output=True)
             return out
@@ -159,20 +167,5 @@ class ReleaseBuildTest(unittest.TestCase):
                         "\n  ", " "))
 
 
-def main():
-    parser = argparse.ArgumentParser(add_help=False)
-    parser.add_argument("--cmake", required=True)
-    parser.add_argument("--source", required=True)
-    parser.add_argument("--work", required=True)
-    parser.add_argument("--fixtures")
-    known, rest = parser.parse_known_args()
-    CONFIG.cmake = known.cmake
-    CONFIG.source = os.path.realpath(known.source)
-    CONFIG.work = os.path.realpath(known.work)
-    CONFIG.fixtures = known.fixtures and os.path.realpath(known.fixtures)
-    os.makedirs(CONFIG.work, exist_ok=True)
-    unittest.main(argv=[sys.argv[0]] + rest)
-
-
 if __name__ == "__main__":
-    main()
+    harness.main("cmake", "source", "work", optional={"fixtures": None})

@@ -30,13 +30,13 @@ sealprobe_add_gtest(sealprobe_trust_tests
 add_test(NAME terminal_dialog
          COMMAND ${Python3_EXECUTABLE}
                  ${CMAKE_CURRENT_SOURCE_DIR}/src/notice/terminal_dialog_test.py
-                 $<TARGET_FILE:sealprobe_exe>)
+                 --tool $<TARGET_FILE:sealprobe_exe>)
 
 # The same end-to-end cases the Windows build runs under Wine.
 add_test(NAME e2e
          COMMAND ${Python3_EXECUTABLE}
                  ${CMAKE_CURRENT_SOURCE_DIR}/src/driver/e2e/e2e_test.py
-                 --tool-kind posix --tool $<TARGET_FILE:sealprobe_exe>
+                 --tool $<TARGET_FILE:sealprobe_exe>
                  --fixtures ${SEALPROBE_FIXTURE_DIR})
 set_tests_properties(e2e PROPERTIES
   FIXTURES_REQUIRED sealprobe_fixtures TIMEOUT 300)
@@ -45,6 +45,7 @@ set_tests_properties(e2e PROPERTIES
 add_test(NAME mutation_corpus
          COMMAND ${Python3_EXECUTABLE}
                  ${CMAKE_CURRENT_SOURCE_DIR}/src/trust/mutation_test.py
-                 $<TARGET_FILE:sealprobe_exe> ${SEALPROBE_FIXTURE_DIR})
+                 --tool $<TARGET_FILE:sealprobe_exe>
+                 --fixtures ${SEALPROBE_FIXTURE_DIR})
 set_tests_properties(mutation_corpus PROPERTIES
   FIXTURES_REQUIRED sealprobe_fixtures TIMEOUT 1200)

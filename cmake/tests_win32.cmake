@@ -59,7 +59,7 @@ target_compile_definitions(sealprobe_planted_wintrust PRIVATE
 add_test(NAME e2e
          COMMAND ${Python3_EXECUTABLE}
                  ${CMAKE_CURRENT_SOURCE_DIR}/src/driver/e2e/e2e_test.py
-                 --tool-kind win --tool ${SEALPROBE_TOOL}
+                 --tool ${SEALPROBE_TOOL}
                  --runner ${sealprobe_wine_run}
                  --fixtures ${SEALPROBE_FIXTURE_DIR})
 set_tests_properties(e2e PROPERTIES
@@ -94,7 +94,7 @@ set_tests_properties(dialog_win32 PROPERTIES
 add_test(NAME exe_contents
          COMMAND ${Python3_EXECUTABLE}
                  ${CMAKE_CURRENT_SOURCE_DIR}/src/driver/e2e/exe_contents_test.py
-                 --exe ${SEALPROBE_TOOL}
+                 --tool ${SEALPROBE_TOOL}
                  --version ${PROJECT_VERSION}
                  --product-version ${SEALPROBE_PRODUCT_VERSION}
                  --objdump ${CMAKE_OBJDUMP})
@@ -106,7 +106,7 @@ set(SEALPROBE_NATIVE_TOOL ${CMAKE_SOURCE_DIR}/build/native/sealprobe CACHE FILEP
 add_test(NAME differential
          COMMAND ${Python3_EXECUTABLE}
                  ${CMAKE_CURRENT_SOURCE_DIR}/src/trust/differential_test.py
-                 --native ${SEALPROBE_NATIVE_TOOL} --windows ${SEALPROBE_TOOL}
+                 --native ${SEALPROBE_NATIVE_TOOL} --tool ${SEALPROBE_TOOL}
                  --runner ${sealprobe_wine_run}
                  --fixtures ${SEALPROBE_FIXTURE_DIR})
 set_tests_properties(differential PROPERTIES

@@ -4,10 +4,10 @@
 #   args          the command line: argument count, UI level, notice split
 #   authenticode  the native verification of a file's bytes
 # The corpus grows in BUILD_DIR/corpus/TARGET between runs. Inputs that once
-# crashed (src/*/fuzz_regressions/TARGET) are replayed first. A crash, an
-# input that takes over 2 s or a run over 128 MiB of RSS (sanitizer shadow
-# included) leaves its input as BUILD_DIR/crash-*, timeout-* or oom-* and
-# fails the run.
+# crashed (src/*/fuzz_regressions/TARGET) are replayed first, and one that
+# fails again fails the run before any fuzzing. A crash, an input that takes
+# over 2 s or a run over 128 MiB of RSS (sanitizer shadow included) leaves
+# its input as BUILD_DIR/crash-*, timeout-* or oom-* and fails the run.
 #
 #   cmake --preset fuzz && cmake --build --preset fuzz
 #   scripts/fuzz.sh authenticode build/fuzz 1800
@@ -47,9 +47,17 @@ esac
 ASAN_OPTIONS="${ASAN_OPTIONS:-detect_leaks=1:quarantine_size_mb=16}"
 export ASAN_OPTIONS
 cd "$build"
-if [ -d "$regressions" ]; then
-  "$binary" -runs=1 -timeout=2 -rss_limit_mb=128 "$regressions"/* 2>&1 |
-    tail -n 2
+# Each regression runs once, under the same limits; a crash, timeout or OOM
+# among them fails the run, with libFuzzer's report.
+if [ -d "$regressions" ] && [ -n "$(ls -A "$regressions")" ]; then
+  log="$build/regressions-$target.log"
+  if ! "$binary" -runs=1 -timeout=2 -rss_limit_mb=128 "$regressions"/* \
+      >"$log" 2>&1; then
+    cat "$log" >&2
+    echo "fuzz.sh: an input in $regressions fails again" >&2
+    exit 1
+  fi
+  tail -n 2 "$log"
 fi
 exec "$binary" -max_total_time="$seconds" -timeout=2 -rss_limit_mb=128 \
   -max_len=1048576 -print_final_stats=1 "$corpus" "$seeds"

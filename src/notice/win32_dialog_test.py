@@ -17,148 +17,57 @@ name, text = the localized message with the failing file's name. The run
 waits until it is dismissed, then fails with the same console output as a
 run without the dialog.
 """
-import argparse
 import os
 import re
 import shutil
-import signal
-import subprocess
 import sys
-import tempfile
 import time
 import unittest
 
-SKIP = 77
-FAILING_NAME = "tv-Common.v5.21.40.0.dll"
-# The first entry fails, so this is the whole output.
-EXPECTED_OUT = "Error is: 0x80096010.\nSealProbe: FAILED.\n"
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)),
+                                os.pardir, "testing"))
+import harness  # noqa: E402
+from harness import CONFIG, MANIFEST, wait_until  # noqa: E402
 
-CONFIG = argparse.Namespace()
+FAILING_NAME = MANIFEST[0]
+# The first entry fails, so this is the whole output.
+EXPECTED_OUT = harness.walk({FAILING_NAME: ("", "tampered")})
+
 DISPLAY = None
 
 
-def wine_debugstr(text):
-    """`text` as Wine's traces print a wide string."""
-    escaped = (text.replace("\\", "\\\\").replace('"', '\\"')
-               .replace("\n", "\\n").replace("\r", "\\r")
-               .replace("\t", "\\t"))
-    # Other UTF-16 code units outside printable ASCII as four hex digits.
-    units = escaped.encode("utf-16-le")
-    escaped = "".join(
-        chr(u) if 0x20 <= u < 0x7F else "\\%04x" % u
-        for u in (int.from_bytes(units[i:i + 2], "little")
-                  for i in range(0, len(units), 2)))
-    return 'L"%s"' % escaped
-
-
-def xdotool(*args):
-    result = subprocess.run(["xdotool"] + list(args),
-                            env=dict(os.environ, DISPLAY=DISPLAY),
-                            capture_output=True, text=True, timeout=30)
-    return result.returncode, result.stdout
-
-
-def visible_windows(pid):
-    code, out = xdotool("search", "--onlyvisible", "--pid", str(pid))
-    return out.split() if code == 0 else []
-
-
-def window_name(window):
-    code, out = xdotool("getwindowname", window)
-    return out[:-1] if code == 0 and out.endswith("\n") else None
-
-
-def wait_until(predicate, timeout):
-    deadline = time.monotonic() + timeout
-    while time.monotonic() < deadline:
-        value = predicate()
-        if value:
-            return value
-        time.sleep(0.2)
-    return None
-
-
-def start_xvfb():
-    """Starts Xvfb on a display number it picks itself; returns the process
-    and ":N"."""
-    read_end, write_end = os.pipe()
-    xvfb = subprocess.Popen(
-        ["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1024x768x24",
-         "-nolisten", "tcp"],
-        pass_fds=(write_end,), stdin=subprocess.DEVNULL,
-        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    os.close(write_end)
-    number = b""
-    with os.fdopen(read_end, "rb") as pipe:
-        while not number.endswith(b"\n"):
-            chunk = pipe.read(1)
-            if not chunk:
-                break
-            number += chunk
-    if not number.strip():
-        xvfb.kill()
-        xvfb.wait()
-        raise RuntimeError("Xvfb did not report a display")
-    return xvfb, ":" + number.decode().strip()
-
-
-class Run:
-    """One run of a program (the tool unless said otherwise) on the display,
-    its output in files."""
-
-    def __init__(self, args):
-        self.out = tempfile.TemporaryFile()
-        self.err = tempfile.TemporaryFile()
-        # UTF-8, so that Wine hands every argument's characters to the tool.
-        env = dict(os.environ, DISPLAY=DISPLAY, WINEDEBUG="+msgbox",
-                   SEALPROBE_WINEPREFIX=CONFIG.wineprefix, LC_ALL="C.UTF-8")
-        args = [CONFIG.runner] + args
-        # Files rather than pipes: the Wine server inherits the descriptors
-        # and outlives the run.
-        self.proc = subprocess.Popen(args, env=env, stdin=subprocess.DEVNULL,
-                                     stdout=self.out, stderr=self.err,
-                                     start_new_session=True)
-        self.started = time.monotonic()
-
-    def stderr(self):
-        self.err.seek(0)
-        return self.err.read().decode("utf-8", "replace")
-
-    def stdout(self):
-        self.out.seek(0)
-        return self.out.read().replace(b"\r\n", b"\n").decode(
-            "utf-8", "surrogateescape")
-
-    def wait(self, timeout):
-        return self.proc.wait(timeout=timeout)
-
-    def close(self):
-        if self.proc.poll() is None:
-            # The whole group: a launcher's child is a process of its own.
-            os.killpg(self.proc.pid, signal.SIGKILL)
-            self.proc.wait()
-        self.out.close()
-        self.err.close()
+def setUpModule():
+    global DISPLAY
+    # A server left from an earlier run would keep its desktop on a display
+    # that is gone.
+    harness.stop_wine_server(CONFIG.wineprefix)
+    DISPLAY = harness.Display()
+    unittest.addModuleCleanup(DISPLAY.close)
+    # Cleanups run last first: the server stops before its display.
+    unittest.addModuleCleanup(harness.stop_wine_server, CONFIG.wineprefix)
 
 
 class DialogTest(unittest.TestCase):
     maxDiff = None
 
     def setUp(self):
-        tmp = tempfile.TemporaryDirectory(prefix="sealprobe-dialog-")
-        self.addCleanup(tmp.cleanup)
-        shutil.copyfile(os.path.join(CONFIG.fixtures, "files/tampered.exe"),
-                        os.path.join(tmp.name, FAILING_NAME))
-        self.folder = wine_path(os.path.realpath(tmp.name)) + "\\"
+        folder = harness.temp_folder(self, "sealprobe-dialog-")
+        shutil.copyfile(harness.fixture_path("tampered"),
+                        os.path.join(folder, FAILING_NAME))
+        self.folder = harness.wine_path(folder) + "\\"
 
-    def start(self, product_name, message, ui_level):
-        return self.start_program([CONFIG.tool, self.folder, self.folder,
-                                   product_name, message, ui_level])
-
-    def start_program(self, args):
-        run = Run(args)
+    def start(self, program, args):
+        """Starts `program` of the build on the display, its message boxes
+        traced."""
+        run = harness.tool(program, wineprefix=CONFIG.wineprefix,
+                           display=DISPLAY.name).start(
+                               args, env={"WINEDEBUG": "+msgbox"})
         self.addCleanup(run.close)
         return run
+
+    def args(self, ui_level, product_name="Tarvo Setup",
+             message="Cannot verify {FileName}."):
+        return [self.folder, self.folder, product_name, message, ui_level]
 
     def test_dialog_holds_the_run_until_dismissed(self):
         cases = (
@@ -175,43 +84,32 @@ class DialogTest(unittest.TestCase):
         )
         for ui_level, caption, message, text in cases:
             with self.subTest(ui_level=ui_level, caption=caption):
-                run = self.start(caption, message, ui_level)
-                windows = wait_until(lambda: visible_windows(run.proc.pid), 60)
+                run = self.start(CONFIG.tool,
+                                 self.args(ui_level, caption, message))
+                windows = wait_until(
+                    lambda: DISPLAY.visible_windows("--pid", str(run.pid)), 60)
                 self.assertTrue(windows, "no dialog appeared; stderr:\n" +
                                 run.stderr())
                 self.assertEqual(len(windows), 1, windows)
                 window = windows[0]
-                self.assertEqual(window_name(window), caption)
+                self.assertEqual(DISPLAY.window_name(window), caption)
                 if caption:
-                    code, found = xdotool(
-                        "search", "--onlyvisible", "--name",
-                        "^%s$" % re.escape(caption))
-                    self.assertEqual(found.split(), [window])
+                    self.assertEqual(DISPLAY.visible_windows(
+                        "--name", "^%s$" % re.escape(caption)), [window])
 
                 shown = wait_until(
                     lambda: re.findall(r"MSGBOX_OnInit (.*)\n", run.stderr()),
                     10)
-                self.assertEqual(shown, [wine_debugstr(text)])
+                self.assertEqual(shown, [harness.wine_debugstr(text)])
 
                 time.sleep(1)
-                self.assertIsNone(run.proc.poll(),
-                                  "the run must wait for the user")
+                self.assertIsNone(run.poll(), "the run must wait for the user")
 
-                xdotool("windowfocus", "--sync", window, "key", "Return")
+                DISPLAY.press_return(window)
                 self.assertEqual(run.wait(timeout=30), 1, run.stderr())
                 self.assertEqual(run.stdout(), EXPECTED_OUT)
 
-    def test_levels_up_to_three_show_nothing_and_do_not_wait(self):
-        for ui_level in ("3", "0", "-1", "abc"):
-            with self.subTest(ui_level=ui_level):
-                run = self.start("Tarvo Setup", "Cannot verify {FileName}.",
-                                 ui_level)
-                self.assertEqual(run.wait(timeout=30), 1, run.stderr())
-                self.assertLess(time.monotonic() - run.started, 20)
-                self.assertNotIn("MSGBOX_OnInit", run.stderr())
-                self.assertEqual(run.stdout(), EXPECTED_OUT)
-
-    def test_hidden_window_station_shows_nothing_and_does_not_wait(self):
+    def test_levels_up_to_three_and_hidden_stations_do_not_wait(self):
         # A deferred custom action that does not impersonate runs in session
         # 0, on a window station without WSF_VISIBLE ("USEROBJECTFLAGS",
         # learn.microsoft.com/windows/win32/api/winuser/
@@ -219,76 +117,37 @@ class DialogTest(unittest.TestCase):
         # surfaces"), where no one can see or dismiss a message box. The
         # launcher starts a program on a new station, which
         # CreateWindowStationW never makes visible.
-        def on_hidden_station(line):
-            return self.start_program(
-                [CONFIG.launcher, "--hidden-station", line])
+        def on_hidden_station(program, args):
+            return (CONFIG.launcher, ["--hidden-station", " ".join(
+                '"%s"' % a for a in [harness.wine_path(program)] + args)])
 
         # The control shows its box whatever the station: nobody sees it,
         # and it waits.
-        control = on_hidden_station('"%s" "%s"' % (
-            wine_path(CONFIG.control), self.folder + FAILING_NAME))
+        control = self.start(*on_hidden_station(
+            CONFIG.control, [self.folder + FAILING_NAME]))
         self.assertTrue(wait_until(lambda: "MSGBOX_OnInit" in control.stderr(),
                                    60), "no box; stderr:\n" + control.stderr())
         time.sleep(2)
-        self.assertIsNone(control.proc.poll(), "the control's box must wait")
-        self.assertEqual(xdotool("search", "--onlyvisible", "--name",
-                                 "^Undefended control$")[1], "")
+        self.assertIsNone(control.poll(), "the control's box must wait")
+        self.assertEqual(
+            DISPLAY.visible_windows("--name", "^Undefended control$"), [])
         control.close()
 
-        # The tool at level 5 goes on as at level 3.
-        run = on_hidden_station('"%s" "%s\\" "%s\\" "Tarvo Setup" '
-                                '"Cannot verify {FileName}." 5' % (
-                                    wine_path(CONFIG.tool), self.folder,
-                                    self.folder))
-        self.assertEqual(run.wait(timeout=60), 1, run.stderr())
-        self.assertLess(time.monotonic() - run.started, 30)
-        self.assertNotIn("MSGBOX_OnInit", run.stderr())
-        self.assertEqual(run.stdout(), EXPECTED_OUT)
-
-
-def wine_path(host_path):
-    return "Z:" + host_path.replace("/", "\\")
-
-
-def stop_wine_server():
-    subprocess.run(["wineserver", "-k"],
-                   env=dict(os.environ, WINEPREFIX=CONFIG.wineprefix),
-                   stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                   stderr=subprocess.DEVNULL, timeout=60)
-
-
-def main():
-    global DISPLAY
-    parser = argparse.ArgumentParser(add_help=False)
-    parser.add_argument("--runner", required=True)
-    parser.add_argument("--tool", required=True)
-    parser.add_argument("--fixtures", required=True)
-    parser.add_argument("--wineprefix", required=True)
-    parser.add_argument("--launcher", required=True)
-    parser.add_argument("--control", required=True)
-    known, rest = parser.parse_known_args()
-    for name in ("runner", "tool", "fixtures", "wineprefix", "launcher",
-                 "control"):
-        setattr(CONFIG, name, os.path.abspath(getattr(known, name)))
-
-    missing = [p for p in ("Xvfb", "xdotool", "wineserver")
-               if shutil.which(p) is None]
-    if missing:
-        print("skipped: %s not installed" % ", ".join(missing))
-        sys.exit(SKIP)
-
-    # A server left from an earlier run would keep its desktop on a display
-    # that is gone.
-    stop_wine_server()
-    xvfb, DISPLAY = start_xvfb()
-    try:
-        program = unittest.main(argv=[sys.argv[0]] + rest, exit=False)
-    finally:
-        stop_wine_server()
-        xvfb.terminate()
-        xvfb.wait()
-    sys.exit(not program.result.wasSuccessful())
+        # The tool shows nothing up to level 3, nor at level 5 on a hidden
+        # station, where it goes on as at level 3.
+        cases = [(level, (CONFIG.tool, self.args(level)))
+                 for level in ("3", "0", "-1", "abc")]
+        cases.append(("5, hidden station", on_hidden_station(
+            CONFIG.tool, [self.folder + "\\"] * 2 + self.args("5")[2:])))
+        for what, program_and_args in cases:
+            with self.subTest(ui_level=what):
+                run = self.start(*program_and_args)
+                self.assertEqual(run.wait(timeout=60), 1, run.stderr())
+                self.assertLess(time.monotonic() - run.started, 30)
+                self.assertNotIn("MSGBOX_OnInit", run.stderr())
+                self.assertEqual(run.stdout(), EXPECTED_OUT)
 
 
 if __name__ == "__main__":
-    main()
+    harness.main("runner", "tool", "fixtures", "wineprefix", "launcher",
+                 "control", needs=("Xvfb", "xdotool", "wineserver"))

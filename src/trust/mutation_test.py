@@ -3,12 +3,13 @@
 valid unless the change lies outside everything the signature covers, and
 must decide each one quickly, in bounded memory, without a sanitizer report.
 
-Usage: mutation_test.py SEALPROBE FIXTURES [--report]
+Usage: mutation_test.py --tool SEALPROBE --fixtures DIR [--report]
+                        [unittest options]
 
-FIXTURES is the folder make_fixtures.sh filled (pki/, pe/). The signed
-variants are made here from its test PKI: SHA-1/256/384/512, PE32 and PE32+,
-RFC 3161 timestamped (by a trusted and by an untrusted authority), nested
-and with page hashes. Each variant gets:
+DIR is the folder make_fixtures.sh filled. The signed variants are made here
+from its test PKI: SHA-1/256/384/512, PE32 and PE32+, RFC 3161 timestamped
+(by a trusted and by an untrusted authority), nested and with page hashes.
+Each variant gets:
   - one-byte changes spread across every region of the file: each header,
     each section, the certificate table entry, the DER of the signature at
     each level, the unauthenticated attributes and the padding;
@@ -38,18 +39,16 @@ a verdict other than valid.
 """
 import collections
 import os
-import shutil
-import signal
-import struct
 import subprocess
 import sys
 import tempfile
 import time
 import unittest
 
-TOOL = None
-FIXTURES = None
-REPORT = False
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)),
+                                os.pardir, "testing"))
+import harness  # noqa: E402
+from harness import CONFIG, Der, tlv, with_fields  # noqa: E402
 
 TIME_LIMIT = 1.0   # processor seconds per file
 HANG_LIMIT = 30.0  # wall seconds before a run counts as hung
@@ -61,204 +60,121 @@ VALID = "valid"
 UNCHANGED_VERDICTS = {"pe32plus-untrusted-timestamp": "0x80096005"}
 
 
-def run(cmd, **kwargs):
-    subprocess.run(cmd, check=True, stdout=subprocess.DEVNULL,
-                   stderr=subprocess.DEVNULL, **kwargs)
+# --- Regions of a signed file ------------------------------------------------
+
+def regions(data, layout):
+    """(name, start, end, covered) spans over the whole file."""
+    L = layout
+    r = [
+        ("dos-header", 0, L.dos_header_end, True),
+        ("dos-stub", L.dos_header_end, L.e_lfanew, True),
+        ("pe-signature", L.e_lfanew, L.coff, True),
+        ("coff-header", L.coff, L.optional, True),
+        ("optional-header", L.optional, L.checksum[0], True),
+        ("checksum", L.checksum[0], L.checksum[1], False),
+        ("optional-header", L.checksum[1], L.cert_entry[0], True),
+        ("cert-directory-entry", L.cert_entry[0], L.cert_entry[1], False),
+        ("data-directories", L.cert_entry[1], L.section_table, True),
+        ("section-table", L.section_table, L.section_table_end, True),
+        ("header-padding", L.section_table_end, L.size_of_headers, True),
+    ]
+    at = L.size_of_headers
+    for i, (start, end) in enumerate(L.sections):
+        if start > at:
+            r.append(("gap", at, start, True))
+        r.append(("section-%d" % i, start, end, True))
+        at = max(at, end)
+    if L.cert_offset > at:
+        r.append(("after-sections", at, L.cert_offset, True))
+    r.append(("win-certificate-header", L.cert_offset, L.blob, True))
+    r.extend(der_regions(data, layout))
+    return [x for x in r if x[2] > x[1]]
 
 
-# --- PE and DER layout (test-side readers, to name the regions) ------------
+def der_regions(data, layout):
+    content_info = Der(data, layout.blob)
+    explicit = content_info.kids[1]
+    signed = explicit.kids[0]
+    r = [("der-contentinfo", content_info.offset, explicit.start, True),
+         ("der-signeddata-header", explicit.start, signed.start, True)]
+    names = {0x02: "der-signeddata-version", 0x30: "der-content",
+             0xA0: "der-certificates", 0xA1: "der-crls"}
+    uncovered = {"der-signeddata-version", "der-digest-algorithms"}
+    sets = [part for part in signed.kids if part.tag == 0x31]
+    for part in signed.kids:
+        if part is sets[0]:
+            name = "der-digest-algorithms"
+        elif part.tag == 0x31:
+            r.append(("der-signerinfos-header", part.offset, part.start, True))
+            r.extend(signer_regions(part.kids[0]))
+            continue
+        else:
+            name = names.get(part.tag, "der-other")
+        r.append((name, part.offset, part.end, name not in uncovered))
+    end_of_entry = layout.cert_offset + layout.dw_length
+    r.append(("padding", signed.end, end_of_entry, False))
+    r.append(("after-entry", end_of_entry,
+              layout.cert_offset + layout.cert_size, False))
+    return r
 
-def u16(b, o):
-    return struct.unpack_from("<H", b, o)[0]
 
-
-def u32(b, o):
-    return struct.unpack_from("<I", b, o)[0]
-
-
-class Layout:
-    """Where the regions of a signed PE file lie."""
-
-    def __init__(self, data):
-        self.data = data
-        self.e_lfanew = u32(data, 0x3C)
-        self.coff = self.e_lfanew + 4
-        self.sections_count = u16(data, self.coff + 2)
-        self.opt_size = u16(data, self.coff + 16)
-        self.opt = self.coff + 20
-        magic = u16(data, self.opt)
-        self.pe32_plus = magic == 0x20B
-        self.checksum = self.opt + 64
-        self.rva_count_off = self.opt + (108 if self.pe32_plus else 92)
-        self.dirs = self.rva_count_off + 4
-        self.cert_entry = self.dirs + 4 * 8
-        self.cert_offset = u32(data, self.cert_entry)
-        self.cert_size = u32(data, self.cert_entry + 4)
-        self.section_table = self.opt + self.opt_size
-        self.size_of_headers = u32(data, self.opt + 60)
-        self.sections = []
-        for i in range(self.sections_count):
-            s = self.section_table + 40 * i
-            raw_size, raw_ptr = u32(data, s + 16), u32(data, s + 20)
-            if raw_size:
-                self.sections.append((raw_ptr, raw_ptr + raw_size))
-        self.sections.sort()
-        self.blob = self.cert_offset + 8
-        self.dw_length = u32(data, self.cert_offset)
-
-    def regions(self):
-        """(name, start, end, covered) spans over the whole file."""
-        r = [
-            ("dos-header", 0, 0x40, True),
-            ("dos-stub", 0x40, self.e_lfanew, True),
-            ("pe-signature", self.e_lfanew, self.coff, True),
-            ("coff-header", self.coff, self.opt, True),
-            ("optional-header", self.opt, self.checksum, True),
-            ("checksum", self.checksum, self.checksum + 4, False),
-            ("optional-header", self.checksum + 4, self.cert_entry, True),
-            ("cert-directory-entry", self.cert_entry, self.cert_entry + 8,
-             False),
-            ("data-directories", self.cert_entry + 8,
-             self.opt + self.opt_size, True),
-            ("section-table", self.section_table,
-             self.section_table + 40 * self.sections_count, True),
-            ("header-padding", self.section_table + 40 * self.sections_count,
-             self.size_of_headers, True),
-        ]
-        at = self.size_of_headers
-        for i, (start, end) in enumerate(self.sections):
-            if start > at:
-                r.append(("gap", at, start, True))
-            r.append(("section-%d" % i, start, end, True))
-            at = max(at, end)
-        if self.cert_offset > at:
-            r.append(("after-sections", at, self.cert_offset, True))
-        r.append(("win-certificate-header", self.cert_offset, self.blob, True))
-        r.extend(self.der_regions())
-        return [x for x in r if x[2] > x[1]]
-
-    def der_regions(self):
-        d = self.data
-        end_of_entry = self.cert_offset + self.dw_length
-
-        def tlv(o):
-            tag = d[o]
-            length = d[o + 1]
-            h = 2
-            if length & 0x80:
-                n = length & 0x7F
-                length = int.from_bytes(d[o + 2:o + 2 + n], "big")
-                h = 2 + n
-            return tag, o + h, o + h + length
-
-        def children(start, end):
-            out, o = [], start
-            while o < end:
-                t, body, nxt = tlv(o)
-                out.append((t, o, body, nxt))
-                o = nxt
-            return out
-
-        r = []
-        _, ci_body, ci_end = tlv(self.blob)
-        oid, explicit = children(ci_body, ci_end)
-        r.append(("der-contentinfo", self.blob, explicit[2], True))
-        _, sd_start, sd_body, sd_end = children(explicit[2], explicit[3])[0]
-        r.append(("der-signeddata-header", explicit[2], sd_body, True))
-        parts = children(sd_body, sd_end)
-        names = {0x02: "der-signeddata-version", 0x31: None, 0x30:
-                 "der-content", 0xA0: "der-certificates", 0xA1: "der-crls"}
-        uncovered = {"der-signeddata-version", "der-digest-algorithms"}
-        seen_set = False
-        for t, start, body, nxt in parts:
-            if t == 0x31 and not seen_set:
-                name, seen_set = "der-digest-algorithms", True
-            elif t == 0x31:
-                name = "der-signerinfos-header"
-                r.append((name, start, body, True))
-                signer = children(body, nxt)[0]
-                r.extend(self.signer_regions(children, signer))
-                continue
-            else:
-                name = names.get(t, "der-other")
-            r.append((name, start, nxt, name not in uncovered))
-        r.append(("padding", sd_end, end_of_entry, False))
-        r.append(("after-entry", end_of_entry,
-                  self.cert_offset + self.cert_size, False))
-        return r
-
-    def signer_regions(self, children, signer):
-        _, start, body, end = signer
-        r = [("der-signerinfo-header", start, body, True)]
-        fields = children(body, end)
-        names = ["der-signer-version", "der-signer-id",
-                 "der-signer-digest-algorithm"]
-        uncovered = {"der-signer-version", "der-signer-digest-encryption",
-                     "der-unauthenticated-attributes"}
-        i = 0
-        for t, s, b, n in fields:
-            if t == 0xA0:
-                name = "der-authenticated-attributes"
-            elif t == 0xA1:
-                name = "der-unauthenticated-attributes"
-            elif t == 0x04:
-                name = "der-signature-value"
-            elif i < len(names):
-                name = names[i]
-                i += 1
-            else:
-                name = "der-signer-digest-encryption"
-            r.append((name, s, n, name not in uncovered))
-        return r
+def signer_regions(signer):
+    r = [("der-signerinfo-header", signer.offset, signer.start, True)]
+    names = ["der-signer-version", "der-signer-id",
+             "der-signer-digest-algorithm"]
+    uncovered = {"der-signer-version", "der-signer-digest-encryption",
+                 "der-unauthenticated-attributes"}
+    i = 0
+    for field in signer.kids:
+        if field.tag == 0xA0:
+            name = "der-authenticated-attributes"
+        elif field.tag == 0xA1:
+            name = "der-unauthenticated-attributes"
+        elif field.tag == 0x04:
+            name = "der-signature-value"
+        elif i < len(names):
+            name = names[i]
+            i += 1
+        else:
+            name = "der-signer-digest-encryption"
+        r.append((name, field.offset, field.end, name not in uncovered))
+    return r
 
 
 # --- Signed variants ---------------------------------------------------------
 
 def make_variants(work):
-    pki, pe = os.path.join(FIXTURES, "pki"), os.path.join(FIXTURES, "pe")
-    leaf = ["-certs", os.path.join(pki, "leaf.crt"),
-            "-key", os.path.join(pki, "leaf.key")]
-    # An offline time-stamping authority under the same test root.
-    tsa_key, tsa_crt = os.path.join(work, "tsa.key"), os.path.join(work, "tsa.crt")
-    ext = os.path.join(work, "tsa.ext")
-    with open(ext, "w") as f:
-        f.write("basicConstraints=critical,CA:FALSE\n"
-                "keyUsage=critical,digitalSignature\n"
-                "extendedKeyUsage=critical,timeStamping\n")
-    csr = os.path.join(work, "tsa.csr")
-    run(["openssl", "req", "-new", "-newkey", "rsa:2048", "-nodes",
-         "-subj", "/CN=SealProbe Mutation TSA", "-keyout", tsa_key, "-out", csr])
-    run(["openssl", "x509", "-req", "-in", csr,
-         "-CA", os.path.join(pki, "root.crt"),
-         "-CAkey", os.path.join(pki, "root.key"), "-CAcreateserial",
-         "-CAserial", os.path.join(work, "root.srl"),
-         "-days", "3650", "-sha256", "-extfile", ext, "-out", tsa_crt])
-    chain = os.path.join(work, "tsa-chain.pem")
-    with open(chain, "wb") as f:
-        for p in (tsa_crt, os.path.join(pki, "root.crt")):
-            with open(p, "rb") as c:
-                f.write(c.read())
+    pki = os.path.join(CONFIG.fixtures, "pki")
+    pe = os.path.join(CONFIG.fixtures, "pe")
     now = str(int(time.time()))
-    stamp = ["-time", now, "-TSA-certs", chain, "-TSA-key", tsa_key,
-             "-TSA-time", now]
+
+    def stamp(tsa):
+        # An offline RFC 3161 timestamp by the fixtures' authority `tsa`.
+        return ["-time", now,
+                "-TSA-certs", os.path.join(pki, tsa + "-chain.pem"),
+                "-TSA-key", os.path.join(pki, tsa + ".key"), "-TSA-time", now]
 
     variants = {}
 
     def sign(name, source, *opts, nest_from=None):
         out = os.path.join(work, name + ".exe")
         src = nest_from or os.path.join(pe, source)
-        run(["osslsigncode", "sign", *leaf, *opts, "-in", src, "-out", out])
+        subprocess.run(["osslsigncode", "sign",
+                        "-certs", os.path.join(pki, "leaf.crt"),
+                        "-key", os.path.join(pki, "leaf.key"),
+                        *opts, "-in", src, "-out", out], check=True,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         variants[name] = out
 
     for h in ("sha1", "sha256", "sha384", "sha512"):
         sign("pe32plus-" + h, "small64.exe", "-h", h)
     sign("pe32-sha256", "small32.exe", "-h", "sha256")
-    sign("pe32plus-timestamped", "small64.exe", "-h", "sha256", *stamp)
+    # tsa.crt is under broot, which the tests' store trusts.
+    sign("pe32plus-timestamped", "small64.exe", "-h", "sha256", *stamp("tsa"))
     # Stamped by an authority no store trusts: a stamp that is there has to
     # verify, so this one fails as it is (UNCHANGED_VERDICTS).
     sign("pe32plus-untrusted-timestamp", "small64.exe", "-h", "sha256",
-         "-time", now, "-TSA-certs", os.path.join(pki, "tsa-stranger-chain.pem"),
-         "-TSA-key", os.path.join(pki, "tsa-stranger.key"), "-TSA-time", now)
+         *stamp("tsa-stranger"))
     sign("pe32plus-pagehash", "small64.exe", "-h", "sha256", "-ph")
     sign("pe32plus-nested", None, "-h", "sha1", "-nest",
          nest_from=variants["pe32plus-sha256"])
@@ -276,58 +192,20 @@ def spread(start, end, count=6):
 
 
 def byte_mutations(data, layout):
-    for name, start, end, covered in layout.regions():
+    for name, start, end, covered in regions(data, layout):
         for pos in spread(start, end):
             m = bytearray(data)
             m[pos] ^= 0xFF if m[pos] in (0, 0xFF) else 0x01
             yield name, covered, bytes(m)
 
 
-def put32(data, offset, value):
-    m = bytearray(data)
-    struct.pack_into("<I", m, offset, value & 0xFFFFFFFF)
-    return bytes(m)
-
-
-def put16(data, offset, value):
-    m = bytearray(data)
-    struct.pack_into("<H", m, offset, value & 0xFFFF)
-    return bytes(m)
-
-
-class Der:
-    """A DER element: constructed ones as children, others as raw bytes."""
-
-    def __init__(self, data, offset=0):
-        self.tag = data[offset]
-        length, header = data[offset + 1], 2
-        if length & 0x80:
-            n = length & 0x7F
-            length = int.from_bytes(data[offset + 2:offset + 2 + n], "big")
-            header += n
-        start = offset + header
-        self.end = start + length
-        self.kids, self.body = None, data[start:self.end]
-        if self.tag & 0x20:
-            self.kids, at = [], start
-            while at < self.end:
-                kid = Der(data, at)
-                self.kids.append(kid)
-                at = kid.end
-
-    def encode(self):
-        body = (b"".join(k.encode() for k in self.kids)
-                if self.kids is not None else self.body)
-        n = len(body)
-        if n < 0x80:
-            length = bytes([n])
-        else:
-            raw = n.to_bytes((n.bit_length() + 7) // 8, "big")
-            length = bytes([0x80 | len(raw)]) + raw
-        return bytes([self.tag]) + length + body
-
-
 RFC3161_ATTRIBUTE = bytes.fromhex("060a2b0601040182370303 01".replace(" ", ""))
+
+
+def with_signature(data, der):
+    """`data` with `der` as its only signature."""
+    assert len(der) <= MAX_SIGNATURE, "%d bytes: too large to be read" % len(der)
+    return harness.with_certificate_table(data, harness.certificate_entry(der))
 
 
 def with_repeated_timestamp(data, layout, copies):
@@ -335,18 +213,13 @@ def with_repeated_timestamp(data, layout, copies):
     attribute, or None when it has none. Unauthenticated attributes are
     anyone's to add to; only the first token may cost a chain check."""
     root = Der(data, layout.blob)
-    signer = root.kids[1].kids[0].kids[-1].kids[0]
+    signer = first_signer(root)
     for unsigned in (k for k in signer.kids if k.tag == 0xA1):
         for attribute in unsigned.kids:
             if attribute.kids[0].encode() == RFC3161_ATTRIBUTE:
                 values = attribute.kids[1]
                 values.kids = values.kids[:1] * copies
-                der = root.encode()
-                entry = der + b"\0" * (-len(der) % 8)
-                table = struct.pack("<IHH", 8 + len(entry), 0x0200, 0x0002)
-                out = data[:layout.cert_offset] + table + entry
-                return put32(out, layout.cert_entry + 4,
-                             len(out) - layout.cert_offset)
+                return with_signature(data, root.encode())
     return None
 
 
@@ -354,41 +227,53 @@ def structural_mutations(data, layout):
     """(name, may_be_valid, bytes): lies told by the headers and table."""
     L = layout
     size = len(data)
-    e = L.cert_entry
-    off, sz = L.cert_offset, L.cert_size
-    yield "dir-past-end", False, put32(data, e, size + 8)
-    yield "dir-into-headers", False, put32(data, e, 0x40)
-    yield "dir-at-zero", False, put32(data, e, 0)
-    yield "dir-size-zero", False, put32(data, e + 4, 0)
-    yield "dir-size-overflow", False, put32(data, e + 4, 0xFFFFFFF8)
-    yield "dir-offset-overflow", False, put32(put32(data, e, 0xFFFFFFF0),
-                                              e + 4, 0x20)
-    yield "dir-size-short-by-8", False, put32(data, e + 4, sz - 8)
-    yield "dir-size-long-by-8", False, put32(data, e + 4, sz + 8)
+    sz = L.cert_size
+
+    def directory(**fields):
+        return with_fields(data, "SECURITY", **fields)
+
+    def entry(**fields):
+        return with_fields(data, "WIN_CERTIFICATE", **fields)
+
+    yield "dir-past-end", False, directory(VirtualAddress=size + 8)
+    yield "dir-into-headers", False, directory(VirtualAddress=0x40)
+    yield "dir-at-zero", False, directory(VirtualAddress=0)
+    yield "dir-size-zero", False, directory(Size=0)
+    yield "dir-size-overflow", False, directory(Size=0xFFFFFFF8)
+    yield "dir-offset-overflow", False, directory(VirtualAddress=0xFFFFFFF0,
+                                                  Size=0x20)
+    yield "dir-size-short-by-8", False, directory(Size=sz - 8)
+    yield "dir-size-long-by-8", False, directory(Size=sz + 8)
     for dw in (0, 1, 7):
-        yield "dwlength-%d" % dw, False, put32(data, off, dw)
-    yield "dwlength-odd", True, put32(data, off, L.dw_length - 1 if
+        yield "dwlength-%d" % dw, False, entry(dwLength=dw)
+    yield "dwlength-odd", True, entry(dwLength=L.dw_length - 1 if
                                       L.dw_length % 2 == 0 else L.dw_length)
-    yield "dwlength-beyond-table", False, put32(data, off, sz + 8)
-    yield "dwlength-huge", False, put32(data, off, 0xFFFFFFF0)
-    yield "revision-1", False, put16(data, off + 4, 0x0100)
-    yield "type-x509", False, put16(data, off + 6, 0x0001)
+    yield "dwlength-beyond-table", False, entry(dwLength=sz + 8)
+    yield "dwlength-huge", False, entry(dwLength=0xFFFFFFF0)
+    yield "revision-1", False, entry(wRevision=0x0100)
+    yield "type-x509", False, entry(
+        wCertificateType=harness.WIN_CERT_TYPE_X509)
     # A second entry after the first: ignored, as Windows ignores it.
-    second = struct.pack("<IHH", 16, 0x0200, 0x0002) + b"\x30\x03\x02\x01\x01" + b"\0" * 3
-    grown = put32(data + second, e + 4, sz + len(second))
-    yield "second-entry", True, grown
+    second = harness.certificate_entry(b"\x30\x03\x02\x01\x01")
+    yield "second-entry", True, harness.with_certificate_table(
+        data, data[L.cert_offset:] + second)
     yield "appended-after-table", False, data + b"\0" * 8
     yield "appended-garbage", False, data + b"trailing"
     for n in (0, L.sections_count + 1, 0xFFFF):
-        yield "sections-%d" % n, False, put16(data, L.coff + 2, n)
-    for n in (0, 2, L.opt_size + 8, 0xFFFF):
-        yield "optional-size-%d" % n, False, put16(data, L.coff + 16, n)
-    for n in (0, 4):
-        yield "rva-count-%d" % n, False, put32(data, L.rva_count_off, n)
-    yield "rva-count-huge", False, put32(data, L.rva_count_off, 0xFFFFFFFF)
-    yield "e-lfanew-past-end", False, put32(data, 0x3C, size + 100)
-    yield "e-lfanew-huge", False, put32(data, 0x3C, 0xFFFFFFF0)
-    yield "pe-magic", False, put16(data, L.opt, 0x0107)
+        yield "sections-%d" % n, False, with_fields(
+            data, "FILE_HEADER", NumberOfSections=n)
+    for n in (0, 2, L.optional_size + 8, 0xFFFF):
+        yield "optional-size-%d" % n, False, with_fields(
+            data, "FILE_HEADER", SizeOfOptionalHeader=n)
+    for label, n in (("rva-count-0", 0), ("rva-count-4", 4),
+                     ("rva-count-huge", 0xFFFFFFFF)):
+        yield label, False, with_fields(data, "OPTIONAL_HEADER",
+                                        NumberOfRvaAndSizes=n)
+    yield "e-lfanew-past-end", False, with_fields(data, "DOS_HEADER",
+                                                  e_lfanew=size + 100)
+    yield "e-lfanew-huge", False, with_fields(data, "DOS_HEADER",
+                                              e_lfanew=0xFFFFFFF0)
+    yield "pe-magic", False, with_fields(data, "OPTIONAL_HEADER", Magic=0x0107)
     repeated = with_repeated_timestamp(data, L, 500)
     if repeated:
         yield "timestamp-repeated-500", True, repeated
@@ -396,10 +281,10 @@ def structural_mutations(data, layout):
 
 def truncations(data, layout):
     L = layout
-    points = {0, 1, 2, 0x3C, 0x40, L.e_lfanew, L.coff, L.opt, L.checksum,
-              L.dirs, L.cert_entry, L.section_table,
-              L.section_table + 40 * L.sections_count, L.size_of_headers,
-              L.cert_offset, L.cert_offset + 8, L.blob + 16,
+    points = {0, 1, 2, L.e_lfanew_field[0], L.dos_header_end, L.e_lfanew,
+              L.coff, L.optional, L.checksum[0], L.directories,
+              L.cert_entry[0], L.section_table, L.section_table_end,
+              L.size_of_headers, L.cert_offset, L.blob, L.blob + 16,
               (L.blob + len(data)) // 2, len(data) - 1}
     for start, end in L.sections:
         points.update((start, end))
@@ -426,14 +311,6 @@ CAP_SET_MEMBERS = 8
 CAP_ATTRIBUTES = 64
 CAP_VALUES = 64
 CAP_BYTES = 1 << 20  # certificates, CRLs, authenticated attributes, timestamps
-
-
-def tlv(tag, body):
-    n = len(body)
-    if n < 0x80:
-        return bytes([tag, n]) + body
-    raw = n.to_bytes((n.bit_length() + 7) // 8, "big")
-    return bytes([tag, 0x80 | len(raw)]) + raw + body
 
 
 def seq(*parts):
@@ -596,22 +473,13 @@ def set_contents_size(root, tag, node_of=signed_data):
     return 0 if node is None else sum(len(k.encode()) for k in node.kids)
 
 
-def with_signature(data, layout, der):
-    assert len(der) <= MAX_SIGNATURE, "%d bytes: too large to be read" % len(der)
-    entry = der + b"\0" * (-len(der) % 8)
-    table = struct.pack("<IHH", 8 + len(entry), 0x0200, 0x0002)
-    out = data[:layout.cert_offset] + table + entry
-    return put32(out, layout.cert_entry + 4, len(out) - layout.cert_offset)
-
-
 def worst_cases(signed, stamped):
     """Yields (label, file, expected verdict), one file at a time: `signed`
     is a valid signed file, `stamped` one with an RFC 3161 timestamp."""
     def edit(data, change, over=0):
-        layout = Layout(data)
-        root = Der(data, layout.blob)
+        root = Der(data, harness.PeLayout(data).blob)
         change(root, over)
-        return with_signature(data, layout, root.encode())
+        return with_signature(data, root.encode())
 
     def elements(root):
         return walked_elements(root.encode())[0]
@@ -757,12 +625,11 @@ def worst_cases(signed, stamped):
 
 class Runner:
     def __init__(self, work, memory_limit_kb=None):
-        self.folder = os.path.join(work, "install") + "/"
+        self.folder = os.path.join(work, "install")
         os.makedirs(self.folder)
-        self.target = self.folder + "tv-Common.v5.21.40.0.dll"
-        self.env = dict(os.environ,
-                        SSL_CERT_FILE=os.path.join(FIXTURES, "pki", "root.crt"))
-        self.env.pop("SSL_CERT_DIR", None)
+        self.target = os.path.join(self.folder, harness.MANIFEST[0])
+        self.usage = os.path.join(work, "usage")
+        self.tool = harness.tool()
         self.memory_limit_kb = memory_limit_kb or MEMORY_LIMIT_KB
         self.failures = []
         self.slowest = 0.0
@@ -775,20 +642,19 @@ class Runner:
         # stretched by a loaded machine), and its peak RSS. Read by this
         # process instead, the peak would be at least this process's own:
         # Linux carries it over into a child through fork and exec.
-        usage = os.path.join(self.folder, "..", "usage")
-        proc = subprocess.Popen(["/usr/bin/time", "-f", "%U %S %M", "-o", usage,
-                                 TOOL, self.folder, self.folder, "T",
-                                 "{FileName}", "0"], env=self.env,
-                                stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-                                stdin=subprocess.DEVNULL, start_new_session=True)
+        folder = self.tool.folder(self.folder)
+        run = self.tool.start(
+            [folder, folder, "T", "{FileName}", "0"],
+            prefix=["/usr/bin/time", "-f", "%U %S %M", "-o", self.usage])
         try:
-            out, err = proc.communicate(timeout=HANG_LIMIT)
+            code = run.wait(HANG_LIMIT)
+            out, err = run.stdout(), run.stderr()
         except subprocess.TimeoutExpired:
-            os.killpg(proc.pid, signal.SIGKILL)
-            proc.communicate()
             self.failures.append("%s: hung" % label)
             return "hung"
-        with open(usage) as f:
+        finally:
+            run.close()
+        with open(self.usage) as f:
             user, system, peak_kb = f.read().split("\n")[-2].split()
         elapsed = float(user) + float(system)
         peak_kb = int(peak_kb)
@@ -801,9 +667,9 @@ class Runner:
             self.failures.append("%s: peak RSS %d KiB" % (label, peak_kb))
         if err:
             self.failures.append("%s: wrote to stderr: %r" % (label, err[:300]))
-        if proc.returncode not in (0, 1):
-            self.failures.append("%s: exit code %d" % (label, proc.returncode))
-        first = out.decode("latin-1").split("\n", 1)[0]
+        if code not in (0, 1):
+            self.failures.append("%s: exit code %d" % (label, code))
+        first = out.split("\n", 1)[0]
         if first.endswith("has a valid digital signature."):
             return VALID
         if first.startswith("Error is: "):
@@ -835,7 +701,7 @@ class MutationTest(unittest.TestCase):
 
     @classmethod
     def tearDownClass(cls):
-        if REPORT:
+        if CONFIG.report:
             print("\nmutations by region and verdict:")
             for (region, verdict), n in sorted(cls.counts.items()):
                 print("  %-34s %-22s %5d" % (region, verdict, n))
@@ -863,7 +729,7 @@ class MutationTest(unittest.TestCase):
         for name, path in sorted(self.variants.items()):
             with open(path, "rb") as f:
                 data = f.read()
-            layout = Layout(data)
+            layout = harness.PeLayout(data)
             for region, covered, mutated in byte_mutations(data, layout):
                 self.check("%s/%s" % (name, region), "byte:" + region,
                            not covered, mutated)
@@ -893,42 +759,33 @@ class MutationTest(unittest.TestCase):
         self.check("empty", "empty-file", False, b"")
         with open(self.variants["pe32plus-sha256"], "rb") as f:
             signed = f.read()
+        unsigned = signed[:harness.PeLayout(signed).cert_offset]
         four_gib = 4 << 30
+        # A 4 GiB file whose table at its very end holds an unreadable
+        # signature: decided from the table, without hashing 4 GiB.
+        table = harness.certificate_entry(b"\x04\x02\x00\x00")
+        garbage = with_fields(unsigned, "SECURITY",
+                              VirtualAddress=four_gib - len(table),
+                              Size=len(table))
         cases = [
             # A signed file grown to 4 GiB: the table no longer ends it.
-            ("sparse-after-signature", signed),
+            ("sparse-after-signature", signed, b""),
             # An unsigned image 4 GiB long.
-            ("sparse-unsigned", signed[:Layout(signed).cert_offset]),
+            ("sparse-unsigned", unsigned, b""),
+            ("sparse-garbage-signature", garbage, table),
         ]
-        for label, head in cases:
+        for label, head, tail in cases:
             with open(self.runner.target, "wb") as f:
                 f.write(head)
-                f.truncate(four_gib)
+                f.truncate(four_gib - len(tail))
+                f.seek(four_gib - len(tail))
+                f.write(tail)
             verdict = self.runner.verdict_of_file(label)
             self.counts[(label, verdict)] += 1
             self.assertNotEqual(verdict, VALID, label)
-        # A 4 GiB file whose table at its very end holds an unreadable
-        # signature: decided from the table, without hashing 4 GiB.
-        layout = Layout(signed)
-        table = struct.pack("<IHH", 16, 0x0200, 0x0002) + b"\x04\x02\x00\x00" + b"\0" * 4
-        with open(self.runner.target, "wb") as f:
-            head = put32(put32(signed[:layout.cert_offset], layout.cert_entry,
-                               four_gib - len(table)), layout.cert_entry + 4,
-                         len(table))
-            f.write(head)
-            f.seek(four_gib - len(table))
-            f.write(table)
-        verdict = self.runner.verdict_of_file("sparse-garbage-signature")
-        self.counts[("sparse-garbage-signature", verdict)] += 1
-        self.assertNotEqual(verdict, VALID)
         os.unlink(self.runner.target)
         self.assertEqual(self.runner.failures, [])
 
 
 if __name__ == "__main__":
-    TOOL = os.path.abspath(sys.argv.pop(1))
-    FIXTURES = os.path.abspath(sys.argv.pop(1))
-    if "--report" in sys.argv:
-        sys.argv.remove("--report")
-        REPORT = True
-    unittest.main()
+    harness.main("tool", "fixtures", flags=("report",))

@@ -2,7 +2,7 @@
 """What the Windows build puts into SealProbe.exe.
 
 Usage:
-  exe_contents_test.py --exe SEALPROBE_EXE --version VERSION
+  exe_contents_test.py --tool SEALPROBE_EXE --version VERSION
                        --product-version PRODUCT_VERSION [--objdump OBJDUMP]
                        [--osslsigncode OSSLSIGNCODE] [unittest options]
 
@@ -17,8 +17,8 @@ Authenticode signature. The development certificate is trusted nowhere,
 so the signature is checked for presence and a matching digest, not for its
 chain.
 """
-import argparse
 import collections
+import os
 import re
 import subprocess
 import sys
@@ -27,7 +27,10 @@ import xml.etree.ElementTree as ElementTree
 
 import pefile
 
-CONFIG = argparse.Namespace()
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)),
+                                os.pardir, os.pardir, "testing"))
+import harness  # noqa: E402
+from harness import CONFIG  # noqa: E402
 
 # The only DLLs the import table may name: KnownDLLs, which Windows always
 # maps from System32 ("Dynamic-link library search order",
@@ -67,9 +70,6 @@ SUPPORTED_OS = {
     "{35138b9a-5d96-4fbd-8e2d-a2440225f93a}",
 }
 
-WIN_CERT_REVISION_2_0 = 0x0200
-WIN_CERT_TYPE_PKCS_SIGNED_DATA = 0x0002
-
 
 def four_part(version):
     """"7.0" as a version resource or a manifest holds it: "7.0.0.0"."""
@@ -91,8 +91,8 @@ class ExeContentsTest(unittest.TestCase):
 
     @classmethod
     def setUpClass(cls):
-        cls.pe = pefile.PE(CONFIG.exe)
-        with open(CONFIG.exe, "rb") as exe:
+        cls.pe = pefile.PE(CONFIG.tool)
+        with open(CONFIG.tool, "rb") as exe:
             cls.data = exe.read()
 
     def test_is_a_64_bit_console_program(self):
@@ -118,7 +118,7 @@ class ExeContentsTest(unittest.TestCase):
         # with STATUS_STACK_BUFFER_OVERRUN (0xc0000409), and each function
         # compiled with the stack protector calls it when its check fails.
         listing = subprocess.run(
-            [CONFIG.objdump, "-d", "--no-show-raw-insn", CONFIG.exe],
+            [CONFIG.objdump, "-d", "--no-show-raw-insn", CONFIG.tool],
             capture_output=True, text=True, check=True).stdout
         calls = collections.Counter(
             int(target, 16) for target in
@@ -131,21 +131,19 @@ class ExeContentsTest(unittest.TestCase):
         self.assertGreaterEqual(calls[handler], 10)
 
     def imports(self):
-        """{dll name in lower case: names imported from it}"""
+        """{dll name in lower case: names imported from it}, whether bound at
+        load time or delay-loaded."""
         imported = {}
-        for entry in self.pe.DIRECTORY_ENTRY_IMPORT:
+        for entry in (getattr(self.pe, "DIRECTORY_ENTRY_IMPORT", []) +
+                      getattr(self.pe, "DIRECTORY_ENTRY_DELAY_IMPORT", [])):
             names = {i.name.decode() for i in entry.imports if i.name}
             imported.setdefault(entry.dll.decode().lower(), set()).update(names)
         return imported
 
     def test_imports_only_known_dlls(self):
-        listing = subprocess.run([CONFIG.objdump, "-p", CONFIG.exe],
-                                 capture_output=True, text=True, check=True)
-        dlls = re.findall(r"^\s*DLL Name: (\S+)\s*$", listing.stdout,
-                          re.MULTILINE)
-        self.assertTrue(dlls, "no import table")
-        self.assertLessEqual({dll.lower() for dll in dlls}, KNOWN_DLLS)
-        self.assertLessEqual(set(self.imports()), KNOWN_DLLS)
+        imported = self.imports()
+        self.assertTrue(imported, "no import table")
+        self.assertLessEqual(set(imported), KNOWN_DLLS)
 
     def test_calls_the_system_services_it_stands_on(self):
         imported = self.imports()
@@ -241,25 +239,23 @@ class ExeContentsTest(unittest.TestCase):
              "ProductVersion": CONFIG.product_version})
 
     def test_carries_one_embedded_signature_at_the_end(self):
-        security = self.pe.OPTIONAL_HEADER.DATA_DIRECTORY[
-            pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_SECURITY"]]
-        offset, size = security.VirtualAddress, security.Size
-        self.assertGreater(size, 8, "no certificate table")
-        self.assertEqual(offset + size, len(self.data),
+        layout = harness.PeLayout(self.data)
+        entry = harness.certificate_entry_header(self.data, layout.cert_offset)
+        self.assertGreater(layout.cert_size, entry.sizeof(),
+                           "no certificate table")
+        self.assertEqual(layout.cert_offset + layout.cert_size, len(self.data),
                          "bytes after the certificate table")
-        length = int.from_bytes(self.data[offset:offset + 4], "little")
-        revision = int.from_bytes(self.data[offset + 4:offset + 6], "little")
-        kind = int.from_bytes(self.data[offset + 6:offset + 8], "little")
-        self.assertEqual(revision, WIN_CERT_REVISION_2_0)
-        self.assertEqual(kind, WIN_CERT_TYPE_PKCS_SIGNED_DATA)
+        self.assertEqual(entry.wRevision, harness.WIN_CERT_REVISION_2_0)
+        self.assertEqual(entry.wCertificateType,
+                         harness.WIN_CERT_TYPE_PKCS_SIGNED_DATA)
         # One entry, padded to eight bytes.
-        self.assertEqual((length + 7) // 8 * 8, size)
+        self.assertEqual((entry.dwLength + 7) // 8 * 8, layout.cert_size)
 
     def test_signature_digest_matches_the_file(self):
         # The exit status reflects chain trust, which a development
         # certificate never has; the report says whether the digest holds.
         report = subprocess.run([CONFIG.osslsigncode, "verify", "-in",
-                                 CONFIG.exe], capture_output=True, text=True)
+                                 CONFIG.tool], capture_output=True, text=True)
         output = report.stdout + report.stderr
         current = re.search(r"Current message digest\s*:\s*([0-9A-F]+)",
                             output)
@@ -272,17 +268,7 @@ class ExeContentsTest(unittest.TestCase):
         self.assertIn("Signer's certificate", output)
 
 
-def main():
-    parser = argparse.ArgumentParser(add_help=False)
-    parser.add_argument("--exe", required=True)
-    parser.add_argument("--version", required=True)
-    parser.add_argument("--product-version", required=True)
-    parser.add_argument("--objdump", default="x86_64-w64-mingw32-objdump")
-    parser.add_argument("--osslsigncode", default="osslsigncode")
-    known, rest = parser.parse_known_args()
-    vars(CONFIG).update(vars(known))
-    unittest.main(argv=[sys.argv[0]] + rest)
-
-
 if __name__ == "__main__":
-    main()
+    harness.main("tool", "version", "product-version",
+                 optional={"objdump": "x86_64-w64-mingw32-objdump",
+                           "osslsigncode": "osslsigncode"})

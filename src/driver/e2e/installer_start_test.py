@@ -12,31 +12,24 @@ to CreateProcessW, as Windows Installer does (Wine's own command line
 re-quotes every argument). CONTROL is a program without the tool's defences
 (undefended_control.c); --planted is the folder of DLLs built under system
 DLLs' names (planted_dll.c).
-
-Helpers and expected output come from e2e_test.py.
 """
-import argparse
 import glob
 import os
 import re
 import shutil
 import sys
-import tempfile
 import unittest
 
-import e2e_test as e2e
-
-CONFIG = argparse.Namespace()
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)),
+                                os.pardir, os.pardir, "testing"))
+import harness  # noqa: E402
+from harness import CONFIG, FAILED, MANIFEST, USAGE  # noqa: E402
 
 PLANTED = ("wintrust.dll", "crypt32.dll", "msisip.dll", "uxtheme.dll")
 # Windows' search order, not Wine's builtin-first one, for the planted names
 # (a copy in the exe's folder is found before System32's).
 NATIVE_FIRST = "mscoree,mshtml=;wintrust,crypt32,msisip,uxtheme=n,b"
 SYSTEM32 = "c:\\windows\\system32\\"
-
-
-def wine_tool(program):
-    return e2e.Tool("win", program, CONFIG.runner, CONFIG.fixtures)
 
 
 def loaded_dlls(trace, program):
@@ -55,9 +48,7 @@ class TempRootTest(unittest.TestCase):
     maxDiff = None
 
     def setUp(self):
-        tmp = tempfile.TemporaryDirectory(prefix="sealprobe-start-")
-        self.addCleanup(tmp.cleanup)
-        self.root = os.path.realpath(tmp.name)
+        self.root = harness.temp_folder(self, "sealprobe-start-")
         self.assertNotIn(" ", self.root)
 
     def folder(self, *parts):
@@ -66,9 +57,8 @@ class TempRootTest(unittest.TestCase):
         return path
 
     def put(self, folder, name, fixture):
-        shutil.copyfile(
-            os.path.join(CONFIG.fixtures, e2e.FIXTURES[fixture][0]),
-            os.path.join(folder, name))
+        shutil.copyfile(harness.fixture_path(fixture),
+                        os.path.join(folder, name))
 
 
 class RawCommandLineTest(TempRootTest):
@@ -81,26 +71,26 @@ class RawCommandLineTest(TempRootTest):
 
     def setUp(self):
         super().setUp()
-        self.tool = wine_tool(CONFIG.tool)
+        self.tool = harness.tool()
         self.product = self.folder("Program Files", "Tarvo")
         # The standard folder has two spaces, one more than the product's.
         self.common = {
             "standard": self.folder("Program Files", "Common Files"),
             "one space": self.folder("Common Files"),
         }
-        self.put(self.product, e2e.MANIFEST[0], "valid")
+        self.put(self.product, MANIFEST[0], "valid")
         for folder in self.common.values():
-            self.put(folder, e2e.MANIFEST[10], "tampered")
+            self.put(folder, MANIFEST[10], "tampered")
 
     def expected(self, product, common):
         """The lines of a run given folder arguments as the tool reads them."""
-        return e2e.walk({
-            e2e.MANIFEST[0]: (product + e2e.MANIFEST[0], "valid"),
-            e2e.MANIFEST[10]: (common + e2e.MANIFEST[10], "tampered"),
+        return harness.walk({
+            MANIFEST[0]: (product + MANIFEST[0], "valid"),
+            MANIFEST[10]: (common + MANIFEST[10], "tampered"),
         })
 
     def launch(self, line):
-        code, out, err = wine_tool(CONFIG.launcher).run([line])
+        code, out, err = harness.tool(CONFIG.launcher).run([line])
         self.assertIn("launching: %s\r\n" % line, err,
                       "the launcher got another line")
         return code, out, err
@@ -137,14 +127,14 @@ class RawCommandLineTest(TempRootTest):
                  tool, p, c),
              self.expected(p, c), 1),
             ("too few arguments either way",
-             '%s "%s" "%s" Tarvo 3' % (tool, p, c), e2e.USAGE, 100),
+             '%s "%s" "%s" Tarvo 3' % (tool, p, c), USAGE, 100),
             ("six arguments", '%s "%s\\" "%s\\" Tarvo %s 3 extra' % (
-                tool, p, c, message), e2e.USAGE, 100),
+                tool, p, c, message), USAGE, 100),
             # An unquoted \" is a quote in the folder, however it is split.
             ("a quote in a folder",
              '%s %s" "%s" Tarvo %s 3' % (
                  tool, self.tool.folder(self.folder("Plain")), c, message),
-             e2e.USAGE, 100),
+             USAGE, 100),
         ]
         for what, line, out, code in cases:
             with self.subTest(what):
@@ -178,7 +168,7 @@ class PlantedDllTest(TempRootTest):
         control = os.path.join(self.app, "undefended_control.exe")
         shutil.copyfile(CONFIG.control, control)
         self.put(self.inst, "tampered.exe", "tampered")
-        tool = wine_tool(control)
+        tool = harness.tool(control)
         code, out, err = tool.run(
             [tool.path(os.path.join(self.inst, "tampered.exe"))],
             cwd=self.work, env=self.env)
@@ -200,7 +190,7 @@ class PlantedDllTest(TempRootTest):
         # registered (msisip.dll among them). UI level 5 opens the dialog
         # (at once closed: no display), which loads uxtheme.dll.
         shutil.copyfile(CONFIG.tool, os.path.join(self.app, "SealProbe.exe"))
-        tool = wine_tool(os.path.join(self.app, "SealProbe.exe"))
+        tool = harness.tool(os.path.join(self.app, "SealProbe.exe"))
         cases = (
             ("tampered", "Error is: 0x80096010.\n",
              {"wintrust.dll", "crypt32.dll", "uxtheme.dll"}),
@@ -209,12 +199,12 @@ class PlantedDllTest(TempRootTest):
         )
         for fixture, line, system_dlls in cases:
             with self.subTest(fixture):
-                self.put(self.inst, e2e.MANIFEST[0], fixture)
+                self.put(self.inst, MANIFEST[0], fixture)
                 folder = tool.folder(self.inst)
                 code, out, err = tool.run(
                     [folder, folder, "Tarvo", "Cannot verify {FileName}.", "5"],
                     cwd=self.work, env=self.env)
-                self.assertEqual(out, line + e2e.FAILED)
+                self.assertEqual(out, line + FAILED)
                 self.assertEqual(code, 1, "stderr:\n" + err)
                 self.assertEqual(self.markers(), [])
                 loaded = loaded_dlls(err, "SealProbe.exe")
@@ -228,26 +218,16 @@ class PlantedDllTest(TempRootTest):
         # wintrust.dll disabled: LoadLibraryExW fails with
         # ERROR_MOD_NOT_FOUND (126), and the first file found fails with it
         # as an HRESULT instead of being verified.
-        self.put(self.inst, e2e.MANIFEST[0], "valid")
-        tool = wine_tool(CONFIG.tool)
+        self.put(self.inst, MANIFEST[0], "valid")
+        tool = harness.tool()
         folder = tool.folder(self.inst)
         code, out, err = tool.run(
             [folder, folder, "Tarvo", "Cannot verify {FileName}.", "0"],
             env={"WINEDLLOVERRIDES": "mscoree,mshtml=;wintrust="})
-        self.assertEqual(out, "Error is: 0x8007007e.\n" + e2e.FAILED)
+        self.assertEqual(out, "Error is: 0x8007007e.\n" + FAILED)
         self.assertEqual(code, 1, "stderr:\n" + err)
 
 
-def main():
-    parser = argparse.ArgumentParser(add_help=False)
-    for name in ("tool", "runner", "fixtures", "launcher", "control",
-                 "planted"):
-        parser.add_argument("--" + name, required=True)
-    known, rest = parser.parse_known_args()
-    for name, value in vars(known).items():
-        setattr(CONFIG, name, os.path.abspath(value))
-    unittest.main(argv=[sys.argv[0]] + rest)
-
-
 if __name__ == "__main__":
-    main()
+    harness.main("tool", "runner", "fixtures", "launcher", "control",
+                 "planted")

@@ -17,27 +17,21 @@ among them, and runs the installed tool after InstallFiles as a deferred,
 impersonated custom action whose failure fails the install (Return="check"),
 with the quoting installer authors write: "[INSTALLDIR]".
 """
-import argparse
 import os
 import re
 import shutil
 import subprocess
 import sys
-import tempfile
 import time
 import unittest
 import uuid
 from string import Template
 from xml.sax.saxutils import quoteattr
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)),
-                                os.pardir, os.pardir, "notice"))
-import e2e_test  # noqa: E402
-import win32_dialog_test as dialog  # noqa: E402
-
-SKIP = 77
-CONFIG = argparse.Namespace()
+                                os.pardir, os.pardir, "testing"))
+import harness  # noqa: E402
+from harness import CONFIG  # noqa: E402
 
 # A directory property ends in a backslash ("C:\Program Files\Tarvo\"):
 # https://learn.microsoft.com/en-us/windows/win32/msi/using-a-directory-property-in-a-path
@@ -116,9 +110,8 @@ class Package:
             self.common_dir = "C:\\%s Shared\\" % folder
         self.sources = {}
         for file_name in PRODUCT_FILES + COMMON_FILES:
-            fixture = "tampered" if file_name == tampered else "valid"
-            self.sources[file_name] = os.path.join(
-                CONFIG.fixtures, e2e_test.FIXTURES[fixture][0])
+            self.sources[file_name] = harness.fixture_path(
+                "tampered" if file_name == tampered else "valid")
         self.sources["SealProbe.exe"] = CONFIG.tool
         self.msi = os.path.join(CONFIG.work, folder + ".msi")
         self.build(common_under_common_files)
@@ -195,43 +188,45 @@ class Package:
         return paths
 
 
-def wine_env(**extra):
-    env = dict(os.environ, SEALPROBE_WINEPREFIX=CONFIG.wineprefix,
-               LC_ALL="C.UTF-8", **extra)
-    env.pop("DISPLAY", None)
-    if dialog.DISPLAY:
-        env["DISPLAY"] = dialog.DISPLAY
-    return env
+DISPLAY = None
+
+
+def wine(program):
+    """A Windows program in this test's prefix, on its display if any."""
+    return harness.tool(program, wineprefix=CONFIG.wineprefix,
+                        display=DISPLAY and DISPLAY.name)
+
+
+def setUpModule():
+    global DISPLAY
+    # A fresh prefix: nothing installed by an earlier run, and its desktop
+    # on this run's display.
+    CONFIG.wineprefix = os.path.join(CONFIG.work, "wineprefix")
+    harness.stop_wine_server(CONFIG.wineprefix)
+    shutil.rmtree(CONFIG.work, ignore_errors=True)
+    os.makedirs(CONFIG.work)
+    if shutil.which("Xvfb") and shutil.which("xdotool"):
+        DISPLAY = harness.Display()
+        unittest.addModuleCleanup(DISPLAY.close)
+    # Cleanups run last first: the server stops before its display.
+    unittest.addModuleCleanup(harness.stop_wine_server, CONFIG.wineprefix)
+    wine("wineboot").run([], timeout=120)
 
 
 class InstallerTest(unittest.TestCase):
     maxDiff = None
 
     def msiexec(self, package, ui, **env):
-        """Starts `msiexec /i package ui`; output goes to files (the Wine
-        server inherits the descriptors and outlives the run)."""
-        err = tempfile.TemporaryFile()
-        self.addCleanup(err.close)
-        msi = "Z:" + package.msi.replace("/", "\\")
-        run = subprocess.Popen(
-            [CONFIG.runner, "msiexec", "/i", msi, ui], env=wine_env(**env),
-            stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=err,
-            start_new_session=True)
-        self.addCleanup(lambda: run.poll() is None and run.kill())
-
-        def stderr():
-            err.seek(0)
-            return err.read().decode("utf-8", "replace")
-        run.stderr_text = stderr
+        """Starts `msiexec /i package ui`."""
+        run = wine("msiexec").start(["/i", harness.wine_path(package.msi), ui],
+                                    env=env)
+        self.addCleanup(run.close)
         return run
 
     def registered(self, package):
         key = ("HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall"
                "\\{%s}" % package.product_code)
-        return subprocess.run(
-            [CONFIG.runner, "reg", "query", key], env=wine_env(),
-            stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-            stderr=subprocess.DEVNULL, timeout=60).returncode == 0
+        return wine("reg").run(["query", key]).code == 0
 
     def assert_package(self, package):
         """wixl wrote the custom action as meant, and scheduled it between
@@ -280,15 +275,14 @@ class InstallerTest(unittest.TestCase):
                 run = self.msiexec(package, "/qn")
                 code = run.wait(timeout=120)
                 if installs:
-                    self.assertEqual(code, 0, run.stderr_text())
+                    self.assertEqual(code, 0, run.stderr())
                     self.assert_installed(package)
                 else:
-                    self.assertEqual(code, WINE_INSTALL_FAILED,
-                                     run.stderr_text())
+                    self.assertEqual(code, WINE_INSTALL_FAILED, run.stderr())
                     self.assert_rolled_back(package)
 
     def test_full_ui_shows_the_dialog_and_rolls_back_when_dismissed(self):
-        if not dialog.DISPLAY:
+        if not DISPLAY:
             self.skipTest("no Xvfb or xdotool")
         failing = "TarvoPanel.exe"
         package = Package("Tarvo Dialog", tampered=failing)
@@ -297,19 +291,16 @@ class InstallerTest(unittest.TestCase):
         run = self.msiexec(package, "/qf", WINEDEBUG="+msgbox")
         caption = "^%s$" % re.escape(package.name)
 
-        def dialog_window():
-            code, found = dialog.xdotool("search", "--onlyvisible", "--name",
-                                         caption)
-            return found.split() if code == 0 else []
-        windows = dialog.wait_until(
-            lambda: dialog_window() or run.poll() is not None, 90)
+        windows = harness.wait_until(
+            lambda: DISPLAY.visible_windows("--name", caption) or
+            run.poll() is not None, 90)
         self.assertIsInstance(windows, list, "no dialog (msiexec: %s); "
-                              "stderr:\n%s" % (run.poll(), run.stderr_text()))
+                              "stderr:\n%s" % (run.poll(), run.stderr()))
         self.assertEqual(len(windows), 1, windows)
-        self.assertEqual(dialog.window_name(windows[0]), package.name)
-        shown = dialog.wait_until(
-            lambda: re.findall(r"MSGBOX_OnInit (.*)\n", run.stderr_text()), 10)
-        self.assertEqual(shown, [dialog.wine_debugstr(
+        self.assertEqual(DISPLAY.window_name(windows[0]), package.name)
+        shown = harness.wait_until(
+            lambda: re.findall(r"MSGBOX_OnInit (.*)\n", run.stderr()), 10)
+        self.assertEqual(shown, [harness.wine_debugstr(
             "%s cannot verify %s." % (package.name, failing))])
 
         # The install waits, its files in place, until the user answers.
@@ -318,53 +309,13 @@ class InstallerTest(unittest.TestCase):
         for host in package.installed_paths().values():
             self.assertTrue(os.path.isfile(host), host)
 
-        dialog.xdotool("windowfocus", "--sync", windows[0], "key", "Return")
+        DISPLAY.press_return(windows[0])
         self.assertEqual(run.wait(timeout=60), WINE_INSTALL_FAILED,
-                         run.stderr_text())
+                         run.stderr())
         self.assert_rolled_back(package)
 
 
-def main():
-    parser = argparse.ArgumentParser(add_help=False)
-    parser.add_argument("--runner", required=True)
-    parser.add_argument("--tool", required=True)
-    parser.add_argument("--fixtures", required=True)
-    parser.add_argument("--work", required=True)
-    parser.add_argument("--wixl", default="wixl")
-    parser.add_argument("--msiinfo", default="msiinfo")
-    known, rest = parser.parse_known_args()
-    for name in ("runner", "tool", "fixtures", "work"):
-        setattr(CONFIG, name, os.path.abspath(getattr(known, name)))
-    CONFIG.wixl, CONFIG.msiinfo = known.wixl, known.msiinfo
-    CONFIG.wineprefix = os.path.join(CONFIG.work, "wineprefix")
-
-    missing = [p for p in (CONFIG.wixl, CONFIG.msiinfo, "wineserver")
-               if shutil.which(p) is None]
-    if missing:
-        print("skipped: %s not installed" % ", ".join(missing))
-        sys.exit(SKIP)
-
-    # A fresh prefix: nothing installed by an earlier run, and its desktop
-    # on this run's display.
-    dialog.CONFIG.wineprefix = CONFIG.wineprefix
-    dialog.stop_wine_server()
-    shutil.rmtree(CONFIG.work, ignore_errors=True)
-    os.makedirs(CONFIG.work)
-    xvfb = None
-    if shutil.which("Xvfb") and shutil.which("xdotool"):
-        xvfb, dialog.DISPLAY = dialog.start_xvfb()
-    try:
-        subprocess.run([CONFIG.runner, "wineboot"], env=wine_env(),
-                       stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                       stderr=subprocess.DEVNULL, timeout=120)
-        program = unittest.main(argv=[sys.argv[0]] + rest, exit=False)
-    finally:
-        dialog.stop_wine_server()
-        if xvfb:
-            xvfb.terminate()
-            xvfb.wait()
-    sys.exit(not program.result.wasSuccessful())
-
-
 if __name__ == "__main__":
-    main()
+    harness.main("runner", "tool", "fixtures", "work",
+                 optional={"wixl": "wixl", "msiinfo": "msiinfo"},
+                 needs=("wixl", "msiinfo", "wineserver"))

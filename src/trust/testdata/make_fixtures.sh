@@ -17,7 +17,13 @@ here="$(cd "$(dirname "$0")" && pwd)"
 mkdir -p "$out/pki" "$out/pe" "$out/files"
 pki="$out/pki" pe="$out/pe" files="$out/files"
 
-quiet() { "$@" >/dev/null 2>&1 || { echo "failed: $*" >&2; "$@"; exit 1; }; }
+# Runs a command silently; when it fails, shows what it printed and stops.
+quiet_log="$(mktemp)"
+trap 'rm -f "$quiet_log"' EXIT
+quiet() {
+  "$@" >"$quiet_log" 2>&1 ||
+    { echo "failed: $*" >&2; cat "$quiet_log" >&2; exit 1; }
+}
 
 # --- PKI --------------------------------------------------------------------
 make_root() {  # name subject

@@ -123,6 +123,15 @@ bool HasUnhandledCriticalExtension(X509* cert) {
   return false;
 }
 
+bool HasBrokenSignatureDigest(const X509* cert) {
+  int digest = NID_undef;
+  if (OBJ_find_sigid_algs(X509_get_signature_nid(cert), &digest, nullptr) !=
+      1) {
+    return false;  // OpenSSL could not verify it either
+  }
+  return digest == NID_md5 || digest == NID_md4 || digest == NID_md2;
+}
+
 // The faults of the built chain (leaf first) that OpenSSL does not report
 // the way Windows does.
 void WalkChain(const STACK_OF(X509) * chain, ChainErrors& errors) {
@@ -132,6 +141,12 @@ void WalkChain(const STACK_OF(X509) * chain, ChainErrors& errors) {
     // A key Windows refuses, anywhere from the leaf to the anchor, leaves
     // the chain's signatures not valid, as its weak RSA key block does.
     if (ClassifyKey(cert) != KeyClass::kAccepted) errors.cert_signature = true;
+    // Windows blocks a certificate signed with a broken digest the same
+    // way; an anchor's signature on itself is never checked.
+    if ((X509_get_extension_flags(cert) & EXFLAG_SS) == 0 &&
+        HasBrokenSignatureDigest(cert)) {
+      errors.cert_signature = true;
+    }
     if (HasUnhandledCriticalExtension(cert)) errors.critical = true;
     const bool key_usage =
         (X509_get_extension_flags(cert) & EXFLAG_KUSAGE) != 0;

@@ -26,7 +26,8 @@ enum class ChainUse {
 //                              store, is rejected for this use or any use
 //   TRUST_E_CERT_SIGNATURE     a certificate's signature does not verify, or
 //                              a chain certificate (anchor included) has a
-//                              key ClassifyKey does not accept
+//                              key ClassifyKey does not accept, or one below
+//                              the anchor is signed with MD5, MD4 or MD2
 //   CERT_E_UNTRUSTEDROOT       the chain ends in a self-signed certificate
 //                              that is not an anchor
 //   CERT_E_CHAINING            an issuer cannot be found

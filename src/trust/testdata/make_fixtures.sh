@@ -297,12 +297,13 @@ key() {  # name genpkey-options...: OUT/pki/name.key
   quiet openssl genpkey "$@" -out "$pki/$k.key"
 }
 # make_cert with a key from key(): the certificate's own, or KEY's.
+# The issuer signs with SHA-256, or with the digest cert_digest names.
 keyed_cert() {  # name subject issuer extensions [key-name]
   printf '%s\n' "$4" > "$pki/$1.ext"
   quiet openssl req -new -key "$pki/${5:-$1}.key" -subj "$2" \
     -out "$pki/$1.csr"
   quiet openssl x509 -req -in "$pki/$1.csr" -CA "$pki/$3.crt" \
-    -CAkey "$pki/$3.key" -CAcreateserial -sha256 -days 3650 \
+    -CAkey "$pki/$3.key" -CAcreateserial "-${cert_digest:-sha256}" -days 3650 \
     -extfile "$pki/$1.ext" -out "$pki/$1.crt"
   rm -f "$pki/$1.csr" "$pki/$1.ext"
 }
@@ -461,6 +462,18 @@ done
 for c in p384 maxexp; do
   keyed_cert "$c-ca" "/CN=SealProbe Test $c CA" root "$ca_ext"
   signed_under "$c-under" "$c-ca" 0
+done
+# Certificate signatures. One made with MD5 below the anchor is blocked for
+# code signing and time stamping (Microsoft Security Advisory 2862973; the
+# exemption of files signed before March 2009 is not kept), as weak keys
+# are: TRUST_E_CERT_SIGNATURE. SHA-1 is still accepted.
+for d in md5 sha1; do
+  cp "$pki/underca.key" "$pki/$d-ca.key"
+  cert_digest=$d
+  keyed_cert "$d-ca" "/CN=SealProbe Test $d CA" root "$ca_ext"
+  signed_under "$d-signer" root "$(test $d = md5 && echo 80096004 || echo 0)"
+  cert_digest=
+  signed_under "$d-under" "$d-ca" "$(test $d = md5 && echo 80096004 || echo 0)"
 done
 # The signer's own key: when Windows cannot verify the signer's signature
 # with it, the signature's algorithm is one it does not know, NTE_BAD_ALGID

@@ -386,16 +386,34 @@ def walked_elements(d, at=0, end=None, indefinite=False, first_only=True):
             return count, at
         if indefinite and end - at >= 2 and d[at] == 0 and d[at + 1] == 0:
             return count, at + 2
-        if end - at < 2 or d[at] & 0x1F == 0x1F:
-            return count, None  # no long tag numbers in what is generated
-        tag, first, at = d[at], d[at + 1], at + 2
+        # Headers are read as the walk reads them, long tag numbers and
+        # padded lengths included: the walk goes into the bytes of strings
+        # (a signature value, a key) whenever they look constructed.
+        if end - at < 2:
+            return count, None
+        tag, at = d[at], at + 1
+        if tag & 0x1F == 0x1F:
+            number = 0
+            while True:
+                if at == end or number > 0x7FFFFFFF >> 7:
+                    return count, None
+                number = number << 7 | d[at] & 0x7F
+                at += 1
+                if not d[at - 1] & 0x80:
+                    break
+        if at == end:
+            return count, None
+        first, at = d[at], at + 1
         if first == 0x80:
             if not tag & 0x20:
                 return count, None
             length = None
         elif first & 0x80:
             n = first & 0x7F
-            length = int.from_bytes(d[at:at + n], "big")
+            digits = d[at:at + n].lstrip(b"\0")
+            if n > end - at or len(digits) > 8:
+                return count, None
+            length = int.from_bytes(digits, "big")
             at += n
         else:
             length = first

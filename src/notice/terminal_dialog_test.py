@@ -21,7 +21,7 @@ import harness  # noqa: E402
 FAILING_NAME = "tv-Strings.dll"
 
 
-def read_until(fd, needle, timeout=10.0):
+def read_until(fd, needle, timeout=60.0):
     data = b""
     deadline = time.monotonic() + timeout
     while needle not in data:

@@ -99,7 +99,7 @@ class DialogTest(unittest.TestCase):
 
                 shown = wait_until(
                     lambda: re.findall(r"MSGBOX_OnInit (.*)\n", run.stderr()),
-                    10)
+                    60)
                 self.assertEqual(shown, [harness.wine_debugstr(text)])
 
                 time.sleep(1)
@@ -142,8 +142,8 @@ class DialogTest(unittest.TestCase):
         for what, program_and_args in cases:
             with self.subTest(ui_level=what):
                 run = self.start(*program_and_args)
+                # A run that waited for the user would never end.
                 self.assertEqual(run.wait(timeout=60), 1, run.stderr())
-                self.assertLess(time.monotonic() - run.started, 30)
                 self.assertNotIn("MSGBOX_OnInit", run.stderr())
                 self.assertEqual(run.stdout(), EXPECTED_OUT)
 

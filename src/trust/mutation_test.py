@@ -4,7 +4,7 @@ valid unless the change lies outside everything the signature covers, and
 must decide each one quickly, in bounded memory, without a sanitizer report.
 
 Usage: mutation_test.py --tool SEALPROBE --fixtures DIR [--report]
-                        [unittest options]
+                        [--sanitized | --targets] [unittest options]
 
 DIR is the folder make_fixtures.sh filled. The signed variants are made here
 from its test PKI: SHA-1/256/384/512, PE32 and PE32+, RFC 3161 timestamped
@@ -23,7 +23,15 @@ Plus a 0-byte file and 4 GiB sparse files, and signatures that ask for
 work: each cap on a signature just under and just over, and the attacks the
 caps stop (hundreds of thousands of certificates, CRLs or attributes, millions
 of values in one attribute, deep nesting, huge names), each decided within the
-same time and in 64 MiB.
+same time and memory.
+
+Processor time and peak memory are judged only on an optimised build, at
+twice the 1 s and 64 MiB the verifier is held to: the attacks the caps stop
+cost 3 to 30 s, while a loaded machine stretches a run's processor time by a
+factor no test can know. With --sanitized (a sanitizer build, slower and
+larger by design) only sanitizer reports, hangs, exit codes and verdicts
+count. --targets judges against 1 s and 64 MiB themselves: the benchmark
+(bench/worst_case_bench.sh) does that, on a quiet machine.
 
 What the signature does not cover, where any verdict is acceptable:
   - the CheckSum field and the certificate-table directory entry (excluded
@@ -50,11 +58,10 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)),
 import harness  # noqa: E402
 from harness import CONFIG, Der, tlv, with_fields  # noqa: E402
 
-TIME_LIMIT = 1.0   # processor seconds per file
-HANG_LIMIT = 30.0  # wall seconds before a run counts as hung
-# Peak RSS of any one run. Sanitizer builds carry shadow memory and say how
-# much more they need.
-MEMORY_LIMIT_KB = int(os.environ.get("SEALPROBE_MEMORY_LIMIT_KB", 32 * 1024))
+TARGET_SECONDS = 1.0          # processor time of any one run
+TARGET_MEMORY_KB = 64 * 1024  # its peak RSS
+MARGIN = 2                    # what the suite allows over the targets
+HANG_LIMIT = 60.0             # wall seconds before a run counts as hung
 VALID = "valid"
 # The verdict of a variant as made, where it is not VALID.
 UNCHANGED_VERDICTS = {"pe32plus-untrusted-timestamp": "0x80096005"}
@@ -294,14 +301,11 @@ def truncations(data, layout):
 
 
 # --- Signatures that ask for work --------------------------------------------
-# Every file must be decided in under TIME_LIMIT of processor time and
-# WORST_CASE_MEMORY_LIMIT_KB, whatever its signature. For each cap on the
+# Every file must be decided within the targets, whatever its signature. For each cap on the
 # signature (trust/der_limits.h) a signature just under it, in the costliest
 # shape the other caps allow, and one just over; then the attacks themselves,
 # each far over a cap. All fit in the 16 MiB a signature may take.
 
-WORST_CASE_MEMORY_LIMIT_KB = int(os.environ.get("SEALPROBE_MEMORY_LIMIT_KB",
-                                                64 * 1024))
 MAX_SIGNATURE = 16 << 20
 CAP_DEPTH = 64
 CAP_ELEMENTS = 100000
@@ -642,13 +646,12 @@ def worst_cases(signed, stamped):
 # --- Running the tool ----------------------------------------------------------
 
 class Runner:
-    def __init__(self, work, memory_limit_kb=None):
+    def __init__(self, work):
         self.folder = os.path.join(work, "install")
         os.makedirs(self.folder)
         self.target = os.path.join(self.folder, harness.MANIFEST[0])
         self.usage = os.path.join(work, "usage")
         self.tool = harness.tool()
-        self.memory_limit_kb = memory_limit_kb or MEMORY_LIMIT_KB
         self.failures = []
         self.slowest = 0.0
         self.peak_kb = 0
@@ -679,10 +682,12 @@ class Runner:
         self.last = (elapsed, peak_kb)
         self.slowest = max(self.slowest, elapsed)
         self.peak_kb = max(self.peak_kb, peak_kb)
-        if elapsed > TIME_LIMIT:
-            self.failures.append("%s: took %.2f s" % (label, elapsed))
-        if peak_kb > self.memory_limit_kb:
-            self.failures.append("%s: peak RSS %d KiB" % (label, peak_kb))
+        if not CONFIG.sanitized:
+            margin = 1 if CONFIG.targets else MARGIN
+            if elapsed > TARGET_SECONDS * margin:
+                self.failures.append("%s: took %.2f s" % (label, elapsed))
+            if peak_kb > TARGET_MEMORY_KB * margin:
+                self.failures.append("%s: peak RSS %d KiB" % (label, peak_kb))
         if err:
             self.failures.append("%s: wrote to stderr: %r" % (label, err[:300]))
         if code not in (0, 1):
@@ -719,13 +724,14 @@ class MutationTest(unittest.TestCase):
 
     @classmethod
     def tearDownClass(cls):
-        if CONFIG.report:
+        if CONFIG.report and cls.counts:
             print("\nmutations by region and verdict:")
             for (region, verdict), n in sorted(cls.counts.items()):
                 print("  %-34s %-22s %5d" % (region, verdict, n))
             print("  total %d, slowest run %.3f s of processor time, "
                   "peak RSS %d KiB" % (sum(cls.counts.values()),
                                        cls.runner.slowest, cls.runner.peak_kb))
+        if CONFIG.report and cls.worst:
             print("\nsignatures that ask for work:")
             for label, cpu, rss, verdict in cls.worst:
                 print("  %-52s %6.3f s %8d KiB  %s" % (label, cpu, rss, verdict))
@@ -758,8 +764,7 @@ class MutationTest(unittest.TestCase):
         self.assertEqual(self.runner.failures, [])
 
     def test_signatures_that_ask_for_work(self):
-        runner = Runner(os.path.join(self.tmp.name, "worst"),
-                        WORST_CASE_MEMORY_LIMIT_KB)
+        runner = Runner(os.path.join(self.tmp.name, "worst"))
         with open(self.variants["pe32plus-sha256"], "rb") as f:
             signed = f.read()
         with open(self.variants["pe32plus-timestamped"], "rb") as f:
@@ -806,4 +811,4 @@ class MutationTest(unittest.TestCase):
 
 
 if __name__ == "__main__":
-    harness.main("tool", "fixtures", flags=("report",))
+    harness.main("tool", "fixtures", flags=("report", "sanitized", "targets"))

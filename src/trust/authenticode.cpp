@@ -243,10 +243,10 @@ TrustResult VerifyAuthenticode(ByteSource& source, TrustAnchors& anchors,
     return ResultOf(status::kTrustBadDigest);
   }
 
-  X509_STORE* store = anchors.Get();
-  // A timestamp that is there has to verify, whether the signer needs it
-  // or not.
-  const Timestamp stamp = CheckTimestamp(signer, certs, store);
+  // Windows checks a timestamp's own signature with the signer's, before
+  // it builds any chain: a stamp that is there has to verify, whether the
+  // signer needs it or not.
+  const Timestamp stamp = CheckTimestamp(signer, certs);
   if (stamp.status == Timestamp::Status::kInvalid) {
     return ResultOf(status::kTrustTimeStamp);
   }
@@ -258,8 +258,17 @@ TrustResult VerifyAuthenticode(ByteSource& source, TrustAnchors& anchors,
       !HasLifetimeSigningUsage(signer_cert)) {
     when = stamp.time;
   }
-  return ResultOf(CheckCertificateChain(signer_cert, certs, store, when,
-                                        ChainUse::kCodeSigning));
+  X509_STORE* store = anchors.Get();
+  const uint32_t chain = CheckCertificateChain(signer_cert, certs, store, when,
+                                               ChainUse::kCodeSigning);
+  // The signer's chain is judged before the authority's: when both fail,
+  // the signer's status is the file's.
+  if (chain != status::kSuccess) return ResultOf(chain);
+  if (stamp.status == Timestamp::Status::kValid &&
+      !TimestampAuthorityTrusted(stamp, certs, store)) {
+    return ResultOf(status::kTrustTimeStamp);
+  }
+  return ResultOf(status::kSuccess);
 }
 
 TrustResult VerifyAuthenticode(ByteSource& source, TrustAnchors& anchors) {

@@ -47,11 +47,15 @@ namespace sealprobe {
 //                                 (trust/cert_chain.h) does not support it
 //   TRUST_E_BAD_DIGEST            the signer's signature or the image hash
 //                                 does not match
-//   TRUST_E_TIME_STAMP            a timestamp is there but CheckTimestamp
-//                                 (trust/timestamp.h) finds it invalid
+//   TRUST_E_TIME_STAMP            a timestamp is there but fails its own
+//                                 checks (CheckTimestamp, trust/timestamp.h)
 //   then the chain of the signer's certificate as CheckCertificateChain
 //   reports it for code signing, as of the timestamp's time (now for a
-//   lifetime-signing certificate or with no timestamp), or 0 when valid.
+//   lifetime-signing certificate or with no timestamp);
+//   TRUST_E_TIME_STAMP            the signer's chain is sound, but the
+//                                 authority of its timestamp is not
+//                                 (TimestampAuthorityTrusted)
+//   or 0 when valid.
 // Except for the two TRUST_E_NOSIGNATURE rows, the last error is the status.
 TrustResult VerifyAuthenticode(ByteSource& source, TrustAnchors& anchors,
                                std::time_t now);

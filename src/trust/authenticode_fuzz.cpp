@@ -38,6 +38,7 @@ bool KnownStatus(uint32_t status) {
     case kCertWrongUsage:
     case kCertInvalidPolicy:
     case kCertCritical:
+    case kCertInvalidName:
     case kTrustTimeStamp:
       return true;
     default:

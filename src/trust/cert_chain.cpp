@@ -12,6 +12,7 @@ namespace sealprobe {
 namespace {
 
 constexpr char kLifetimeSigningOid[] = "1.3.6.1.4.1.311.10.3.13";
+constexpr char kLegacySubjectAltNameOid[] = "2.5.29.7";
 constexpr int kMaxChainDepth = 16;
 
 constexpr int kMinRsaBits = 1024;
@@ -30,6 +31,7 @@ struct ChainErrors {
   bool policy = false;
   bool basic_constraints = false;
   bool critical = false;
+  bool invalid_name = false;
   bool rejected = false;
   bool other = false;
 };
@@ -81,6 +83,14 @@ int RecordChainError(int ok, X509_STORE_CTX* ctx) {
       break;
     case X509_V_ERR_UNHANDLED_CRITICAL_EXTENSION:
       errors->critical = true;
+      break;
+    case X509_V_ERR_PERMITTED_VIOLATION:
+    case X509_V_ERR_EXCLUDED_VIOLATION:
+    case X509_V_ERR_SUBTREE_MINMAX:
+    case X509_V_ERR_UNSUPPORTED_CONSTRAINT_TYPE:
+    case X509_V_ERR_UNSUPPORTED_CONSTRAINT_SYNTAX:
+    case X509_V_ERR_UNSUPPORTED_NAME_SYNTAX:
+      errors->invalid_name = true;
       break;
     case X509_V_ERR_CERT_REJECTED:
       errors->rejected = true;
@@ -135,9 +145,23 @@ bool HasBrokenSignatureDigest(const X509* cert) {
 // The faults of the built chain (leaf first) that OpenSSL does not report
 // the way Windows does.
 void WalkChain(const STACK_OF(X509) * chain, ChainErrors& errors) {
+  const ossl::Asn1ObjectPtr legacy_alt_name(
+      OBJ_txt2obj(kLegacySubjectAltNameOid, 1));
+  bool legacy_names_below = false;
   const int count = sk_X509_num(chain);
   for (int i = 0; i < count; ++i) {
     X509* cert = sk_X509_value(chain, i);
+    // Windows matches the names of the legacy subjectAltName against name
+    // constraints too; OpenSSL does not read them, so they cannot be shown
+    // to comply.
+    if (legacy_names_below &&
+        X509_get_ext_by_NID(cert, NID_name_constraints, -1) >= 0) {
+      errors.invalid_name = true;
+    }
+    if (!legacy_alt_name ||
+        X509_get_ext_by_OBJ(cert, legacy_alt_name.get(), -1) >= 0) {
+      legacy_names_below = true;
+    }
     // A key Windows refuses, anywhere from the leaf to the anchor, leaves
     // the chain's signatures not valid, as its weak RSA key block does.
     if (ClassifyKey(cert) != KeyClass::kAccepted) errors.cert_signature = true;
@@ -276,6 +300,7 @@ uint32_t CheckCertificateChain(X509* leaf, STACK_OF(X509) * untrusted,
   if (errors.policy) return status::kCertInvalidPolicy;
   if (errors.basic_constraints) return status::kTrustBasicConstraints;
   if (errors.critical) return status::kCertCritical;
+  if (errors.invalid_name) return status::kCertInvalidName;
   if (errors.other || verified != 1) return status::kCertChaining;
   return status::kSuccess;
 }
@@ -297,9 +322,15 @@ KeyClass ClassifyKey(X509* cert) {
       const int got =
           EVP_PKEY_get_bn_param(key, OSSL_PKEY_PARAM_RSA_E, &raw_exponent);
       const ossl::BignumPtr exponent(raw_exponent);
-      if (got != 1 || BN_num_bits(exponent.get()) > kMaxRsaExponentBits) {
+      if (got != 1 || BN_is_negative(exponent.get()) ||
+          BN_num_bits(exponent.get()) > kMaxRsaExponentBits) {
         return KeyClass::kUnsupported;
       }
+      // An exponent below 3 makes no key: with 1, a "signature" is the
+      // padded digest itself, which anyone can write. Nor does an even one,
+      // which no private exponent inverts.
+      const BN_ULONG e = BN_get_word(exponent.get());
+      if (e < 3 || e % 2 == 0) return KeyClass::kUnsupported;
       return EVP_PKEY_get_bits(key) < kMinRsaBits ? KeyClass::kWeak
                                                   : KeyClass::kAccepted;
     }

@@ -48,6 +48,12 @@ enum class ChainUse {
 //                              certificatePolicies, policyMappings,
 //                              policyConstraints, extKeyUsage and
 //                              inhibitAnyPolicy
+//   CERT_E_INVALID_NAME        a name is outside an issuer's permitted
+//                              subtrees or inside its excluded ones, or a
+//                              name or constraint cannot be checked: among
+//                              them a name in the legacy subjectAltName
+//                              (2.5.29.7), which Windows checks and OpenSSL
+//                              cannot read, below a name-constrained issuer
 // Any other failure of the chain engine comes back as CERT_E_CHAINING.
 uint32_t CheckCertificateChain(X509* leaf, STACK_OF(X509) * untrusted,
                                X509_STORE* store, std::time_t when,
@@ -60,9 +66,10 @@ enum class KeyClass {
   kWeak,         // such an RSA key under 1024 bits: usable, but refused in
                  // a chain
   kUnsupported,  // anything else: Ed25519, Ed448, DSA, other curves, curves
-                 // given by explicit parameters, RSA-PSS keys, an exponent
-                 // of 2^32 or more (CryptoAPI holds it in 32 bits), a key
-                 // that does not decode
+                 // given by explicit parameters, RSA-PSS keys, an RSA
+                 // exponent of 2^32 or more (CryptoAPI holds it in 32
+                 // bits), below 3 or even (no real key has one), a key that
+                 // does not decode
 };
 KeyClass ClassifyKey(X509* cert);
 

@@ -34,6 +34,14 @@ constexpr uint8_t kTimestampTokenOid[] = {0x2b, 0x06, 0x01, 0x04, 0x01,
 // 1.2.840.113549.1.9.6: a PKCS#9 counter-signature.
 constexpr uint8_t kCounterSignatureOid[] = {0x2a, 0x86, 0x48, 0x86, 0xf7,
                                             0x0d, 0x01, 0x09, 0x06};
+// 2.5.29.32, .33, .30, .17 and .7: the certificatePolicies,
+// policyMappings, nameConstraints and subjectAltName extensions, the last
+// under its legacy identifier too.
+constexpr uint8_t kCertificatePoliciesOid[] = {0x55, 0x1d, 0x20};
+constexpr uint8_t kPolicyMappingsOid[] = {0x55, 0x1d, 0x21};
+constexpr uint8_t kNameConstraintsOid[] = {0x55, 0x1d, 0x1e};
+constexpr uint8_t kSubjectAltNameOid[] = {0x55, 0x1d, 0x11};
+constexpr uint8_t kLegacySubjectAltNameOid[] = {0x55, 0x1d, 0x07};
 
 struct Header {
   uint8_t identifier = 0;  // class, constructed bit, low tag bits
@@ -105,16 +113,33 @@ bool ContentsEqual(const uint8_t* contents, size_t size,
 // kPlain and counts only towards the depth and the elements.
 enum class Kind : uint8_t {
   kPlain,
-  kStringRegion,    // the DER inside an OCTET or BIT STRING
-  kSignedContent,   // the [0] of a ContentInfo of a signed type
-  kSignedData,      // SignedData or SignedAndEnvelopedData
-  kCertificates,    // its [0]
-  kCrls,            // its [1]
-  kSignedDataSet,   // its digest algorithms, signer infos
-  kSignerInfo,      // in those sets, or a counter-signature
-  kAttributeSet,    // a SignerInfo's [0] or [1]
-  kAttribute,       // SEQUENCE { type, SET OF value }
-  kAttributeValues  // that SET
+  kStringRegion,     // the DER inside an OCTET or BIT STRING
+  kSignedContent,    // the [0] of a ContentInfo of a signed type
+  kSignedData,       // SignedData or SignedAndEnvelopedData
+  kCertificates,     // its [0]
+  kCertificate,      // in that set
+  kTbsCertificate,   // its first element
+  kName,             // that one's issuer or subject
+  kCrls,             // its [1]
+  kSignedDataSet,    // its digest algorithms, signer infos
+  kSignerInfo,       // in those sets, or a counter-signature
+  kAttributeSet,     // a SignerInfo's [0] or [1]
+  kAttribute,        // SEQUENCE { type, SET OF value }
+  kAttributeValues,  // that SET
+  kPolicies,         // a certificatePolicies' SEQUENCE OF PolicyInformation
+  kPolicyMappings,   // a policyMappings' SEQUENCE OF pairs
+  kNameConstraints,  // SEQUENCE { [0] permitted, [1] excluded }
+  kNameSubtrees,     // one of those lists of GeneralSubtrees
+  kAltNames          // a subjectAltName's GeneralNames
+};
+
+// The extension an Extension SEQUENCE is, when its value is walked.
+enum class Extension : uint8_t {
+  kOther,
+  kCertificatePolicies,
+  kPolicyMappings,
+  kNameConstraints,
+  kSubjectAltName
 };
 
 enum class AttributeType : uint8_t {
@@ -137,9 +162,14 @@ struct Frame {
   bool strict = false;
   // A ContentInfo whose content type is a signed one.
   bool signed_content_info = false;
+  // A TBSCertificate that starts with its [0] version.
+  bool versioned = false;
   bool authenticated = false;  // a kAttributeSet that is a [0]
   bool timestamp = false;      // a value of a timestamp attribute
   AttributeType attribute = AttributeType::kOther;
+  // A SEQUENCE whose first element names one of these extensions, and the
+  // string region of its value.
+  Extension extension = Extension::kOther;
 };
 
 class Walker {
@@ -229,6 +259,8 @@ class Walker {
         string.contents = region;
         string.end = next.end;
         string.kind = Kind::kStringRegion;
+        // The value of the extension the enclosing SEQUENCE names.
+        if (!stack_.empty()) string.extension = stack_.back().extension;
         return Push(string, region);
       }
     }
@@ -249,16 +281,71 @@ class Walker {
     const uint8_t* contents = der_ + next->contents;
     switch (parent->kind) {
       case Kind::kPlain:
-        if (parent->identifier == kSequence && index == 0 && h.Is(kTagOid) &&
-            (ContentsEqual(contents, h.length, kSignedDataOid) ||
-             ContentsEqual(contents, h.length, kSignedAndEnvelopedDataOid))) {
-          parent->signed_content_info = true;
+        if (parent->identifier == kSequence && index == 0 && h.Is(kTagOid)) {
+          if (ContentsEqual(contents, h.length, kSignedDataOid) ||
+              ContentsEqual(contents, h.length, kSignedAndEnvelopedDataOid)) {
+            parent->signed_content_info = true;
+          } else if (ContentsEqual(contents, h.length,
+                                   kCertificatePoliciesOid)) {
+            parent->extension = Extension::kCertificatePolicies;
+          } else if (ContentsEqual(contents, h.length, kPolicyMappingsOid)) {
+            parent->extension = Extension::kPolicyMappings;
+          } else if (ContentsEqual(contents, h.length, kNameConstraintsOid)) {
+            parent->extension = Extension::kNameConstraints;
+          } else if (ContentsEqual(contents, h.length, kSubjectAltNameOid) ||
+                     ContentsEqual(contents, h.length,
+                                   kLegacySubjectAltNameOid)) {
+            parent->extension = Extension::kSubjectAltName;
+          }
         } else if (parent->signed_content_info && index == 1 &&
                    h.identifier == kContext0) {
           next->kind = Kind::kSignedContent;
         }
         break;
       case Kind::kStringRegion:
+        if (index == 0 && h.identifier == kSequence) {
+          switch (parent->extension) {
+            case Extension::kCertificatePolicies:
+              next->kind = Kind::kPolicies;
+              break;
+            case Extension::kPolicyMappings:
+              next->kind = Kind::kPolicyMappings;
+              break;
+            case Extension::kNameConstraints:
+              next->kind = Kind::kNameConstraints;
+              break;
+            case Extension::kSubjectAltName:
+              next->kind = Kind::kAltNames;
+              break;
+            case Extension::kOther:
+              break;
+          }
+        }
+        break;
+      case Kind::kPolicies:
+        if (parent->children > limits_.policies) {
+          return Check::kTooManyPolicies;
+        }
+        break;
+      case Kind::kPolicyMappings:
+        if (parent->children > limits_.policy_mappings) {
+          return Check::kTooManyPolicyMappings;
+        }
+        break;
+      case Kind::kNameConstraints:
+        if (h.identifier == kContext0 || h.identifier == kContext1) {
+          next->kind = Kind::kNameSubtrees;
+        }
+        break;
+      case Kind::kNameSubtrees:
+        if (parent->children > limits_.name_subtrees) {
+          return Check::kTooManyNameSubtrees;
+        }
+        break;
+      case Kind::kAltNames:
+        if (parent->children > limits_.alt_names) {
+          return Check::kTooManyAltNames;
+        }
         break;
       case Kind::kSignedContent:
         if (index == 0 && h.identifier == kSequence) {
@@ -275,6 +362,28 @@ class Walker {
           return Check::kTooManyCertificates;
         }
         next->strict = true;
+        if (h.identifier == kSequence) next->kind = Kind::kCertificate;
+        break;
+      case Kind::kCertificate:
+        if (index == 0 && h.identifier == kSequence) {
+          next->kind = Kind::kTbsCertificate;
+        }
+        break;
+      case Kind::kTbsCertificate: {
+        // version [0] (optional), serialNumber, signature, issuer,
+        // validity, subject, ...
+        if (index == 0 && h.identifier == kContext0) parent->versioned = true;
+        const size_t skip = parent->versioned ? 1 : 0;
+        if ((index == skip + 2 || index == skip + 4) &&
+            h.identifier == kSequence) {
+          next->kind = Kind::kName;
+        }
+        break;
+      }
+      case Kind::kName:
+        if (parent->children > limits_.name_entries) {
+          return Check::kTooManyNameEntries;
+        }
         break;
       case Kind::kCrls:
         if (parent->children > limits_.crls) return Check::kTooManyCrls;

@@ -49,6 +49,22 @@ struct SignatureLimits {
   // Each value of an RFC 3161 timestamp or counter-signature attribute,
   // which the timestamp check decodes again [2 to 10 KiB].
   size_t timestamp_bytes = size_t{1} << 20;
+  // Per certificate, what chain building multiplies: RFC 5280 policy
+  // processing goes through the policies of each certificate for every
+  // one of the certificate above it, and every name of a certificate is
+  // matched against every name constraint above it. PolicyInformation
+  // entries of a certificatePolicies [one to a handful; 17 in a federal
+  // bridge certificate], pairs of a policyMappings [10 there],
+  // GeneralSubtrees in each of a nameConstraints' permitted and excluded
+  // lists [a few], GeneralNames of a subjectAltName (2.5.29.17, or the
+  // legacy 2.5.29.7) [none or one in code-signing and time-stamping
+  // certificates], and relative names in its issuer or subject [about a
+  // dozen at most].
+  size_t policies = 64;
+  size_t policy_mappings = 64;
+  size_t name_subtrees = 64;
+  size_t alt_names = 64;
+  size_t name_entries = 64;
 };
 
 // What CheckSignatureLimits found: kWithinLimits, or the first cap the walk
@@ -69,17 +85,24 @@ enum class SignatureLimitCheck {
   kAuthenticatedAttributesTooLarge,
   kTimestampTooLarge,
   kConstructedStringInCertificate,
+  kTooManyPolicies,
+  kTooManyPolicyMappings,
+  kTooManyNameSubtrees,
+  kTooManyAltNames,
+  kTooManyNameEntries,
 };
 
 // Walks the first element of the `size` bytes at `der` (a PKCS#7
 // ContentInfo; anything after it is padding) and every element inside it,
 // the DER that OCTET and BIT STRINGs begin with included. Caps apply
 // wherever their structure appears: every SignedData (recognised by its
-// ContentInfo) and every SignerInfo in one or in a counter-signature
-// attribute. Definite and indefinite lengths are both followed. Bytes that
-// are not well-formed DER are not an error here: their elements are counted
-// up to the fault and the decoder, which fails at the same place, refuses
-// them. Never reads outside [der, der + size).
+// ContentInfo), every SignerInfo in one or in a counter-signature
+// attribute, every certificate in one, and every extension (a SEQUENCE
+// whose first element is the extension's object identifier) wherever it is.
+// Definite and indefinite lengths are both followed. Bytes that are not
+// well-formed DER are not an error here: their elements are counted up to the
+// fault and the decoder, which fails at the same place, refuses them. Never
+// reads outside [der, der + size).
 SignatureLimitCheck CheckSignatureLimits(const uint8_t* der, size_t size,
                                          const SignatureLimits& limits = {});
 

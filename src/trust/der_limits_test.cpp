@@ -136,6 +136,26 @@ Bytes IndefiniteSignedData(const Bytes& certificates) {
                                             SetOf(SignerInfo({}, {}))})))}));
 }
 
+// A certificate: its TBSCertificate with the contents of its issuer and
+// subject and one extension, `oid` (contents octets) holding `value`; a
+// version 1 one (no [0] version, no extensions) when `oid` is empty.
+Bytes Certificate(const Bytes& issuer, const Bytes& subject, const Bytes& oid,
+                  const Bytes& value) {
+  const Bytes validity = Seq({});
+  const Bytes key = Seq({kAlgorithm, Tlv(0x03, {0x00})});
+  Bytes tbs = Cat({kInteger1, kAlgorithm, Tlv(0x30, issuer), validity,
+                   Tlv(0x30, subject), key});
+  if (!oid.empty()) {
+    tbs = Cat({Tlv(0xa0, kInteger1), tbs,
+               Tlv(0xa3, Seq({Seq({Tlv(0x06, oid), Tlv(0x04, value)})}))});
+  }
+  return Seq({Tlv(0x30, tbs), kAlgorithm, Tlv(0x03, {0x00})});
+}
+
+Bytes WithExtension(const Bytes& oid, const Bytes& value) {
+  return Certificate({}, {}, oid, value);
+}
+
 Bytes Nested(size_t depth) {
   Bytes out = kNull;
   for (size_t i = 0; i < depth; ++i) out = Tlv(0x30, out);
@@ -156,6 +176,11 @@ SignatureLimits Small() {
   l.values = 3;
   l.authenticated_attribute_bytes = 100;
   l.timestamp_bytes = 1000;
+  l.policies = 3;
+  l.policy_mappings = 3;
+  l.name_subtrees = 3;
+  l.alt_names = 3;
+  l.name_entries = 3;
   return l;
 }
 
@@ -180,6 +205,12 @@ Bytes WithAuthenticated(const Bytes& attributes) {
 
 TEST(DerLimitsTest, EachCapJustUnderAndJustOver) {
   const Bytes value = Attribute(kOtherOid, kNull);
+  const Bytes kPoliciesOid = {0x55, 0x1d, 0x20};
+  const Bytes kNameConstraintsOid = {0x55, 0x1d, 0x1e};
+  const Bytes policy = Seq({kOtherOid});
+  const Bytes dns_name = Tlv(0x82, {'a'});
+  const Bytes subtree = Seq({dns_name});
+  const Bytes rdn = SetOf(Seq({kOtherOid, Tlv(0x0c, {'a'})}));
   const auto token_with = [](size_t certificates) {
     return Attribute(kTokenOid,
                      WithCertificates(Repeat(Blob(20), certificates)));
@@ -281,6 +312,50 @@ TEST(DerLimitsTest, EachCapJustUnderAndJustOver) {
       {"a string in pieces elsewhere",
        WithUnsigned(Attribute(kOtherOid, Tlv(0x24, Octets(4)))),
        Check::kWithinLimits},
+      {"policies at the cap",
+       WithCertificates(
+           WithExtension(kPoliciesOid, Seq({policy, policy, policy}))),
+       Check::kWithinLimits},
+      {"one policy over",
+       WithCertificates(
+           WithExtension(kPoliciesOid, Tlv(0x30, Repeat(policy, 4)))),
+       Check::kTooManyPolicies},
+      {"one policy mapping over",
+       WithCertificates(
+           WithExtension({0x55, 0x1d, 0x21},
+                         Tlv(0x30, Repeat(Seq({kOtherOid, kOtherOid}), 4)))),
+       Check::kTooManyPolicyMappings},
+      {"name subtrees at the cap",
+       WithCertificates(WithExtension(kNameConstraintsOid,
+                                      Seq({Tlv(0xa0, Repeat(subtree, 3)),
+                                           Tlv(0xa1, Repeat(subtree, 3))}))),
+       Check::kWithinLimits},
+      {"one excluded subtree over",
+       WithCertificates(WithExtension(kNameConstraintsOid,
+                                      Seq({Tlv(0xa0, Repeat(subtree, 3)),
+                                           Tlv(0xa1, Repeat(subtree, 4))}))),
+       Check::kTooManyNameSubtrees},
+      {"alternative names at the cap",
+       WithCertificates(
+           WithExtension({0x55, 0x1d, 0x11}, Tlv(0x30, Repeat(dns_name, 3)))),
+       Check::kWithinLimits},
+      {"one alternative name over",
+       WithCertificates(
+           WithExtension({0x55, 0x1d, 0x11}, Tlv(0x30, Repeat(dns_name, 4)))),
+       Check::kTooManyAltNames},
+      {"and under the legacy identifier",
+       WithCertificates(
+           WithExtension({0x55, 0x1d, 0x07}, Tlv(0x30, Repeat(dns_name, 4)))),
+       Check::kTooManyAltNames},
+      {"name entries at the cap",
+       WithCertificates(Certificate(Repeat(rdn, 3), Repeat(rdn, 3), {}, {})),
+       Check::kWithinLimits},
+      {"one subject entry over",
+       WithCertificates(Certificate({}, Repeat(rdn, 4), kPoliciesOid, {})),
+       Check::kTooManyNameEntries},
+      {"one issuer entry over, version 1",
+       WithCertificates(Certificate(Repeat(rdn, 4), {}, {}, {})),
+       Check::kTooManyNameEntries},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);

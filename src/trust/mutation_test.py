@@ -314,6 +314,7 @@ CAP_CRLS = 32
 CAP_SET_MEMBERS = 8
 CAP_ATTRIBUTES = 64
 CAP_VALUES = 64
+CAP_NAME_ENTRIES = 64
 CAP_BYTES = 1 << 20  # certificates, CRLs, authenticated attributes, timestamps
 
 
@@ -346,13 +347,36 @@ class Raw:
         return self.encoded
 
 
-def tiny_certificate(name=b""):
+def tiny_certificate(name=b"", extension=None):
     """A certificate the decoder accepts, key and all, in about 85 bytes;
-    `name` is the contents of its subject."""
+    `name` is the contents of its subject, `extension` (the contents of an
+    object identifier, and a value) its one extension."""
     key = tlv(0x03, b"\x00" + seq(integer(0xC1), integer(3)))
-    tbs = seq(integer(1), OTHER_OID_ALGORITHM, seq(), seq(UTC_TIME, UTC_TIME),
-              tlv(0x30, name), seq(RSA, key))
-    return seq(tbs, OTHER_OID_ALGORITHM, tlv(0x03, b"\x00"))
+    fields = [integer(1), OTHER_OID_ALGORITHM, seq(), seq(UTC_TIME, UTC_TIME),
+              tlv(0x30, name), seq(RSA, key)]
+    if extension:
+        oid, value = extension
+        fields.insert(0, tlv(0xA0, integer(2)))
+        fields.append(tlv(0xA3, seq(seq(tlv(0x06, oid), tlv(0x04, value)))))
+    return seq(seq(*fields), OTHER_OID_ALGORITHM, tlv(0x03, b"\x00"))
+
+
+def policies(n):
+    """certificatePolicies with `n` distinct policies."""
+    return (b"\x55\x1d\x20", seq(*[seq(tlv(0x06, b"\x2a\x03" + bytes(
+        [0x80 | i >> 7 & 0x7F, i & 0x7F]))) for i in range(n)]))
+
+
+def name_constraints(n):
+    """nameConstraints permitting `n` DNS names."""
+    return (b"\x55\x1d\x1e", seq(tlv(0xA0, b"".join(
+        seq(tlv(0x82, b"%d.test" % i)) for i in range(n)))))
+
+
+def alt_names(n):
+    """subjectAltName with `n` DNS names."""
+    return (b"\x55\x1d\x11", seq(*[tlv(0x82, b"%d.test" % i)
+                                    for i in range(n)]))
 
 
 TINY_CRL = seq(seq(OTHER_OID_ALGORITHM, seq(), UTC_TIME), OTHER_OID_ALGORITHM,
@@ -554,11 +578,12 @@ def worst_cases(signed, stamped):
         add_unsigned(root, [attribute(value)])
 
     def element_count(root, over):
-        # As many as the cap allows in the costliest place, a name.
+        # Names, the costliest place, as full as their caps allow; the rest
+        # in an attribute.
         add_unsigned(root, [attribute(seq())])
-        have = elements(root)
-        entries = (CAP_ELEMENTS - have - 40) // 4
-        add_certificates(root, [tiny_certificate(NAME_ENTRY * entries)])
+        have = len(child(signed_data(root), 0xA0).kids)
+        add_certificates(root, [tiny_certificate(NAME_ENTRY * CAP_NAME_ENTRIES)]
+                         * (CAP_CERTIFICATES - have))
         filler = child(first_signer(root), 0xA1).kids[-1]
         missing = CAP_ELEMENTS - elements(root) + over
         filler.encoded = attribute(seq(*[NULL] * missing))
@@ -636,6 +661,17 @@ def worst_cases(signed, stamped):
         ("15 certificates with names of %d entries", 95000,
          lambda root, n: add_certificates(
              root, [tiny_certificate(NAME_ENTRY * n)] * 15)),
+        # Chain building multiplies these: policies by the policies above,
+        # names by the name constraints above.
+        ("a certificate with %d policies", 10000,
+         lambda root, n: add_certificates(
+             root, [tiny_certificate(extension=policies(n))])),
+        ("a certificate with %d name constraints", 10000,
+         lambda root, n: add_certificates(
+             root, [tiny_certificate(extension=name_constraints(n))])),
+        ("a certificate with %d alternative names", 10000,
+         lambda root, n: add_certificates(
+             root, [tiny_certificate(extension=alt_names(n))])),
     ]
     for label, count, change in attacks:
         yield (label % count,

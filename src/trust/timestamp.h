@@ -8,33 +8,49 @@
 #include <openssl/x509_vfy.h>
 
 #include <ctime>
-#include <optional>
+
+#include "trust/openssl_ptr.h"
 
 namespace sealprobe {
 
-// What a signer's timestamp says.
+// What a signer's timestamp says of itself, before its authority's chain is
+// judged.
 struct Timestamp {
   enum class Status {
     kAbsent,   // the signer carries none
-    kValid,    // `time` is when the authority saw the signature
-    kInvalid,  // present, but it does not verify
+    kValid,    // its own checks pass: `time` is when `authority` saw the
+               // signature, if TimestampAuthorityTrusted agrees
+    kInvalid,  // present, but its own checks fail
   };
   Status status = Status::kAbsent;
   std::time_t time = 0;
+  // For a valid RFC 3161 token, the token: its certificates are the first
+  // place to look for the authority's chain. Null otherwise.
+  ossl::Pkcs7Ptr token;
+  // For a valid stamp, the certificate of the authority that signed it:
+  // in `token`, or in the certificates of the signature stamped.
+  X509* authority = nullptr;
 };
 
 // The timestamp among `signer`'s unauthenticated attributes: the first RFC
 // 3161 token (1.3.6.1.4.1.311.3.3.1) if there is one, else the first PKCS#9
 // counter-signature. Later ones are not looked at: anyone can add
-// unauthenticated attributes, and each candidate costs a chain check.
-// It is valid when its own signature verifies, it covers `signer`'s
-// signature value (the token's message imprint, the counter-signature's
-// messageDigest), its signer's key is one ClassifyKey accepts, and that
-// signer holds a time-stamping certificate that CheckCertificateChain
-// trusts as of the stated time. `certs` are the certificates of the
-// signature that `signer` belongs to, where a counter-signer's are found.
-Timestamp CheckTimestamp(PKCS7_SIGNER_INFO* signer, STACK_OF(X509) * certs,
-                         X509_STORE* store);
+// unauthenticated attributes. Its own checks, the ones Windows makes with
+// the signature before any chain is built: its form; that it covers
+// `signer`'s signature value (the token's message imprint, the
+// counter-signature's messageDigest); that its signer's certificate is
+// there and has a key Windows can verify a signature with (ClassifyKey,
+// trust/cert_chain.h, does not call it unsupported), under the algorithm
+// the signer names; and that the signature verifies. `certs` are the
+// certificates of the signature that `signer` belongs to, where a
+// counter-signer's are found. Builds no chain and needs no trust store.
+Timestamp CheckTimestamp(PKCS7_SIGNER_INFO* signer, STACK_OF(X509) * certs);
+
+// Whether the authority of `stamp`, which CheckTimestamp found valid, holds
+// a time-stamping certificate that CheckCertificateChain trusts as of the
+// stamp's time, its chain built from the token's certificates and `certs`.
+bool TimestampAuthorityTrusted(const Timestamp& stamp, STACK_OF(X509) * certs,
+                               X509_STORE* store);
 
 }  // namespace sealprobe
 

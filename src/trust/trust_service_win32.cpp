@@ -37,6 +37,7 @@ SP_SAME_CODE(TRUST_E_BASIC_CONSTRAINTS, status::kTrustBasicConstraints);
 SP_SAME_CODE(ERROR_NOT_ENOUGH_MEMORY, status::kErrorNotEnoughMemory);
 SP_SAME_CODE(CERT_E_CRITICAL, status::kCertCritical);
 SP_SAME_CODE(CERT_E_INVALID_POLICY, status::kCertInvalidPolicy);
+SP_SAME_CODE(CERT_E_INVALID_NAME, status::kCertInvalidName);
 SP_SAME_CODE(TRUST_E_TIME_STAMP, status::kTrustTimeStamp);
 SP_SAME_CODE(E_FAIL, status::kFail);
 #undef SP_SAME_CODE

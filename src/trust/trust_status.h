@@ -27,8 +27,9 @@ inline constexpr uint32_t kTrustExplicitDistrust =
     0x800B0111;  // TRUST_E_EXPLICIT_DISTRUST
 inline constexpr uint32_t kCertInvalidPolicy =
     0x800B0113;  // CERT_E_INVALID_POLICY
-inline constexpr uint32_t kTrustBadDigest = 0x80096010;  // TRUST_E_BAD_DIGEST
-inline constexpr uint32_t kCryptFileError = 0x80092003;  // CRYPT_E_FILE_ERROR
+inline constexpr uint32_t kCertInvalidName = 0x800B0114;  // CERT_E_INVALID_NAME
+inline constexpr uint32_t kTrustBadDigest = 0x80096010;   // TRUST_E_BAD_DIGEST
+inline constexpr uint32_t kCryptFileError = 0x80092003;   // CRYPT_E_FILE_ERROR
 inline constexpr uint32_t kCryptSecuritySettings =
     0x80092026;  // CRYPT_E_SECURITY_SETTINGS
 inline constexpr uint32_t kCryptAsn1BadTag = 0x8009310B;  // CRYPT_E_ASN1_BADTAG

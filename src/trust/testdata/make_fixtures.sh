@@ -437,8 +437,10 @@ certificatePolicies=1.2.3.4"
 # valid too: Ed25519, DSA, secp256k1, an exponent of 2^32 or more
 # (RSAPUBKEY holds 32 bits). Weak evidence for these: Windows answers
 # "Invalid algorithm specified" for an Ed25519 certificate
-# (rustls/rustls-platform-verifier issue 195). 1024 bits, P-384 and an
-# exponent of 2^32-1 are accepted.
+# (rustls/rustls-platform-verifier issue 195). An exponent of 1 is no key
+# (every signature checks against it); with no evidence either way it is
+# refused, failing closed. 1024 bits, P-384 and an exponent of 2^32-1 are
+# accepted.
 rsa_key weak-signer 512
 keyed_cert weak-signer "/CN=SealProbe Test 512-bit Signer" root "$code_ext"
 sign_with "$pki/weak-signer.crt" weak-signer "$pe/small64.exe" \
@@ -455,7 +457,22 @@ ec_key k256-ca secp256k1
 ec_key p384-ca P-384
 rsa_key bigexp-ca 1024 4294967297
 rsa_key maxexp-ca 1024 4294967295
-for c in weak ed25519 dsa k256 bigexp; do
+# An RSA key whose exponents are all 1: its "signature" is the padded
+# digest itself, which anyone can write. openssl makes no such key; it is
+# put together from two primes.
+p=$(openssl prime -generate -bits 1024 -hex)
+q=$(openssl prime -generate -bits 1024 -hex)
+"${PYTHON:-/usr/bin/python3}" - "$p" "$q" > "$pki/e1-ca.cnf" <<'PY'
+import sys
+p, q = (int(x, 16) for x in sys.argv[1:3])
+print("asn1=SEQUENCE:key\n[key]\nversion=INTEGER:0\nn=INTEGER:0x%X" % (p * q))
+print("e=INTEGER:1\nd=INTEGER:1\np=INTEGER:0x%X\nq=INTEGER:0x%X" % (p, q))
+print("exp1=INTEGER:1\nexp2=INTEGER:1\ncoeff=INTEGER:0x%X" % pow(q, -1, p))
+PY
+quiet openssl asn1parse -genconf "$pki/e1-ca.cnf" -noout -out "$pki/e1-ca.der"
+quiet openssl pkey -inform DER -in "$pki/e1-ca.der" -out "$pki/e1-ca.key"
+rm -f "$pki/e1-ca.cnf" "$pki/e1-ca.der"
+for c in weak ed25519 dsa k256 bigexp e1; do
   keyed_cert "$c-ca" "/CN=SealProbe Test $c CA" root "$ca_ext"
   signed_under "$c-under" "$c-ca" 80096004
 done
@@ -483,7 +500,7 @@ done
 # P-256 is accepted.
 ec_key p256-signer P-256
 signed_under p256-signer root 0 p256-signer
-for c in dsa k256 bigexp; do
+for c in dsa k256 bigexp e1; do
   signed_under "$c-signer" root 80090008 "$c-ca"
 done
 
@@ -501,7 +518,56 @@ expect valid-ts-stranger.exe 80096005
 sign_stamped weak-tsa "$pki/leaf.crt" leaf "$pe/small64.exe" \
   "$files/valid-ts-weak.exe" -time "$stamp_time"
 expect valid-ts-weak.exe 80096005
+# A good stamp on a signer whose own chain fails: the signer's status.
+# WinVerifyTrust runs its provider's steps in order and the first that
+# fails decides: the signature step checks the signer's and the
+# counter-signer's signatures, the certificate step builds the chains, and
+# the final policy judges the signer's chain before the counter-signer's
+# (CRYPT_PROVIDER_FUNCTIONS and CRYPT_PROVIDER_DATA's TRUSTERROR_STEP_*
+# indices, learn.microsoft.com/windows/win32/api/wintrust/). As for a
+# program signed and stamped under roots the store lacks: a self-signed
+# signer, and one whose root is not in the signature.
+sign_stamped tsa-stranger "$pki/selfsigned.crt" selfsigned "$pe/small64.exe" \
+  "$files/selfsigned-ts-stranger.exe" -time "$stamp_time"
+expect selfsigned-ts-stranger.exe 800b0109
+sign_stamped tsa-stranger "$pki/stranger.crt" stranger "$pe/small64.exe" \
+  "$files/stranger-noroot-ts-stranger.exe" -time "$stamp_time"
+expect stranger-noroot-ts-stranger.exe 800b010a
 unset stamp_time
+
+# Name constraints. A name outside an issuer's permitted subtrees, or inside
+# its excluded ones: CERT_E_INVALID_NAME, "not included in the permitted
+# list, or ... explicitly excluded" (CERT_CHAIN_POLICY_STATUS,
+# learn.microsoft.com). An untrusted root still comes first: Wine chain.c
+# chain5, whose root constrains the end certificate's name, is
+# CERT_E_UNTRUSTEDROOT in basePolicyCheck and authenticodePolicyCheck.
+# Windows also matches the legacy subjectAltName (2.5.29.7) against the
+# constraints (chain5, chain19 to chain28 put their names there), which
+# OpenSSL does not read: a name there below a constrained issuer fails,
+# failing closed.
+nc_ext="$ca_ext
+nameConstraints=critical,permitted;DNS:permitted.test,excluded;DNS:no.permitted.test"
+rsa_key nc-ca 2048
+keyed_cert nc-ca "/CN=SealProbe Test Name-Constrained CA" root "$nc_ext"
+for n in inside:ok.permitted.test:0 outside:other.test:800b0114 \
+         excluded:x.no.permitted.test:800b0114; do
+  signed_under "nc-${n%%:*}" nc-ca "${n##*:}" "" "$code_ext
+subjectAltName=DNS:$(echo "$n" | cut -d: -f2)"
+done
+legacy_name=$(printf 'ok.permitted.test' | od -An -tx1 | tr -s ' \n' '::')
+signed_under nc-legacy nc-ca 800b0114 "" "$code_ext
+2.5.29.7=DER:30:13:82:11${legacy_name%:}"
+cp "$pki/nc-ca.key" "$pki/nc-stranger-ca.key"
+keyed_cert nc-stranger-ca "/CN=SealProbe Test Unknown Name-Constrained CA" \
+  stranger-root "$nc_ext"
+keyed_cert nc-stranger "/CN=SealProbe Test nc-stranger" nc-stranger-ca \
+  "$code_ext
+subjectAltName=DNS:other.test" underca
+cat "$pki/nc-stranger.crt" "$pki/nc-stranger-ca.crt" "$pki/stranger-root.crt" \
+  > "$pki/nc-stranger-chain.pem"
+sign_with "$pki/nc-stranger-chain.pem" underca "$pe/small64.exe" \
+  "$files/nc-stranger.exe"
+expect nc-stranger.exe 800b0109
 
 # --- Names as encoded ---------------------------------------------------------
 # The signer is found by its issuer's encoding, octet for octet. An

@@ -31,7 +31,7 @@ mkdir -p "$work"
 fixtures="$work/fixtures"
 if [ ! -f "$fixtures/pki/leaf.key" ]; then
   echo "making the test PKI..."
-  sh "$root/src/trust/testdata/make_fixtures.sh" "$fixtures" >/dev/null
+  sh "$root/src/authenticode/testdata/make_fixtures.sh" "$fixtures" >/dev/null
 fi
 
 # A real PE32+ whose .rdata section holds the bulk, signed with SHA-256.

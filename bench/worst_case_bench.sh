@@ -15,8 +15,8 @@ build="$(cd "${1:-$root/build/native}" && pwd)"
 fixtures="$build/bench/fixtures"
 [ -x "$build/sealprobe" ] || { echo "no $build/sealprobe: build the native preset first" >&2; exit 1; }
 if [ ! -f "$fixtures/pki/leaf.key" ]; then
-  sh "$root/src/trust/testdata/make_fixtures.sh" "$fixtures" >/dev/null
+  sh "$root/src/authenticode/testdata/make_fixtures.sh" "$fixtures" >/dev/null
 fi
-exec "${PYTHON:-/usr/bin/python3}" "$root/src/trust/mutation_test.py" --tool "$build/sealprobe" \
+exec "${PYTHON:-/usr/bin/python3}" "$root/src/authenticode/mutation_test.py" --tool "$build/sealprobe" \
   --fixtures "$fixtures" --report --targets \
   MutationTest.test_signatures_that_ask_for_work

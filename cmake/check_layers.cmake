@@ -4,10 +4,12 @@
 #
 # The folders, lowest first (the README's "Layout" gives the same order):
 #   0  src/ itself    neutral pieces that depend on nothing of ours
-#   1  src/notice, src/product_files, src/trust
+#   1  src/notice, src/product_files, src/authenticode
 #                     each on rank 0 only, never on one another
-#   2  src/driver     the tool: the run over everything below
-#   3  src/testing    fakes and helpers for tests, never linked into the tool
+#   2  src/trust      the verdict table and the trust service, which on
+#                     POSIX asks the Authenticode verifier
+#   3  src/driver     the tool: the run over everything below
+#   4  src/testing    fakes and helpers for tests, never linked into the tool
 # Tests (*_test.cpp) and fuzz targets (*_fuzz.cpp) may include src/testing
 # besides.
 cmake_minimum_required(VERSION 3.25)
@@ -15,9 +17,10 @@ cmake_minimum_required(VERSION 3.25)
 set(rank_ 0)
 set(rank_notice 1)
 set(rank_product_files 1)
-set(rank_trust 1)
-set(rank_driver 2)
-set(rank_testing 3)
+set(rank_authenticode 1)
+set(rank_trust 2)
+set(rank_driver 3)
+set(rank_testing 4)
 
 # The folder a path under src/ belongs to: its first component, or "" for a
 # file in src/ itself.

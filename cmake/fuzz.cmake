@@ -23,7 +23,7 @@ set_tests_properties(fuzz_args_smoke PROPERTIES
 
 # The native verification over a file's bytes in memory. Its seeds are the
 # signed, tampered and unsigned test fixtures, copied in at test time.
-sealprobe_fuzz_target(authenticode_fuzz src/trust/authenticode_fuzz.cpp)
+sealprobe_fuzz_target(authenticode_fuzz src/authenticode/authenticode_fuzz.cpp)
 target_link_libraries(authenticode_fuzz PRIVATE sealprobe_authenticode)
 
 add_test(NAME fuzz_authenticode_smoke

@@ -6,7 +6,7 @@ Usage:
                         [--fixtures DIR] [unittest options]
 
 DIR is a folder of the build tree the test may fill and empty. FIXTURES is
-what src/trust/testdata/make_fixtures.sh made (its test PKI stands in for a
+what src/authenticode/testdata/make_fixtures.sh made (its test PKI stands in for a
 release certificate).
 
 - Two clean builds of the unsigned exe, in folders of different names and

@@ -14,12 +14,14 @@ sealprobe_add_gtest(sealprobe_posix_tests
     src/product_files/file_opener_posix_test.cpp
   LIBRARIES sealprobe_platform)
 
-# Every status of the trust service, from the fixtures.
+# Every status of the Authenticode verifier, from the fixtures, and the
+# POSIX trust service over it.
 sealprobe_add_gtest(sealprobe_trust_tests
   SOURCES
-    src/trust/authenticode_test.cpp
-    src/trust/der_limits_test.cpp
-    src/trust/pe_image_test.cpp
+    src/authenticode/authenticode_test.cpp
+    src/authenticode/der_limits_test.cpp
+    src/authenticode/pe_image_test.cpp
+    src/trust/trust_service_posix_test.cpp
   LIBRARIES sealprobe_platform sealprobe_authenticode
   PROPERTIES
     FIXTURES_REQUIRED sealprobe_fixtures
@@ -50,7 +52,7 @@ if(SEALPROBE_SANITIZE)
 endif()
 add_test(NAME mutation_corpus
          COMMAND ${Python3_EXECUTABLE}
-                 ${CMAKE_CURRENT_SOURCE_DIR}/src/trust/mutation_test.py
+                 ${CMAKE_CURRENT_SOURCE_DIR}/src/authenticode/mutation_test.py
                  --tool $<TARGET_FILE:sealprobe_exe>
                  --fixtures ${SEALPROBE_FIXTURE_DIR} ${mutation_options})
 set_tests_properties(mutation_corpus PROPERTIES

@@ -16,7 +16,7 @@ done
 demo="$root/build/demo"
 rm -rf "$demo"
 mkdir -p "$demo"
-src/trust/testdata/make_fixtures.sh "$demo/fixtures"
+src/authenticode/testdata/make_fixtures.sh "$demo/fixtures"
 product="$demo/install/Product/" common="$demo/install/CommonFiles/"
 mkdir -p "$product" "$common"
 for name in tv-Common.v5.21.40.0.dll tv-Strings.dll TarvoSetup.exe \

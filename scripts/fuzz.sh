@@ -31,11 +31,11 @@ case "$target" in
     ;;
   authenticode)
     binary="$build/authenticode_fuzz"
-    [ -d "$fixtures/files" ] || sh "$root/src/trust/testdata/make_fixtures.sh" "$fixtures" >/dev/null
+    [ -d "$fixtures/files" ] || sh "$root/src/authenticode/testdata/make_fixtures.sh" "$fixtures" >/dev/null
     seeds="$build/corpus/authenticode-seeds"
     mkdir -p "$seeds"
     cp "$fixtures"/files/* "$fixtures"/pe/*.exe "$seeds"/
-    regressions="$root/src/trust/fuzz_regressions/authenticode"
+    regressions="$root/src/authenticode/fuzz_regressions/authenticode"
     SEALPROBE_FUZZ_ROOTS="$fixtures/pki/root.crt"
     export SEALPROBE_FUZZ_ROOTS
     ;;

@@ -16,7 +16,7 @@
 #include "notice/failure_notice.h"
 #include "product_files/manifest.h"
 #include "testing/fake_platform.h"
-#include "trust/trust_status.h"
+#include "trust_status.h"
 
 namespace {
 

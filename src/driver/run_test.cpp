@@ -6,7 +6,7 @@
 
 #include "product_files/manifest.h"
 #include "testing/fake_platform.h"
-#include "trust/trust_status.h"
+#include "trust_status.h"
 
 namespace sealprobe {
 namespace {

@@ -9,7 +9,7 @@ A test finds this module by a path relative to its own file:
 
 Every test takes the same options for the same things: --tool (a program of
 the build), --runner (the build's Wine wrapper, given for the Windows build
-only), --fixtures (what src/trust/testdata/make_fixtures.sh made).
+only), --fixtures (what src/authenticode/testdata/make_fixtures.sh made).
 """
 import argparse
 import collections

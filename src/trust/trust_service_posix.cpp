@@ -1,8 +1,8 @@
-#include "trust/authenticode.h"
-#include "trust/file_byte_source.h"
-#include "trust/trust_anchors.h"
+#include "authenticode/authenticode.h"
+#include "authenticode/file_byte_source.h"
+#include "authenticode/trust_anchors.h"
 #include "trust/trust_service.h"
-#include "trust/trust_status.h"
+#include "trust_status.h"
 
 namespace sealprobe {
 namespace {
@@ -12,7 +12,8 @@ class OpenSslTrustService final : public TrustService {
   TrustResult Verify(const NativeString& path) override {
     const std::unique_ptr<FileByteSource> file = FileByteSource::Open(path);
     if (!file) return {status::kCryptFileError, status::kCryptFileError};
-    return VerifyAuthenticode(*file, anchors_);
+    const AuthenticodeResult result = VerifyAuthenticode(*file, anchors_);
+    return {result.status, result.last_error};
   }
 
  private:

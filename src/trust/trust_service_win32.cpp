@@ -10,7 +10,7 @@
 
 #include "long_path.h"
 #include "trust/trust_service.h"
-#include "trust/trust_status.h"
+#include "trust_status.h"
 
 namespace sealprobe {
 namespace {

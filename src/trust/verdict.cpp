@@ -1,6 +1,6 @@
 #include "trust/verdict.h"
 
-#include "trust/trust_status.h"
+#include "trust_status.h"
 
 namespace sealprobe {
 namespace {

@@ -5,7 +5,7 @@ Usage:
   e2e_test.py --tool TOOL [--runner RUNNER] --fixtures DIR [unittest options]
 
 TOOL is the tool as built; RUNNER, given for the Windows tool, is the
-build's Wine wrapper. DIR is what src/trust/testdata/make_fixtures.sh made.
+build's Wine wrapper. DIR is what src/authenticode/testdata/make_fixtures.sh made.
 
 The Windows tool sees host folders as Wine paths, and its output is compared
 after folding "\\r\\n" back. The POSIX tool gets host paths as they are, and

@@ -7,7 +7,7 @@ Usage:
                           --control CONTROL --planted DIR [unittest options]
 
 RUNNER is the build's Wine wrapper and DIR (fixtures) what
-src/trust/testdata/make_fixtures.sh made. LAUNCHER hands one raw command line
+src/authenticode/testdata/make_fixtures.sh made. LAUNCHER hands one raw command line
 to CreateProcessW, as Windows Installer does (Wine's own command line
 re-quotes every argument). CONTROL is a program without the tool's defences
 (undefended_control.c); --planted is the folder of DLLs built under system

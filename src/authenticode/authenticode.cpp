@@ -1,4 +1,4 @@
-#include "trust/authenticode.h"
+#include "authenticode/authenticode.h"
 
 #include <openssl/asn1t.h>
 #include <openssl/err.h>
@@ -7,12 +7,12 @@
 
 #include <utility>
 
-#include "trust/cert_chain.h"
-#include "trust/der_limits.h"
-#include "trust/openssl_ptr.h"
-#include "trust/signed_data.h"
-#include "trust/timestamp.h"
-#include "trust/trust_status.h"
+#include "authenticode/cert_chain.h"
+#include "authenticode/der_limits.h"
+#include "authenticode/openssl_ptr.h"
+#include "authenticode/signed_data.h"
+#include "authenticode/timestamp.h"
+#include "trust_status.h"
 
 namespace sealprobe {
 namespace {
@@ -71,10 +71,13 @@ class ErrorQueueGuard {
 
 // The result for `status`, which WinVerifyTrust also leaves as the thread's
 // last error (0 when the file is valid).
-TrustResult ResultOf(uint32_t status) { return {status, status}; }
+AuthenticodeResult ResultOf(uint32_t status) { return {status, status}; }
 
-constexpr TrustResult kNotAuthenticode{status::kTrustNoSignature,
-                                       status::kCryptAsn1BadTag};
+constexpr AuthenticodeResult kNotAuthenticode{status::kTrustNoSignature,
+                                              status::kCryptAsn1BadTag};
+
+// A step of the verification: the result that ends it, or nullopt to go on.
+using Step = std::optional<AuthenticodeResult>;
 
 // The decoded signature: a SignedData with one signer over an
 // SpcIndirectDataContent.
@@ -153,6 +156,100 @@ std::optional<Signature> DecodeSignature(std::vector<uint8_t> der) {
   return signature;
 }
 
+// The image's layout and its signature's bytes, in `image` and `der`.
+Step ReadSignature(ByteSource& source, PeImage* image,
+                   std::vector<uint8_t>* der) {
+  const PeParseResult pe = ParsePeImage(source);
+  switch (pe.status) {
+    case PeStatus::kOk:
+      break;
+    case PeStatus::kNotPe:
+      return ResultOf(status::kTrustSubjectFormUnknown);
+    case PeStatus::kReadError:
+      return ResultOf(status::kCryptFileError);
+  }
+  *image = pe.image;
+  SignatureEntry entry = ReadSignatureEntry(source, pe.image);
+  switch (entry.status) {
+    case SignatureStatus::kOk:
+      *der = std::move(entry.pkcs7);
+      return std::nullopt;
+    case SignatureStatus::kNoSignature:
+      return ResultOf(status::kTrustNoSignature);
+    case SignatureStatus::kTooLarge:
+      return AuthenticodeResult{status::kTrustNoSignature,
+                                status::kErrorNotEnoughMemory};
+    case SignatureStatus::kReadError:
+      return ResultOf(status::kCryptFileError);
+  }
+  return ResultOf(status::kCryptFileError);
+}
+
+// The signer's signature over the content, then the image hash the content
+// carries: the signer's part is cheap and settled first, then the one pass
+// over the whole file. The signer's certificate goes to `signer_cert`.
+Step CheckSignatureAndImage(const Signature& signature, ByteSource& source,
+                            const PeImage& image, X509** signer_cert) {
+  const X509_ALGOR* image_algorithm = nullptr;
+  const ASN1_OCTET_STRING* signed_hash = nullptr;
+  X509_SIG_get0(signature.indirect->message_digest, &image_algorithm,
+                &signed_hash);
+  const EVP_MD* image_digest = SupportedDigest(image_algorithm);
+  if (image_digest == nullptr) return ResultOf(status::kNteBadAlgId);
+
+  const SignerCheck signer =
+      CheckSigner(signature.signer, signature.pkcs7->d.sign->cert, nullptr,
+                  signature.signed_content);
+  switch (signer.outcome) {
+    case SignerCheck::Outcome::kVerified:
+      break;
+    case SignerCheck::Outcome::kUnsupportedAlgorithm:
+      return ResultOf(status::kNteBadAlgId);
+    case SignerCheck::Outcome::kNoCertificate:
+      return ResultOf(status::kTrustNoSignerCert);
+    case SignerCheck::Outcome::kBadSignature:
+      return ResultOf(status::kTrustBadDigest);
+  }
+  *signer_cert = signer.certificate;
+
+  const std::optional<std::vector<uint8_t>> hash =
+      HashImage(source, image, image_digest);
+  if (!hash) return ResultOf(status::kCryptFileError);
+  if (!DigestMatches(signed_hash, *hash)) {
+    return ResultOf(status::kTrustBadDigest);
+  }
+  return std::nullopt;
+}
+
+// The timestamp and the chains, in the order Windows' Authenticode provider
+// takes them: the stamp's own checks with the signature, then the signer's
+// chain, then (only when that is sound) the stamp's authority's.
+AuthenticodeResult CheckTrust(const Signature& signature, X509* signer_cert,
+                              TrustAnchors& anchors, std::time_t now) {
+  STACK_OF(X509)* certs = signature.pkcs7->d.sign->cert;
+  const Timestamp stamp = CheckTimestamp(signature.signer, certs);
+  if (stamp.status == Timestamp::Status::kInvalid) {
+    return ResultOf(status::kTrustTimeStamp);
+  }
+  // A lifetime-signing certificate is judged now; any other as of its
+  // timestamp when there is one. A stamp outside the certificate's
+  // validity leaves it expired.
+  std::time_t when = now;
+  if (stamp.status == Timestamp::Status::kValid &&
+      !ReadExtendedKeyUsage(signer_cert).lifetime_signing) {
+    when = stamp.time;
+  }
+  X509_STORE* store = anchors.Get();
+  const uint32_t chain = CheckCertificateChain(signer_cert, certs, store, when,
+                                               ChainUse::kCodeSigning);
+  if (chain != status::kSuccess) return ResultOf(chain);
+  if (stamp.status == Timestamp::Status::kValid &&
+      !TimestampAuthorityTrusted(stamp, certs, store)) {
+    return ResultOf(status::kTrustTimeStamp);
+  }
+  return ResultOf(status::kSuccess);
+}
+
 }  // namespace
 
 std::optional<std::vector<uint8_t>> HashImage(ByteSource& source,
@@ -176,102 +273,24 @@ std::optional<std::vector<uint8_t>> HashImage(ByteSource& source,
   return hash;
 }
 
-TrustResult VerifyAuthenticode(ByteSource& source, TrustAnchors& anchors,
-                               std::time_t now) {
+AuthenticodeResult VerifyAuthenticode(ByteSource& source,
+                                      TrustAnchors& anchors, std::time_t now) {
   const ErrorQueueGuard clear_errors;
-
-  const PeParseResult pe = ParsePeImage(source);
-  switch (pe.status) {
-    case PeStatus::kOk:
-      break;
-    case PeStatus::kNotPe:
-      return ResultOf(status::kTrustSubjectFormUnknown);
-    case PeStatus::kReadError:
-      return ResultOf(status::kCryptFileError);
-  }
-  SignatureEntry entry = ReadSignatureEntry(source, pe.image);
-  switch (entry.status) {
-    case SignatureStatus::kOk:
-      break;
-    case SignatureStatus::kNoSignature:
-      return ResultOf(status::kTrustNoSignature);
-    case SignatureStatus::kTooLarge:
-      return {status::kTrustNoSignature, status::kErrorNotEnoughMemory};
-    case SignatureStatus::kReadError:
-      return ResultOf(status::kCryptFileError);
-  }
-
-  const std::optional<Signature> signature =
-      DecodeSignature(std::move(entry.pkcs7));
+  PeImage image;
+  std::vector<uint8_t> der;
+  if (const Step read = ReadSignature(source, &image, &der)) return *read;
+  const std::optional<Signature> signature = DecodeSignature(std::move(der));
   if (!signature) return kNotAuthenticode;
-  PKCS7_SIGNER_INFO* signer = signature->signer;
-  const X509_ALGOR* image_algorithm = nullptr;
-  const ASN1_OCTET_STRING* signed_hash = nullptr;
-  X509_SIG_get0(signature->indirect->message_digest, &image_algorithm,
-                &signed_hash);
-  const EVP_MD* image_digest = SupportedDigest(image_algorithm);
-  const EVP_MD* signer_digest = SupportedDigest(signer->digest_alg);
-  if (image_digest == nullptr || signer_digest == nullptr) {
-    return ResultOf(status::kNteBadAlgId);
+  X509* signer_cert = nullptr;
+  if (const Step checked =
+          CheckSignatureAndImage(*signature, source, image, &signer_cert)) {
+    return *checked;
   }
-
-  STACK_OF(X509)* certs = signature->pkcs7->d.sign->cert;
-  X509* signer_cert = FindSignerCertificate(certs, signer);
-  if (signer_cert == nullptr) return ResultOf(status::kTrustNoSignerCert);
-  // OpenSSL would verify with the key's own algorithm whatever the signer
-  // names; a name that does not fit the key is an algorithm we do not know.
-  if (!SignatureAlgorithmFitsKey(signer->digest_enc_alg, signer_cert)) {
-    return ResultOf(status::kNteBadAlgId);
-  }
-  // Nor can the signature be checked with a key Windows has no use for
-  // (Ed25519, DSA, another curve, an RSA exponent of 2^32 or more). A weak
-  // RSA key can check it; its chain then fails.
-  if (ClassifyKey(signer_cert) == KeyClass::kUnsupported) {
-    return ResultOf(status::kNteBadAlgId);
-  }
-  if (!VerifySigner(signer, signer_cert, signer_digest,
-                    signature->signed_content)) {
-    return ResultOf(status::kTrustBadDigest);
-  }
-
-  // The signer's part is cheap and settled first; only then the pass over
-  // the whole file.
-  const std::optional<std::vector<uint8_t>> hash =
-      HashImage(source, pe.image, image_digest);
-  if (!hash) return ResultOf(status::kCryptFileError);
-  if (!DigestMatches(signed_hash, *hash)) {
-    return ResultOf(status::kTrustBadDigest);
-  }
-
-  // Windows checks a timestamp's own signature with the signer's, before
-  // it builds any chain: a stamp that is there has to verify, whether the
-  // signer needs it or not.
-  const Timestamp stamp = CheckTimestamp(signer, certs);
-  if (stamp.status == Timestamp::Status::kInvalid) {
-    return ResultOf(status::kTrustTimeStamp);
-  }
-  // A lifetime-signing certificate is judged now; any other as of its
-  // timestamp when there is one. A stamp outside the certificate's
-  // validity leaves it expired.
-  std::time_t when = now;
-  if (stamp.status == Timestamp::Status::kValid &&
-      !HasLifetimeSigningUsage(signer_cert)) {
-    when = stamp.time;
-  }
-  X509_STORE* store = anchors.Get();
-  const uint32_t chain = CheckCertificateChain(signer_cert, certs, store, when,
-                                               ChainUse::kCodeSigning);
-  // The signer's chain is judged before the authority's: when both fail,
-  // the signer's status is the file's.
-  if (chain != status::kSuccess) return ResultOf(chain);
-  if (stamp.status == Timestamp::Status::kValid &&
-      !TimestampAuthorityTrusted(stamp, certs, store)) {
-    return ResultOf(status::kTrustTimeStamp);
-  }
-  return ResultOf(status::kSuccess);
+  return CheckTrust(*signature, signer_cert, anchors, now);
 }
 
-TrustResult VerifyAuthenticode(ByteSource& source, TrustAnchors& anchors) {
+AuthenticodeResult VerifyAuthenticode(ByteSource& source,
+                                      TrustAnchors& anchors) {
   return VerifyAuthenticode(source, anchors, std::time(nullptr));
 }
 

@@ -1,13 +1,13 @@
-#include "trust/timestamp.h"
+#include "authenticode/timestamp.h"
 
 #include <openssl/objects.h>
 #include <openssl/ts.h>
 
 #include <utility>
 
-#include "trust/cert_chain.h"
-#include "trust/openssl_ptr.h"
-#include "trust/signed_data.h"
+#include "authenticode/cert_chain.h"
+#include "authenticode/openssl_ptr.h"
+#include "authenticode/signed_data.h"
 
 namespace sealprobe {
 namespace {
@@ -34,13 +34,6 @@ Timestamp Valid(std::time_t when, X509* authority, ossl::Pkcs7Ptr token) {
   return stamp;
 }
 
-// Whether `tsa`, the certificate a timestamp's `signer` names, has a key
-// Windows can verify the timestamp with, under the algorithm it names.
-bool UsableAuthority(const PKCS7_SIGNER_INFO* signer, X509* tsa) {
-  return tsa != nullptr && ClassifyKey(tsa) != KeyClass::kUnsupported &&
-         SignatureAlgorithmFitsKey(signer->digest_enc_alg, tsa);
-}
-
 // An RFC 3161 token: a SignedData over a TSTInfo whose message imprint is
 // the digest of the signature value it stamps.
 Timestamp FromRfc3161Token(const ASN1_TYPE* value,
@@ -62,15 +55,10 @@ Timestamp FromRfc3161Token(const ASN1_TYPE* value,
   const std::optional<ByteView> tst_info = ContentOctets(content->d.other);
   STACK_OF(PKCS7_SIGNER_INFO)* signers = PKCS7_get_signer_info(token.get());
   if (!tst_info || sk_PKCS7_SIGNER_INFO_num(signers) != 1) return Invalid();
-  PKCS7_SIGNER_INFO* signer = sk_PKCS7_SIGNER_INFO_value(signers, 0);
-
-  const EVP_MD* digest = SupportedDigest(signer->digest_alg);
-  X509* tsa = FindSignerCertificate(token->d.sign->cert, signer);
-  if (tsa == nullptr) tsa = FindSignerCertificate(outer_certs, signer);
-  if (digest == nullptr || !UsableAuthority(signer, tsa) ||
-      !VerifySigner(signer, tsa, digest, *tst_info)) {
-    return Invalid();
-  }
+  const SignerCheck signer =
+      CheckSigner(sk_PKCS7_SIGNER_INFO_value(signers, 0), token->d.sign->cert,
+                  outer_certs, *tst_info);
+  if (signer.outcome != SignerCheck::Outcome::kVerified) return Invalid();
 
   const unsigned char* q = tst_info->data;
   const ossl::TsTstInfoPtr info(
@@ -87,7 +75,7 @@ Timestamp FromRfc3161Token(const ASN1_TYPE* value,
   const std::optional<std::time_t> when =
       ToUnixTime(TS_TST_INFO_get_time(info.get()));
   if (!when) return Invalid();
-  return Valid(*when, tsa, std::move(token));
+  return Valid(*when, signer.certificate, std::move(token));
 }
 
 // A PKCS#9 counter-signature: a SignerInfo whose messageDigest is the
@@ -104,12 +92,9 @@ Timestamp FromCounterSignature(const ASN1_TYPE* value,
   if (!counter || sk_X509_ATTRIBUTE_num(counter->auth_attr) == 0) {
     return Invalid();
   }
-  const EVP_MD* digest = SupportedDigest(counter->digest_alg);
-  X509* tsa = FindSignerCertificate(certs, counter.get());
-  if (digest == nullptr || !UsableAuthority(counter.get(), tsa) ||
-      !VerifySigner(counter.get(), tsa, digest, SignatureValue(stamped))) {
-    return Invalid();
-  }
+  const SignerCheck signer =
+      CheckSigner(counter.get(), certs, nullptr, SignatureValue(stamped));
+  if (signer.outcome != SignerCheck::Outcome::kVerified) return Invalid();
   const ASN1_TYPE* signing_time =
       PKCS7_get_signed_attribute(counter.get(), NID_pkcs9_signingTime);
   if (signing_time == nullptr ||
@@ -120,7 +105,7 @@ Timestamp FromCounterSignature(const ASN1_TYPE* value,
   const std::optional<std::time_t> when =
       ToUnixTime(signing_time->value.asn1_string);
   if (!when) return Invalid();
-  return Valid(*when, tsa, nullptr);
+  return Valid(*when, signer.certificate, nullptr);
 }
 
 }  // namespace

@@ -3,14 +3,14 @@
 // certificate table is, and the signature it starts with. Reads untrusted
 // bytes: every read is bounds-checked against the source, every field read
 // little-endian, every offset and size from the file checked for overflow.
-#ifndef SEALPROBE_TRUST_PE_IMAGE_H_
-#define SEALPROBE_TRUST_PE_IMAGE_H_
+#ifndef SEALPROBE_AUTHENTICODE_PE_IMAGE_H_
+#define SEALPROBE_AUTHENTICODE_PE_IMAGE_H_
 
 #include <array>
 #include <cstdint>
 #include <vector>
 
-#include "trust/byte_source.h"
+#include "authenticode/byte_source.h"
 
 namespace sealprobe {
 
@@ -83,4 +83,4 @@ std::array<ByteRange, 3> ImageHashRanges(const PeImage& image);
 
 }  // namespace sealprobe
 
-#endif  // SEALPROBE_TRUST_PE_IMAGE_H_
+#endif  // SEALPROBE_AUTHENTICODE_PE_IMAGE_H_

@@ -1,9 +1,9 @@
 // The bytes of a file under verification, read at offsets: from a buffer in
-// memory here, from a file on disk in trust/file_byte_source.h. Everything
+// memory here, from a file on disk in file_byte_source.h. Everything
 // that reads a subject goes through this, so the same verification runs over
 // a file on disk and over a fuzzer's input.
-#ifndef SEALPROBE_TRUST_BYTE_SOURCE_H_
-#define SEALPROBE_TRUST_BYTE_SOURCE_H_
+#ifndef SEALPROBE_AUTHENTICODE_BYTE_SOURCE_H_
+#define SEALPROBE_AUTHENTICODE_BYTE_SOURCE_H_
 
 #include <cstddef>
 #include <cstdint>
@@ -58,4 +58,4 @@ class MemoryByteSource final : public ByteSource {
 
 }  // namespace sealprobe
 
-#endif  // SEALPROBE_TRUST_BYTE_SOURCE_H_
+#endif  // SEALPROBE_AUTHENTICODE_BYTE_SOURCE_H_

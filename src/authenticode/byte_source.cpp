@@ -1,4 +1,4 @@
-#include "trust/byte_source.h"
+#include "authenticode/byte_source.h"
 
 #include <cstring>
 

@@ -1,10 +1,8 @@
-#include "trust/authenticode.h"
+#include "authenticode/authenticode.h"
 
 #include <gtest/gtest.h>
 #include <openssl/cms.h>
 #include <openssl/pem.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -16,18 +14,17 @@
 #include <vector>
 
 #include "testing/test_support.h"
-#include "trust/file_byte_source.h"
-#include "trust/openssl_ptr.h"
-#include "trust/trust_service.h"
-#include "trust/trust_status.h"
+#include "authenticode/file_byte_source.h"
+#include "authenticode/openssl_ptr.h"
+#include "trust_status.h"
 
 namespace sealprobe {
 
 // For EXPECT_EQ: both codes must match, and a failure shows them in hex.
-bool operator==(const TrustResult& a, const TrustResult& b) {
+bool operator==(const AuthenticodeResult& a, const AuthenticodeResult& b) {
   return a.status == b.status && a.last_error == b.last_error;
 }
-void PrintTo(const TrustResult& r, std::ostream* out) {
+void PrintTo(const AuthenticodeResult& r, std::ostream* out) {
   *out << std::hex << "{status 0x" << r.status << ", last error 0x"
        << r.last_error << "}";
 }
@@ -41,7 +38,7 @@ Bytes ReadFixture(const std::string& name) {
   return ReadFileBytes(FixturePath("files/" + name));
 }
 
-TrustResult VerifyBytes(const Bytes& bytes, TrustAnchors& anchors,
+AuthenticodeResult VerifyBytes(const Bytes& bytes, TrustAnchors& anchors,
                         std::time_t now = std::time(nullptr)) {
   MemoryByteSource source(bytes.data(), bytes.size());
   return VerifyAuthenticode(source, anchors, now);
@@ -53,8 +50,8 @@ TrustAnchors Anchors(const std::string& pem = "anchors.pem") {
 
 // The result of `code` when the last error is the same code, as it is for
 // every status but the malformed signature's.
-TrustResult Result(uint32_t code) { return {code, code}; }
-const TrustResult kMalformed{status::kTrustNoSignature,
+AuthenticodeResult Result(uint32_t code) { return {code, code}; }
+const AuthenticodeResult kMalformed{status::kTrustNoSignature,
                              status::kCryptAsn1BadTag};
 
 class AuthenticodeTest : public ::testing::Test {
@@ -214,7 +211,7 @@ TEST_F(AuthenticodeTest, DamagedSignatures) {
   struct Case {
     const char* name;
     std::function<void(SignedFile&)> damage;
-    TrustResult expected;
+    AuthenticodeResult expected;
     const char* file = "valid.exe";
   };
   // Changes `plus` octets into the `nth` occurrence of `pattern`.
@@ -534,7 +531,7 @@ TEST_F(AuthenticodeTest, ContentShapeFollowsTheVersion) {
   const struct {
     const char* name;
     Bytes file;
-    TrustResult expected;
+    AuthenticodeResult expected;
   } kCases[] = {
       {"version 1, bare", bare, Result(0)},
       // The messageDigest attribute then covers the whole
@@ -564,31 +561,6 @@ TEST_F(AuthenticodeTest, ContentShapeFollowsTheVersion) {
     SCOPED_TRACE(c.name);
     EXPECT_EQ(VerifyBytes(c.file, anchors_), c.expected);
   }
-}
-
-// Through the platform service: files that do not open as regular files,
-// and SSL_CERT_FILE choosing the anchors.
-TEST_F(AuthenticodeTest, PlatformServiceOpensFilesAndHonoursSslCertFile) {
-  TempFolder dir;
-  ASSERT_TRUE(dir.ok());
-  ASSERT_EQ(mkfifo((dir / "fifo").c_str(), 0600), 0);
-  for (const std::string& path :
-       {dir / "missing.exe", dir / "", dir / "fifo"}) {
-    EXPECT_EQ(MakePlatformTrustService()->Verify(path),
-              Result(status::kCryptFileError))
-        << path;
-  }
-
-  const std::string valid = FixturePath("files/valid.exe");
-  {
-    const ScopedEnvironmentVariable roots("SSL_CERT_FILE",
-                                          FixturePath("pki/root.crt"));
-    EXPECT_EQ(MakePlatformTrustService()->Verify(valid), Result(0));
-  }
-  const ScopedEnvironmentVariable roots("SSL_CERT_FILE",
-                                        FixturePath("pki/broot.crt"));
-  EXPECT_EQ(MakePlatformTrustService()->Verify(valid),
-            Result(status::kCertChaining));
 }
 
 }  // namespace

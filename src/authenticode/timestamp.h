@@ -1,15 +1,15 @@
 // Timestamps on an Authenticode signature: the time at which a trusted
 // time-stamping authority saw the signature, which lets it outlive its
 // certificate.
-#ifndef SEALPROBE_TRUST_TIMESTAMP_H_
-#define SEALPROBE_TRUST_TIMESTAMP_H_
+#ifndef SEALPROBE_AUTHENTICODE_TIMESTAMP_H_
+#define SEALPROBE_AUTHENTICODE_TIMESTAMP_H_
 
 #include <openssl/pkcs7.h>
 #include <openssl/x509_vfy.h>
 
 #include <ctime>
 
-#include "trust/openssl_ptr.h"
+#include "authenticode/openssl_ptr.h"
 
 namespace sealprobe {
 
@@ -38,12 +38,11 @@ struct Timestamp {
 // unauthenticated attributes. Its own checks, the ones Windows makes with
 // the signature before any chain is built: its form; that it covers
 // `signer`'s signature value (the token's message imprint, the
-// counter-signature's messageDigest); that its signer's certificate is
-// there and has a key Windows can verify a signature with (ClassifyKey,
-// trust/cert_chain.h, does not call it unsupported), under the algorithm
-// the signer names; and that the signature verifies. `certs` are the
-// certificates of the signature that `signer` belongs to, where a
-// counter-signer's are found. Builds no chain and needs no trust store.
+// counter-signature's messageDigest); and its signer, as CheckSigner
+// (signed_data.h) checks it. `certs` are the certificates of the signature
+// that `signer` belongs to, where a counter-signer's are found (a token's
+// are looked for in the token first). Builds no chain and needs no trust
+// store.
 Timestamp CheckTimestamp(PKCS7_SIGNER_INFO* signer, STACK_OF(X509) * certs);
 
 // Whether the authority of `stamp`, which CheckTimestamp found valid, holds
@@ -54,4 +53,4 @@ bool TimestampAuthorityTrusted(const Timestamp& stamp, STACK_OF(X509) * certs,
 
 }  // namespace sealprobe
 
-#endif  // SEALPROBE_TRUST_TIMESTAMP_H_
+#endif  // SEALPROBE_AUTHENTICODE_TIMESTAMP_H_

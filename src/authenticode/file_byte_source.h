@@ -1,6 +1,6 @@
 // The bytes of a file on disk, for the POSIX trust service.
-#ifndef SEALPROBE_TRUST_FILE_BYTE_SOURCE_H_
-#define SEALPROBE_TRUST_FILE_BYTE_SOURCE_H_
+#ifndef SEALPROBE_AUTHENTICODE_FILE_BYTE_SOURCE_H_
+#define SEALPROBE_AUTHENTICODE_FILE_BYTE_SOURCE_H_
 
 #include <cstddef>
 #include <cstdint>
@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "file_descriptor.h"
-#include "trust/byte_source.h"
+#include "authenticode/byte_source.h"
 
 namespace sealprobe {
 
@@ -37,4 +37,4 @@ class FileByteSource final : public ByteSource {
 
 }  // namespace sealprobe
 
-#endif  // SEALPROBE_TRUST_FILE_BYTE_SOURCE_H_
+#endif  // SEALPROBE_AUTHENTICODE_FILE_BYTE_SOURCE_H_

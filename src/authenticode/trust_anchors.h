@@ -1,13 +1,13 @@
 // The certificates a signature's chain must end in, loaded once per run and
 // only when a file first needs them.
-#ifndef SEALPROBE_TRUST_TRUST_ANCHORS_H_
-#define SEALPROBE_TRUST_TRUST_ANCHORS_H_
+#ifndef SEALPROBE_AUTHENTICODE_TRUST_ANCHORS_H_
+#define SEALPROBE_AUTHENTICODE_TRUST_ANCHORS_H_
 
 #include <openssl/x509_vfy.h>
 
 #include <string>
 
-#include "trust/openssl_ptr.h"
+#include "authenticode/openssl_ptr.h"
 
 namespace sealprobe {
 
@@ -46,4 +46,4 @@ class TrustAnchors {
 
 }  // namespace sealprobe
 
-#endif  // SEALPROBE_TRUST_TRUST_ANCHORS_H_
+#endif  // SEALPROBE_AUTHENTICODE_TRUST_ANCHORS_H_

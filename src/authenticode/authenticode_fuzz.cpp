@@ -8,10 +8,10 @@
 #include <cstdlib>
 #include <ctime>
 
-#include "trust/authenticode.h"
-#include "trust/byte_source.h"
-#include "trust/trust_anchors.h"
-#include "trust/trust_status.h"
+#include "authenticode/authenticode.h"
+#include "authenticode/byte_source.h"
+#include "authenticode/trust_anchors.h"
+#include "trust_status.h"
 
 namespace {
 
@@ -60,7 +60,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   sealprobe::MemoryByteSource source(data, size);
-  const sealprobe::TrustResult result =
+  const sealprobe::AuthenticodeResult result =
       sealprobe::VerifyAuthenticode(source, *anchors, fixed_now);
   // Every outcome is one of the statuses the verdict table is built for;
   // anything else means a path that forgot to decide.

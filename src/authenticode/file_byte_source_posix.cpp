@@ -6,7 +6,7 @@
 #include <limits>
 #include <utility>
 
-#include "trust/file_byte_source.h"
+#include "authenticode/file_byte_source.h"
 
 namespace sealprobe {
 namespace {

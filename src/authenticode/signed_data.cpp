@@ -1,11 +1,12 @@
-#include "trust/signed_data.h"
+#include "authenticode/signed_data.h"
 
 #include <openssl/asn1.h>
 #include <openssl/objects.h>
 
 #include <cstring>
 
-#include "trust/openssl_ptr.h"
+#include "authenticode/key_policy.h"
+#include "authenticode/openssl_ptr.h"
 
 namespace sealprobe {
 namespace {
@@ -37,6 +38,79 @@ std::optional<ByteView> NameEncoding(const X509_NAME* name) {
     return std::nullopt;
   }
   return ByteView{der, size};
+}
+
+// The certificate in `certs` that `signer` names by issuer and serial
+// number; null when there is none.
+X509* FindSignerCertificate(const STACK_OF(X509) * certs,
+                            const PKCS7_SIGNER_INFO* signer) {
+  if (certs == nullptr || signer == nullptr ||
+      signer->issuer_and_serial == nullptr) {
+    return nullptr;
+  }
+  const PKCS7_ISSUER_AND_SERIAL* id = signer->issuer_and_serial;
+  const std::optional<ByteView> issuer = NameEncoding(id->issuer);
+  if (!issuer) return nullptr;
+  for (int i = 0; i < sk_X509_num(certs); ++i) {
+    X509* cert = sk_X509_value(certs, i);
+    const std::optional<ByteView> cert_issuer =
+        NameEncoding(X509_get_issuer_name(cert));
+    // The names as encoded, octet for octet: not X509_NAME_cmp, which
+    // ignores letter case and string types. Serial numbers compare as
+    // integers, as Windows compares them.
+    if (cert_issuer && cert_issuer->size == issuer->size &&
+        std::memcmp(cert_issuer->data, issuer->data, issuer->size) == 0 &&
+        ASN1_INTEGER_cmp(X509_get0_serialNumber(cert), id->serial) == 0) {
+      return cert;
+    }
+  }
+  return nullptr;
+}
+
+// Whether `signer`, whose certificate is `cert`, signed `content` with
+// `digest`.
+bool VerifySigner(PKCS7_SIGNER_INFO* signer, X509* cert, const EVP_MD* digest,
+                  ByteView content) {
+  if (signer == nullptr || cert == nullptr || digest == nullptr ||
+      signer->enc_digest == nullptr) {
+    return false;
+  }
+  EVP_PKEY* key = X509_get0_pubkey(cert);  // owned by `cert`
+  if (key == nullptr) return false;
+
+  ByteView signed_bytes = content;
+  ossl::OpenSslBuffer attributes;
+  if (sk_X509_ATTRIBUTE_num(signer->auth_attr) > 0) {
+    const ASN1_TYPE* expected =
+        PKCS7_get_signed_attribute(signer, NID_pkcs9_messageDigest);
+    if (expected == nullptr || expected->type != V_ASN1_OCTET_STRING) {
+      return false;
+    }
+    const std::optional<std::vector<uint8_t>> actual =
+        DigestOf(digest, content);
+    if (!actual || !DigestMatches(expected->value.octet_string, *actual)) {
+      return false;
+    }
+    // The signature covers the attributes re-encoded with the SET OF tag in
+    // place of the [0] IMPLICIT one, in the order they came in.
+    unsigned char* der = nullptr;
+    const int der_size =
+        ASN1_item_i2d(reinterpret_cast<ASN1_VALUE*>(signer->auth_attr), &der,
+                      ASN1_ITEM_rptr(PKCS7_ATTR_VERIFY));
+    attributes.reset(der);
+    if (der_size <= 0) return false;
+    signed_bytes = ByteView{der, static_cast<size_t>(der_size)};
+  }
+
+  ossl::EvpMdCtxPtr ctx(EVP_MD_CTX_new());
+  if (!ctx ||
+      EVP_DigestVerifyInit(ctx.get(), nullptr, digest, nullptr, key) != 1) {
+    return false;
+  }
+  const ASN1_OCTET_STRING* signature = signer->enc_digest;
+  return EVP_DigestVerify(ctx.get(), signature->data,
+                          static_cast<size_t>(signature->length),
+                          signed_bytes.data, signed_bytes.size) == 1;
 }
 
 }  // namespace
@@ -81,45 +155,6 @@ const EVP_MD* SupportedDigest(const X509_ALGOR* algorithm) {
   }
 }
 
-bool SignatureAlgorithmFitsKey(const X509_ALGOR* algorithm, X509* cert) {
-  if (algorithm == nullptr || cert == nullptr) return false;
-  const ASN1_OBJECT* oid = nullptr;
-  X509_ALGOR_get0(&oid, nullptr, nullptr, algorithm);
-  const int named = OBJ_obj2nid(oid);
-  int key_type = named;
-  int digest_nid = NID_undef;
-  // A signature algorithm names its key type; a key algorithm is its own.
-  OBJ_find_sigid_algs(named, &digest_nid, &key_type);
-  const EVP_PKEY* key = X509_get0_pubkey(cert);
-  return key != nullptr && named != NID_undef &&
-         EVP_PKEY_get_base_id(key) == key_type;
-}
-
-X509* FindSignerCertificate(const STACK_OF(X509) * certs,
-                            const PKCS7_SIGNER_INFO* signer) {
-  if (certs == nullptr || signer == nullptr ||
-      signer->issuer_and_serial == nullptr) {
-    return nullptr;
-  }
-  const PKCS7_ISSUER_AND_SERIAL* id = signer->issuer_and_serial;
-  const std::optional<ByteView> issuer = NameEncoding(id->issuer);
-  if (!issuer) return nullptr;
-  for (int i = 0; i < sk_X509_num(certs); ++i) {
-    X509* cert = sk_X509_value(certs, i);
-    const std::optional<ByteView> cert_issuer =
-        NameEncoding(X509_get_issuer_name(cert));
-    // The names as encoded, octet for octet: not X509_NAME_cmp, which
-    // ignores letter case and string types. Serial numbers compare as
-    // integers, as Windows compares them.
-    if (cert_issuer && cert_issuer->size == issuer->size &&
-        std::memcmp(cert_issuer->data, issuer->data, issuer->size) == 0 &&
-        ASN1_INTEGER_cmp(X509_get0_serialNumber(cert), id->serial) == 0) {
-      return cert;
-    }
-  }
-  return nullptr;
-}
-
 std::optional<std::vector<uint8_t>> DigestOf(const EVP_MD* digest,
                                              ByteView data) {
   std::vector<uint8_t> out(EVP_MAX_MD_SIZE);
@@ -139,48 +174,29 @@ bool DigestMatches(const ASN1_OCTET_STRING* carried,
          std::memcmp(carried->data, computed.data(), computed.size()) == 0;
 }
 
-bool VerifySigner(PKCS7_SIGNER_INFO* signer, X509* cert, const EVP_MD* digest,
-                  ByteView content) {
-  if (signer == nullptr || cert == nullptr || digest == nullptr ||
-      signer->enc_digest == nullptr) {
-    return false;
+SignerCheck CheckSigner(PKCS7_SIGNER_INFO* signer, const STACK_OF(X509) * certs,
+                        const STACK_OF(X509) * more_certs, ByteView content) {
+  using Outcome = SignerCheck::Outcome;
+  SignerCheck check;
+  check.digest = SupportedDigest(signer->digest_alg);
+  if (check.digest == nullptr) {
+    check.outcome = Outcome::kUnsupportedAlgorithm;
+    return check;
   }
-  EVP_PKEY* key = X509_get0_pubkey(cert);  // owned by `cert`
-  if (key == nullptr) return false;
-
-  ByteView signed_bytes = content;
-  ossl::OpenSslBuffer attributes;
-  if (sk_X509_ATTRIBUTE_num(signer->auth_attr) > 0) {
-    const ASN1_TYPE* expected =
-        PKCS7_get_signed_attribute(signer, NID_pkcs9_messageDigest);
-    if (expected == nullptr || expected->type != V_ASN1_OCTET_STRING) {
-      return false;
-    }
-    const std::optional<std::vector<uint8_t>> actual =
-        DigestOf(digest, content);
-    if (!actual || !DigestMatches(expected->value.octet_string, *actual)) {
-      return false;
-    }
-    // The signature covers the attributes re-encoded with the SET OF tag in
-    // place of the [0] IMPLICIT one, in the order they came in.
-    unsigned char* der = nullptr;
-    const int der_size =
-        ASN1_item_i2d(reinterpret_cast<ASN1_VALUE*>(signer->auth_attr), &der,
-                      ASN1_ITEM_rptr(PKCS7_ATTR_VERIFY));
-    attributes.reset(der);
-    if (der_size <= 0) return false;
-    signed_bytes = ByteView{der, static_cast<size_t>(der_size)};
+  check.certificate = FindSignerCertificate(certs, signer);
+  if (check.certificate == nullptr && more_certs != nullptr) {
+    check.certificate = FindSignerCertificate(more_certs, signer);
   }
-
-  ossl::EvpMdCtxPtr ctx(EVP_MD_CTX_new());
-  if (!ctx ||
-      EVP_DigestVerifyInit(ctx.get(), nullptr, digest, nullptr, key) != 1) {
-    return false;
+  if (check.certificate == nullptr) {
+    check.outcome = Outcome::kNoCertificate;
+  } else if (!KeyVerifiesSigner(signer->digest_enc_alg, check.certificate)) {
+    check.outcome = Outcome::kUnsupportedAlgorithm;
+  } else if (!VerifySigner(signer, check.certificate, check.digest, content)) {
+    check.outcome = Outcome::kBadSignature;
+  } else {
+    check.outcome = Outcome::kVerified;
   }
-  const ASN1_OCTET_STRING* signature = signer->enc_digest;
-  return EVP_DigestVerify(ctx.get(), signature->data,
-                          static_cast<size_t>(signature->length),
-                          signed_bytes.data, signed_bytes.size) == 1;
+  return check;
 }
 
 std::optional<std::time_t> ToUnixTime(const ASN1_TIME* time) {

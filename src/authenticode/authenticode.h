@@ -2,8 +2,8 @@
 // with the status and last-error code WinVerifyTrust and GetLastError give
 // for the same file under the generic code-signing action (no revocation,
 // nothing fetched).
-#ifndef SEALPROBE_TRUST_AUTHENTICODE_H_
-#define SEALPROBE_TRUST_AUTHENTICODE_H_
+#ifndef SEALPROBE_AUTHENTICODE_AUTHENTICODE_H_
+#define SEALPROBE_AUTHENTICODE_AUTHENTICODE_H_
 
 #include <openssl/evp.h>
 
@@ -12,12 +12,18 @@
 #include <optional>
 #include <vector>
 
-#include "trust/byte_source.h"
-#include "trust/pe_image.h"
-#include "trust/trust_anchors.h"
-#include "trust/trust_service.h"
+#include "authenticode/byte_source.h"
+#include "authenticode/pe_image.h"
+#include "authenticode/trust_anchors.h"
 
 namespace sealprobe {
+
+// What WinVerifyTrust returns for a file, and what GetLastError gives right
+// after it: the codes of trust_status.h.
+struct AuthenticodeResult {
+  uint32_t status = 0;  // 0 when the signature is valid and trusted
+  uint32_t last_error = 0;
+};
 
 // Verifies the signature of the image in `source` against the anchors,
 // checking certificates as of `now` unless a timestamp says when the file
@@ -31,7 +37,7 @@ namespace sealprobe {
 //                                 ERROR_NOT_ENOUGH_MEMORY when its first
 //                                 entry is larger than kMaxSignatureSize
 //   TRUST_E_NOSIGNATURE           with last error CRYPT_E_ASN1_BADTAG: the
-//                                 entry is over a cap of trust/der_limits.h
+//                                 entry is over a cap of der_limits.h
 //                                 (checked before anything decodes it), or
 //                                 is not an Authenticode SignedData with
 //                                 one signer, or its content is not the
@@ -44,11 +50,11 @@ namespace sealprobe {
 //                                 serial number
 //   NTE_BAD_ALGID                 the signer's signature algorithm does not
 //                                 fit its key, or ClassifyKey
-//                                 (trust/cert_chain.h) does not support it
+//                                 (key_policy.h) does not support it
 //   TRUST_E_BAD_DIGEST            the signer's signature or the image hash
 //                                 does not match
 //   TRUST_E_TIME_STAMP            a timestamp is there but fails its own
-//                                 checks (CheckTimestamp, trust/timestamp.h)
+//                                 checks (CheckTimestamp, timestamp.h)
 //   then the chain of the signer's certificate as CheckCertificateChain
 //   reports it for code signing, as of the timestamp's time (now for a
 //   lifetime-signing certificate or with no timestamp);
@@ -57,11 +63,12 @@ namespace sealprobe {
 //                                 (TimestampAuthorityTrusted)
 //   or 0 when valid.
 // Except for the two TRUST_E_NOSIGNATURE rows, the last error is the status.
-TrustResult VerifyAuthenticode(ByteSource& source, TrustAnchors& anchors,
-                               std::time_t now);
+AuthenticodeResult VerifyAuthenticode(ByteSource& source,
+                                      TrustAnchors& anchors, std::time_t now);
 
 // The same, as of the current time.
-TrustResult VerifyAuthenticode(ByteSource& source, TrustAnchors& anchors);
+AuthenticodeResult VerifyAuthenticode(ByteSource& source,
+                                      TrustAnchors& anchors);
 
 // The Authenticode hash of `image` with `digest`: the bytes of
 // ImageHashRanges(image), read in blocks. nullopt when a read fails.
@@ -71,4 +78,4 @@ std::optional<std::vector<uint8_t>> HashImage(ByteSource& source,
 
 }  // namespace sealprobe
 
-#endif  // SEALPROBE_TRUST_AUTHENTICODE_H_
+#endif  // SEALPROBE_AUTHENTICODE_AUTHENTICODE_H_

@@ -1,4 +1,4 @@
-#include "trust/pe_image.h"
+#include "authenticode/pe_image.h"
 
 #include <algorithm>
 

@@ -1,8 +1,8 @@
 // Result codes of the platform's trust service, as WinVerifyTrust and
 // GetLastError report them. The POSIX trust service returns the same numbers
 // for the same cases, so one verdict table serves both builds.
-#ifndef SEALPROBE_TRUST_TRUST_STATUS_H_
-#define SEALPROBE_TRUST_TRUST_STATUS_H_
+#ifndef SEALPROBE_TRUST_STATUS_H_
+#define SEALPROBE_TRUST_STATUS_H_
 
 #include <cstdint>
 
@@ -59,4 +59,4 @@ constexpr uint32_t LoadFailureStatus(uint32_t win32_error) {
 
 }  // namespace sealprobe::status
 
-#endif  // SEALPROBE_TRUST_TRUST_STATUS_H_
+#endif  // SEALPROBE_TRUST_STATUS_H_

@@ -9,8 +9,8 @@
 // The walk reads untrusted bytes: every read is bounds-checked, lengths are
 // checked against what encloses them, and it keeps its own stack, as deep
 // as the depth cap and no deeper, instead of recursing.
-#ifndef SEALPROBE_TRUST_DER_LIMITS_H_
-#define SEALPROBE_TRUST_DER_LIMITS_H_
+#ifndef SEALPROBE_AUTHENTICODE_DER_LIMITS_H_
+#define SEALPROBE_AUTHENTICODE_DER_LIMITS_H_
 
 #include <cstddef>
 #include <cstdint>
@@ -108,4 +108,4 @@ SignatureLimitCheck CheckSignatureLimits(const uint8_t* der, size_t size,
 
 }  // namespace sealprobe
 
-#endif  // SEALPROBE_TRUST_DER_LIMITS_H_
+#endif  // SEALPROBE_AUTHENTICODE_DER_LIMITS_H_

@@ -1,12 +1,12 @@
-#include "trust/cert_chain.h"
+#include "authenticode/cert_chain.h"
 
-#include <openssl/core_names.h>
 #include <openssl/evp.h>
 #include <openssl/objects.h>
 #include <openssl/x509v3.h>
 
-#include "trust/openssl_ptr.h"
-#include "trust/trust_status.h"
+#include "authenticode/key_policy.h"
+#include "authenticode/openssl_ptr.h"
+#include "trust_status.h"
 
 namespace sealprobe {
 namespace {
@@ -14,9 +14,6 @@ namespace {
 constexpr char kLifetimeSigningOid[] = "1.3.6.1.4.1.311.10.3.13";
 constexpr char kLegacySubjectAltNameOid[] = "2.5.29.7";
 constexpr int kMaxChainDepth = 16;
-
-constexpr int kMinRsaBits = 1024;
-constexpr int kMaxRsaExponentBits = 32;
 
 // Every fault found in a chain, sorted into the statuses it can become. The
 // verify callback records OpenSSL's and lets verification go on, and the
@@ -133,14 +130,6 @@ bool HasUnhandledCriticalExtension(X509* cert) {
   return false;
 }
 
-bool HasBrokenSignatureDigest(const X509* cert) {
-  int digest = NID_undef;
-  if (OBJ_find_sigid_algs(X509_get_signature_nid(cert), &digest, nullptr) !=
-      1) {
-    return false;  // OpenSSL could not verify it either
-  }
-  return digest == NID_md5 || digest == NID_md4 || digest == NID_md2;
-}
 
 // The faults of the built chain (leaf first) that OpenSSL does not report
 // the way Windows does.
@@ -168,7 +157,7 @@ void WalkChain(const STACK_OF(X509) * chain, ChainErrors& errors) {
     // Windows blocks a certificate signed with a broken digest the same
     // way; an anchor's signature on itself is never checked.
     if ((X509_get_extension_flags(cert) & EXFLAG_SS) == 0 &&
-        HasBrokenSignatureDigest(cert)) {
+        SignedWithBrokenDigest(cert)) {
       errors.cert_signature = true;
     }
     if (HasUnhandledCriticalExtension(cert)) errors.critical = true;
@@ -216,30 +205,14 @@ bool ExplicitlyDistrusted(X509_STORE_CTX* ctx, X509* cert, int purpose_nid) {
   return false;
 }
 
-enum class Eku { kAbsent, kNames, kLacks };
-
-Eku ExtendedKeyUsageFor(X509* cert, int purpose_nid) {
-  int critical = -1;
-  const ossl::EkuPtr eku(static_cast<EXTENDED_KEY_USAGE*>(
-      X509_get_ext_d2i(cert, NID_ext_key_usage, &critical, nullptr)));
-  if (!eku) return critical == -1 ? Eku::kAbsent : Eku::kLacks;
-  for (int i = 0; i < sk_ASN1_OBJECT_num(eku.get()); ++i) {
-    if (OBJ_obj2nid(sk_ASN1_OBJECT_value(eku.get(), i)) == purpose_nid) {
-      return Eku::kNames;
-    }
-  }
-  return Eku::kLacks;
-}
-
 bool WrongUsage(const STACK_OF(X509) * chain, ChainUse use) {
-  const int purpose = PurposeNid(use);
   for (int i = 0; i < sk_X509_num(chain); ++i) {
-    const Eku eku = ExtendedKeyUsageFor(sk_X509_value(chain, i), purpose);
-    if (eku == Eku::kLacks) return true;
+    const ExtendedKeyUsage eku = ReadExtendedKeyUsage(sk_X509_value(chain, i));
+    const bool names_use = use == ChainUse::kCodeSigning ? eku.code_signing
+                                                         : eku.time_stamping;
+    if (eku.present && !names_use) return true;
     // A time-stamping authority has to say so; a code signer need not.
-    if (i == 0 && use == ChainUse::kTimeStamping && eku == Eku::kAbsent) {
-      return true;
-    }
+    if (i == 0 && use == ChainUse::kTimeStamping && !eku.present) return true;
   }
   return false;
 }
@@ -305,68 +278,31 @@ uint32_t CheckCertificateChain(X509* leaf, STACK_OF(X509) * untrusted,
   return status::kSuccess;
 }
 
-KeyClass ClassifyKey(X509* cert) {
-  const X509_PUBKEY* public_key = X509_get_X509_PUBKEY(cert);
-  ASN1_OBJECT* algorithm = nullptr;
-  X509_ALGOR* parameters = nullptr;
-  if (public_key == nullptr ||
-      X509_PUBKEY_get0_param(&algorithm, nullptr, nullptr, &parameters,
-                             public_key) != 1) {
-    return KeyClass::kUnsupported;
-  }
-  EVP_PKEY* key = X509_get0_pubkey(cert);  // owned by `cert`
-  if (key == nullptr) return KeyClass::kUnsupported;
-  switch (OBJ_obj2nid(algorithm)) {
-    case NID_rsaEncryption: {
-      BIGNUM* raw_exponent = nullptr;
-      const int got =
-          EVP_PKEY_get_bn_param(key, OSSL_PKEY_PARAM_RSA_E, &raw_exponent);
-      const ossl::BignumPtr exponent(raw_exponent);
-      if (got != 1 || BN_is_negative(exponent.get()) ||
-          BN_num_bits(exponent.get()) > kMaxRsaExponentBits) {
-        return KeyClass::kUnsupported;
-      }
-      // An exponent below 3 makes no key: with 1, a "signature" is the
-      // padded digest itself, which anyone can write. Nor does an even one,
-      // which no private exponent inverts.
-      const BN_ULONG e = BN_get_word(exponent.get());
-      if (e < 3 || e % 2 == 0) return KeyClass::kUnsupported;
-      return EVP_PKEY_get_bits(key) < kMinRsaBits ? KeyClass::kWeak
-                                                  : KeyClass::kAccepted;
-    }
-    case NID_X9_62_id_ecPublicKey: {
-      // Only a named curve: explicit parameters are refused even when they
-      // describe one of these.
-      int type = V_ASN1_UNDEF;
-      const void* value = nullptr;
-      X509_ALGOR_get0(nullptr, &type, &value, parameters);
-      if (type != V_ASN1_OBJECT) return KeyClass::kUnsupported;
-      switch (OBJ_obj2nid(static_cast<const ASN1_OBJECT*>(value))) {
-        case NID_X9_62_prime256v1:
-        case NID_secp384r1:
-        case NID_secp521r1:
-          return KeyClass::kAccepted;
-        default:
-          return KeyClass::kUnsupported;
-      }
-    }
-    default:
-      return KeyClass::kUnsupported;
-  }
-}
-
-bool HasLifetimeSigningUsage(X509* cert) {
-  const ossl::Asn1ObjectPtr lifetime(OBJ_txt2obj(kLifetimeSigningOid, 1));
-  if (!lifetime) return false;
+ExtendedKeyUsage ReadExtendedKeyUsage(X509* cert) {
+  ExtendedKeyUsage usage;
   int critical = -1;
   const ossl::EkuPtr eku(static_cast<EXTENDED_KEY_USAGE*>(
       X509_get_ext_d2i(cert, NID_ext_key_usage, &critical, nullptr)));
+  // One that does not decode is there, and names nothing.
+  usage.present = eku != nullptr || critical != -1;
+  const ossl::Asn1ObjectPtr lifetime(OBJ_txt2obj(kLifetimeSigningOid, 1));
   for (int i = 0; i < sk_ASN1_OBJECT_num(eku.get()); ++i) {
-    if (OBJ_cmp(sk_ASN1_OBJECT_value(eku.get(), i), lifetime.get()) == 0) {
-      return true;
+    const ASN1_OBJECT* oid = sk_ASN1_OBJECT_value(eku.get(), i);
+    switch (OBJ_obj2nid(oid)) {
+      case NID_code_sign:
+        usage.code_signing = true;
+        break;
+      case NID_time_stamp:
+        usage.time_stamping = true;
+        break;
+      default:
+        if (lifetime && OBJ_cmp(oid, lifetime.get()) == 0) {
+          usage.lifetime_signing = true;
+        }
+        break;
     }
   }
-  return false;
+  return usage;
 }
 
 }  // namespace sealprobe

@@ -1,4 +1,4 @@
-#include "trust/pe_image.h"
+#include "authenticode/pe_image.h"
 
 #include <gtest/gtest.h>
 
@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "trust/byte_source.h"
+#include "authenticode/byte_source.h"
 
 namespace sealprobe {
 namespace {

@@ -1,4 +1,4 @@
-#include "trust/der_limits.h"
+#include "authenticode/der_limits.h"
 
 #include <climits>
 #include <cstring>

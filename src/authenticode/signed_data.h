@@ -1,7 +1,7 @@
 // Checks shared by the Authenticode signature and its timestamps: both are
 // PKCS#7 signers over some content, found and verified the same way.
-#ifndef SEALPROBE_TRUST_SIGNED_DATA_H_
-#define SEALPROBE_TRUST_SIGNED_DATA_H_
+#ifndef SEALPROBE_AUTHENTICODE_SIGNED_DATA_H_
+#define SEALPROBE_AUTHENTICODE_SIGNED_DATA_H_
 
 #include <openssl/evp.h>
 #include <openssl/pkcs7.h>
@@ -35,25 +35,34 @@ std::optional<ByteView> ContentEncoding(const ASN1_TYPE* content);
 // other algorithm.
 const EVP_MD* SupportedDigest(const X509_ALGOR* algorithm);
 
-// Whether `algorithm`, a signer's digestEncryptionAlgorithm, names a
-// signature `cert`'s key can make: the key's own algorithm (rsaEncryption,
-// id-ecPublicKey) or a signature algorithm over it (sha256WithRSAEncryption,
-// ecdsa-with-SHA256, ...).
-bool SignatureAlgorithmFitsKey(const X509_ALGOR* algorithm, X509* cert);
+// How a PKCS#7 signer fares, checked the way Windows checks the
+// signature's signer, an RFC 3161 token's and a counter-signer alike.
+struct SignerCheck {
+  enum class Outcome {
+    kVerified,
+    kUnsupportedAlgorithm,  // its digest is not SupportedDigest's, or its
+                            // certificate's key cannot verify it
+                            // (KeyVerifiesSigner, key_policy.h)
+    kNoCertificate,         // no certificate has its issuer and serial
+    kBadSignature,          // its signature over the content does not verify
+  };
+  Outcome outcome = Outcome::kNoCertificate;
+  // The signer's certificate, once found: not owned, it lives in the set it
+  // was found in.
+  X509* certificate = nullptr;
+  const EVP_MD* digest = nullptr;  // its digest, when supported
+};
 
-// The certificate in `certs` that `signer` names by issuer and serial
-// number: the issuer as encoded, octet for octet (another letter case or
-// string type is another name), the serial number as an integer. Null when
-// there is none. Not owned: it lives in `certs`.
-X509* FindSignerCertificate(const STACK_OF(X509) * certs,
-                            const PKCS7_SIGNER_INFO* signer);
-
-// Whether `signer`, whose certificate is `cert`, signed `content` with
-// `digest`. With authenticated attributes: their messageDigest must be the
-// digest of `content` and the signature must cover their DER encoding as a
-// SET OF. Without them the signature covers `content` directly.
-bool VerifySigner(PKCS7_SIGNER_INFO* signer, X509* cert, const EVP_MD* digest,
-                  ByteView content);
+// Checks `signer` over `content`, in this order: its digest; its
+// certificate, looked for in `certs` and then, when not there and not null,
+// in `more_certs`, by issuer as encoded, octet for octet (another letter
+// case or string type is another name), and serial number as an integer;
+// its certificate's key; its signature. With authenticated attributes,
+// their messageDigest must be the digest of `content` and the signature
+// must cover their DER encoding as a SET OF; without them the signature
+// covers `content` directly.
+SignerCheck CheckSigner(PKCS7_SIGNER_INFO* signer, const STACK_OF(X509) * certs,
+                        const STACK_OF(X509) * more_certs, ByteView content);
 
 // The `digest` of `data`; nullopt when OpenSSL fails to compute it.
 std::optional<std::vector<uint8_t>> DigestOf(const EVP_MD* digest,
@@ -70,4 +79,4 @@ std::optional<std::time_t> ToUnixTime(const ASN1_TIME* time);
 
 }  // namespace sealprobe
 
-#endif  // SEALPROBE_TRUST_SIGNED_DATA_H_
+#endif  // SEALPROBE_AUTHENTICODE_SIGNED_DATA_H_

@@ -1,7 +1,7 @@
 // Certificate chains and key usage, judged the way the Windows chain engine
 // reports them for a code signature: no revocation, nothing fetched.
-#ifndef SEALPROBE_TRUST_CERT_CHAIN_H_
-#define SEALPROBE_TRUST_CERT_CHAIN_H_
+#ifndef SEALPROBE_AUTHENTICODE_CERT_CHAIN_H_
+#define SEALPROBE_AUTHENTICODE_CERT_CHAIN_H_
 
 #include <openssl/x509.h>
 
@@ -26,7 +26,7 @@ enum class ChainUse {
 //                              store, is rejected for this use or any use
 //   TRUST_E_CERT_SIGNATURE     a certificate's signature does not verify, or
 //                              a chain certificate (anchor included) has a
-//                              key ClassifyKey does not accept, or one below
+//                              key ClassifyKey (key_policy.h) does not accept, or one below
 //                              the anchor is signed with MD5, MD4 or MD2
 //   CERT_E_UNTRUSTEDROOT       the chain ends in a self-signed certificate
 //                              that is not an anchor
@@ -59,24 +59,18 @@ uint32_t CheckCertificateChain(X509* leaf, STACK_OF(X509) * untrusted,
                                X509_STORE* store, std::time_t when,
                                ChainUse use);
 
-// How Windows can use a certificate's public key to verify signatures.
-enum class KeyClass {
-  kAccepted,     // RSA of 1024 bits or more with a public exponent below
-                 // 2^32, or ECDSA on the named curve P-256, P-384 or P-521
-  kWeak,         // such an RSA key under 1024 bits: usable, but refused in
-                 // a chain
-  kUnsupported,  // anything else: Ed25519, Ed448, DSA, other curves, curves
-                 // given by explicit parameters, RSA-PSS keys, an RSA
-                 // exponent of 2^32 or more (CryptoAPI holds it in 32
-                 // bits), below 3 or even (no real key has one), a key that
-                 // does not decode
+// What a certificate's extended key usage names, of what Windows asks of it.
+struct ExtendedKeyUsage {
+  bool present = false;  // the extension is there (a malformed one names
+                         // nothing)
+  bool code_signing = false;
+  bool time_stamping = false;
+  // 1.3.6.1.4.1.311.10.3.13: the certificate's signatures do not outlive
+  // it, timestamp or not.
+  bool lifetime_signing = false;
 };
-KeyClass ClassifyKey(X509* cert);
-
-// Whether `cert` is a lifetime-signing certificate: its signatures do not
-// outlive it, timestamp or not.
-bool HasLifetimeSigningUsage(X509* cert);
+ExtendedKeyUsage ReadExtendedKeyUsage(X509* cert);
 
 }  // namespace sealprobe
 
-#endif  // SEALPROBE_TRUST_CERT_CHAIN_H_
+#endif  // SEALPROBE_AUTHENTICODE_CERT_CHAIN_H_

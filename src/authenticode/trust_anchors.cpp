@@ -1,4 +1,4 @@
-#include "trust/trust_anchors.h"
+#include "authenticode/trust_anchors.h"
 
 #include <openssl/err.h>
 

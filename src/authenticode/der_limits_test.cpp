@@ -1,4 +1,4 @@
-#include "trust/der_limits.h"
+#include "authenticode/der_limits.h"
 
 #include <gtest/gtest.h>
 
@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "testing/test_support.h"
-#include "trust/byte_source.h"
-#include "trust/pe_image.h"
+#include "authenticode/byte_source.h"
+#include "authenticode/pe_image.h"
 
 namespace sealprobe {
 namespace {

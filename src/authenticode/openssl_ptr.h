@@ -1,8 +1,8 @@
 // Owning handles for OpenSSL objects: std::unique_ptr with a stateless
 // deleter per type, so every object is released on every path from the line
 // that acquired it. A null handle means the acquiring call failed.
-#ifndef SEALPROBE_TRUST_OPENSSL_PTR_H_
-#define SEALPROBE_TRUST_OPENSSL_PTR_H_
+#ifndef SEALPROBE_AUTHENTICODE_OPENSSL_PTR_H_
+#define SEALPROBE_AUTHENTICODE_OPENSSL_PTR_H_
 
 #include <openssl/asn1.h>
 #include <openssl/bio.h>
@@ -83,4 +83,4 @@ using OpenSslBuffer = std::unique_ptr<unsigned char, OpenSslFreeDeleter>;
 
 }  // namespace sealprobe::ossl
 
-#endif  // SEALPROBE_TRUST_OPENSSL_PTR_H_
+#endif  // SEALPROBE_AUTHENTICODE_OPENSSL_PTR_H_

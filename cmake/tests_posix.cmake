@@ -3,7 +3,9 @@
 # fixtures, and the tool end to end.
 
 # --- How the tests run --------------------------------------------------------
-# As they are: the build runs where it was built.
+# As they are: the build runs where it was built, the unit tests in seconds.
+set(SEALPROBE_GTEST_PROPERTIES LABELS quick)
+list(APPEND SEALPROBE_QUICK_TESTS terminal_dialog e2e)
 
 # --- C++ tests ------------------------------------------------------------------
 # The probe on real files (directories, FIFOs, sockets, non-UTF-8 names) and

@@ -23,7 +23,7 @@ add_test(NAME wine_prefix
 set_tests_properties(wine_prefix PROPERTIES FIXTURES_SETUP sealprobe_wine
                                             TIMEOUT 120)
 # Every GoogleTest case runs under Wine, once the prefix is there.
-set(SEALPROBE_GTEST_PROPERTIES FIXTURES_REQUIRED sealprobe_wine)
+set(SEALPROBE_GTEST_PROPERTIES FIXTURES_REQUIRED sealprobe_wine LABELS slow)
 
 # --- C++ tests ------------------------------------------------------------------
 # The probe's share modes and what counts as a file, on Wine's file system.

@@ -9,6 +9,8 @@
 
 #include "authenticode/cert_chain.h"
 #include "authenticode/der_limits.h"
+#include "authenticode/explanation.h"
+#include "authenticode/file_byte_source.h"
 #include "authenticode/openssl_ptr.h"
 #include "authenticode/signed_data.h"
 #include "authenticode/timestamp.h"
@@ -156,31 +158,101 @@ std::optional<Signature> DecodeSignature(std::vector<uint8_t> der) {
   return signature;
 }
 
+// Where the steps write down what they find and what decides: the
+// Explanation a caller asked for, or nowhere.
+class Notes {
+ public:
+  explicit Notes(Explanation* explanation) : explanation_(explanation) {}
+
+  // Null when no explanation was asked for: facts are gathered only then.
+  Explanation* get() const { return explanation_; }
+
+  // `result`, decided by `rule`, found on the certificate whose subject is
+  // `on`.
+  AuthenticodeResult Decide(AuthenticodeResult result, std::string rule,
+                            const std::string& on = {}) const {
+    if (explanation_ != nullptr) {
+      explanation_->decided_by = std::move(rule);
+      explanation_->decided_on = on;
+    }
+    return result;
+  }
+
+ private:
+  Explanation* explanation_;
+};
+
+std::string AlgorithmName(const X509_ALGOR* algorithm) {
+  const ASN1_OBJECT* oid = nullptr;
+  if (algorithm != nullptr) X509_ALGOR_get0(&oid, nullptr, nullptr, algorithm);
+  const char* name = OBJ_nid2ln(OBJ_obj2nid(oid));
+  return name != nullptr ? name : "an unknown algorithm";
+}
+
+// The chain `result` for an explanation: every certificate with every
+// problem found on it.
+ChainFacts DescribeChain(const ChainResult& result) {
+  ChainFacts facts;
+  facts.checked = true;
+  for (int i = 0; i < sk_X509_num(result.chain.get()); ++i) {
+    facts.certificates.push_back(
+        DescribeCertificate(sk_X509_value(result.chain.get(), i)));
+  }
+  for (const ChainProblem& problem : result.problems) {
+    const bool on_one = problem.depth >= 0 &&
+                        problem.depth < static_cast<int>(facts.certificates.size());
+    (on_one ? facts.certificates[problem.depth].problems : facts.problems)
+        .push_back(problem.detail);
+  }
+  return facts;
+}
+
+// The subject of the certificate at `depth` of `result`'s chain; empty for
+// the chain as a whole.
+std::string SubjectAt(const ChainResult& result, int depth) {
+  if (depth < 0 || depth >= sk_X509_num(result.chain.get())) return {};
+  return DescribeCertificate(sk_X509_value(result.chain.get(), depth)).subject;
+}
+
 // The image's layout and its signature's bytes, in `image` and `der`.
 Step ReadSignature(ByteSource& source, PeImage* image,
-                   std::vector<uint8_t>* der) {
+                   std::vector<uint8_t>* der, const Notes& notes) {
   const PeParseResult pe = ParsePeImage(source);
   switch (pe.status) {
     case PeStatus::kOk:
       break;
     case PeStatus::kNotPe:
-      return ResultOf(status::kTrustSubjectFormUnknown);
+      return notes.Decide(ResultOf(status::kTrustSubjectFormUnknown),
+                          "it is not a PE image");
     case PeStatus::kReadError:
-      return ResultOf(status::kCryptFileError);
+      return notes.Decide(ResultOf(status::kCryptFileError),
+                          "it could not be read");
   }
   *image = pe.image;
+  if (Explanation* e = notes.get()) {
+    e->image.parsed = true;
+    e->image.pe32_plus = pe.image.pe32_plus;
+    e->image.machine = pe.image.machine;
+    e->image.has_table = pe.image.cert_table_size != 0;
+    e->image.table_offset = pe.image.cert_table_offset;
+    e->image.table_size = pe.image.cert_table_size;
+  }
   SignatureEntry entry = ReadSignatureEntry(source, pe.image);
   switch (entry.status) {
     case SignatureStatus::kOk:
       *der = std::move(entry.pkcs7);
       return std::nullopt;
     case SignatureStatus::kNoSignature:
-      return ResultOf(status::kTrustNoSignature);
+      return notes.Decide(ResultOf(status::kTrustNoSignature),
+                          "it has no certificate table that holds a "
+                          "signature and ends the file");
     case SignatureStatus::kTooLarge:
-      return AuthenticodeResult{status::kTrustNoSignature,
-                                status::kErrorNotEnoughMemory};
+      return notes.Decide(AuthenticodeResult{status::kTrustNoSignature,
+                                             status::kErrorNotEnoughMemory},
+                          "its signature is larger than 16 MiB");
     case SignatureStatus::kReadError:
-      return ResultOf(status::kCryptFileError);
+      return notes.Decide(ResultOf(status::kCryptFileError),
+                          "it could not be read");
   }
   return ResultOf(status::kCryptFileError);
 }
@@ -189,34 +261,65 @@ Step ReadSignature(ByteSource& source, PeImage* image,
 // carries: the signer's part is cheap and settled first, then the one pass
 // over the whole file. The signer's certificate goes to `signer_cert`.
 Step CheckSignatureAndImage(const Signature& signature, ByteSource& source,
-                            const PeImage& image, X509** signer_cert) {
+                            const PeImage& image, X509** signer_cert,
+                            const Notes& notes) {
   const X509_ALGOR* image_algorithm = nullptr;
   const ASN1_OCTET_STRING* signed_hash = nullptr;
   X509_SIG_get0(signature.indirect->message_digest, &image_algorithm,
                 &signed_hash);
+  if (Explanation* e = notes.get()) {
+    e->image.digest = AlgorithmName(image_algorithm);
+    e->signer.digest_algorithm = AlgorithmName(signature.signer->digest_alg);
+    e->signer.signature_algorithm =
+        AlgorithmName(signature.signer->digest_enc_alg);
+  }
   const EVP_MD* image_digest = SupportedDigest(image_algorithm);
-  if (image_digest == nullptr) return ResultOf(status::kNteBadAlgId);
+  if (image_digest == nullptr) {
+    return notes.Decide(ResultOf(status::kNteBadAlgId),
+                        "the image hash is not SHA-1, SHA-256, SHA-384 or "
+                        "SHA-512");
+  }
 
   const SignerCheck signer =
       CheckSigner(signature.signer, signature.pkcs7->d.sign->cert, nullptr,
                   signature.signed_content);
+  const std::string subject =
+      signer.certificate != nullptr && notes.get() != nullptr
+          ? DescribeCertificate(signer.certificate).subject
+          : std::string();
+  if (Explanation* e = notes.get(); e && signer.certificate != nullptr) {
+    e->signer.certificate = DescribeCertificate(signer.certificate);
+  }
   switch (signer.outcome) {
     case SignerCheck::Outcome::kVerified:
       break;
     case SignerCheck::Outcome::kUnsupportedAlgorithm:
-      return ResultOf(status::kNteBadAlgId);
+      return notes.Decide(ResultOf(status::kNteBadAlgId),
+                          "the signer's digest, or its signature algorithm "
+                          "or key, is one Windows cannot verify with",
+                          subject);
     case SignerCheck::Outcome::kNoCertificate:
-      return ResultOf(status::kTrustNoSignerCert);
+      return notes.Decide(ResultOf(status::kTrustNoSignerCert),
+                          "no certificate in the signature has the issuer "
+                          "and serial number the signer names");
     case SignerCheck::Outcome::kBadSignature:
-      return ResultOf(status::kTrustBadDigest);
+      return notes.Decide(ResultOf(status::kTrustBadDigest),
+                          "the signer's signature does not verify", subject);
   }
   *signer_cert = signer.certificate;
 
   const std::optional<std::vector<uint8_t>> hash =
       HashImage(source, image, image_digest);
-  if (!hash) return ResultOf(status::kCryptFileError);
-  if (!DigestMatches(signed_hash, *hash)) {
-    return ResultOf(status::kTrustBadDigest);
+  if (!hash) {
+    return notes.Decide(ResultOf(status::kCryptFileError),
+                        "it could not be read");
+  }
+  const bool matches = DigestMatches(signed_hash, *hash);
+  if (Explanation* e = notes.get()) e->image.hash_matches = matches;
+  if (!matches) {
+    return notes.Decide(ResultOf(status::kTrustBadDigest),
+                        "the image hash is not the one the signature "
+                        "carries: the file was changed after signing");
   }
   return std::nullopt;
 }
@@ -225,29 +328,70 @@ Step CheckSignatureAndImage(const Signature& signature, ByteSource& source,
 // takes them: the stamp's own checks with the signature, then the signer's
 // chain, then (only when that is sound) the stamp's authority's.
 AuthenticodeResult CheckTrust(const Signature& signature, X509* signer_cert,
-                              TrustAnchors& anchors, std::time_t now) {
+                              TrustAnchors& anchors, std::time_t now,
+                              const Notes& notes) {
   STACK_OF(X509)* certs = signature.pkcs7->d.sign->cert;
   const Timestamp stamp = CheckTimestamp(signature.signer, certs);
+  Explanation* e = notes.get();
+  if (e != nullptr && stamp.status != Timestamp::Status::kAbsent) {
+    e->timestamp.kind = stamp.kind == Timestamp::Kind::kRfc3161
+                            ? Explanation::Timestamp::Kind::kRfc3161
+                            : Explanation::Timestamp::Kind::kLegacy;
+    if (stamp.status == Timestamp::Status::kValid) e->timestamp.time = stamp.time;
+    if (stamp.authority != nullptr) {
+      e->timestamp.authority = DescribeCertificate(stamp.authority);
+    }
+    e->timestamp.status = stamp.status == Timestamp::Status::kValid
+                              ? "its own checks pass"
+                              : std::string("invalid: ") + stamp.reason;
+  }
   if (stamp.status == Timestamp::Status::kInvalid) {
-    return ResultOf(status::kTrustTimeStamp);
+    return notes.Decide(
+        ResultOf(status::kTrustTimeStamp),
+        std::string("the timestamp fails its own checks: ") + stamp.reason,
+        e != nullptr && e->timestamp.authority ? e->timestamp.authority->subject
+                                               : std::string());
   }
   // A lifetime-signing certificate is judged now; any other as of its
   // timestamp when there is one. A stamp outside the certificate's
   // validity leaves it expired.
+  using Why = Explanation::CheckedAt::Why;
   std::time_t when = now;
-  if (stamp.status == Timestamp::Status::kValid &&
-      !ReadExtendedKeyUsage(signer_cert).lifetime_signing) {
-    when = stamp.time;
+  Why why = Why::kNow;
+  if (stamp.status == Timestamp::Status::kValid) {
+    if (ReadExtendedKeyUsage(signer_cert).lifetime_signing) {
+      why = Why::kLifetimeSigning;
+    } else {
+      when = stamp.time;
+      why = Why::kStamp;
+    }
   }
+  if (e != nullptr) e->checked_at = {why, when};
   X509_STORE* store = anchors.Get();
-  const uint32_t chain = CheckCertificateChain(signer_cert, certs, store, when,
-                                               ChainUse::kCodeSigning);
-  if (chain != status::kSuccess) return ResultOf(chain);
-  if (stamp.status == Timestamp::Status::kValid &&
-      !TimestampAuthorityTrusted(stamp, certs, store)) {
-    return ResultOf(status::kTrustTimeStamp);
+  const ChainResult chain = CheckCertificateChain(signer_cert, certs, store,
+                                                  when, ChainUse::kCodeSigning);
+  if (e != nullptr) e->chain = DescribeChain(chain);
+  if (const ChainProblem* deciding = chain.deciding()) {
+    return notes.Decide(ResultOf(chain.status),
+                        "in the signer's chain, " + deciding->detail,
+                        SubjectAt(chain, deciding->depth));
   }
-  return ResultOf(status::kSuccess);
+  if (stamp.status == Timestamp::Status::kValid) {
+    const ChainResult authority = CheckTimestampAuthority(stamp, certs, store);
+    if (e != nullptr) {
+      e->timestamp.chain = DescribeChain(authority);
+      if (authority.deciding() != nullptr) {
+        e->timestamp.status = "its authority is not trusted";
+      }
+    }
+    if (const ChainProblem* deciding = authority.deciding()) {
+      return notes.Decide(ResultOf(status::kTrustTimeStamp),
+                          "in the timestamp authority's chain, " +
+                              deciding->detail,
+                          SubjectAt(authority, deciding->depth));
+    }
+  }
+  return notes.Decide(ResultOf(status::kSuccess), "every check passes");
 }
 
 }  // namespace
@@ -274,24 +418,45 @@ std::optional<std::vector<uint8_t>> HashImage(ByteSource& source,
 }
 
 AuthenticodeResult VerifyAuthenticode(ByteSource& source,
-                                      TrustAnchors& anchors, std::time_t now) {
+                                      TrustAnchors& anchors, std::time_t now,
+                                      Explanation* explanation) {
   const ErrorQueueGuard clear_errors;
+  const Notes notes(explanation);
   PeImage image;
   std::vector<uint8_t> der;
-  if (const Step read = ReadSignature(source, &image, &der)) return *read;
+  if (const Step read = ReadSignature(source, &image, &der, notes)) {
+    return *read;
+  }
   const std::optional<Signature> signature = DecodeSignature(std::move(der));
-  if (!signature) return kNotAuthenticode;
+  if (!signature) {
+    return notes.Decide(kNotAuthenticode,
+                        "its signature is not an Authenticode signature, is "
+                        "over a cap on the work it may ask, or its content "
+                        "is not the shape its version gives");
+  }
   X509* signer_cert = nullptr;
-  if (const Step checked =
-          CheckSignatureAndImage(*signature, source, image, &signer_cert)) {
+  if (const Step checked = CheckSignatureAndImage(*signature, source, image,
+                                                  &signer_cert, notes)) {
     return *checked;
   }
-  return CheckTrust(*signature, signer_cert, anchors, now);
+  return CheckTrust(*signature, signer_cert, anchors, now, notes);
 }
 
 AuthenticodeResult VerifyAuthenticode(ByteSource& source,
                                       TrustAnchors& anchors) {
   return VerifyAuthenticode(source, anchors, std::time(nullptr));
+}
+
+AuthenticodeResult VerifyAuthenticodeFile(const std::string& path,
+                                          TrustAnchors& anchors,
+                                          Explanation* explanation) {
+  const std::unique_ptr<FileByteSource> file = FileByteSource::Open(path);
+  if (!file) {
+    return Notes(explanation)
+        .Decide(ResultOf(status::kCryptFileError),
+                "it could not be opened as a regular file");
+  }
+  return VerifyAuthenticode(*file, anchors, std::time(nullptr), explanation);
 }
 
 }  // namespace sealprobe

@@ -10,9 +10,11 @@
 #include <cstdint>
 #include <ctime>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "authenticode/byte_source.h"
+#include "authenticode/explanation.h"
 #include "authenticode/pe_image.h"
 #include "authenticode/trust_anchors.h"
 
@@ -63,12 +65,22 @@ struct AuthenticodeResult {
 //                                 (TimestampAuthorityTrusted)
 //   or 0 when valid.
 // Except for the two TRUST_E_NOSIGNATURE rows, the last error is the status.
+// With `explanation`, also writes down there what it found and what decided
+// (explanation.h), at some cost; sealprobe itself asks for none.
 AuthenticodeResult VerifyAuthenticode(ByteSource& source,
-                                      TrustAnchors& anchors, std::time_t now);
+                                      TrustAnchors& anchors, std::time_t now,
+                                      Explanation* explanation = nullptr);
 
 // The same, as of the current time.
 AuthenticodeResult VerifyAuthenticode(ByteSource& source,
                                       TrustAnchors& anchors);
+
+// The file at `path`, as the POSIX trust service verifies it: one that does
+// not open as a regular file (FileByteSource) is CRYPT_E_FILE_ERROR, as of
+// the current time otherwise.
+AuthenticodeResult VerifyAuthenticodeFile(const std::string& path,
+                                          TrustAnchors& anchors,
+                                          Explanation* explanation = nullptr);
 
 // The Authenticode hash of `image` with `digest`: the bytes of
 // ImageHashRanges(image), read in blocks. nullopt when a read fails.

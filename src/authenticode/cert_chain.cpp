@@ -15,22 +15,16 @@ constexpr char kLifetimeSigningOid[] = "1.3.6.1.4.1.311.10.3.13";
 constexpr char kLegacySubjectAltNameOid[] = "2.5.29.7";
 constexpr int kMaxChainDepth = 16;
 
-// Every fault found in a chain, sorted into the statuses it can become. The
-// verify callback records OpenSSL's and lets verification go on, and the
-// checks OpenSSL does not make are added after it, so that the most
-// important one can be reported whatever order they are found in.
-struct ChainErrors {
-  bool cert_signature = false;
-  bool untrusted_root = false;
-  bool chaining = false;
-  bool wrong_usage = false;
-  bool expired = false;
-  bool policy = false;
-  bool basic_constraints = false;
-  bool critical = false;
-  bool invalid_name = false;
-  bool rejected = false;
-  bool other = false;
+// Where a check of the chain records what it finds.
+class Problems {
+ public:
+  explicit Problems(std::vector<ChainProblem>* list) : list_(list) {}
+  void Add(int depth, ChainFault fault, std::string detail) {
+    list_->push_back({depth, fault, std::move(detail)});
+  }
+
+ private:
+  std::vector<ChainProblem>* list_;
 };
 
 bool IsCa(X509* cert) {
@@ -38,48 +32,55 @@ bool IsCa(X509* cert) {
   return (flags & EXFLAG_BCONS) != 0 && (flags & EXFLAG_CA) != 0;
 }
 
+// OpenSSL's verdict on one certificate, recorded; verification goes on, so
+// that every fault is found whatever order they come in.
 int RecordChainError(int ok, X509_STORE_CTX* ctx) {
   if (ok == 1) return 1;
-  auto* errors = static_cast<ChainErrors*>(X509_STORE_CTX_get_app_data(ctx));
-  switch (X509_STORE_CTX_get_error(ctx)) {
+  auto* problems = static_cast<Problems*>(X509_STORE_CTX_get_app_data(ctx));
+  const int error = X509_STORE_CTX_get_error(ctx);
+  const int depth = X509_STORE_CTX_get_error_depth(ctx);
+  const auto add = [&](ChainFault fault) {
+    problems->Add(depth, fault, X509_verify_cert_error_string(error));
+  };
+  switch (error) {
     case X509_V_ERR_DEPTH_ZERO_SELF_SIGNED_CERT:
     case X509_V_ERR_SELF_SIGNED_CERT_IN_CHAIN:
     case X509_V_ERR_CERT_UNTRUSTED:
-      errors->untrusted_root = true;
+      add(ChainFault::kUntrustedRoot);
       break;
     case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT:
     case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT_LOCALLY:
     case X509_V_ERR_UNABLE_TO_VERIFY_LEAF_SIGNATURE:
-      errors->chaining = true;
+      add(ChainFault::kChaining);
       break;
     case X509_V_ERR_CERT_HAS_EXPIRED:
     case X509_V_ERR_CERT_NOT_YET_VALID:
-      errors->expired = true;
+      add(ChainFault::kExpired);
       break;
     case X509_V_ERR_CERT_SIGNATURE_FAILURE:
     case X509_V_ERR_UNABLE_TO_DECRYPT_CERT_SIGNATURE:
     case X509_V_ERR_UNABLE_TO_DECODE_ISSUER_PUBLIC_KEY:
-      errors->cert_signature = true;
+      add(ChainFault::kCertSignature);
       break;
     case X509_V_ERR_INVALID_CA: {
       // OpenSSL says so for a CA whose key usage leaves out certificate
       // signing too; that is wrong usage, which the walk over the chain
       // reports. Anything else is the basic constraints.
       X509* cert = X509_STORE_CTX_get_current_cert(ctx);
-      if (cert == nullptr || !IsCa(cert)) errors->basic_constraints = true;
+      if (cert == nullptr || !IsCa(cert)) add(ChainFault::kBasicConstraints);
       break;
     }
     case X509_V_ERR_KEYUSAGE_NO_CERTSIGN:
       break;  // wrong usage, reported by the walk over the chain
     case X509_V_ERR_PATH_LENGTH_EXCEEDED:
-      errors->basic_constraints = true;
+      add(ChainFault::kBasicConstraints);
       break;
     case X509_V_ERR_NO_EXPLICIT_POLICY:
     case X509_V_ERR_INVALID_POLICY_EXTENSION:
-      errors->policy = true;
+      add(ChainFault::kPolicy);
       break;
     case X509_V_ERR_UNHANDLED_CRITICAL_EXTENSION:
-      errors->critical = true;
+      add(ChainFault::kCritical);
       break;
     case X509_V_ERR_PERMITTED_VIOLATION:
     case X509_V_ERR_EXCLUDED_VIOLATION:
@@ -87,13 +88,14 @@ int RecordChainError(int ok, X509_STORE_CTX* ctx) {
     case X509_V_ERR_UNSUPPORTED_CONSTRAINT_TYPE:
     case X509_V_ERR_UNSUPPORTED_CONSTRAINT_SYNTAX:
     case X509_V_ERR_UNSUPPORTED_NAME_SYNTAX:
-      errors->invalid_name = true;
+      add(ChainFault::kInvalidName);
       break;
     case X509_V_ERR_CERT_REJECTED:
-      errors->rejected = true;
+      problems->Add(depth, ChainFault::kWrongUsage,
+                    "the store trusts it only for other uses");
       break;
     default:
-      errors->other = true;
+      add(ChainFault::kOther);
       break;
   }
   return 1;
@@ -133,7 +135,7 @@ bool HasUnhandledCriticalExtension(X509* cert) {
 
 // The faults of the built chain (leaf first) that OpenSSL does not report
 // the way Windows does.
-void WalkChain(const STACK_OF(X509) * chain, ChainErrors& errors) {
+void WalkChain(const STACK_OF(X509) * chain, Problems& problems) {
   const ossl::Asn1ObjectPtr legacy_alt_name(
       OBJ_txt2obj(kLegacySubjectAltNameOid, 1));
   bool legacy_names_below = false;
@@ -145,7 +147,9 @@ void WalkChain(const STACK_OF(X509) * chain, ChainErrors& errors) {
     // to comply.
     if (legacy_names_below &&
         X509_get_ext_by_NID(cert, NID_name_constraints, -1) >= 0) {
-      errors.invalid_name = true;
+      problems.Add(i, ChainFault::kInvalidName,
+                   "constrains names, and a certificate below it has names "
+                   "in the legacy subjectAltName (2.5.29.7)");
     }
     if (!legacy_alt_name ||
         X509_get_ext_by_OBJ(cert, legacy_alt_name.get(), -1) >= 0) {
@@ -153,24 +157,47 @@ void WalkChain(const STACK_OF(X509) * chain, ChainErrors& errors) {
     }
     // A key Windows refuses, anywhere from the leaf to the anchor, leaves
     // the chain's signatures not valid, as its weak RSA key block does.
-    if (ClassifyKey(cert) != KeyClass::kAccepted) errors.cert_signature = true;
+    switch (ClassifyKey(cert)) {
+      case KeyClass::kAccepted:
+        break;
+      case KeyClass::kWeak:
+        problems.Add(i, ChainFault::kCertSignature,
+                     "its RSA key is under 1024 bits");
+        break;
+      case KeyClass::kUnsupported:
+        problems.Add(i, ChainFault::kCertSignature,
+                     "its key is one Windows cannot verify signatures with");
+        break;
+    }
     // Windows blocks a certificate signed with a broken digest the same
     // way; an anchor's signature on itself is never checked.
     if ((X509_get_extension_flags(cert) & EXFLAG_SS) == 0 &&
         SignedWithBrokenDigest(cert)) {
-      errors.cert_signature = true;
+      problems.Add(i, ChainFault::kCertSignature,
+                   "it is signed with MD5, MD4 or MD2");
     }
-    if (HasUnhandledCriticalExtension(cert)) errors.critical = true;
+    if (HasUnhandledCriticalExtension(cert)) {
+      problems.Add(i, ChainFault::kCritical,
+                   "it has a critical extension Windows does not handle");
+    }
     const bool key_usage =
         (X509_get_extension_flags(cert) & EXFLAG_KUSAGE) != 0;
     const bool cert_sign = (X509_get_key_usage(cert) & KU_KEY_CERT_SIGN) != 0;
     if (i == 0) {
       // OpenSSL lets an end certificate claim certificate signing.
-      if (key_usage && cert_sign && !IsCa(cert)) errors.wrong_usage = true;
+      if (key_usage && cert_sign && !IsCa(cert)) {
+        problems.Add(i, ChainFault::kWrongUsage,
+                     "its key usage claims certificate signing, but it is "
+                     "not a CA");
+      }
       continue;
     }
     // An issuer's key usage, when it has one, must allow it.
-    if (key_usage && !cert_sign) errors.wrong_usage = true;
+    if (key_usage && !cert_sign) {
+      problems.Add(i, ChainFault::kWrongUsage,
+                   "it issues certificates, but its key usage leaves out "
+                   "certificate signing");
+    }
   }
 }
 
@@ -205,27 +232,93 @@ bool ExplicitlyDistrusted(X509_STORE_CTX* ctx, X509* cert, int purpose_nid) {
   return false;
 }
 
-bool WrongUsage(const STACK_OF(X509) * chain, ChainUse use) {
+// Extended key usages that leave out the chain's use.
+void CheckExtendedKeyUsage(const STACK_OF(X509) * chain, ChainUse use,
+                           Problems& problems) {
+  const bool code_signing = use == ChainUse::kCodeSigning;
   for (int i = 0; i < sk_X509_num(chain); ++i) {
     const ExtendedKeyUsage eku = ReadExtendedKeyUsage(sk_X509_value(chain, i));
-    const bool names_use = use == ChainUse::kCodeSigning ? eku.code_signing
-                                                         : eku.time_stamping;
-    if (eku.present && !names_use) return true;
+    if (eku.present && !(code_signing ? eku.code_signing : eku.time_stamping)) {
+      problems.Add(i, ChainFault::kWrongUsage,
+                   code_signing ? "its extended key usage leaves out code "
+                                  "signing"
+                                : "its extended key usage leaves out time "
+                                  "stamping");
+    }
     // A time-stamping authority has to say so; a code signer need not.
-    if (i == 0 && use == ChainUse::kTimeStamping && !eku.present) return true;
+    if (i == 0 && !code_signing && !eku.present) {
+      problems.Add(i, ChainFault::kWrongUsage,
+                   "it has no extended key usage naming time stamping");
+    }
   }
-  return false;
+}
+
+// The problem that decides: the first of the first kind, nearest the end
+// certificate; -1 when there is none.
+int Deciding(const std::vector<ChainProblem>& problems) {
+  int deciding = -1;
+  for (size_t i = 0; i < problems.size(); ++i) {
+    if (deciding < 0) {
+      deciding = static_cast<int>(i);
+      continue;
+    }
+    const ChainProblem& best = problems[deciding];
+    const ChainProblem& p = problems[i];
+    if (p.fault < best.fault ||
+        (p.fault == best.fault && p.depth >= 0 &&
+         (best.depth < 0 || p.depth < best.depth))) {
+      deciding = static_cast<int>(i);
+    }
+  }
+  return deciding;
 }
 
 }  // namespace
 
-uint32_t CheckCertificateChain(X509* leaf, STACK_OF(X509) * untrusted,
-                               X509_STORE* store, std::time_t when,
-                               ChainUse use) {
-  if (leaf == nullptr || store == nullptr) return status::kCertChaining;
+uint32_t StatusOf(ChainFault fault) {
+  switch (fault) {
+    case ChainFault::kDistrusted:
+      return status::kTrustExplicitDistrust;
+    case ChainFault::kCertSignature:
+      return status::kTrustCertSignature;
+    case ChainFault::kUntrustedRoot:
+      return status::kCertUntrustedRoot;
+    case ChainFault::kChaining:
+    case ChainFault::kOther:
+      return status::kCertChaining;
+    case ChainFault::kWrongUsage:
+      return status::kCertWrongUsage;
+    case ChainFault::kExpired:
+      return status::kCertExpired;
+    case ChainFault::kPolicy:
+      return status::kCertInvalidPolicy;
+    case ChainFault::kBasicConstraints:
+      return status::kTrustBasicConstraints;
+    case ChainFault::kCritical:
+      return status::kCertCritical;
+    case ChainFault::kInvalidName:
+      return status::kCertInvalidName;
+  }
+  return status::kCertChaining;
+}
+
+ChainResult CheckCertificateChain(X509* leaf, STACK_OF(X509) * untrusted,
+                                  X509_STORE* store, std::time_t when,
+                                  ChainUse use) {
+  ChainResult result;
+  Problems problems(&result.problems);
+  const auto decide = [&result]() -> ChainResult {
+    result.deciding_index = Deciding(result.problems);
+    if (const ChainProblem* deciding = result.deciding()) {
+      result.status = StatusOf(deciding->fault);
+    }
+    return std::move(result);
+  };
   const ossl::X509StoreCtxPtr ctx(X509_STORE_CTX_new());
-  if (!ctx || X509_STORE_CTX_init(ctx.get(), store, leaf, untrusted) != 1) {
-    return status::kCertChaining;
+  if (leaf == nullptr || store == nullptr || !ctx ||
+      X509_STORE_CTX_init(ctx.get(), store, leaf, untrusted) != 1) {
+    problems.Add(-1, ChainFault::kChaining, "no chain could be started");
+    return decide();
   }
   X509_VERIFY_PARAM* param = X509_STORE_CTX_get0_param(ctx.get());
   X509_VERIFY_PARAM_set_time(param, when);
@@ -245,37 +338,30 @@ uint32_t CheckCertificateChain(X509* leaf, STACK_OF(X509) * untrusted,
   ossl::Asn1ObjectPtr any_policy(OBJ_dup(OBJ_nid2obj(NID_any_policy)));
   if (!any_policy ||
       X509_VERIFY_PARAM_add0_policy(param, any_policy.get()) != 1) {
-    return status::kCertChaining;
+    problems.Add(-1, ChainFault::kChaining, "no chain could be started");
+    return decide();
   }
   any_policy.release();  // the parameters own it now
   X509_VERIFY_PARAM_set_flags(param, X509_V_FLAG_POLICY_CHECK);
-  ChainErrors errors;
-  X509_STORE_CTX_set_app_data(ctx.get(), &errors);
+  X509_STORE_CTX_set_app_data(ctx.get(), &problems);
   X509_STORE_CTX_set_verify_cb(ctx.get(), RecordChainError);
   const int verified = X509_verify_cert(ctx.get());
 
-  const STACK_OF(X509)* chain = X509_STORE_CTX_get0_chain(ctx.get());
+  result.chain.reset(X509_STORE_CTX_get1_chain(ctx.get()));
+  const STACK_OF(X509)* chain = result.chain.get();
   for (int i = 0; i < sk_X509_num(chain); ++i) {
     if (ExplicitlyDistrusted(ctx.get(), sk_X509_value(chain, i),
                              PurposeNid(use))) {
-      return status::kTrustExplicitDistrust;
+      problems.Add(i, ChainFault::kDistrusted,
+                   "the store rejects it for this use");
     }
   }
-  WalkChain(chain, errors);
-  // Trusted by the store only for other uses.
-  if (errors.rejected || WrongUsage(chain, use)) errors.wrong_usage = true;
-
-  if (errors.cert_signature) return status::kTrustCertSignature;
-  if (errors.untrusted_root) return status::kCertUntrustedRoot;
-  if (errors.chaining) return status::kCertChaining;
-  if (errors.wrong_usage) return status::kCertWrongUsage;
-  if (errors.expired) return status::kCertExpired;
-  if (errors.policy) return status::kCertInvalidPolicy;
-  if (errors.basic_constraints) return status::kTrustBasicConstraints;
-  if (errors.critical) return status::kCertCritical;
-  if (errors.invalid_name) return status::kCertInvalidName;
-  if (errors.other || verified != 1) return status::kCertChaining;
-  return status::kSuccess;
+  WalkChain(chain, problems);
+  CheckExtendedKeyUsage(chain, use, problems);
+  if (verified != 1 && result.problems.empty()) {
+    problems.Add(-1, ChainFault::kOther, "the chain engine failed");
+  }
+  return decide();
 }
 
 ExtendedKeyUsage ReadExtendedKeyUsage(X509* cert) {

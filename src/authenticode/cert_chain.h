@@ -7,6 +7,10 @@
 
 #include <cstdint>
 #include <ctime>
+#include <string>
+#include <vector>
+
+#include "authenticode/openssl_ptr.h"
 
 namespace sealprobe {
 
@@ -18,46 +22,80 @@ enum class ChainUse {
                   // time stamping
 };
 
+// A fault found in a chain. When a chain has several, the first kind in this
+// list decides its status, in the order of Windows' base chain policy.
+enum class ChainFault {
+  // TRUST_E_EXPLICIT_DISTRUST: a chain certificate, or its copy in the
+  // store, is rejected for this use or any use.
+  kDistrusted,
+  // TRUST_E_CERT_SIGNATURE: a certificate's signature does not verify, a
+  // chain certificate (anchor included) has a key ClassifyKey (key_policy.h)
+  // does not accept, or one below the anchor is signed with MD5, MD4 or MD2.
+  kCertSignature,
+  // CERT_E_UNTRUSTEDROOT: the chain ends in a self-signed certificate that
+  // is not an anchor.
+  kUntrustedRoot,
+  // CERT_E_CHAINING: an issuer cannot be found.
+  kChaining,
+  // CERT_E_WRONG_USAGE: a chain certificate's extended key usage leaves out
+  // the use, the store trusts an anchor only for other uses, an issuer's
+  // key usage leaves out certificate signing, or the end certificate's key
+  // usage asserts it without basic constraints naming it a CA.
+  kWrongUsage,
+  // CERT_E_EXPIRED: a chain certificate is outside its validity.
+  kExpired,
+  // CERT_E_INVALID_POLICY: RFC 5280 policy processing fails: an explicit
+  // policy is required and none is valid for the whole path, or a policy
+  // extension is invalid.
+  kPolicy,
+  // TRUST_E_BASIC_CONSTRAINTS: an issuer is not a CA, or a path is too long.
+  kBasicConstraints,
+  // CERT_E_CRITICAL: a critical extension outside keyUsage, subjectAltName,
+  // basicConstraints, nameConstraints, certificatePolicies, policyMappings,
+  // policyConstraints, extKeyUsage and inhibitAnyPolicy.
+  kCritical,
+  // CERT_E_INVALID_NAME: a name is outside an issuer's permitted subtrees or
+  // inside its excluded ones, or a name or constraint cannot be checked:
+  // among them a name in the legacy subjectAltName (2.5.29.7), which
+  // Windows checks and OpenSSL cannot read, below a name-constrained issuer.
+  kInvalidName,
+  // CERT_E_CHAINING: any other failure of the chain engine.
+  kOther,
+};
+
+// The status a fault gives.
+uint32_t StatusOf(ChainFault fault);
+
+struct ChainProblem {
+  // The certificate it was found on: 0 for the end certificate, counting up
+  // the chain; -1 for the chain as a whole.
+  int depth = -1;
+  ChainFault fault = ChainFault::kOther;
+  std::string detail;  // what is wrong, in words
+};
+
+struct ChainResult {
+  // 0 when the chain is trusted, otherwise StatusOf the deciding problem.
+  uint32_t status = 0;
+  // The chain as built, end certificate first, as far as it got. Holds its
+  // own references.
+  ossl::X509StackPtr chain;
+  // Every fault found, on every certificate, in the order found.
+  std::vector<ChainProblem> problems;
+  // The one that decided `status`: the first of the first kind, nearest the
+  // end certificate. Null when the chain is trusted.
+  const ChainProblem* deciding() const {
+    return deciding_index < 0 ? nullptr : &problems[deciding_index];
+  }
+  int deciding_index = -1;
+};
+
 // Builds and verifies the chain from `leaf` through the certificates in
-// `untrusted` (may be null) to an anchor in `store`, as of `when`. Returns
-// 0 when it is trusted, otherwise the first of these that applies, in the
-// order of Windows' base chain policy:
-//   TRUST_E_EXPLICIT_DISTRUST  a chain certificate, or its copy in the
-//                              store, is rejected for this use or any use
-//   TRUST_E_CERT_SIGNATURE     a certificate's signature does not verify, or
-//                              a chain certificate (anchor included) has a
-//                              key ClassifyKey (key_policy.h) does not accept, or one below
-//                              the anchor is signed with MD5, MD4 or MD2
-//   CERT_E_UNTRUSTEDROOT       the chain ends in a self-signed certificate
-//                              that is not an anchor
-//   CERT_E_CHAINING            an issuer cannot be found
-//   CERT_E_WRONG_USAGE         a chain certificate's extended key usage
-//                              leaves out the use, the store trusts an
-//                              anchor only for other uses, an issuer's key
-//                              usage leaves out certificate signing, or the
-//                              end certificate's key usage asserts it
-//                              without basic constraints naming it a CA
-//   CERT_E_EXPIRED             a chain certificate is outside its validity
-//   CERT_E_INVALID_POLICY      RFC 5280 policy processing fails: an explicit
-//                              policy is required and none is valid for the
-//                              whole path, or a policy extension is invalid
-//   TRUST_E_BASIC_CONSTRAINTS  an issuer is not a CA, or a path is too long
-//   CERT_E_CRITICAL            a chain certificate has a critical extension
-//                              outside keyUsage, subjectAltName,
-//                              basicConstraints, nameConstraints,
-//                              certificatePolicies, policyMappings,
-//                              policyConstraints, extKeyUsage and
-//                              inhibitAnyPolicy
-//   CERT_E_INVALID_NAME        a name is outside an issuer's permitted
-//                              subtrees or inside its excluded ones, or a
-//                              name or constraint cannot be checked: among
-//                              them a name in the legacy subjectAltName
-//                              (2.5.29.7), which Windows checks and OpenSSL
-//                              cannot read, below a name-constrained issuer
-// Any other failure of the chain engine comes back as CERT_E_CHAINING.
-uint32_t CheckCertificateChain(X509* leaf, STACK_OF(X509) * untrusted,
-                               X509_STORE* store, std::time_t when,
-                               ChainUse use);
+// `untrusted` (may be null) to an anchor in `store`, as of `when`, and
+// finds every fault of ChainFault's on it.
+ChainResult CheckCertificateChain(X509* leaf, STACK_OF(X509) * untrusted,
+                                  X509_STORE* store, std::time_t when,
+                                  ChainUse use);
 
 // What a certificate's extended key usage names, of what Windows asks of it.
 struct ExtendedKeyUsage {

@@ -11,6 +11,7 @@ constexpr uint64_t kDosHeaderSize = 64;
 constexpr uint64_t kLfanewOffset = 0x3c;        // in the DOS header
 constexpr uint64_t kPeSignatureSize = 4;        // "PE\0\0"
 constexpr uint64_t kCoffHeaderSize = 20;        // after the signature
+constexpr uint64_t kMachine = 0;                // in the COFF header, 2 bytes
 constexpr uint64_t kNumberOfSections = 2;       // in the COFF header, 2 bytes
 constexpr uint64_t kSizeOfOptionalHeader = 16;  // in the COFF header, 2 bytes
 constexpr uint64_t kMagicSize = 2;  // the optional header's first field
@@ -106,6 +107,8 @@ PeParseResult ParsePeImage(ByteSource& source) {
   if (magic != kPe32Magic && magic != kPe32PlusMagic) return NotPe();
 
   PeImage image;
+  image.pe32_plus = magic == kPe32PlusMagic;
+  image.machine = Le16(coff + kMachine);
   const uint16_t section_count = Le16(coff + kNumberOfSections);
   const uint64_t optional_size = Le16(coff + kSizeOfOptionalHeader);
   const uint64_t optional_offset =

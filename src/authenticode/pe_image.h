@@ -20,6 +20,8 @@ struct ByteRange {
 };
 
 struct PeImage {
+  bool pe32_plus = false;  // PE32+ rather than PE32
+  uint16_t machine = 0;    // the COFF header's Machine
   // File offset of the optional header's CheckSum field (4 bytes).
   uint64_t checksum_offset = 0;
   // Whether the data directory has the certificate-table entry (index 4);

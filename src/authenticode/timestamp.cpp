@@ -19,9 +19,15 @@ ByteView SignatureValue(const PKCS7_SIGNER_INFO* signer) {
   return {value->data, static_cast<size_t>(value->length)};
 }
 
-Timestamp Invalid() {
+// A stamp that fails its own checks, for `reason`; `authority` (in `token`
+// or the signature's certificates) when its signer's was found.
+Timestamp Invalid(const char* reason, X509* authority = nullptr,
+                  ossl::Pkcs7Ptr token = nullptr) {
   Timestamp stamp;
   stamp.status = Timestamp::Status::kInvalid;
+  stamp.reason = reason;
+  stamp.authority = authority;
+  stamp.token = std::move(token);
   return stamp;
 }
 
@@ -34,47 +40,73 @@ Timestamp Valid(std::time_t when, X509* authority, ossl::Pkcs7Ptr token) {
   return stamp;
 }
 
+// Why a stamp's signer failed CheckSigner.
+const char* SignerFault(SignerCheck::Outcome outcome) {
+  switch (outcome) {
+    case SignerCheck::Outcome::kVerified:
+      break;
+    case SignerCheck::Outcome::kUnsupportedAlgorithm:
+      return "its digest or its signer's key is one Windows cannot use";
+    case SignerCheck::Outcome::kNoCertificate:
+      return "its signer's certificate is not included";
+    case SignerCheck::Outcome::kBadSignature:
+      return "its signature does not verify";
+  }
+  return "";
+}
+
+constexpr char kNotAToken[] = "it is not a SignedData over one TSTInfo";
+constexpr char kOtherSignature[] = "it stamps another signature";
+constexpr char kNoTime[] = "its time is not a valid time";
+
 // An RFC 3161 token: a SignedData over a TSTInfo whose message imprint is
 // the digest of the signature value it stamps.
 Timestamp FromRfc3161Token(const ASN1_TYPE* value,
                            const PKCS7_SIGNER_INFO* stamped,
                            const STACK_OF(X509) * outer_certs) {
-  if (value == nullptr || value->type != V_ASN1_SEQUENCE) return Invalid();
+  if (value == nullptr || value->type != V_ASN1_SEQUENCE) {
+    return Invalid(kNotAToken);
+  }
   const unsigned char* p = value->value.sequence->data;
   ossl::Pkcs7Ptr token(d2i_PKCS7(nullptr, &p, value->value.sequence->length));
   if (!token || !PKCS7_type_is_signed(token.get()) ||
       token->d.sign == nullptr || token->d.sign->contents == nullptr) {
-    return Invalid();
+    return Invalid(kNotAToken);
   }
   const PKCS7* content = token->d.sign->contents;
   if (OBJ_obj2nid(content->type) != NID_id_smime_ct_TSTInfo ||
       content->d.other == nullptr ||
       content->d.other->type != V_ASN1_OCTET_STRING) {
-    return Invalid();
+    return Invalid(kNotAToken);
   }
   const std::optional<ByteView> tst_info = ContentOctets(content->d.other);
   STACK_OF(PKCS7_SIGNER_INFO)* signers = PKCS7_get_signer_info(token.get());
-  if (!tst_info || sk_PKCS7_SIGNER_INFO_num(signers) != 1) return Invalid();
+  if (!tst_info || sk_PKCS7_SIGNER_INFO_num(signers) != 1) {
+    return Invalid(kNotAToken);
+  }
   const SignerCheck signer =
       CheckSigner(sk_PKCS7_SIGNER_INFO_value(signers, 0), token->d.sign->cert,
                   outer_certs, *tst_info);
-  if (signer.outcome != SignerCheck::Outcome::kVerified) return Invalid();
+  if (signer.outcome != SignerCheck::Outcome::kVerified) {
+    return Invalid(SignerFault(signer.outcome), signer.certificate,
+                   std::move(token));
+  }
 
   const unsigned char* q = tst_info->data;
   const ossl::TsTstInfoPtr info(
       d2i_TS_TST_INFO(nullptr, &q, static_cast<long>(tst_info->size)));
-  if (!info) return Invalid();
+  if (!info) return Invalid(kNotAToken, signer.certificate, std::move(token));
   TS_MSG_IMPRINT* imprint = TS_TST_INFO_get_msg_imprint(info.get());
   const EVP_MD* imprint_digest =
       SupportedDigest(TS_MSG_IMPRINT_get_algo(imprint));
   const std::optional<std::vector<uint8_t>> expected =
       DigestOf(imprint_digest, SignatureValue(stamped));
   if (!expected || !DigestMatches(TS_MSG_IMPRINT_get_msg(imprint), *expected)) {
-    return Invalid();
+    return Invalid(kOtherSignature, signer.certificate, std::move(token));
   }
   const std::optional<std::time_t> when =
       ToUnixTime(TS_TST_INFO_get_time(info.get()));
-  if (!when) return Invalid();
+  if (!when) return Invalid(kNoTime, signer.certificate, std::move(token));
   return Valid(*when, signer.certificate, std::move(token));
 }
 
@@ -84,27 +116,35 @@ Timestamp FromRfc3161Token(const ASN1_TYPE* value,
 Timestamp FromCounterSignature(const ASN1_TYPE* value,
                                const PKCS7_SIGNER_INFO* stamped,
                                const STACK_OF(X509) * certs) {
-  if (value == nullptr || value->type != V_ASN1_SEQUENCE) return Invalid();
+  constexpr char kNotACounterSignature[] =
+      "it is not a SignerInfo with authenticated attributes";
+  if (value == nullptr || value->type != V_ASN1_SEQUENCE) {
+    return Invalid(kNotACounterSignature);
+  }
   const unsigned char* p = value->value.sequence->data;
   const ossl::Pkcs7SignerInfoPtr counter(
       d2i_PKCS7_SIGNER_INFO(nullptr, &p, value->value.sequence->length));
   // Without authenticated attributes there is no signing time to trust.
   if (!counter || sk_X509_ATTRIBUTE_num(counter->auth_attr) == 0) {
-    return Invalid();
+    return Invalid(kNotACounterSignature);
   }
+  // Its messageDigest is checked with its signature: over another signature
+  // value, it does not verify.
   const SignerCheck signer =
       CheckSigner(counter.get(), certs, nullptr, SignatureValue(stamped));
-  if (signer.outcome != SignerCheck::Outcome::kVerified) return Invalid();
+  if (signer.outcome != SignerCheck::Outcome::kVerified) {
+    return Invalid(SignerFault(signer.outcome), signer.certificate);
+  }
   const ASN1_TYPE* signing_time =
       PKCS7_get_signed_attribute(counter.get(), NID_pkcs9_signingTime);
   if (signing_time == nullptr ||
       (signing_time->type != V_ASN1_UTCTIME &&
        signing_time->type != V_ASN1_GENERALIZEDTIME)) {
-    return Invalid();
+    return Invalid(kNoTime, signer.certificate);
   }
   const std::optional<std::time_t> when =
       ToUnixTime(signing_time->value.asn1_string);
-  if (!when) return Invalid();
+  if (!when) return Invalid(kNoTime, signer.certificate);
   return Valid(*when, signer.certificate, nullptr);
 }
 
@@ -124,33 +164,37 @@ Timestamp CheckTimestamp(PKCS7_SIGNER_INFO* signer, STACK_OF(X509) * certs) {
       if (rfc3161_pass ? !is_token : !is_counter) continue;
       // The first of the kind decides, valid or not.
       const ASN1_TYPE* value = X509_ATTRIBUTE_get0_type(attribute, 0);
-      return rfc3161_pass ? FromRfc3161Token(value, signer, certs)
-                          : FromCounterSignature(value, signer, certs);
+      Timestamp stamp = rfc3161_pass
+                            ? FromRfc3161Token(value, signer, certs)
+                            : FromCounterSignature(value, signer, certs);
+      stamp.kind = rfc3161_pass ? Timestamp::Kind::kRfc3161
+                                : Timestamp::Kind::kCounterSignature;
+      return stamp;
     }
   }
   return {};
 }
 
-bool TimestampAuthorityTrusted(const Timestamp& stamp, STACK_OF(X509) * certs,
-                               X509_STORE* store) {
-  if (stamp.status != Timestamp::Status::kValid || stamp.authority == nullptr) {
-    return false;
-  }
+ChainResult CheckTimestampAuthority(const Timestamp& stamp,
+                                    STACK_OF(X509) * certs,
+                                    X509_STORE* store) {
   // The token's own certificates first, then the signature's.
   ossl::X509ViewStackPtr untrusted(sk_X509_new_null());
-  if (!untrusted) return false;
   const STACK_OF(X509)* token_certs =
       stamp.token ? stamp.token->d.sign->cert : nullptr;
   const STACK_OF(X509)* outer_certs = certs;
   for (const STACK_OF(X509) * from : {token_certs, outer_certs}) {
-    for (int i = 0; i < sk_X509_num(from); ++i) {
+    for (int i = 0; untrusted && i < sk_X509_num(from); ++i) {
       if (sk_X509_push(untrusted.get(), sk_X509_value(from, i)) <= 0) {
-        return false;
+        untrusted.reset();
       }
     }
   }
-  return CheckCertificateChain(stamp.authority, untrusted.get(), store,
-                               stamp.time, ChainUse::kTimeStamping) == 0;
+  // Without the stack, or without a valid stamp, no chain can be started.
+  const bool valid = stamp.status == Timestamp::Status::kValid && untrusted;
+  return CheckCertificateChain(valid ? stamp.authority : nullptr,
+                               untrusted.get(), store, stamp.time,
+                               ChainUse::kTimeStamping);
 }
 
 }  // namespace sealprobe

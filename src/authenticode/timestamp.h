@@ -9,6 +9,7 @@
 
 #include <ctime>
 
+#include "authenticode/cert_chain.h"
 #include "authenticode/openssl_ptr.h"
 
 namespace sealprobe {
@@ -19,16 +20,20 @@ struct Timestamp {
   enum class Status {
     kAbsent,   // the signer carries none
     kValid,    // its own checks pass: `time` is when `authority` saw the
-               // signature, if TimestampAuthorityTrusted agrees
+               // signature, if CheckTimestampAuthority agrees
     kInvalid,  // present, but its own checks fail
   };
+  enum class Kind { kNone, kRfc3161, kCounterSignature };
   Status status = Status::kAbsent;
+  Kind kind = Kind::kNone;
   std::time_t time = 0;
-  // For a valid RFC 3161 token, the token: its certificates are the first
-  // place to look for the authority's chain. Null otherwise.
+  // Why a stamp is kInvalid, in words.
+  const char* reason = "";
+  // The RFC 3161 token, once decoded: its certificates are the first place
+  // to look for the authority's chain. Null otherwise.
   ossl::Pkcs7Ptr token;
-  // For a valid stamp, the certificate of the authority that signed it:
-  // in `token`, or in the certificates of the signature stamped.
+  // The certificate of the authority that signed it, once found: in
+  // `token`, or in the certificates of the signature stamped.
   X509* authority = nullptr;
 };
 
@@ -45,11 +50,12 @@ struct Timestamp {
 // store.
 Timestamp CheckTimestamp(PKCS7_SIGNER_INFO* signer, STACK_OF(X509) * certs);
 
-// Whether the authority of `stamp`, which CheckTimestamp found valid, holds
-// a time-stamping certificate that CheckCertificateChain trusts as of the
-// stamp's time, its chain built from the token's certificates and `certs`.
-bool TimestampAuthorityTrusted(const Timestamp& stamp, STACK_OF(X509) * certs,
-                               X509_STORE* store);
+// The chain of the authority of `stamp`, which CheckTimestamp found valid,
+// as CheckCertificateChain judges it for time stamping as of the stamp's
+// time, built from the token's certificates and `certs`. Status 0 when the
+// authority is trusted.
+ChainResult CheckTimestampAuthority(const Timestamp& stamp,
+                                    STACK_OF(X509) * certs, X509_STORE* store);
 
 }  // namespace sealprobe
 

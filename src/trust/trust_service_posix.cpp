@@ -1,8 +1,6 @@
 #include "authenticode/authenticode.h"
-#include "authenticode/file_byte_source.h"
 #include "authenticode/trust_anchors.h"
 #include "trust/trust_service.h"
-#include "trust_status.h"
 
 namespace sealprobe {
 namespace {
@@ -10,9 +8,7 @@ namespace {
 class OpenSslTrustService final : public TrustService {
  public:
   TrustResult Verify(const NativeString& path) override {
-    const std::unique_ptr<FileByteSource> file = FileByteSource::Open(path);
-    if (!file) return {status::kCryptFileError, status::kCryptFileError};
-    const AuthenticodeResult result = VerifyAuthenticode(*file, anchors_);
+    const AuthenticodeResult result = VerifyAuthenticodeFile(path, anchors_);
     return {result.status, result.last_error};
   }
 

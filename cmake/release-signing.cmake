@@ -35,8 +35,8 @@ if(NOT release_problems)
     execute_process(
       COMMAND ${SEALPROBE_OPENSSL} pkcs12 ${legacy} -in ${SEALPROBE_SIGN_PKCS12}
               -passin file:${SEALPROBE_SIGN_PASSWORD_FILE} -nokeys -clcerts
-      COMMAND ${SEALPROBE_OPENSSL} x509 -noout -subject -issuer
-              -ext extendedKeyUsage -nameopt RFC2253
+      COMMAND ${SEALPROBE_OPENSSL} x509 -noout -subject -issuer -startdate
+              -enddate -dateopt iso_8601 -ext extendedKeyUsage -nameopt RFC2253
       RESULTS_VARIABLE results OUTPUT_VARIABLE certificate ERROR_QUIET)
     if(results STREQUAL "0;0")
       break()
@@ -46,6 +46,20 @@ if(NOT release_problems)
   set(subject "${CMAKE_MATCH_1}")
   string(REGEX MATCH "issuer=([^\n]*)" issuer "${certificate}")
   set(issuer "${CMAKE_MATCH_1}")
+  # "YYYY-MM-DD hh:mm:ssZ" (UTC), which compare as strings in time order.
+  string(REGEX MATCH "notBefore=([^\n]*)" not_before "${certificate}")
+  set(not_before "${CMAKE_MATCH_1}")
+  string(REGEX MATCH "notAfter=([^\n]*)" not_after "${certificate}")
+  set(not_after "${CMAKE_MATCH_1}")
+  string(TIMESTAMP now "%Y-%m-%d %H:%M:%SZ" UTC)
+  # The usages, one line under the extension's name ("Code Signing, ...");
+  # empty without the extension.
+  string(REGEX MATCH "Extended Key Usage:[^\n]*\n[ \t]*([^\n]*)" usages
+               "${certificate}")
+  set(usages "${CMAKE_MATCH_1}")
+  string(CONCAT certificate_named
+         "SEALPROBE_SIGN_PKCS12: the certificate in ${SEALPROBE_SIGN_PKCS12} "
+         "(${subject})")
   if(NOT results STREQUAL "0;0" OR subject STREQUAL "")
     release_problem(
          "${SEALPROBE_SIGN_PKCS12} cannot be opened with the password in "
@@ -53,14 +67,30 @@ if(NOT release_problems)
   elseif(subject STREQUAL issuer)
     # The development certificate is self-signed, and so is every test one;
     # a publicly trusted code-signing certificate never is.
-    release_problem(
-         "the certificate in ${SEALPROBE_SIGN_PKCS12} is self-signed "
-         "(${subject}): Windows trusts no such code-signing certificate")
-  elseif(certificate MATCHES "Extended Key Usage"
-         AND NOT certificate MATCHES "Code Signing")
-    release_problem(
-         "the certificate in ${SEALPROBE_SIGN_PKCS12} (${subject}) is not "
-         "for code signing")
+    release_problem("${certificate_named}" " is self-signed: Windows trusts no "
+                    "such code-signing certificate")
+  else()
+    # The timestamp proves when the signature was made, and Windows trusts
+    # it only if that time lies inside the certificate's validity.
+    if(now STRLESS not_before)
+      release_problem("${certificate_named}" " is not yet valid: its validity "
+                      "starts ${not_before}")
+    elseif(not_after STRLESS now)
+      release_problem("${certificate_named}" " has expired: its validity "
+                      "ended ${not_after}")
+    endif()
+    # Windows takes a certificate without the extension as good for any
+    # use, but a publicly trusted code-signing certificate always names
+    # code signing there (CA/Browser Forum, Baseline Requirements for
+    # Code Signing Certificates: extKeyUsage with id-kp-codeSigning is
+    # required): one without it is not the release certificate.
+    if(usages STREQUAL "")
+      release_problem("${certificate_named}" " has no extended key usage, so "
+                      "it is not for code signing")
+    elseif(NOT usages MATCHES "(^|, )Code Signing(,|$)")
+      release_problem("${certificate_named}" " is not for code signing: its "
+                      "extended key usage is ${usages}")
+    endif()
   endif()
 endif()
 

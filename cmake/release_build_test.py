@@ -123,6 +123,8 @@ class ReleaseBuildTest(unittest.TestCase):
         issued = pkcs12("issued", "leaf")  # a code signer under a CA
         self_signed = pkcs12("self-signed", "selfsigned")
         server = pkcs12("server", "wrongusage")
+        expired, future, any_use = (pkcs12(c, c) for c in ("old", "future",
+                                                           "noeku"))
         url = "http://timestamp.example.com"
         cases = (
             # (what is given, expected in the message or None if accepted)
@@ -143,6 +145,15 @@ class ReleaseBuildTest(unittest.TestCase):
               "TIMESTAMP_URL": url}, "is self-signed"),
             ({"PKCS12": server, "PASSWORD_FILE": password,
               "TIMESTAMP_URL": url}, "is not for code signing"),
+            ({"PKCS12": expired, "PASSWORD_FILE": password,
+              "TIMESTAMP_URL": url}, "SEALPROBE_SIGN_PKCS12: the certificate "
+             "in %s (CN=SealProbe Test Expired Signer) has expired" % expired),
+            ({"PKCS12": future, "PASSWORD_FILE": password,
+              "TIMESTAMP_URL": url}, "is not yet valid"),
+            # Windows would take it for any use; no release certificate
+            # lacks the code-signing usage.
+            ({"PKCS12": any_use, "PASSWORD_FILE": password,
+              "TIMESTAMP_URL": url}, "has no extended key usage"),
             ({"PKCS12": issued, "PASSWORD_FILE": password,
               "TIMESTAMP_URL": url}, None),
         )

@@ -125,15 +125,18 @@ set_tests_properties(release_build PROPERTIES
   FIXTURES_REQUIRED sealprobe_fixtures TIMEOUT 600)
 
 # Packages built with wixl that run the tool as a custom action, installed
-# by Wine's msiexec in a prefix of the test's own, on Xvfb for the dialog.
+# by Wine's msiexec in a prefix of the test's own, on Xvfb for the dialog;
+# the NSIS example built by makensis, run silently in the same prefix.
 find_program(SEALPROBE_WIXL wixl)
 find_program(SEALPROBE_MSIINFO msiinfo)
+find_program(SEALPROBE_MAKENSIS makensis)
 add_test(NAME msi_install
          COMMAND ${Python3_EXECUTABLE}
                  ${CMAKE_CURRENT_SOURCE_DIR}/src/driver/e2e/msi_test.py
                  --runner ${sealprobe_wine_run} --tool ${SEALPROBE_TOOL}
                  --fixtures ${SEALPROBE_FIXTURE_DIR}
                  --work ${CMAKE_BINARY_DIR}/msi-test
-                 --wixl ${SEALPROBE_WIXL} --msiinfo ${SEALPROBE_MSIINFO})
+                 --wixl ${SEALPROBE_WIXL} --msiinfo ${SEALPROBE_MSIINFO}
+                 --makensis ${SEALPROBE_MAKENSIS})
 set_tests_properties(msi_install PROPERTIES
   FIXTURES_REQUIRED sealprobe_fixtures SKIP_RETURN_CODE 77 TIMEOUT 300)

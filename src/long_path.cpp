@@ -37,4 +37,14 @@ NativeString ExtendedLengthForm(NativeStringView full_path) {
   return extended;
 }
 
+NativeString WithSingleSeparators(NativeStringView path) {
+  if (!StartsWith(path, kExtendedPrefix)) return NativeString(path);
+  NativeString single(kExtendedPrefix);
+  for (const NativeChar c : path.substr(kExtendedPrefix.size())) {
+    if (c == SP_TEXT('\\') && single.back() == SP_TEXT('\\')) continue;
+    single.push_back(c);
+  }
+  return single;
+}
+
 }  // namespace sealprobe

@@ -28,10 +28,20 @@ bool NeedsExtendedLengthForm(NativeStringView path, NativeStringView full_path);
 // is returned as it is.
 NativeString ExtendedLengthForm(NativeStringView full_path);
 
+// `path` with each run of backslashes after an extended-length prefix
+// ("\\?\") shortened to one; any other path as it is. The file functions take
+// such a path literally, and a doubled separator there names an empty
+// component, which no file has: "\\?\C:\Tarvo\\a.dll" opens nothing, where
+// "C:\Tarvo\\a.dll" opens C:\Tarvo\a.dll. A folder argument in that form
+// ending in "\\" would otherwise hide every file in it, a tampered one too.
+NativeString WithSingleSeparators(NativeStringView path);
+
 // The form of `path` to hand to the platform's file functions: on Windows,
 // where NeedsExtendedLengthForm says so, the extended-length form of its
-// absolute path (GetFullPathNameW); otherwise, and on POSIX, `path` itself.
-// Whatever it returns names the same file; console lines keep `path`.
+// absolute path (GetFullPathNameW, which also shortens runs of separators);
+// a path given in extended-length form, WithSingleSeparators of it;
+// otherwise, and on POSIX, `path` itself. Whatever it returns names the same
+// file, a run of separators read as one; console lines keep `path`.
 NativeString PathForFileFunctions(const NativeString& path);
 
 }  // namespace sealprobe

@@ -46,8 +46,12 @@ NativeString ReadArgument(NativeStringView line, size_t* at) {
       if (end == line.size() || line[end] != kQuote) {
         argument.append(count, kBackslash);
         i = end;
-      } else if (quoted && EndsArgument(line, end + 1)) {
-        // A folder's trailing separator before the closing quote.
+      } else if (quoted && count % 2 == 1 && EndsArgument(line, end + 1)) {
+        // A folder's trailing separator before the closing quote, as
+        // "[INSTALLDIR]" writes it: the runtime would read an escaped quote.
+        // An even run is already the runtime's form ("[INSTALLDIR]\") and is
+        // halved below; kept whole, "\\?\C:\Tarvo\\" would end in an empty
+        // component, which opens no file.
         argument.append(count, kBackslash);
         quoted = false;
         i = end + 1;

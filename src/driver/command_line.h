@@ -27,10 +27,11 @@ std::optional<NativeString> ProcessCommandLine();
 //   backslashes and the quote opens or closes a quoted part; 2n+1 give n and
 //   a literal quote; other backslashes are literal; "" inside a quoted part is
 //   a literal quote; an unclosed quote runs to the end of the line.
-// - Except: inside a quoted part, a run of backslashes followed by a quote
-//   that is followed by a space, a tab or the end of the line is kept as it
-//   is, and that quote closes the part. "C:\Program Files\Tarvo\" gives
-//   C:\Program Files\Tarvo\ and "C:\Tarvo\\" gives C:\Tarvo\\.
+// - Except: inside a quoted part, an odd run of backslashes followed by a
+//   quote that is followed by a space, a tab or the end of the line is kept
+//   whole, and that quote closes the part: "C:\Program Files\Tarvo\" gives
+//   C:\Program Files\Tarvo\. An even run there is halved, as the runtime
+//   reads it: "\\?\C:\Tarvo\\" gives \\?\C:\Tarvo\.
 // Element 0 of the result is the program name; there is always one.
 std::vector<NativeString> SplitAsInstallersQuote(NativeStringView line);
 

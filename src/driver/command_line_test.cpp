@@ -47,15 +47,22 @@ TEST(SplitAsInstallersQuoteTest, SplitsEachFormItMeetsAsTheRuleSays) {
       {SP_TEXT("p \"ab\\\"c\" d"), SP_TEXT("p|ab\"c|d")},
       {SP_TEXT("p \"open to the end"), SP_TEXT("p|open to the end")},
       {SP_TEXT("p\ta \t b \t"), SP_TEXT("p|a|b")},
-      // The installers' exception: backslashes, then a quote, then a blank
-      // or the end, inside a quoted part. The runtime would give "\" here.
-      {SP_TEXT("p \"ab\\\"c\" \"\\\\\" d"), SP_TEXT("p|ab\"c|\\\\|d")},
+      // The installers' exception: an odd run of backslashes, then a quote,
+      // then a blank or the end, inside a quoted part, is kept whole, where
+      // the runtime would read an escaped quote.
       {SP_TEXT("p \"C:\\Program Files\\Tarvo\\\" \"C:\\Common Files\\\" "
                "\"Tarvo\" \"Cannot verify {FileName}.\" 5"),
        SP_TEXT("p|C:\\Program Files\\Tarvo\\|C:\\Common Files\\|Tarvo|Cannot "
                "verify {FileName}.|5")},
+      {SP_TEXT("p \"C:\\T\\\\\\\" x"), SP_TEXT("p|C:\\T\\\\\\|x")},
+      // An even run there is halved, as the runtime reads it: kept whole,
+      // a folder in extended-length form would end in an empty component.
+      {SP_TEXT("p \"ab\\\"c\" \"\\\\\" d"), SP_TEXT("p|ab\"c|\\|d")},
+      {SP_TEXT("p \"\\\\?\\C:\\P\\\\\" \"C:\\C\\\" T "
+               "\"Reinstall from C:\\src\\\" 5"),
+       SP_TEXT("p|\\\\?\\C:\\P\\|C:\\C\\|T|Reinstall from C:\\src\\|5")},
       {SP_TEXT("p \"C:\\Tarvo\\\\\"\t\"\\\\srv\\share\\\""),
-       SP_TEXT("p|C:\\Tarvo\\\\|\\\\srv\\share\\")},
+       SP_TEXT("p|C:\\Tarvo\\|\\\\srv\\share\\")},
       // Not before a blank, or outside quotes: the runtime's escaped quote.
       {SP_TEXT("p \"a \\\"b\\\"c\""), SP_TEXT("p|a \"b\"c")},
       {SP_TEXT("p C:\\T\\\" x"), SP_TEXT("p|C:\\T\"|x")},

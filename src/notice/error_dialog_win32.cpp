@@ -5,19 +5,26 @@
 namespace sealprobe {
 namespace {
 
+// The process's session (ProcessIdToSessionId, kernel32); nullopt when
+// Windows cannot say.
+std::optional<uint32_t> ProcessSession() {
+  DWORD session = 0;
+  if (!::ProcessIdToSessionId(::GetCurrentProcessId(), &session)) {
+    return std::nullopt;
+  }
+  return session;
+}
+
 // Whether the process's window station has visible display surfaces: the
-// interactive WinSta0 has, the session-0 station of a service (where an
-// installer runs a deferred custom action that does not impersonate) has
-// not. A station that cannot be asked counts as hidden: a box nobody sees
-// would hold the install for ever, while skipping one changes nothing on
-// the console or in the exit code.
-bool WindowStationIsVisible() {
+// interactive WinSta0 has, a service's station has not; nullopt when the
+// station cannot be asked.
+std::optional<bool> WindowStationIsVisible() {
   const HWINSTA station = ::GetProcessWindowStation();
-  if (station == nullptr) return false;
+  if (station == nullptr) return std::nullopt;
   USEROBJECTFLAGS flags{};
   if (!::GetUserObjectInformationW(station, UOI_FLAGS, &flags, sizeof(flags),
                                    nullptr)) {
-    return false;
+    return std::nullopt;
   }
   return (flags.dwFlags & WSF_VISIBLE) != 0;
 }
@@ -25,7 +32,9 @@ bool WindowStationIsVisible() {
 class MessageBoxDialog final : public ErrorDialog {
  public:
   void Show(const NativeString& caption, const NativeString& text) override {
-    if (!WindowStationIsVisible()) return;
+    if (!DialogCanBeAnswered(ProcessSession(), WindowStationIsVisible())) {
+      return;
+    }
     // The result is of no interest: whatever the user does, the run fails.
     ::MessageBoxW(::GetActiveWindow(), text.c_str(), caption.c_str(),
                   MB_ICONERROR);

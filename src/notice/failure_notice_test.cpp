@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "notice/error_dialog.h"
+
 namespace sealprobe {
 namespace {
 
@@ -32,6 +34,27 @@ TEST(FailureNoticeTest, SplitsAtFirstPlaceholderAndBuildsDialogText) {
     SCOPED_TRACE(testing::Message() << "case #" << (&c - kCases));
     const FailureNotice notice = PrepareFailureNotice(NativeString(c.message));
     EXPECT_EQ(DialogText(notice, SP_TEXT("tv-Strings.dll")), c.dialog);
+  }
+}
+
+// Since Windows Vista session 0 is the services' own and non-interactive;
+// users log on to session 1 and later ("Application Compatibility: Session 0
+// Isolation", learn.microsoft.com/previous-versions/bb756986(v=msdn.10);
+// "Interactive Services", learn.microsoft.com/windows/win32/services/
+// interactive-services). Wine has no session 0, so the rule is pinned here.
+TEST(DialogCanBeAnsweredTest, OnlyInAUserSessionOnAVisibleStation) {
+  const struct {
+    std::optional<uint32_t> session;
+    std::optional<bool> station_visible;
+    bool answered;
+  } kCases[] = {
+      {1, true, true},          {0, true, false},
+      {1, false, false},        {std::nullopt, true, false},
+      {1, std::nullopt, false},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(testing::Message() << "case #" << (&c - kCases));
+    EXPECT_EQ(DialogCanBeAnswered(c.session, c.station_visible), c.answered);
   }
 }
 

@@ -46,7 +46,7 @@ REQUIRED_IMPORTS = {
                    "GetUserObjectInformationW"},
     "kernel32.dll": {"CreateFileW", "CloseHandle", "SetDefaultDllDirectories",
                      "SetErrorMode", "LoadLibraryExW", "GetProcAddress",
-                     "FreeLibrary"},
+                     "FreeLibrary", "ProcessIdToSessionId"},
 }
 # Reached through GetProcAddress only, never bound at load time.
 FORBIDDEN_IMPORTS = {"WinVerifyTrust"}

@@ -114,11 +114,24 @@ class RawCommandLineTest(TempRootTest):
             ]
         c = self.tool.folder(self.common["standard"])
         cases += [
-            # Only the re-split reads this; it keeps both backslashes, and
-            # Windows reads a doubled separator as one.
+            # Only the re-split reads this; it halves the doubled backslash,
+            # as the runtime does.
             ("one folder doubled, one not",
              '%s "%s\\" "%s" Tarvo %s 3' % (tool, p, c, message),
-             self.expected(p + "\\", c), 1),
+             self.expected(p, c), 1),
+            # The same with the tampered file in extended-length form, where
+            # a doubled separator names an empty component and nothing opens
+            # ("File path formats on Windows systems", learn.microsoft.com/
+            # dotnet/standard/io/file-path-formats: "\\?\" skips
+            # normalization): kept whole, the run would pass.
+            ("extended-length folder doubled, one not",
+             '%s "%s" "\\\\?\\%s\\" Tarvo %s 3' % (tool, p, c, message),
+             self.expected(p, "\\\\?\\" + c), 1),
+            # The runtime's own split keeps a doubled separator written as
+            # four backslashes; the file functions get it single.
+            ("extended-length folder with a doubled separator",
+             '%s "%s\\" "\\\\?\\%s\\\\\\" Tarvo %s 3' % (tool, p, c, message),
+             self.expected(p, "\\\\?\\" + c + "\\"), 1),
             ("quoted before the separator",
              '%s "%s"\\ "%s"\\ Tarvo %s 3' % (tool, p[:-1], c[:-1], message),
              self.expected(p, c), 1),

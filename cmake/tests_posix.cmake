@@ -45,6 +45,16 @@ add_test(NAME e2e
 set_tests_properties(e2e PROPERTIES
   FIXTURES_REQUIRED sealprobe_fixtures TIMEOUT 300)
 
+# sealprobe-explain gives sealprobe's status for every fixture, and says why.
+add_test(NAME explain
+         COMMAND ${Python3_EXECUTABLE}
+                 ${CMAKE_CURRENT_SOURCE_DIR}/src/explain/explain_test.py
+                 --tool $<TARGET_FILE:sealprobe_exe>
+                 --explain $<TARGET_FILE:sealprobe_explain_exe>
+                 --fixtures ${SEALPROBE_FIXTURE_DIR})
+set_tests_properties(explain PROPERTIES FIXTURES_REQUIRED sealprobe_fixtures)
+list(APPEND SEALPROBE_QUICK_TESTS explain)
+
 # Thousands of hostile variants of signed files through the real tool. A
 # sanitizer build is slow and large by design: there only its reports,
 # hangs and verdicts count, not processor time and memory.

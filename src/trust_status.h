@@ -46,6 +46,63 @@ inline constexpr uint32_t kFail = 0x80004005;  // E_FAIL
 // an allocation fails.
 inline constexpr uint32_t kErrorNotEnoughMemory = 8;  // ERROR_NOT_ENOUGH_MEMORY
 
+// The name Windows' headers give `status`, such as "CERT_E_WRONG_USAGE";
+// null for a code not listed here.
+constexpr const char* StatusName(uint32_t status) {
+  switch (status) {
+    case kSuccess:
+      return "ERROR_SUCCESS";
+    case kTrustProviderUnknown:
+      return "TRUST_E_PROVIDER_UNKNOWN";
+    case kTrustSubjectFormUnknown:
+      return "TRUST_E_SUBJECT_FORM_UNKNOWN";
+    case kTrustSubjectNotTrusted:
+      return "TRUST_E_SUBJECT_NOT_TRUSTED";
+    case kTrustNoSignature:
+      return "TRUST_E_NOSIGNATURE";
+    case kCertExpired:
+      return "CERT_E_EXPIRED";
+    case kCertCritical:
+      return "CERT_E_CRITICAL";
+    case kCertUntrustedRoot:
+      return "CERT_E_UNTRUSTEDROOT";
+    case kCertChaining:
+      return "CERT_E_CHAINING";
+    case kCertWrongUsage:
+      return "CERT_E_WRONG_USAGE";
+    case kTrustExplicitDistrust:
+      return "TRUST_E_EXPLICIT_DISTRUST";
+    case kCertInvalidPolicy:
+      return "CERT_E_INVALID_POLICY";
+    case kCertInvalidName:
+      return "CERT_E_INVALID_NAME";
+    case kTrustBadDigest:
+      return "TRUST_E_BAD_DIGEST";
+    case kCryptFileError:
+      return "CRYPT_E_FILE_ERROR";
+    case kCryptSecuritySettings:
+      return "CRYPT_E_SECURITY_SETTINGS";
+    case kCryptAsn1BadTag:
+      return "CRYPT_E_ASN1_BADTAG";
+    case kNteBadAlgId:
+      return "NTE_BAD_ALGID";
+    case kTrustNoSignerCert:
+      return "TRUST_E_NO_SIGNER_CERT";
+    case kTrustCertSignature:
+      return "TRUST_E_CERT_SIGNATURE";
+    case kTrustTimeStamp:
+      return "TRUST_E_TIME_STAMP";
+    case kTrustBasicConstraints:
+      return "TRUST_E_BASIC_CONSTRAINTS";
+    case kFail:
+      return "E_FAIL";
+    case kErrorNotEnoughMemory:
+      return "ERROR_NOT_ENOUGH_MEMORY";
+    default:
+      return nullptr;
+  }
+}
+
 // The status of every file when the platform's trust service could not be
 // loaded: the loader's Win32 error code as an HRESULT (HRESULT_FROM_WIN32),
 // and E_FAIL when the loader left no code, so that a failed load can never

@@ -199,8 +199,9 @@ ChainFacts DescribeChain(const ChainResult& result) {
         DescribeCertificate(sk_X509_value(result.chain.get(), i)));
   }
   for (const ChainProblem& problem : result.problems) {
-    const bool on_one = problem.depth >= 0 &&
-                        problem.depth < static_cast<int>(facts.certificates.size());
+    const bool on_one =
+        problem.depth >= 0 &&
+        problem.depth < static_cast<int>(facts.certificates.size());
     (on_one ? facts.certificates[problem.depth].problems : facts.problems)
         .push_back(problem.detail);
   }
@@ -337,7 +338,8 @@ AuthenticodeResult CheckTrust(const Signature& signature, X509* signer_cert,
     e->timestamp.kind = stamp.kind == Timestamp::Kind::kRfc3161
                             ? Explanation::Timestamp::Kind::kRfc3161
                             : Explanation::Timestamp::Kind::kLegacy;
-    if (stamp.status == Timestamp::Status::kValid) e->timestamp.time = stamp.time;
+    if (stamp.status == Timestamp::Status::kValid)
+      e->timestamp.time = stamp.time;
     if (stamp.authority != nullptr) {
       e->timestamp.authority = DescribeCertificate(stamp.authority);
     }
@@ -385,10 +387,10 @@ AuthenticodeResult CheckTrust(const Signature& signature, X509* signer_cert,
       }
     }
     if (const ChainProblem* deciding = authority.deciding()) {
-      return notes.Decide(ResultOf(status::kTrustTimeStamp),
-                          "in the timestamp authority's chain, " +
-                              deciding->detail,
-                          SubjectAt(authority, deciding->depth));
+      return notes.Decide(
+          ResultOf(status::kTrustTimeStamp),
+          "in the timestamp authority's chain, " + deciding->detail,
+          SubjectAt(authority, deciding->depth));
     }
   }
   return notes.Decide(ResultOf(status::kSuccess), "every check passes");
@@ -417,8 +419,8 @@ std::optional<std::vector<uint8_t>> HashImage(ByteSource& source,
   return hash;
 }
 
-AuthenticodeResult VerifyAuthenticode(ByteSource& source,
-                                      TrustAnchors& anchors, std::time_t now,
+AuthenticodeResult VerifyAuthenticode(ByteSource& source, TrustAnchors& anchors,
+                                      std::time_t now,
                                       Explanation* explanation) {
   const ErrorQueueGuard clear_errors;
   const Notes notes(explanation);

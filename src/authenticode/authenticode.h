@@ -67,8 +67,8 @@ struct AuthenticodeResult {
 // Except for the two TRUST_E_NOSIGNATURE rows, the last error is the status.
 // With `explanation`, also writes down there what it found and what decided
 // (explanation.h), at some cost; sealprobe itself asks for none.
-AuthenticodeResult VerifyAuthenticode(ByteSource& source,
-                                      TrustAnchors& anchors, std::time_t now,
+AuthenticodeResult VerifyAuthenticode(ByteSource& source, TrustAnchors& anchors,
+                                      std::time_t now,
                                       Explanation* explanation = nullptr);
 
 // The same, as of the current time.

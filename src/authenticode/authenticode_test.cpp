@@ -13,9 +13,9 @@
 #include <string>
 #include <vector>
 
-#include "testing/test_support.h"
 #include "authenticode/file_byte_source.h"
 #include "authenticode/openssl_ptr.h"
+#include "testing/test_support.h"
 #include "trust_status.h"
 
 namespace sealprobe {
@@ -39,7 +39,7 @@ Bytes ReadFixture(const std::string& name) {
 }
 
 AuthenticodeResult VerifyBytes(const Bytes& bytes, TrustAnchors& anchors,
-                        std::time_t now = std::time(nullptr)) {
+                               std::time_t now = std::time(nullptr)) {
   MemoryByteSource source(bytes.data(), bytes.size());
   return VerifyAuthenticode(source, anchors, now);
 }
@@ -52,7 +52,7 @@ TrustAnchors Anchors(const std::string& pem = "anchors.pem") {
 // every status but the malformed signature's.
 AuthenticodeResult Result(uint32_t code) { return {code, code}; }
 const AuthenticodeResult kMalformed{status::kTrustNoSignature,
-                             status::kCryptAsn1BadTag};
+                                    status::kCryptAsn1BadTag};
 
 class AuthenticodeTest : public ::testing::Test {
  protected:

@@ -132,7 +132,6 @@ bool HasUnhandledCriticalExtension(X509* cert) {
   return false;
 }
 
-
 // The faults of the built chain (leaf first) that OpenSSL does not report
 // the way Windows does.
 void WalkChain(const STACK_OF(X509) * chain, Problems& problems) {
@@ -264,9 +263,8 @@ int Deciding(const std::vector<ChainProblem>& problems) {
     }
     const ChainProblem& best = problems[deciding];
     const ChainProblem& p = problems[i];
-    if (p.fault < best.fault ||
-        (p.fault == best.fault && p.depth >= 0 &&
-         (best.depth < 0 || p.depth < best.depth))) {
+    if (p.fault < best.fault || (p.fault == best.fault && p.depth >= 0 &&
+                                 (best.depth < 0 || p.depth < best.depth))) {
       deciding = static_cast<int>(i);
     }
   }

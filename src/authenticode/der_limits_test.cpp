@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "testing/test_support.h"
 #include "authenticode/byte_source.h"
 #include "authenticode/pe_image.h"
+#include "testing/test_support.h"
 
 namespace sealprobe {
 namespace {

@@ -65,8 +65,8 @@ std::string KeyText(X509* cert) {
       if (EVP_PKEY_get_bn_param(key, OSSL_PKEY_PARAM_RSA_E, &raw) == 1) {
         const ossl::BignumPtr exponent(raw);
         if (!BN_is_word(exponent.get(), kRsaUsualExponent)) {
-          const ossl::OpenSslBuffer dec(reinterpret_cast<unsigned char*>(
-              BN_bn2dec(exponent.get())));
+          const ossl::OpenSslBuffer dec(
+              reinterpret_cast<unsigned char*>(BN_bn2dec(exponent.get())));
           if (dec) {
             text += ", exponent ";
             text += reinterpret_cast<const char*>(dec.get());
@@ -77,9 +77,8 @@ std::string KeyText(X509* cert) {
     }
     case EVP_PKEY_EC: {
       char group[80] = {};
-      if (EVP_PKEY_get_utf8_string_param(key, OSSL_PKEY_PARAM_GROUP_NAME,
-                                         group, sizeof(group),
-                                         nullptr) != 1) {
+      if (EVP_PKEY_get_utf8_string_param(key, OSSL_PKEY_PARAM_GROUP_NAME, group,
+                                         sizeof(group), nullptr) != 1) {
         return "EC, explicit curve parameters";
       }
       const char* nist = EC_curve_nid2nist(OBJ_sn2nid(group));

@@ -23,11 +23,11 @@ struct CertificateFacts {
   std::string serial;      // hexadecimal
   std::string not_before;  // ISO 8601, UTC
   std::string not_after;
-  std::string key;                  // "RSA 2048 bits", "EC P-256", ...
-  std::string signature_algorithm;  // how its issuer signed it
-  std::string key_usage;            // "Digital Signature, ..."
-  std::string extended_key_usage;   // "Code Signing, ..."
-  std::string basic_constraints;    // "CA:TRUE, pathlen:0", "CA:FALSE"
+  std::string key;                    // "RSA 2048 bits", "EC P-256", ...
+  std::string signature_algorithm;    // how its issuer signed it
+  std::string key_usage;              // "Digital Signature, ..."
+  std::string extended_key_usage;     // "Code Signing, ..."
+  std::string basic_constraints;      // "CA:TRUE, pathlen:0", "CA:FALSE"
   std::vector<std::string> problems;  // every fault found on it
 };
 
@@ -37,7 +37,7 @@ CertificateFacts DescribeCertificate(X509* cert);
 struct ChainFacts {
   bool checked = false;
   std::vector<CertificateFacts> certificates;  // end certificate first
-  std::vector<std::string> problems;  // faults of the chain as a whole
+  std::vector<std::string> problems;           // faults of the chain as a whole
 };
 
 struct Explanation {

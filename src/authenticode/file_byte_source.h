@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "file_descriptor.h"
 #include "authenticode/byte_source.h"
+#include "file_descriptor.h"
 
 namespace sealprobe {
 

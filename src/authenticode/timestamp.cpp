@@ -176,8 +176,7 @@ Timestamp CheckTimestamp(PKCS7_SIGNER_INFO* signer, STACK_OF(X509) * certs) {
 }
 
 ChainResult CheckTimestampAuthority(const Timestamp& stamp,
-                                    STACK_OF(X509) * certs,
-                                    X509_STORE* store) {
+                                    STACK_OF(X509) * certs, X509_STORE* store) {
   // The token's own certificates first, then the signature's.
   ossl::X509ViewStackPtr untrusted(sk_X509_new_null());
   const STACK_OF(X509)* token_certs =

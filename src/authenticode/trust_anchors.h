@@ -15,12 +15,17 @@ class TrustAnchors {
  public:
   // OpenSSL's default locations, as X509_STORE_set_default_paths finds
   // them: SSL_CERT_FILE and SSL_CERT_DIR override the built-in ones.
-  static TrustAnchors SystemDefault() { return TrustAnchors(std::string()); }
+  static TrustAnchors SystemDefault() { return TrustAnchors(true, {}); }
 
   // Only the certificates in the PEM file `pem_file` ("TRUSTED CERTIFICATE"
   // blocks keep their trust settings).
   static TrustAnchors FromFile(std::string pem_file) {
-    return TrustAnchors(std::move(pem_file));
+    return TrustAnchors(false, std::move(pem_file));
+  }
+
+  // The default locations and the certificates in `pem_file` besides.
+  static TrustAnchors SystemDefaultAnd(std::string pem_file) {
+    return TrustAnchors(true, std::move(pem_file));
   }
 
   TrustAnchors(TrustAnchors&&) = default;
@@ -36,10 +41,11 @@ class TrustAnchors {
   bool loaded() const { return loaded_; }
 
  private:
-  explicit TrustAnchors(std::string pem_file)
-      : pem_file_(std::move(pem_file)) {}
+  TrustAnchors(bool defaults, std::string pem_file)
+      : defaults_(defaults), pem_file_(std::move(pem_file)) {}
 
-  std::string pem_file_;  // empty: the default locations
+  bool defaults_;
+  std::string pem_file_;  // empty: none
   bool loaded_ = false;
   ossl::X509StorePtr store_;
 };

@@ -1,5 +1,3 @@
-#include "trust/trust_service.h"
-
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -7,6 +5,7 @@
 #include <utility>
 
 #include "testing/test_support.h"
+#include "trust/trust_service.h"
 #include "trust_status.h"
 
 namespace sealprobe {

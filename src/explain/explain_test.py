@@ -1,0 +1,112 @@
+#!/usr/bin/env python3
+"""sealprobe-explain gives the status sealprobe gives: over every file the
+fixtures hold, its JSON parses, and its status and verdict line are
+sealprobe's own for the same file. A few rows also check the deciding rule's
+certificate and the evidence behind it.
+
+Usage: explain_test.py --tool SEALPROBE --explain SEALPROBE_EXPLAIN
+                       --fixtures DIR [unittest options]
+"""
+import glob
+import json
+import os
+import re
+import shutil
+import sys
+import unittest
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)),
+                                os.pardir, "testing"))
+import harness  # noqa: E402
+from harness import CONFIG  # noqa: E402
+
+# sealprobe's lines that name no status, and the status each stands for.
+NAMED_LINES = [
+    (r'^".*" has a valid digital signature\.$', 0),
+    (r"^The file .* is not digitally signed\.$", 0x800B0100),
+    (r"^An unknown error occurred trying", 0x800B0100),
+    (r"specifically disallowed\.$", 0x800B0111),
+    (r"not trusted by the trust provider\.$", 0x800B0109),
+]
+
+
+def status_of_line(line):
+    match = re.match(r"^Error is: 0x([0-9a-f]+)\.$", line)
+    if match:
+        return int(match.group(1), 16)
+    for pattern, status in NAMED_LINES:
+        if re.search(pattern, line):
+            return status
+    raise AssertionError("not a verdict line: %r" % line)
+
+
+class ExplainTest(unittest.TestCase):
+    def explain(self, *args):
+        return harness.tool(CONFIG.explain).run(list(args))
+
+    def sealprobe_line(self, path):
+        """sealprobe's verdict line for the file at `path`, run as the
+        product's first file, and the path it names."""
+        folder = harness.temp_folder(self)
+        target = os.path.join(folder, harness.MANIFEST[0])
+        shutil.copyfile(path, target)
+        run = harness.tool().run([folder + "/"] * 2 + ["T", "{FileName}", "0"])
+        return run.out.split("\n", 1)[0], target
+
+    def test_every_fixture_gets_the_status_sealprobe_gives(self):
+        files = sorted(glob.glob(os.path.join(CONFIG.fixtures, "files", "*")))
+        files = [f for f in files if not f.endswith(".txt") or "notpe" in f]
+        self.assertGreater(len(files), 60)
+        # A file that cannot be read is reported, and the rest explained.
+        missing = os.path.join(CONFIG.fixtures, "no such file.exe")
+        run = self.explain("--json", missing, *files)
+        self.assertEqual(run.code, 1, run.err)
+        reports = json.loads(run.out)
+        self.assertEqual([r["file"] for r in reports], [missing] + files)
+        self.assertEqual(reports[0]["verdict"], "Error is: 0x80092003.")
+        for path, report in zip(files, reports[1:]):
+            with self.subTest(os.path.basename(path)):
+                line, target = self.sealprobe_line(path)
+                self.assertEqual(int(report["status"], 16),
+                                 status_of_line(line))
+                self.assertEqual(report["verdict"].replace(path, target), line)
+                self.assertEqual(report["valid"], report["status"] == "0x0")
+
+    def test_the_deciding_rule_names_its_certificate(self):
+        subject = "CN=SealProbe Test "
+        cases = [
+            ("nocertsign-signer.exe", "CERT_E_WRONG_USAGE",
+             subject + "CA Without keyCertSign", "now"),
+            ("expired.exe", "CERT_E_EXPIRED", subject + "Expired Signer",
+             "now"),
+            ("expired-ts.exe", "ERROR_SUCCESS", None, "stamp"),
+            ("tampered.exe", "TRUST_E_BAD_DIGEST", None, None),
+            ("stranger.exe", "CERT_E_UNTRUSTEDROOT", subject + "Unknown Root",
+             "now"),
+        ]
+        files = [harness.fixture_path("files/" + c[0]) for c in cases]
+        reports = json.loads(self.explain("--json", *files).out)
+        for (name, status_name, certificate, why), report in zip(cases,
+                                                                reports):
+            with self.subTest(name):
+                self.assertEqual(report["status_name"], status_name)
+                self.assertEqual(report["decided_by"]["certificate"],
+                                 certificate)
+                checked_at = report["checked_at"]
+                self.assertEqual(checked_at and checked_at["why"], why)
+        self.assertFalse(reports[3]["image"]["hash_matches"])
+        self.assertEqual(reports[2]["timestamp"]["kind"], "rfc3161")
+
+    def test_exit_codes(self):
+        valid = harness.fixture_path("valid")
+        self.assertEqual(self.explain(valid).code, 0)
+        for args in ([], ["--json"], ["--bogus", valid], ["--anchors"]):
+            with self.subTest(args=args):
+                run = self.explain(*args)
+                self.assertEqual(run.code, 2)
+                self.assertIn("usage: sealprobe-explain", run.err)
+                self.assertEqual(run.out, "")
+
+
+if __name__ == "__main__":
+    harness.main("tool", "explain", "fixtures")

@@ -9,6 +9,7 @@
 #   2  src/trust      the verdict table and the trust service, which on
 #                     POSIX asks the Authenticode verifier
 #   3  src/driver     the tool: the run over everything below
+#      src/explain    sealprobe-explain, a program beside the tool
 #   4  src/testing    fakes and helpers for tests, never linked into the tool
 # Tests (*_test.cpp) and fuzz targets (*_fuzz.cpp) may include src/testing
 # besides.
@@ -20,6 +21,7 @@ set(rank_product_files 1)
 set(rank_authenticode 1)
 set(rank_trust 2)
 set(rank_driver 3)
+set(rank_explain 3)
 set(rank_testing 4)
 
 # The folder a path under src/ belongs to: its first component, or "" for a

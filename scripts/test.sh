@@ -7,6 +7,8 @@
 #   asan    the native suite again under AddressSanitizer and
 #           UndefinedBehaviorSanitizer, leak checking on
 #   fuzz    a short run of each libFuzzer target
+# then makes the release artifacts in dist/ (scripts/package.sh), to prove
+# they build from a fresh clone.
 set -eu
 cd "$(dirname "$0")/.."
 scripts/setup-debian.sh
@@ -17,3 +19,6 @@ for preset in native win64 asan fuzz; do
   cmake --build --preset "$preset"
   ctest --preset "$preset"
 done
+
+echo "== package"
+scripts/package.sh

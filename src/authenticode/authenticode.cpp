@@ -167,13 +167,14 @@ class Notes {
   // Null when no explanation was asked for: facts are gathered only then.
   Explanation* get() const { return explanation_; }
 
-  // `result`, decided by `rule`, found on the certificate whose subject is
-  // `on`.
+  // `result`, decided by `rule`, found on the certificate `on` (none when
+  // null).
   AuthenticodeResult Decide(AuthenticodeResult result, std::string rule,
-                            const std::string& on = {}) const {
+                            X509* on = nullptr) const {
     if (explanation_ != nullptr) {
       explanation_->decided_by = std::move(rule);
-      explanation_->decided_on = on;
+      explanation_->decided_on =
+          on != nullptr ? DescribeCertificate(on).subject : std::string();
     }
     return result;
   }
@@ -208,11 +209,26 @@ ChainFacts DescribeChain(const ChainResult& result) {
   return facts;
 }
 
-// The subject of the certificate at `depth` of `result`'s chain; empty for
-// the chain as a whole.
-std::string SubjectAt(const ChainResult& result, int depth) {
-  if (depth < 0 || depth >= sk_X509_num(result.chain.get())) return {};
-  return DescribeCertificate(sk_X509_value(result.chain.get(), depth)).subject;
+// The certificate at `depth` of `result`'s chain; null for the chain as a
+// whole.
+X509* CertificateAt(const ChainResult& result, int depth) {
+  if (depth < 0 || depth >= sk_X509_num(result.chain.get())) return nullptr;
+  return sk_X509_value(result.chain.get(), depth);
+}
+
+// What a stamp says of itself, for an explanation.
+void NoteTimestamp(const Timestamp& stamp, Explanation::Timestamp* facts) {
+  if (stamp.status == Timestamp::Status::kAbsent) return;
+  facts->kind = stamp.kind == Timestamp::Kind::kRfc3161
+                    ? Explanation::Timestamp::Kind::kRfc3161
+                    : Explanation::Timestamp::Kind::kLegacy;
+  const bool valid = stamp.status == Timestamp::Status::kValid;
+  if (valid) facts->time = stamp.time;
+  if (stamp.authority != nullptr) {
+    facts->authority = DescribeCertificate(stamp.authority);
+  }
+  facts->status = valid ? std::string("its own checks pass")
+                        : std::string("invalid: ") + stamp.reason;
 }
 
 // The image's layout and its signature's bytes, in `image` and `der`.
@@ -284,10 +300,6 @@ Step CheckSignatureAndImage(const Signature& signature, ByteSource& source,
   const SignerCheck signer =
       CheckSigner(signature.signer, signature.pkcs7->d.sign->cert, nullptr,
                   signature.signed_content);
-  const std::string subject =
-      signer.certificate != nullptr && notes.get() != nullptr
-          ? DescribeCertificate(signer.certificate).subject
-          : std::string();
   if (Explanation* e = notes.get(); e && signer.certificate != nullptr) {
     e->signer.certificate = DescribeCertificate(signer.certificate);
   }
@@ -298,14 +310,15 @@ Step CheckSignatureAndImage(const Signature& signature, ByteSource& source,
       return notes.Decide(ResultOf(status::kNteBadAlgId),
                           "the signer's digest, or its signature algorithm "
                           "or key, is one Windows cannot verify with",
-                          subject);
+                          signer.certificate);
     case SignerCheck::Outcome::kNoCertificate:
       return notes.Decide(ResultOf(status::kTrustNoSignerCert),
                           "no certificate in the signature has the issuer "
                           "and serial number the signer names");
     case SignerCheck::Outcome::kBadSignature:
       return notes.Decide(ResultOf(status::kTrustBadDigest),
-                          "the signer's signature does not verify", subject);
+                          "the signer's signature does not verify",
+                          signer.certificate);
   }
   *signer_cert = signer.certificate;
 
@@ -334,25 +347,12 @@ AuthenticodeResult CheckTrust(const Signature& signature, X509* signer_cert,
   STACK_OF(X509)* certs = signature.pkcs7->d.sign->cert;
   const Timestamp stamp = CheckTimestamp(signature.signer, certs);
   Explanation* e = notes.get();
-  if (e != nullptr && stamp.status != Timestamp::Status::kAbsent) {
-    e->timestamp.kind = stamp.kind == Timestamp::Kind::kRfc3161
-                            ? Explanation::Timestamp::Kind::kRfc3161
-                            : Explanation::Timestamp::Kind::kLegacy;
-    if (stamp.status == Timestamp::Status::kValid)
-      e->timestamp.time = stamp.time;
-    if (stamp.authority != nullptr) {
-      e->timestamp.authority = DescribeCertificate(stamp.authority);
-    }
-    e->timestamp.status = stamp.status == Timestamp::Status::kValid
-                              ? "its own checks pass"
-                              : std::string("invalid: ") + stamp.reason;
-  }
+  if (e != nullptr) NoteTimestamp(stamp, &e->timestamp);
   if (stamp.status == Timestamp::Status::kInvalid) {
     return notes.Decide(
         ResultOf(status::kTrustTimeStamp),
         std::string("the timestamp fails its own checks: ") + stamp.reason,
-        e != nullptr && e->timestamp.authority ? e->timestamp.authority->subject
-                                               : std::string());
+        stamp.authority);
   }
   // A lifetime-signing certificate is judged now; any other as of its
   // timestamp when there is one. A stamp outside the certificate's
@@ -376,7 +376,7 @@ AuthenticodeResult CheckTrust(const Signature& signature, X509* signer_cert,
   if (const ChainProblem* deciding = chain.deciding()) {
     return notes.Decide(ResultOf(chain.status),
                         "in the signer's chain, " + deciding->detail,
-                        SubjectAt(chain, deciding->depth));
+                        CertificateAt(chain, deciding->depth));
   }
   if (stamp.status == Timestamp::Status::kValid) {
     const ChainResult authority = CheckTimestampAuthority(stamp, certs, store);
@@ -390,7 +390,7 @@ AuthenticodeResult CheckTrust(const Signature& signature, X509* signer_cert,
       return notes.Decide(
           ResultOf(status::kTrustTimeStamp),
           "in the timestamp authority's chain, " + deciding->detail,
-          SubjectAt(authority, deciding->depth));
+          CertificateAt(authority, deciding->depth));
     }
   }
   return notes.Decide(ResultOf(status::kSuccess), "every check passes");

@@ -1,7 +1,8 @@
 #!/bin/sh
 # Sets up a Debian machine, builds everything and runs every test:
-#   native  unit tests, the OpenSSL trust service, the POSIX adapters, the
-#           mutation corpus and the end-to-end cases
+#   native  unit tests, the OpenSSL verifier, the POSIX adapters, the
+#           mutation corpus, the end-to-end cases, sealprobe-explain and
+#           the .deb
 #   win64   SealProbe.exe under Wine: unit, probe, end-to-end, dialog and
 #           build checks
 #   asan    the native suite again under AddressSanitizer and

@@ -37,13 +37,13 @@ Architecture $arch
 Depends (.*, )?libssl[^ ,]*( .*)?
 END
 
-dpkg-deb -x "$deb" "$work/root"
-bin="$work/root/usr/bin"
+dpkg-deb -x "$deb" "$work/unpacked"
+bin="$work/unpacked/usr/bin"
 for program in sealprobe sealprobe-explain; do
   if readelf -S "$bin/$program" | grep -Eq '\.(symtab|debug_)'; then
     fail "$program is not stripped"
   fi
-  gzip -dc "$work/root/usr/share/man/man1/$program.1.gz" | grep -q '^\.TH ' ||
+  gzip -dc "$work/unpacked/usr/share/man/man1/$program.1.gz" | grep -q '^\.TH ' ||
     fail "$program.1.gz is not a man page"
 done
 

@@ -118,8 +118,7 @@ std::optional<Signature> DecodeSignature(std::vector<uint8_t> der) {
   }
   Signature signature;
   // Anything after the SignedData (alignment padding) is left unread.
-  const unsigned char* p = der.data();
-  signature.pkcs7.reset(d2i_PKCS7(nullptr, &p, static_cast<long>(der.size())));
+  signature.pkcs7 = DecodeSignedData(std::move(der));
   PKCS7* pkcs7 = signature.pkcs7.get();
   if (pkcs7 == nullptr || !PKCS7_type_is_signed(pkcs7) ||
       pkcs7->d.sign == nullptr || pkcs7->d.sign->contents == nullptr) {

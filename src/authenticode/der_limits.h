@@ -30,7 +30,10 @@ struct SignatureLimits {
   // 150 per certificate; under 1,000 for a signature with a token].
   size_t elements = 100000;
   // Per SignedData: the signature, a timestamp token, any other SignedData
-  // inside it [a dozen certificates of 1 to 2 KiB; CRLs rarely].
+  // inside it [a dozen certificates of 1 to 2 KiB; CRLs rarely]. Every
+  // member of the certificate set counts, whatever its choice: the
+  // attribute certificates the decoder skips are walked and counted too
+  // [one beside two certificates in Microsoft's tokens].
   size_t certificates = 64;
   size_t certificate_bytes = size_t{1} << 20;
   size_t crls = 32;

@@ -3,6 +3,8 @@
 #include <openssl/asn1.h>
 #include <openssl/objects.h>
 
+#include <array>
+#include <climits>
 #include <cstring>
 
 #include "authenticode/key_policy.h"
@@ -27,6 +29,145 @@ std::optional<ByteView> SequenceContents(const ASN1_STRING* encoding) {
     return std::nullopt;
   }
   return ByteView{p, static_cast<size_t>(length)};
+}
+
+constexpr uint8_t kSequenceIdentifier = 0x30;
+constexpr uint8_t kOidIdentifier = 0x06;
+constexpr uint8_t kContext0 = 0xa0;  // [0], constructed
+constexpr uint8_t kContext3 = 0xa3;  // [3], constructed
+// The contents octets of 1.2.840.113549.1.7.2, signedData.
+constexpr uint8_t kSignedDataOid[] = {0x2a, 0x86, 0x48, 0x86, 0xf7,
+                                      0x0d, 0x01, 0x07, 0x02};
+
+// An element of a DER buffer, as offsets into it.
+struct Element {
+  uint8_t identifier = 0;
+  size_t offset = 0;    // of its first header octet
+  size_t contents = 0;  // of its contents
+  size_t end = 0;       // just past its contents
+};
+
+// The element that begins at `at` and must end by `limit` (at most
+// der.size), read with OpenSSL's own header reader; nullopt when its header
+// is malformed, its length indefinite or its contents overrun `limit`.
+std::optional<Element> ElementAt(ByteView der, size_t at, size_t limit) {
+  if (at >= limit || limit > der.size ||
+      limit - at > static_cast<size_t>(LONG_MAX)) {
+    return std::nullopt;
+  }
+  const unsigned char* p = der.data + at;
+  long length = 0;
+  int tag = 0;
+  int tag_class = 0;
+  const int flags = ASN1_get_object(&p, &length, &tag, &tag_class,
+                                    static_cast<long>(limit - at));
+  // 0x80 flags an error (an overrun among them), the low bit an indefinite
+  // length.
+  if ((flags & 0x81) != 0 || length < 0) return std::nullopt;
+  Element element;
+  element.identifier = der.data[at];
+  element.offset = at;
+  element.contents = static_cast<size_t>(p - der.data);
+  if (static_cast<size_t>(length) > limit - element.contents) {
+    return std::nullopt;
+  }
+  element.end = element.contents + static_cast<size_t>(length);
+  return element;
+}
+
+// Encodes into `out` a header of `identifier` (one octet) and `length` in
+// its shortest definite form; returns its size.
+size_t EncodeHeader(uint8_t identifier, size_t length,
+                    uint8_t (&out)[2 + sizeof(size_t)]) {
+  out[0] = identifier;
+  if (length < 0x80) {
+    out[1] = static_cast<uint8_t>(length);
+    return 2;
+  }
+  size_t count = 0;
+  for (size_t rest = length; rest != 0; rest >>= 8) ++count;
+  out[1] = static_cast<uint8_t>(0x80 | count);
+  for (size_t i = 0; i < count; ++i) {
+    out[1 + count - i] = static_cast<uint8_t>(length >> (8 * i));
+  }
+  return 2 + count;
+}
+
+// Leaves out of the ContentInfo `der` begins with the members of its
+// SignedData's certificates that are CMS's other choices ([0] to [3],
+// constructed), and makes the lengths of the four elements down to the set
+// fit; what follows the ContentInfo goes. Nothing changes, and false is
+// returned, when there are none to leave out or the path down to them is
+// not, in definite lengths,
+//   ContentInfo { signedData, [0] SignedData { version, digestAlgorithms,
+//                 encapContentInfo, [0] certificates, ... } }
+// The elements are at a fixed depth: four levels are read, and no more.
+bool LeaveOutOtherCertificates(std::vector<uint8_t>* buffer) {
+  const ByteView der{buffer->data(), buffer->size()};
+  const std::optional<Element> info = ElementAt(der, 0, der.size);
+  if (!info || info->identifier != kSequenceIdentifier) return false;
+  const std::optional<Element> type = ElementAt(der, info->contents, info->end);
+  if (!type || type->identifier != kOidIdentifier ||
+      type->end - type->contents != sizeof(kSignedDataOid) ||
+      std::memcmp(der.data + type->contents, kSignedDataOid,
+                  sizeof(kSignedDataOid)) != 0) {
+    return false;
+  }
+  const std::optional<Element> content = ElementAt(der, type->end, info->end);
+  if (!content || content->identifier != kContext0) return false;
+  const std::optional<Element> signed_data =
+      ElementAt(der, content->contents, content->end);
+  if (!signed_data || signed_data->identifier != kSequenceIdentifier) {
+    return false;
+  }
+  // The set, when there is one, is the fourth element.
+  std::optional<Element> set;
+  for (size_t at = signed_data->contents, i = 0; i < 4; ++i, at = set->end) {
+    set = ElementAt(der, at, signed_data->end);
+    if (!set) return false;
+  }
+  if (set->identifier != kContext0) return false;
+
+  std::vector<Element> kept;
+  size_t left_out = 0;
+  for (size_t at = set->contents; at < set->end;) {
+    const std::optional<Element> member = ElementAt(der, at, set->end);
+    if (!member) return false;
+    if (member->identifier >= kContext0 && member->identifier <= kContext3) {
+      left_out += member->end - member->offset;
+    } else {
+      kept.push_back(*member);
+    }
+    at = member->end;
+  }
+  if (left_out == 0) return false;
+
+  // Written over itself from the front, in the order it was read: each
+  // element's header with its contents shortened and what comes before the
+  // next one, the members kept, then, innermost first, what comes after
+  // each. No header grows, so what is written never overtakes what is
+  // still to be read.
+  uint8_t* const out = buffer->data();
+  size_t written = 0;
+  const auto move = [&](size_t from, size_t to) {
+    std::memmove(out + written, out + from, to - from);
+    written += to - from;
+  };
+  const std::array<Element, 4> path = {*info, *content, *signed_data, *set};
+  for (size_t i = 0; i < path.size(); ++i) {
+    uint8_t header[2 + sizeof(size_t)];
+    const size_t size = EncodeHeader(
+        path[i].identifier, path[i].end - path[i].contents - left_out, header);
+    std::memcpy(out + written, header, size);
+    written += size;
+    if (i + 1 < path.size()) move(path[i].contents, path[i + 1].offset);
+  }
+  for (const Element& member : kept) move(member.offset, member.end);
+  for (size_t i = path.size() - 1; i > 0; --i) {
+    move(path[i].end, path[i - 1].end);
+  }
+  buffer->resize(written);
+  return true;
 }
 
 // The DER of `name` as it was decoded: OpenSSL keeps a decoded name's
@@ -114,6 +255,15 @@ bool VerifySigner(PKCS7_SIGNER_INFO* signer, X509* cert, const EVP_MD* digest,
 }
 
 }  // namespace
+
+ossl::Pkcs7Ptr DecodeSignedData(std::vector<uint8_t> der) {
+  LeaveOutOtherCertificates(&der);
+  if (der.empty() || der.size() > static_cast<size_t>(LONG_MAX)) {
+    return nullptr;
+  }
+  const unsigned char* p = der.data();
+  return ossl::Pkcs7Ptr(d2i_PKCS7(nullptr, &p, static_cast<long>(der.size())));
+}
 
 std::optional<ByteView> ContentOctets(const ASN1_TYPE* content) {
   if (content == nullptr) return std::nullopt;

@@ -13,6 +13,8 @@
 #include <optional>
 #include <vector>
 
+#include "authenticode/openssl_ptr.h"
+
 namespace sealprobe {
 
 // Bytes owned by someone else (an OpenSSL object, a buffer).
@@ -20,6 +22,19 @@ struct ByteView {
   const uint8_t* data = nullptr;
   size_t size = 0;
 };
+
+// Decodes the PKCS#7 ContentInfo that `der` begins with (anything after it
+// is left unread) as d2i_PKCS7 does, except that a SignedData's
+// certificates are read as CMS reads them (RFC 5652's CertificateChoices):
+// members that are not X.509 certificates (extended certificates [0],
+// attribute certificates [1] and [2], other formats [3]) are left out, so
+// the decoded set holds certificates only and nothing else can enter a
+// chain. No signature covers that set, so leaving members out changes no
+// digest. Members with any other tag stay, for d2i_PKCS7 to refuse; so do
+// all of them unless every element from the ContentInfo down to the set
+// has a definite length. `der` is consumed: the members are left out in
+// place, so a large signature is never copied. Null when decoding fails.
+ossl::Pkcs7Ptr DecodeSignedData(std::vector<uint8_t> der);
 
 // The octets a SignedData's messageDigest is computed over: for content
 // encoded as a SEQUENCE, what lies inside it (its tag and length left out);

@@ -3,7 +3,9 @@
 #include <openssl/objects.h>
 #include <openssl/ts.h>
 
+#include <algorithm>
 #include <utility>
+#include <vector>
 
 #include "authenticode/cert_chain.h"
 #include "authenticode/openssl_ptr.h"
@@ -67,8 +69,10 @@ Timestamp FromRfc3161Token(const ASN1_TYPE* value,
   if (value == nullptr || value->type != V_ASN1_SEQUENCE) {
     return Invalid(kNotAToken);
   }
-  const unsigned char* p = value->value.sequence->data;
-  ossl::Pkcs7Ptr token(d2i_PKCS7(nullptr, &p, value->value.sequence->length));
+  // A copy: a token is small (a few KiB; the caps allow 1 MiB).
+  const ASN1_STRING* encoding = value->value.sequence;
+  ossl::Pkcs7Ptr token = DecodeSignedData(std::vector<uint8_t>(
+      encoding->data, encoding->data + std::max(encoding->length, 0)));
   if (!token || !PKCS7_type_is_signed(token.get()) ||
       token->d.sign == nullptr || token->d.sign->contents == nullptr) {
     return Invalid(kNotAToken);

@@ -592,6 +592,62 @@ cat "$pki/oddleaf.crt" "$pki/oddinter.crt" > "$pki/oddleaf-chain.pem"
 sign_with "$pki/oddleaf-chain.pem" oddleaf "$pe/small64.exe" "$files/oddname.exe"
 expect oddname.exe 0
 
+# --- Certificate sets as CMS reads them --------------------------------------
+# Besides X.509 certificates, a SignedData's certificate set may hold the
+# other choices of RFC 5652's CertificateChoices: extended [0], attribute
+# [1] and [2], and other [3] certificates. Microsoft's time-stamp service
+# puts a version-1 attribute certificate beside the X.509 ones in its
+# tokens, and Windows reads them: its message layer keeps attribute
+# certificates apart from certificates (CryptMsgGetParam's
+# CMSG_ATTR_CERT_COUNT_PARAM and CMSG_ATTR_CERT_PARAM, and
+# CMSG_SIGNED_ENCODE_INFO's rgAttrCertEncoded, learn.microsoft.com). So
+# they are skipped, never chain certificates: expired-ts.exe with one in
+# its token, under each choice's tag, and valid.exe with one in its own set
+# still verify. Under no choice's tag ([4]) the token is still malformed.
+#
+# The attribute certificate, an AttributeCertificateV1 (RFC 5652, 12.2)
+# whose holder is tsa.crt, is made and signed here with tsa.key.
+attr_cert_in() {  # token|outer tag in out
+  quiet "${PYTHON:-/usr/bin/python3}" - "$here/../../testing" "$pki" "$@" <<'PY'
+import subprocess, sys
+sys.path.insert(0, sys.argv[1])
+from harness import Der, PeLayout, certificate_entry, tlv, with_certificate_table
+pki, where, tag, src, dst = sys.argv[2:]
+def run(*args, data=None):
+    return subprocess.run(args, input=data, capture_output=True,
+                          check=True).stdout
+def seq(*parts):
+    return tlv(0x30, b"".join(parts))
+tsa = run("openssl", "x509", "-in", pki + "/tsa.crt", "-outform", "DER")
+serial, issuer, subject = (Der(tsa).kids[0].kids[i].encode() for i in (1, 3, 5))
+algorithm = seq(tlv(0x06, bytes.fromhex("2a864886f70d01010b")), b"\5\0")
+info = seq(tlv(0xa0, seq(seq(tlv(0xa4, issuer)), serial)),  # holder
+           seq(tlv(0xa4, subject)), algorithm, tlv(0x02, b"\1"),
+           seq(tlv(0x18, b"20100101000000Z"), tlv(0x18, b"20400101000000Z")),
+           seq(seq(tlv(0x06, bytes.fromhex("550448")),  # role
+                   tlv(0x31, seq(tlv(0xa1, tlv(0x86, b"urn:test:tsa")))))))
+value = run("openssl", "dgst", "-sha256", "-sign", pki + "/tsa.key", data=info)
+cert = Der(tlv(int(tag, 16), info + algorithm + tlv(0x03, b"\0" + value)))
+data = open(src, "rb").read()
+content_info = Der(data, PeLayout(data).blob)
+signed = content_info.kids[1].kids[0]
+if where == "token":
+    unsigned = [k for k in signed.kids[-1].kids[0].kids if k.tag == 0xa1][0]
+    token_oid = bytes.fromhex("2b060104018237030301")
+    token = [a for a in unsigned.kids if a.kids[0].body == token_oid][0]
+    signed = token.kids[1].kids[0].kids[1].kids[0]
+[k for k in signed.kids if k.tag == 0xa0][0].kids.append(cert)
+table = certificate_entry(content_info.encode())
+open(dst, "wb").write(with_certificate_table(data, table))
+PY
+}
+for t in 0 1 2 3 4; do
+  attr_cert_in token "0xa$t" "$files/expired-ts.exe" "$files/attrcert-ts-a$t.exe"
+  expect "attrcert-ts-a$t.exe" "$(test $t = 4 && echo 80096005 || echo 0)"
+done
+attr_cert_in outer 0xa1 "$files/valid.exe" "$files/attrcert.exe"
+expect attrcert.exe 0
+
 # The image hashes osslsigncode computes, to check ours against:
 # name, digest algorithm, hash in upper-case hexadecimal.
 : > "$files/digests.txt"

@@ -114,47 +114,29 @@ class ReleaseBuildTest(unittest.TestCase):
         with open(wrong_password, "w") as f:
             f.write("something else\n")
 
-        def pkcs12(name, cert, chain=("root",), cert_file=None):
-            """Fixture `cert`'s key and certificate (or `cert_file`), and
-            the certificates of `chain`."""
+        def pkcs12(name, cert, chain=("root",)):
+            """Fixture `cert`'s key and certificate, and the certificates
+            of `chain`."""
             pki = harness.fixture_path("pki")
-            out = os.path.join(secrets, name + ".p12")
-            certs = os.path.join(secrets, name + ".chain.pem")
-            with open(certs, "w") as f:
-                for issuer in chain:
-                    with open(os.path.join(pki, issuer + ".crt")) as c:
-                        f.write(c.read())
+            pem, out = (os.path.join(secrets, name + x) for x in (".pem",
+                                                                   ".p12"))
+            with open(pem, "wb") as f:
+                for c in (cert,) + chain:
+                    with open(os.path.join(pki, c + ".crt"), "rb") as part:
+                        f.write(part.read())
             subprocess.run(
-                ["openssl", "pkcs12", "-export",
-                 "-inkey", os.path.join(pki, cert + ".key"),
-                 "-in", cert_file or os.path.join(pki, cert + ".crt"),
-                 "-passout", "file:" + password, "-out", out] +
-                (["-certfile", certs] if chain else []),
+                ["openssl", "pkcs12", "-export", "-inkey",
+                 os.path.join(pki, cert + ".key"), "-in", pem,
+                 "-passout", "file:" + password, "-out", out],
                 check=True, capture_output=True)
             return out
 
         issued = pkcs12("issued", "leaf")  # a code signer under a CA
         self_signed = pkcs12("self-signed", "selfsigned", chain=())
         server = pkcs12("server", "wrongusage")
-        expired = pkcs12("old", "old", chain=("broot",))
+        expired, lifetime = (pkcs12(c, c, chain=("broot",))
+                             for c in ("old", "oldlife"))
         future, any_use = (pkcs12(c, c) for c in ("future", "noeku"))
-        # A code signer under root with the Lifetime Signing usage, valid now.
-        lifetime_crt = os.path.join(secrets, "lifetime.crt")
-        with open(lifetime_crt + ".ext", "w") as f:
-            f.write("basicConstraints=critical,CA:FALSE\n"
-                    "keyUsage=critical,digitalSignature\n"
-                    "extendedKeyUsage=codeSigning,1.3.6.1.4.1.311.10.3.13\n")
-        request = subprocess.run(
-            ["openssl", "req", "-new", "-subj", "/CN=SealProbe Test Lifetime",
-             "-key", harness.fixture_path("pki/leaf.key")],
-            check=True, capture_output=True).stdout
-        subprocess.run(
-            ["openssl", "x509", "-req", "-days", "30", "-set_serial", "1",
-             "-CA", harness.fixture_path("pki/root.crt"),
-             "-CAkey", harness.fixture_path("pki/root.key"),
-             "-extfile", lifetime_crt + ".ext", "-out", lifetime_crt],
-            input=request, check=True, capture_output=True)
-        lifetime = pkcs12("lifetime", "leaf", cert_file=lifetime_crt)
         signer_only = pkcs12("signer-only", "leaf", chain=())
         no_intermediate = pkcs12("no-intermediate", "ileaf")
         whole_chain = pkcs12("whole-chain", "ileaf", chain=("inter", "root"))
@@ -189,9 +171,10 @@ class ReleaseBuildTest(unittest.TestCase):
               "TIMESTAMP_URL": url}, "has no extended key usage"),
             ({"PKCS12": lifetime, "PASSWORD_FILE": password,
               "TIMESTAMP_URL": url}, "SEALPROBE_SIGN_PKCS12: the certificate "
-             "in %s (CN=SealProbe Test Lifetime) has the Lifetime Signing "
-             "usage (1.3.6.1.4.1.311.10.3.13): once it expires, Windows "
-             "judges its signatures as of the day it checks them" % lifetime),
+             "in %s (CN=SealProbe Test Lifetime Signer) has the Lifetime "
+             "Signing usage (1.3.6.1.4.1.311.10.3.13): once it expires, "
+             "Windows judges its signatures as of the day it checks them"
+             % lifetime),
             # The signature would carry no chain, or one without the
             # intermediate that issued the signer.
             ({"PKCS12": signer_only, "PASSWORD_FILE": password,

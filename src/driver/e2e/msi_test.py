@@ -421,6 +421,7 @@ class InstallerTest(unittest.TestCase):
                                  run.stderr())
                 self.assert_rolled_back(package)
 
+
 if __name__ == "__main__":
     harness.main("runner", "tool", "fixtures", "work",
                  optional={"wixl": "wixl", "msiinfo": "msiinfo",

@@ -39,7 +39,7 @@ struct DialogSurroundings {
   bool started_hidden = false;
   // Whether the calling thread's desktop is the one that receives the user's
   // input; false on another desktop of the station, nullopt when either
-  // desktop could not be read (a locked workstation's input desktop cannot).
+  // desktop could not be read.
   std::optional<bool> on_input_desktop;
 };
 

@@ -72,8 +72,9 @@ std::optional<std::wstring> DesktopName(HDESK desktop) {
 // belongs to its thread's desktop, and only the input desktop is on the
 // screen: a program started on another desktop of the station (lpDesktop)
 // shows its box there, out of sight. The input desktop cannot be opened from
-// a station that takes no input, nor by an ordinary user while the
-// workstation is locked; its name then stays unknown.
+// a station that takes no input (Wine's conformance tests, which run on
+// Windows: dlls/user32/tests/winstation.c, test_inputdesktop2), nor where
+// access to it is denied; its name then stays unknown.
 std::optional<bool> OnInputDesktop() {
   const OwnedDesktop input(::OpenInputDesktop(0, FALSE, DESKTOP_READOBJECTS));
   const std::optional<std::wstring> input_name = DesktopName(input.get());

@@ -27,14 +27,23 @@ if(NOT SEALPROBE_SIGN_TIMESTAMP_URL MATCHES "^https?://[^ \t]+$")
 endif()
 
 if(NOT release_problems)
+  # The password as osslsigncode reads the file: all of it but the line
+  # endings at its end, LF or CR LF. OpenSSL's "file:" would keep a CR, and
+  # call a good file unreadable; it gets the password through the
+  # environment, which no other user can read, never through its arguments.
+  file(READ "${SEALPROBE_SIGN_PASSWORD_FILE}" password)
+  string(REGEX REPLACE "[\r\n]+$" "" password "${password}")
+  set(ENV{SEALPROBE_SIGN_PASSWORD} "${password}")
+  unset(password)
   # The certificate that goes with the key. PKCS#12 files made by older tools
   # use ciphers OpenSSL 3 keeps in its legacy provider (osslsigncode loads
   # it); try that before calling the file unreadable.
   find_program(SEALPROBE_OPENSSL openssl REQUIRED)
+  set(pkcs12_read ${SEALPROBE_OPENSSL} pkcs12 -in ${SEALPROBE_SIGN_PKCS12}
+                  -passin env:SEALPROBE_SIGN_PASSWORD -nokeys)
   foreach(legacy "" "-legacy")
     execute_process(
-      COMMAND ${SEALPROBE_OPENSSL} pkcs12 ${legacy} -in ${SEALPROBE_SIGN_PKCS12}
-              -passin file:${SEALPROBE_SIGN_PASSWORD_FILE} -nokeys -clcerts
+      COMMAND ${pkcs12_read} ${legacy} -clcerts
       COMMAND ${SEALPROBE_OPENSSL} x509 -noout -subject -issuer -startdate
               -enddate -dateopt iso_8601 -ext extendedKeyUsage -nameopt RFC2253
       RESULTS_VARIABLE results OUTPUT_VARIABLE certificate ERROR_QUIET)
@@ -91,7 +100,62 @@ if(NOT release_problems)
       release_problem("${certificate_named}" " is not for code signing: its "
                       "extended key usage is ${usages}")
     endif()
+    # Lifetime Signing: once the certificate expires, Windows judges its
+    # signatures as of the moment of checking, timestamp or not ("Windows
+    # Authenticode Portable Executable Signature Format", Timestamp
+    # Processing with Lifetime Signing Semantics). OpenSSL 3.0 prints the
+    # usage as its number; later versions may name it.
+    if(usages MATCHES
+       "(^|, )(1\\.3\\.6\\.1\\.4\\.1\\.311\\.10\\.3\\.13|[^,]*Lifetime Signing)(,|$)")
+      release_problem(
+        "${certificate_named}" " has the Lifetime Signing usage "
+        "(1.3.6.1.4.1.311.10.3.13): once it expires, Windows judges its "
+        "signatures as of the day it checks them, timestamp or not, so from "
+        "that day the shipped SealProbe.exe fails its own check and every "
+        "install")
+    endif()
+    # The signature carries the certificates of the file and nothing else. A
+    # chain that stops short of its root leaves a Windows machine that cannot
+    # fetch the rest (offline, or with retrieval turned off) unable to build
+    # it: CERT_E_CHAINING (0x800b010a), which the native verifier gives too.
+    # The file's other certificates are both the candidate issuers and the
+    # only trusted ones; without -partial_chain only a self-signed one ends a
+    # chain. Dates were checked above.
+    set(chain_dir ${CMAKE_BINARY_DIR}/release-signing)
+    file(MAKE_DIRECTORY ${chain_dir})
+    execute_process(COMMAND ${pkcs12_read} ${legacy} -clcerts
+                            -out ${chain_dir}/signer.pem
+                    COMMAND_ERROR_IS_FATAL ANY OUTPUT_QUIET ERROR_QUIET)
+    execute_process(COMMAND ${pkcs12_read} ${legacy} -cacerts
+                            -out ${chain_dir}/chain.pem
+                    COMMAND_ERROR_IS_FATAL ANY OUTPUT_QUIET ERROR_QUIET)
+    execute_process(
+      COMMAND ${SEALPROBE_OPENSSL} verify -no-CAfile -no-CApath -no-CAstore
+              -CAfile ${chain_dir}/chain.pem -untrusted ${chain_dir}/chain.pem
+              -no_check_time -nameopt RFC2253 ${chain_dir}/signer.pem
+      RESULT_VARIABLE chained OUTPUT_VARIABLE verified ERROR_VARIABLE verified)
+    if(NOT chained EQUAL 0)
+      # OpenSSL names the certificate where the chain stopped, then why:
+      # "<subject>\nerror N at D depth lookup: <reason>".
+      file(READ ${chain_dir}/chain.pem others)
+      if(NOT others MATCHES "BEGIN CERTIFICATE")
+        set(stopped " (it holds no certificate besides the signer's)")
+      elseif(verified MATCHES
+             "^([^\n]*)\nerror [0-9]+ at [0-9]+ depth lookup: ([^\n]*)")
+        set(stopped " (OpenSSL stops at ${CMAKE_MATCH_1}: ${CMAKE_MATCH_2})")
+      else()
+        string(REGEX REPLACE "\n.*" "" verified "${verified}")
+        set(stopped " (${verified})")
+      endif()
+      release_problem(
+        "${certificate_named}" " does not chain to a self-signed root through "
+        "the certificates in the file${stopped}: the signature would carry an "
+        "incomplete chain, which Windows rejects where it cannot fetch the "
+        "rest (CERT_E_CHAINING). Export the file with its whole chain, root "
+        "included")
+    endif()
   endif()
+  unset(ENV{SEALPROBE_SIGN_PASSWORD})
 endif()
 
 if(release_problems)

@@ -106,25 +106,40 @@ class ReleaseBuildTest(unittest.TestCase):
         password = os.path.join(secrets, "codesign.pass")
         with open(password, "w") as f:
             f.write("release-password\n")
+        # As a Windows editor writes it; osslsigncode reads it so too.
+        crlf_password = os.path.join(secrets, "crlf.pass")
+        with open(crlf_password, "wb") as f:
+            f.write(b"release-password\r\n")
         wrong_password = os.path.join(secrets, "wrong.pass")
         with open(wrong_password, "w") as f:
             f.write("something else\n")
 
-        def pkcs12(name, cert):
-            out = os.path.join(secrets, name + ".p12")
+        def pkcs12(name, cert, chain=("root",)):
+            """Fixture `cert`'s key and certificate, and the certificates
+            of `chain`."""
+            pki = harness.fixture_path("pki")
+            pem, out = (os.path.join(secrets, name + x) for x in (".pem",
+                                                                   ".p12"))
+            with open(pem, "wb") as f:
+                for c in (cert,) + chain:
+                    with open(os.path.join(pki, c + ".crt"), "rb") as part:
+                        f.write(part.read())
             subprocess.run(
                 ["openssl", "pkcs12", "-export", "-inkey",
-                 harness.fixture_path("pki/%s.key" % cert),
-                 "-in", harness.fixture_path("pki/%s.crt" % cert),
+                 os.path.join(pki, cert + ".key"), "-in", pem,
                  "-passout", "file:" + password, "-out", out],
                 check=True, capture_output=True)
             return out
 
         issued = pkcs12("issued", "leaf")  # a code signer under a CA
-        self_signed = pkcs12("self-signed", "selfsigned")
+        self_signed = pkcs12("self-signed", "selfsigned", chain=())
         server = pkcs12("server", "wrongusage")
-        expired, future, any_use = (pkcs12(c, c) for c in ("old", "future",
-                                                           "noeku"))
+        expired, lifetime = (pkcs12(c, c, chain=("broot",))
+                             for c in ("old", "oldlife"))
+        future, any_use = (pkcs12(c, c) for c in ("future", "noeku"))
+        signer_only = pkcs12("signer-only", "leaf", chain=())
+        no_intermediate = pkcs12("no-intermediate", "ileaf")
+        whole_chain = pkcs12("whole-chain", "ileaf", chain=("inter", "root"))
         url = "http://timestamp.example.com"
         cases = (
             # (what is given, expected in the message or None if accepted)
@@ -154,7 +169,27 @@ class ReleaseBuildTest(unittest.TestCase):
             # lacks the code-signing usage.
             ({"PKCS12": any_use, "PASSWORD_FILE": password,
               "TIMESTAMP_URL": url}, "has no extended key usage"),
+            ({"PKCS12": lifetime, "PASSWORD_FILE": password,
+              "TIMESTAMP_URL": url}, "SEALPROBE_SIGN_PKCS12: the certificate "
+             "in %s (CN=SealProbe Test Lifetime Signer) has the Lifetime "
+             "Signing usage (1.3.6.1.4.1.311.10.3.13): once it expires, "
+             "Windows judges its signatures as of the day it checks them"
+             % lifetime),
+            # The signature would carry no chain, or one without the
+            # intermediate that issued the signer.
+            ({"PKCS12": signer_only, "PASSWORD_FILE": password,
+              "TIMESTAMP_URL": url}, "does not chain to a self-signed root "
+             "through the certificates in the file (it holds no certificate "
+             "besides the signer's): the signature would carry an "
+             "incomplete chain"),
+            ({"PKCS12": no_intermediate, "PASSWORD_FILE": password,
+              "TIMESTAMP_URL": url}, "(CN=SealProbe Test Intermediate Signer) "
+             "does not chain to a self-signed root through the certificates "
+             "in the file (OpenSSL stops at CN=SealProbe Test Intermediate "
+             "Signer: unable to get local issuer certificate)"),
             ({"PKCS12": issued, "PASSWORD_FILE": password,
+              "TIMESTAMP_URL": url}, None),
+            ({"PKCS12": whole_chain, "PASSWORD_FILE": crlf_password,
               "TIMESTAMP_URL": url}, None),
         )
         build = self.work_folder("release")
@@ -169,7 +204,8 @@ class ReleaseBuildTest(unittest.TestCase):
                 if refusal is None:
                     self.assertEqual(configured.returncode, 0,
                                      configured.stderr)
-                    self.assertIn("SealProbe Test Signer", configured.stdout)
+                    self.assertIn("will be signed by CN=SealProbe Test",
+                                  configured.stdout)
                 else:
                     self.assertNotEqual(configured.returncode, 0)
                     self.assertIn("must be signed with the release "

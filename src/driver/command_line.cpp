@@ -31,9 +31,15 @@ NativeString ReadProgramName(NativeStringView line, size_t* at) {
   return name;
 }
 
+// Whether a split keeps the installers' exception (see SplitAsInstallersQuote)
+// or reads the line by the runtime's documented rules alone.
+enum class Rules { kRuntime, kInstallers };
+
 // Reads one argument from `line` starting at `*at` (not a blank), leaving
-// `*at` on the blank after it (or the end).
-NativeString ReadArgument(NativeStringView line, size_t* at) {
+// `*at` on the blank after it (or the end). Sets `*quote_pair_in_quotes` when
+// it meets a "" inside a quoted part.
+NativeString ReadArgument(NativeStringView line, size_t* at, Rules rules,
+                          bool* quote_pair_in_quotes) {
   NativeString argument;
   bool quoted = false;
   size_t i = *at;
@@ -46,7 +52,8 @@ NativeString ReadArgument(NativeStringView line, size_t* at) {
       if (end == line.size() || line[end] != kQuote) {
         argument.append(count, kBackslash);
         i = end;
-      } else if (quoted && count % 2 == 1 && EndsArgument(line, end + 1)) {
+      } else if (rules == Rules::kInstallers && quoted && count % 2 == 1 &&
+                 EndsArgument(line, end + 1)) {
         // A folder's trailing separator before the closing quote, as
         // "[INSTALLDIR]" writes it: the runtime would read an escaped quote.
         // An even run is already the runtime's form ("[INSTALLDIR]\") and is
@@ -66,6 +73,9 @@ NativeString ReadArgument(NativeStringView line, size_t* at) {
       }
     } else if (c == kQuote) {
       if (quoted && i + 1 < line.size() && line[i + 1] == kQuote) {
+        // The rule of the runtimes since Visual C++ 2008: a quote, and the
+        // part goes on. Windows' own msvcrt.dll ends the part there.
+        *quote_pair_in_quotes = true;
         argument.push_back(kQuote);
         i += 2;
       } else {
@@ -81,6 +91,23 @@ NativeString ReadArgument(NativeStringView line, size_t* at) {
   return argument;
 }
 
+struct Split {
+  std::vector<NativeString> args;
+  bool quote_pair_in_quotes = false;
+};
+
+Split SplitLine(NativeStringView line, Rules rules) {
+  size_t at = 0;
+  Split split{{ReadProgramName(line, &at)}};
+  for (;;) {
+    while (at < line.size() && IsBlank(line[at])) ++at;
+    if (at == line.size()) break;
+    split.args.push_back(
+        ReadArgument(line, &at, rules, &split.quote_pair_in_quotes));
+  }
+  return split;
+}
+
 bool HoldsFiveArguments(const std::vector<NativeString>& args) {
   return args.size() == kArgumentCount;
 }
@@ -93,14 +120,11 @@ bool FoldersAreQuoteFree(const std::vector<NativeString>& args) {
 }  // namespace
 
 std::vector<NativeString> SplitAsInstallersQuote(NativeStringView line) {
-  size_t at = 0;
-  std::vector<NativeString> args{ReadProgramName(line, &at)};
-  for (;;) {
-    while (at < line.size() && IsBlank(line[at])) ++at;
-    if (at == line.size()) break;
-    args.push_back(ReadArgument(line, &at));
-  }
-  return args;
+  return SplitLine(line, Rules::kInstallers).args;
+}
+
+std::vector<NativeString> SplitAsTheRuntimeDocuments(NativeStringView line) {
+  return SplitLine(line, Rules::kRuntime).args;
 }
 
 std::optional<std::vector<NativeString>> ChooseArguments(
@@ -110,8 +134,15 @@ std::optional<std::vector<NativeString>> ChooseArguments(
     if (HoldsFiveArguments(runtime_args)) return runtime_args;
     return std::nullopt;
   }
-  if (HoldsFiveArguments(runtime_args) && FoldersAreQuoteFree(runtime_args)) {
-    return runtime_args;
+  // The two rules for "" inside quotes split the rest of the line apart, and
+  // which one the runtime followed cannot be told from its vector. The
+  // documented rule is taken whichever it was, so that a message holding ""
+  // reads the same on every Windows.
+  const Split documented = SplitLine(*command_line, Rules::kRuntime);
+  const std::vector<NativeString>& runtime =
+      documented.quote_pair_in_quotes ? documented.args : runtime_args;
+  if (HoldsFiveArguments(runtime) && FoldersAreQuoteFree(runtime)) {
+    return runtime;
   }
   std::vector<NativeString> resplit = SplitAsInstallersQuote(*command_line);
   if (HoldsFiveArguments(resplit) && FoldersAreQuoteFree(resplit)) {

@@ -26,7 +26,9 @@ std::optional<NativeString> ProcessCommandLine();
 //   C runtime's documented rules apply: 2n backslashes before a quote give n
 //   backslashes and the quote opens or closes a quoted part; 2n+1 give n and
 //   a literal quote; other backslashes are literal; "" inside a quoted part is
-//   a literal quote; an unclosed quote runs to the end of the line.
+//   a literal quote and the part goes on (the rule of the runtimes since
+//   Visual C++ 2008; Windows' own msvcrt.dll ends the part there); an
+//   unclosed quote runs to the end of the line.
 // - Except: inside a quoted part, an odd run of backslashes followed by a
 //   quote that is followed by a space, a tab or the end of the line is kept
 //   whole, and that quote closes the part: "C:\Program Files\Tarvo\" gives
@@ -35,6 +37,10 @@ std::optional<NativeString> ProcessCommandLine();
 // Element 0 of the result is the program name; there is always one.
 std::vector<NativeString> SplitAsInstallersQuote(NativeStringView line);
 
+// The same split without the installers' exception: the C runtime's
+// documented rules alone ("Parsing C command-line arguments").
+std::vector<NativeString> SplitAsTheRuntimeDocuments(NativeStringView line);
+
 // The argument vector a run goes by, element 0 the program's name.
 // `runtime_args` is the C runtime's split; `command_line` what
 // ProcessCommandLine() gave.
@@ -42,7 +48,10 @@ std::vector<NativeString> SplitAsInstallersQuote(NativeStringView line);
 //   arguments; a '"' is an ordinary character in a POSIX file name.
 // - Otherwise `runtime_args` when it holds exactly five arguments and neither
 //   folder (arguments 1 and 2) holds a '"', which no Windows path can; failing
-//   that, SplitAsInstallersQuote(*command_line) when that does.
+//   that, SplitAsInstallersQuote(*command_line) when that does. Where the line
+//   holds a "" inside a quoted part, which the runtimes before and since 2008
+//   read differently, SplitAsTheRuntimeDocuments(*command_line) stands in for
+//   `runtime_args`: the run goes by the same vector whichever runtime split.
 // nullopt when neither qualifies: the run prints its usage text. A folder
 // holding '"' is never handed on.
 std::optional<std::vector<NativeString>> ChooseArguments(

@@ -20,10 +20,24 @@ Args Joined(NativeStringView arguments) {
   return args;
 }
 
-TEST(SplitAsInstallersQuoteTest, SplitsEachFormItMeetsAsTheRuleSays) {
+// A message holding "" beside the folders as "[INSTALLDIR]\" and as
+// "[INSTALLDIR]" write them.
+constexpr NativeStringView kQuotePairWithDoubledFolders = SP_TEXT(
+    "p \"C:\\P\\\\\" \"C:\\C\\\\\" Tarvo \"Cannot verify \"\"{FileName}\"\" "
+    "now.\" 5");
+constexpr NativeStringView kQuotePairWithInstallerFolders = SP_TEXT(
+    "p \"C:\\P\\\" \"C:\\C\\\" Tarvo \"Cannot verify \"\"{FileName}\"\" now.\" "
+    "5");
+
+// Each line split as installers quote and by the runtime's documented rules,
+// which differ only by the installers' exception. Where they differ, the
+// runtime's column is what Wine's msvcrt.dll (which keeps the rule since
+// Visual C++ 2008 for "") gives the line from CreateProcessW.
+TEST(CommandLineSplitTest, SplitsEachFormItMeetsAsTheRulesSay) {
   const struct {
     NativeStringView line;
-    NativeStringView expected;  // the arguments, separated by '|'
+    NativeStringView installers;          // the arguments, separated by '|'
+    const NativeChar* runtime = nullptr;  // nullptr: the same
   } kCases[] = {
       // The program name: quotes toggle, backslashes are plain.
       {SP_TEXT(""), SP_TEXT("")},
@@ -41,8 +55,10 @@ TEST(SplitAsInstallersQuoteTest, SplitsEachFormItMeetsAsTheRuleSays) {
       {SP_TEXT("p a\\\\\\\"b c d"), SP_TEXT("p|a\\\"b|c|d")},
       {SP_TEXT("p a\\\\\\\\\"b c\" d e"), SP_TEXT("p|a\\\\b c|d|e")},
       // "" inside a quoted part is a quote, and the part goes on (as the
-      // runtime does it under Wine, too).
+      // runtime does it under Wine, too; Windows' msvcrt.dll would end it).
       {SP_TEXT("p a\"b\"\" c d"), SP_TEXT("p|ab\" c d")},
+      {kQuotePairWithDoubledFolders,
+       SP_TEXT("p|C:\\P\\|C:\\C\\|Tarvo|Cannot verify \"{FileName}\" now.|5")},
       {SP_TEXT("p \"\" \"\"x"), SP_TEXT("p||x")},
       {SP_TEXT("p \"ab\\\"c\" d"), SP_TEXT("p|ab\"c|d")},
       {SP_TEXT("p \"open to the end"), SP_TEXT("p|open to the end")},
@@ -53,30 +69,41 @@ TEST(SplitAsInstallersQuoteTest, SplitsEachFormItMeetsAsTheRuleSays) {
       {SP_TEXT("p \"C:\\Program Files\\Tarvo\\\" \"C:\\Common Files\\\" "
                "\"Tarvo\" \"Cannot verify {FileName}.\" 5"),
        SP_TEXT("p|C:\\Program Files\\Tarvo\\|C:\\Common Files\\|Tarvo|Cannot "
+               "verify {FileName}.|5"),
+       SP_TEXT("p|C:\\Program Files\\Tarvo\" C:\\Common|Files\"|Tarvo|Cannot "
                "verify {FileName}.|5")},
-      {SP_TEXT("p \"C:\\T\\\\\\\" x"), SP_TEXT("p|C:\\T\\\\\\|x")},
+      {kQuotePairWithInstallerFolders,
+       SP_TEXT("p|C:\\P\\|C:\\C\\|Tarvo|Cannot verify \"{FileName}\" now.|5"),
+       SP_TEXT("p|C:\\P\" C:\\C\"|Tarvo|Cannot verify \"{FileName}\" now.|5")},
+      {SP_TEXT("p \"C:\\T\\\\\\\" x"), SP_TEXT("p|C:\\T\\\\\\|x"),
+       SP_TEXT("p|C:\\T\\\" x")},
       // An even run there is halved, as the runtime reads it: kept whole,
       // a folder in extended-length form would end in an empty component.
       {SP_TEXT("p \"ab\\\"c\" \"\\\\\" d"), SP_TEXT("p|ab\"c|\\|d")},
       {SP_TEXT("p \"\\\\?\\C:\\P\\\\\" \"C:\\C\\\" T "
                "\"Reinstall from C:\\src\\\" 5"),
-       SP_TEXT("p|\\\\?\\C:\\P\\|C:\\C\\|T|Reinstall from C:\\src\\|5")},
+       SP_TEXT("p|\\\\?\\C:\\P\\|C:\\C\\|T|Reinstall from C:\\src\\|5"),
+       SP_TEXT("p|\\\\?\\C:\\P\\|C:\\C\" T Reinstall|from|C:\\src\"|5")},
       {SP_TEXT("p \"C:\\Tarvo\\\\\"\t\"\\\\srv\\share\\\""),
-       SP_TEXT("p|C:\\Tarvo\\|\\\\srv\\share\\")},
+       SP_TEXT("p|C:\\Tarvo\\|\\\\srv\\share\\"),
+       SP_TEXT("p|C:\\Tarvo\\|\\\\srv\\share\"")},
       // Not before a blank, or outside quotes: the runtime's escaped quote.
       {SP_TEXT("p \"a \\\"b\\\"c\""), SP_TEXT("p|a \"b\"c")},
       {SP_TEXT("p C:\\T\\\" x"), SP_TEXT("p|C:\\T\"|x")},
-      {SP_TEXT("p \"say \\\"hi\\\" now\""), SP_TEXT("p|say \"hi\\|now")},
+      {SP_TEXT("p \"say \\\"hi\\\" now\""), SP_TEXT("p|say \"hi\\|now"),
+       SP_TEXT("p|say \"hi\" now")},
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(testing::Message() << "case #" << (&c - kCases));
-    EXPECT_EQ(SplitAsInstallersQuote(c.line), Joined(c.expected));
+    EXPECT_EQ(SplitAsInstallersQuote(c.line), Joined(c.installers));
+    EXPECT_EQ(SplitAsTheRuntimeDocuments(c.line),
+              Joined(c.runtime ? c.runtime : c.installers));
   }
 }
 
 // Which vector a run goes by; how the line is split is the table above's.
 TEST(ChooseArgumentsTest, RuntimeSplitUnlessItLostTheFolders) {
-  enum Choice { kRuntime, kResplit, kUsage };
+  enum Choice { kRuntime, kDocumented, kResplit, kUsage };
   constexpr NativeStringView kRuntimeFine =
       SP_TEXT("p|C:\\P\\|C:\\C\\|Tarvo|m|5");
   const struct {
@@ -109,6 +136,19 @@ TEST(ChooseArgumentsTest, RuntimeSplitUnlessItLostTheFolders) {
       {"a quote in the CommonFiles folder only",
        SP_TEXT("p|C:\\P\\|C:\\\"C|T|m|5"),
        SP_TEXT("p C:\\P\\ C:\\\\\\\"C T m 5"), kUsage},
+      // Windows' own msvcrt.dll ends a quoted part at "" (the rule before
+      // Visual C++ 2008: David Deley, "How Command Line Parameters Are
+      // Parsed", daviddeley.com/autohotkey/parameters/parameters.htm), and
+      // cuts the message; the documented rule keeps it whole.
+      {"\"\" in the message, split by msvcrt.dll",
+       SP_TEXT("p|C:\\P\\|C:\\C\\|Tarvo|Cannot verify \"{FileName}|now. 5"),
+       NativeString(kQuotePairWithDoubledFolders), kDocumented},
+      {"\"\" in the message, split by a runtime since 2008",
+       SP_TEXT("p|C:\\P\\|C:\\C\\|Tarvo|Cannot verify \"{FileName}\" now.|5"),
+       NativeString(kQuotePairWithDoubledFolders), kDocumented},
+      {"\"\" in the message and \"[INSTALLDIR]\" folders, split by msvcrt.dll",
+       SP_TEXT("p|C:\\P\" C:\\C\"|Tarvo|Cannot verify \"{FileName}|now. 5"),
+       NativeString(kQuotePairWithInstallerFolders), kResplit},
       {"too few either way", SP_TEXT("p|C:\\P\" only"),
        SP_TEXT("p \"C:\\P\\\" only"), kUsage},
       {"too many either way", SP_TEXT("p|1|2|3|4|5|6"),
@@ -118,6 +158,9 @@ TEST(ChooseArgumentsTest, RuntimeSplitUnlessItLostTheFolders) {
     SCOPED_TRACE(c.what);
     std::optional<Args> expected;
     if (c.expected == kRuntime) expected = Joined(c.runtime);
+    if (c.expected == kDocumented) {
+      expected = SplitAsTheRuntimeDocuments(*c.line);
+    }
     if (c.expected == kResplit) expected = SplitAsInstallersQuote(*c.line);
     EXPECT_EQ(ChooseArguments(Joined(c.runtime), c.line), expected);
   }

@@ -2,10 +2,10 @@
 
 namespace sealprobe {
 
-bool DialogCanBeAnswered(std::optional<uint32_t> session,
-                         std::optional<bool> station_visible) {
-  const bool user_session = session.has_value() && *session != 0;
-  return user_session && station_visible.value_or(false);
+bool DialogCanBeAnswered(const DialogSurroundings& where) {
+  const bool user_session = where.session.has_value() && *where.session != 0;
+  return user_session && where.station_visible.value_or(false) &&
+         !where.started_hidden && where.on_input_desktop.value_or(false);
 }
 
 }  // namespace sealprobe

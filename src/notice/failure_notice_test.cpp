@@ -42,19 +42,37 @@ TEST(FailureNoticeTest, SplitsAtFirstPlaceholderAndBuildsDialogText) {
 // Isolation", learn.microsoft.com/previous-versions/bb756986(v=msdn.10);
 // "Interactive Services", learn.microsoft.com/windows/win32/services/
 // interactive-services). Wine has no session 0, so the rule is pinned here.
-TEST(DialogCanBeAnsweredTest, OnlyInAUserSessionOnAVisibleStation) {
+// A program started with STARTF_USESHOWWINDOW and SW_HIDE shows its first
+// window hidden: "ShowWindow" (learn.microsoft.com/windows/win32/api/winuser/
+// nf-winuser-showwindow) says nCmdShow "is ignored the first time an
+// application calls ShowWindow, if the program that launched the application
+// provides a STARTUPINFO structure", and "STARTUPINFOW" (.../api/
+// processthreadsapi/ns-processthreadsapi-startupinfow) that wShowWindow then
+// "specifies the default value". Only the input desktop is on the screen
+// ("OpenInputDesktop", .../api/winuser/nf-winuser-openinputdesktop: "Opens the
+// desktop that receives user input"). Wine's conformance tests, which run on
+// Windows, cut a thread moved to a new desktop off from input (SendInput fails
+// with ERROR_ACCESS_DENIED) until SwitchDesktop makes that desktop the input
+// one, which OpenInputDesktop then names (dlls/user32/tests/winstation.c,
+// test_inputdesktop).
+TEST(DialogCanBeAnsweredTest, OnlyWhereAUserCanSeeAndDismissIt) {
   const struct {
-    std::optional<uint32_t> session;
-    std::optional<bool> station_visible;
+    const char* what;
+    DialogSurroundings where;  // session, station visible, hidden, input
     bool answered;
   } kCases[] = {
-      {1, true, true},          {0, true, false},
-      {1, false, false},        {std::nullopt, true, false},
-      {1, std::nullopt, false},
+      {"the user's visible desktop", {1, true, false, true}, true},
+      {"session 0", {0, true, false, true}, false},
+      {"an invisible station", {1, false, false, true}, false},
+      {"an unknown session", {std::nullopt, true, false, true}, false},
+      {"an unknown station", {1, std::nullopt, false, true}, false},
+      {"started hidden", {1, true, true, true}, false},
+      {"a second desktop", {1, true, false, false}, false},
+      {"a desktop that cannot be read", {1, true, false, std::nullopt}, false},
   };
   for (const auto& c : kCases) {
-    SCOPED_TRACE(testing::Message() << "case #" << (&c - kCases));
-    EXPECT_EQ(DialogCanBeAnswered(c.session, c.station_visible), c.answered);
+    SCOPED_TRACE(c.what);
+    EXPECT_EQ(DialogCanBeAnswered(c.where), c.answered);
   }
 }
 

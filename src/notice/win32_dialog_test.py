@@ -109,36 +109,46 @@ class DialogTest(unittest.TestCase):
                 self.assertEqual(run.wait(timeout=30), 1, run.stderr())
                 self.assertEqual(run.stdout(), EXPECTED_OUT)
 
-    def test_levels_up_to_three_and_hidden_stations_do_not_wait(self):
+    def test_levels_up_to_three_and_unseen_places_do_not_wait(self):
         # A deferred custom action that does not impersonate runs in session
         # 0, on a window station without WSF_VISIBLE ("USEROBJECTFLAGS",
         # learn.microsoft.com/windows/win32/api/winuser/
         # ns-winuser-userobjectflags: the station "has visible display
         # surfaces"), where no one can see or dismiss a message box. The
         # launcher starts a program on a new station, which
-        # CreateWindowStationW never makes visible.
-        def on_hidden_station(program, args):
-            return (CONFIG.launcher, ["--hidden-station", " ".join(
+        # CreateWindowStationW never makes visible; on a new desktop of
+        # WinSta0, which is not the input desktop (Wine, too, names "Default"
+        # as the input desktop there); or hidden, as nsExec starts a program
+        # (why each hides the box: DialogCanBeAnsweredTest).
+        def launched(mode, program, args):
+            return (CONFIG.launcher, ["--" + mode, " ".join(
                 '"%s"' % a for a in [harness.wine_path(program)] + args)])
 
-        # The control shows its box whatever the station: nobody sees it,
-        # and it waits.
-        control = self.start(*on_hidden_station(
-            CONFIG.control, [self.folder + FAILING_NAME]))
-        self.assertTrue(wait_until(lambda: "MSGBOX_OnInit" in control.stderr(),
-                                   60), "no box; stderr:\n" + control.stderr())
-        time.sleep(2)
-        self.assertIsNone(control.poll(), "the control's box must wait")
-        self.assertEqual(
-            DISPLAY.visible_windows("--name", "^Undefended control$"), [])
-        control.close()
+        modes = ("hidden-station", "second-desktop", "hidden")
+        # The control shows its box wherever it runs, and waits: nothing
+        # but the tool's own check keeps the tool's box away.
+        for mode in modes:
+            with self.subTest(control=mode):
+                control = self.start(*launched(
+                    mode, CONFIG.control, [self.folder + FAILING_NAME]))
+                self.assertTrue(
+                    wait_until(lambda: "MSGBOX_OnInit" in control.stderr(),
+                               60), "no box; stderr:\n" + control.stderr())
+                time.sleep(2)
+                self.assertIsNone(control.poll(),
+                                  "the control's box must wait")
+                if mode == "hidden-station":
+                    self.assertEqual(DISPLAY.visible_windows(
+                        "--name", "^Undefended control$"), [])
+                control.close()
 
-        # The tool shows nothing up to level 3, nor at level 5 on a hidden
-        # station, where it goes on as at level 3.
+        # The tool shows nothing up to level 3, nor at level 5 where nobody
+        # could answer it, where it goes on as at level 3.
         cases = [(level, (CONFIG.tool, self.args(level)))
                  for level in ("3", "0", "-1", "abc")]
-        cases.append(("5, hidden station", on_hidden_station(
-            CONFIG.tool, [self.folder + "\\"] * 2 + self.args("5")[2:])))
+        cases += [("5, " + mode, launched(
+            mode, CONFIG.tool, [self.folder + "\\"] * 2 + self.args("5")[2:]))
+            for mode in modes]
         for what, program_and_args in cases:
             with self.subTest(ui_level=what):
                 run = self.start(*program_and_args)
@@ -146,7 +156,6 @@ class DialogTest(unittest.TestCase):
                 self.assertEqual(run.wait(timeout=60), 1, run.stderr())
                 self.assertNotIn("MSGBOX_OnInit", run.stderr())
                 self.assertEqual(run.stdout(), EXPECTED_OUT)
-
 
 if __name__ == "__main__":
     harness.main("runner", "tool", "fixtures", "wineprefix", "launcher",

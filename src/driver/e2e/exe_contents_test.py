@@ -43,10 +43,11 @@ KNOWN_DLLS = {"kernel32.dll", "msvcrt.dll", "user32.dll"}
 # The calls that make the tool what it is, and where they must come from.
 REQUIRED_IMPORTS = {
     "user32.dll": {"MessageBoxW", "GetActiveWindow", "GetProcessWindowStation",
-                   "GetUserObjectInformationW"},
+                   "GetUserObjectInformationW", "OpenInputDesktop",
+                   "GetThreadDesktop", "CloseDesktop"},
     "kernel32.dll": {"CreateFileW", "CloseHandle", "SetDefaultDllDirectories",
                      "SetErrorMode", "LoadLibraryExW", "GetProcAddress",
-                     "FreeLibrary", "ProcessIdToSessionId"},
+                     "FreeLibrary", "ProcessIdToSessionId", "GetStartupInfoW"},
 }
 # Reached through GetProcAddress only, never bound at load time.
 FORBIDDEN_IMPORTS = {"WinVerifyTrust"}

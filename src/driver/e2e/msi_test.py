@@ -1,6 +1,6 @@
 #!/usr/bin/python3
 """SealProbe.exe as installers run it: a custom action of an MSI package,
-under Wine's msiexec, and a step of an NSIS installer run silently.
+under Wine's msiexec, and a step of an NSIS installer.
 
 Usage:
   msi_test.py --runner RUNNER --tool SEALPROBE_EXE --fixtures DIR --work DIR
@@ -17,7 +17,9 @@ ProgramFiles (INSTALLDIR) and a CommonFiles folder (COMMONDIR), SealProbe.exe
 among them, and runs the installed tool after InstallFiles as a deferred,
 impersonated custom action whose failure fails the install (Return="check"),
 with the quoting installer authors write: "[INSTALLDIR]". The examples of
-docs/installers.md (docs/examples/) are built as they stand.
+docs/installers.md (docs/examples/) are built as they stand. Each fails on a
+tampered file and leaves nothing installed, and the MSI example's check also
+runs, and fails, when a reinstall lays a tampered file down.
 """
 import os
 import re
@@ -73,7 +75,7 @@ $component_refs
                   ExeCommand=$command Execute="deferred"
                   Impersonate="yes" Return="check"/>
     <InstallExecuteSequence>
-      <Custom Action="CheckSignatures" After="InstallFiles">NOT Installed</Custom>
+      <Custom Action="CheckSignatures" After="InstallFiles">NOT REMOVE~="ALL"</Custom>
     </InstallExecuteSequence>
   </Product>
 </Wix>
@@ -207,8 +209,8 @@ class Package:
         return paths
 
     def start(self, ui, env):
-        return wine("msiexec").start(["/i", harness.wine_path(self.msi), ui],
-                                     env=env)
+        return wine("msiexec").start(
+            ["/i", harness.wine_path(self.msi)] + ui.split(), env=env)
 
 
 class ExamplePackage(Package):
@@ -229,8 +231,8 @@ class ExamplePackage(Package):
 
 class NsisInstaller(Package):
     """docs/examples/tarvo.nsi for a product without spaces in its name,
-    built by makensis and run silently. NSIS has no rollback: the script
-    removes what it installed."""
+    built by makensis, run silently (/S) unless started with "/qf". NSIS has
+    no rollback: the script removes what it installed."""
     failed = NSIS_ABORTED
 
     def build(self, common_under_common_files):
@@ -242,7 +244,7 @@ class NsisInstaller(Package):
               staging)
 
     def start(self, ui, env):
-        return wine(self.exe).start(["/S"], env=env)
+        return wine(self.exe).start([] if ui == "/qf" else ["/S"], env=env)
 
 
 DISPLAY = None
@@ -273,9 +275,13 @@ def setUpModule():
 class InstallerTest(unittest.TestCase):
     maxDiff = None
 
-    def msiexec(self, package, ui, **env):
-        """Starts `msiexec /i package ui`, or an NSIS installer silently."""
-        run = package.start(ui, env)
+    def msiexec(self, package, ui, reinstall=False, **env):
+        """Starts `msiexec /i package ui`, with every file reinstalled from
+        it (vomus: "v", from this package, and the default repair "omus"),
+        or an NSIS installer, silently unless `ui` is /qf."""
+        run = package.start(
+            ui + (" REINSTALL=ALL REINSTALLMODE=vomus" if reinstall else ""),
+            env)
         self.addCleanup(run.close)
         return run
 
@@ -318,66 +324,102 @@ class InstallerTest(unittest.TestCase):
         self.assertIn(self.registered(package), (False, None))
 
     def test_quiet_installs(self):
+        tampered_example = ExamplePackage(tampered="tv-Strings.dll")
         cases = (
-            # (package, installs)
-            (Package("Tarvo Sound"), True),
-            (Package("Tarvo Tampered", tampered="TarvoSetup.exe"), False),
+            # (package, installs, whether it reinstalls the installed product)
+            (Package("Tarvo Sound"), True, False),
+            (Package("Tarvo Tampered", tampered="TarvoSetup.exe"), False,
+             False),
             # A CommonFiles folder with one space once split into five
             # garbled arguments: every file missing, exit 0, installed.
             (Package("Tarvo One Space", tampered="tv-Strings.dll",
-                     common_under_common_files=False), False),
+                     common_under_common_files=False), False, False),
             # Each example fails first, on a clean prefix, then installs
             # in the same folders.
-            (ExamplePackage(tampered="tv-Strings.dll"), False),
-            (ExamplePackage(), True),
-            (NsisInstaller("TarvoNSIS", tampered="tv-Strings.dll"), False),
-            (NsisInstaller("TarvoNSIS"), True),
+            (tampered_example, False, False),
+            (ExamplePackage(), True, False),
+            # A repair lays files down from the package too ("REINSTALL
+            # property", learn.microsoft.com/windows/win32/msi/reinstall:
+            # what msiexec /f does, which Wine's msiexec cannot do for a
+            # package path). From one with a tampered file it is checked, and
+            # fails; the product stays installed.
+            (tampered_example, False, True),
+            (NsisInstaller("TarvoNSIS", tampered="tv-Strings.dll"), False,
+             False),
+            (NsisInstaller("TarvoNSIS"), True, False),
         )
-        for package, installs in cases:
-            with self.subTest(package=os.path.basename(package.msi)[:-4]):
+        for package, installs, reinstall in cases:
+            with self.subTest(package=os.path.basename(package.msi)[:-4],
+                              reinstall=reinstall):
                 if not isinstance(package, NsisInstaller):
                     self.assert_package(package)
-                run = self.msiexec(package, "/qn")
+                run = self.msiexec(package, "/qn", reinstall)
                 code = run.wait(timeout=120)
                 if installs:
                     self.assertEqual(code, 0, run.stderr())
                     self.assert_installed(package)
                 else:
                     self.assertEqual(code, package.failed, run.stderr())
-                    self.assert_rolled_back(package)
+                    if reinstall:
+                        self.assertTrue(self.registered(package))
+                    else:
+                        self.assert_rolled_back(package)
 
-    def test_full_ui_shows_the_dialog_and_rolls_back_when_dismissed(self):
+    def test_full_ui_names_the_failing_file_and_rolls_back(self):
         if not DISPLAY:
             self.skipTest("no Xvfb or xdotool")
         failing = "TarvoPanel.exe"
-        package = Package("Tarvo Dialog", tampered=failing)
-        self.assert_package(package)
-        # /qf: UILevel is 5, so the tool shows its message box.
-        run = self.msiexec(package, "/qf", WINEDEBUG="+msgbox")
-        caption = "^%s$" % re.escape(package.name)
+        nsis = NsisInstaller("TarvoNSISUI", tampered=failing)
+        cases = (
+            # (package, the page to go past before the box and the one after
+            # it, the box's caption and text, files in place while it waits)
+            # /qf: UILevel is 5, so the tool shows its message box.
+            (Package("Tarvo Dialog", tampered=failing), None, None,
+             "Tarvo Dialog", "Tarvo Dialog cannot verify %s." % failing, True),
+            # nsExec runs the tool hidden, at level 2: the installer's own
+            # box names the file, from the tool's lines.
+            (nsis, "TarvoNSISUI Setup: Installation Folder",
+             "TarvoNSISUI Setup: Completed", "TarvoNSISUI Setup",
+             "TarvoNSISUI cannot verify %s. Nothing was installed." % failing,
+             False),
+        )
+        for package, before, after, caption, text, files_wait in cases:
+            with self.subTest(package=package.name):
+                if not isinstance(package, NsisInstaller):
+                    self.assert_package(package)
+                run = self.msiexec(package, "/qf", WINEDEBUG="+msgbox")
 
-        windows = harness.wait_until(
-            lambda: DISPLAY.visible_windows("--name", caption) or
-            run.poll() is not None, 90)
-        self.assertIsInstance(windows, list, "no dialog (msiexec: %s); "
-                              "stderr:\n%s" % (run.poll(), run.stderr()))
-        self.assertEqual(len(windows), 1, windows)
-        self.assertEqual(DISPLAY.window_name(windows[0]), package.name)
-        shown = harness.wait_until(
-            lambda: re.findall(r"MSGBOX_OnInit (.*)\n", run.stderr()), 10)
-        self.assertEqual(shown, [harness.wine_debugstr(
-            "%s cannot verify %s." % (package.name, failing))])
+                def window(name):
+                    found = harness.wait_until(
+                        lambda: DISPLAY.visible_windows(
+                            "--name", "^%s$" % re.escape(name)) or
+                        run.poll() is not None, 90)
+                    self.assertIsInstance(found, list, "no %s (exit: %s); "
+                                          "stderr:\n%s" % (name, run.poll(),
+                                                           run.stderr()))
+                    self.assertEqual(len(found), 1, found)
+                    return found[0]
 
-        # The install waits, its files in place, until the user answers.
-        time.sleep(1)
-        self.assertIsNone(run.poll())
-        for host in package.installed_paths().values():
-            self.assertTrue(os.path.isfile(host), host)
+                if before:
+                    DISPLAY.press_return(window(before))
+                box = window(caption)
+                shown = harness.wait_until(
+                    lambda: re.findall(r"MSGBOX_OnInit (.*)\n", run.stderr()),
+                    10)
+                self.assertEqual(shown, [harness.wine_debugstr(text)])
 
-        DISPLAY.press_return(windows[0])
-        self.assertEqual(run.wait(timeout=60), WINE_INSTALL_FAILED,
-                         run.stderr())
-        self.assert_rolled_back(package)
+                # The install waits until the user answers.
+                time.sleep(1)
+                self.assertIsNone(run.poll())
+                for host in package.installed_paths().values():
+                    self.assertEqual(os.path.isfile(host), files_wait, host)
+
+                DISPLAY.press_return(box)
+                if after:
+                    DISPLAY.press_return(window(after))
+                self.assertEqual(run.wait(timeout=60), package.failed,
+                                 run.stderr())
+                self.assert_rolled_back(package)
 
 
 if __name__ == "__main__":

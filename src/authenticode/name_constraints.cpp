@@ -38,9 +38,9 @@ struct LegacyNames {
 
 LegacyNames ReadLegacyNames(X509* cert, const ASN1_OBJECT* oid) {
   LegacyNames legacy;
-  legacy.names.reset(sk_GENERAL_NAME_new_null());
   for (int i = X509_get_ext_by_OBJ(cert, oid, -1); i >= 0;
        i = X509_get_ext_by_OBJ(cert, oid, i)) {
+    const bool first = !legacy.present;
     legacy.present = true;
     legacy.octets += ExtensionOctets(cert, i);
     const ASN1_OCTET_STRING* value =
@@ -49,12 +49,16 @@ LegacyNames ReadLegacyNames(X509* cert, const ASN1_OBJECT* oid) {
     const long size = ASN1_STRING_length(value);
     ossl::GeneralNamesPtr names(d2i_GENERAL_NAMES(nullptr, &p, size));
     // The same syntax as 2.5.29.17, and nothing after it.
-    if (!names || p != ASN1_STRING_get0_data(value) + size || !legacy.names) {
+    if (!names || p != ASN1_STRING_get0_data(value) + size) {
       legacy.names.reset();
       break;
     }
-    while (sk_GENERAL_NAME_num(names.get()) > 0) {
-      GENERAL_NAME* name = sk_GENERAL_NAME_shift(names.get());
+    if (first) {
+      legacy.names = std::move(names);
+      continue;
+    }
+    // Any order will do: every name is matched.
+    while (GENERAL_NAME* name = sk_GENERAL_NAME_pop(names.get())) {
       if (sk_GENERAL_NAME_push(legacy.names.get(), name) <= 0) {
         GENERAL_NAME_free(name);
         legacy.names.reset();
@@ -230,7 +234,7 @@ std::vector<NameFault> CheckNameConstraints(const STACK_OF(X509) * chain) {
     // As OpenSSL does with 2.5.29.17 (RFC 5280 6.1.3 (b)): a self-issued
     // certificate's names are matched only when it ends the chain.
     if (i != 0 && (X509_get_extension_flags(cert) & EXFLAG_SI) != 0) continue;
-    const auto constrained = [&](const ossl::NameConstraintsPtr& c) {
+    const auto constrained = [](const ossl::NameConstraintsPtr& c) {
       return c != nullptr;
     };
     if (std::none_of(constraints.begin() + i + 1, constraints.end(),

@@ -106,10 +106,15 @@ int RecordChainError(int ok, X509_STORE_CTX* ctx) {
     case X509_V_ERR_UNSPECIFIED:
       // After the signatures, only the name check reports this: for a name
       // or constraint it cannot match (NAME_CONSTRAINTS_check's own
-      // ceiling on names times constraints among them), so a name that
-      // cannot be checked.
-      add(check->past_signatures ? ChainFault::kInvalidName
-                                 : ChainFault::kOther);
+      // ceiling on names times constraints among them, a subtree that is
+      // no valid A-label), so a name that cannot be checked.
+      if (check->past_signatures) {
+        problems->Add(depth, ChainFault::kInvalidName,
+                      "a name of it cannot be matched against the name "
+                      "constraints above it");
+      } else {
+        add(ChainFault::kOther);
+      }
       break;
     case X509_V_ERR_CERT_REJECTED:
       problems->Add(depth, ChainFault::kWrongUsage,

@@ -511,6 +511,12 @@ def worst_cases(signed, stamped):
     for label, count, change in attacks:
         yield (label % count, edit(signed, lambda root: change(root, count)),
                "unreadable-signature")
+    # Nothing decodes a nested signature but to find its end, however deep.
+    levels = fit(b"\x30\x80\x00\x00")
+    nested = seq(tlv(0x06, bytes.fromhex("2b060104018237020401")),
+                 set_of(b"\x30\x80" * levels + b"\x00\x00" * levels))
+    yield ("a nested signature %d levels deep" % levels,
+           edit(signed, lambda root: add_unsigned(root, [nested])), VALID)
     # Within every cap, matching names against constraints: 8,192 values of
     # one relative name under 17 CAs cost 2 s, before the budget on that
     # work stops it. The made-up certificates' signatures decide.

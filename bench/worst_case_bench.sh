@@ -1,8 +1,8 @@
 #!/bin/sh
 # worst_case_bench.sh [BUILD_DIR]
-# The signatures that ask the native tool for the most work (each cap on a
-# signature just under and just over, and the attacks the caps stop), each
-# run once through the tool with /usr/bin/time reading its own processor
+# The signatures that ask the native tool for the most work (the largest
+# valid one, the attacks the caps stop, and the names under constrained CAs
+# that the budget on name matching stops), each run once through the tool with /usr/bin/time reading its own processor
 # time and peak RSS. Prints the table; exits 1 when any one takes over 1 s
 # of processor time or 64 MiB. Run it on a quiet machine: the test suite
 # allows twice that, because a busy machine stretches processor time.

@@ -45,28 +45,30 @@ add_test(NAME e2e
 set_tests_properties(e2e PROPERTIES
   FIXTURES_REQUIRED sealprobe_fixtures TIMEOUT 300)
 
+# A sanitizer build is slow and large by design: there the Python tests
+# judge no processor time or memory.
+set(sanitized_option "")
+if(SEALPROBE_SANITIZE)
+  set(sanitized_option --sanitized)
+endif()
+
 # sealprobe-explain gives sealprobe's status for every fixture, and says why.
 add_test(NAME explain
          COMMAND ${Python3_EXECUTABLE}
                  ${CMAKE_CURRENT_SOURCE_DIR}/src/explain/explain_test.py
                  --tool $<TARGET_FILE:sealprobe_exe>
                  --explain $<TARGET_FILE:sealprobe_explain_exe>
-                 --fixtures ${SEALPROBE_FIXTURE_DIR})
+                 --fixtures ${SEALPROBE_FIXTURE_DIR} ${sanitized_option})
 set_tests_properties(explain PROPERTIES FIXTURES_REQUIRED sealprobe_fixtures)
 list(APPEND SEALPROBE_QUICK_TESTS explain)
 
-# Thousands of hostile variants of signed files through the real tool. A
-# sanitizer build is slow and large by design: there only its reports,
-# hangs and verdicts count, not processor time and memory.
-set(mutation_options "")
-if(SEALPROBE_SANITIZE)
-  set(mutation_options --sanitized)
-endif()
+# Thousands of hostile variants of signed files through the real tool. In
+# a sanitizer build only their reports, hangs and verdicts count.
 add_test(NAME mutation_corpus
          COMMAND ${Python3_EXECUTABLE}
                  ${CMAKE_CURRENT_SOURCE_DIR}/src/authenticode/mutation_test.py
                  --tool $<TARGET_FILE:sealprobe_exe>
-                 --fixtures ${SEALPROBE_FIXTURE_DIR} ${mutation_options})
+                 --fixtures ${SEALPROBE_FIXTURE_DIR} ${sanitized_option})
 set_tests_properties(mutation_corpus PROPERTIES
   FIXTURES_REQUIRED sealprobe_fixtures TIMEOUT 1200)
 

@@ -5,6 +5,7 @@
 #include <openssl/x509v3.h>
 
 #include "authenticode/key_policy.h"
+#include "authenticode/name_constraints.h"
 #include "authenticode/openssl_ptr.h"
 #include "trust_status.h"
 
@@ -12,7 +13,6 @@ namespace sealprobe {
 namespace {
 
 constexpr char kLifetimeSigningOid[] = "1.3.6.1.4.1.311.10.3.13";
-constexpr char kLegacySubjectAltNameOid[] = "2.5.29.7";
 constexpr int kMaxChainDepth = 16;
 
 // Where a check of the chain records what it finds.
@@ -27,6 +27,18 @@ class Problems {
   std::vector<ChainProblem>* list_;
 };
 
+// What the verify callback and the verify stage share, as the context's
+// application data.
+struct ChainCheck {
+  Problems* problems;
+  // OpenSSL's own stage that verifies signatures and validity.
+  X509_STORE_CTX_verify_fn verify = nullptr;
+  // Set once the chain is built, its signatures are verified and its name
+  // work is within the budget: what OpenSSL checks from then on is names,
+  // then policies.
+  bool past_signatures = false;
+};
+
 bool IsCa(X509* cert) {
   const uint32_t flags = X509_get_extension_flags(cert);
   return (flags & EXFLAG_BCONS) != 0 && (flags & EXFLAG_CA) != 0;
@@ -36,7 +48,8 @@ bool IsCa(X509* cert) {
 // that every fault is found whatever order they come in.
 int RecordChainError(int ok, X509_STORE_CTX* ctx) {
   if (ok == 1) return 1;
-  auto* problems = static_cast<Problems*>(X509_STORE_CTX_get_app_data(ctx));
+  auto* check = static_cast<ChainCheck*>(X509_STORE_CTX_get_app_data(ctx));
+  Problems* problems = check->problems;
   const int error = X509_STORE_CTX_get_error(ctx);
   const int depth = X509_STORE_CTX_get_error_depth(ctx);
   const auto add = [&](ChainFault fault) {
@@ -90,6 +103,19 @@ int RecordChainError(int ok, X509_STORE_CTX* ctx) {
     case X509_V_ERR_UNSUPPORTED_NAME_SYNTAX:
       add(ChainFault::kInvalidName);
       break;
+    case X509_V_ERR_UNSPECIFIED:
+      // After the signatures, only the name check reports this: for a name
+      // or constraint it cannot match (NAME_CONSTRAINTS_check's own
+      // ceiling on names times constraints among them, a subtree that is
+      // no valid A-label), so a name that cannot be checked.
+      if (check->past_signatures) {
+        problems->Add(depth, ChainFault::kInvalidName,
+                      "a name of it cannot be matched against the name "
+                      "constraints above it");
+      } else {
+        add(ChainFault::kOther);
+      }
+      break;
     case X509_V_ERR_CERT_REJECTED:
       problems->Add(depth, ChainFault::kWrongUsage,
                     "the store trusts it only for other uses");
@@ -135,25 +161,9 @@ bool HasUnhandledCriticalExtension(X509* cert) {
 // The faults of the built chain (leaf first) that OpenSSL does not report
 // the way Windows does.
 void WalkChain(const STACK_OF(X509) * chain, Problems& problems) {
-  const ossl::Asn1ObjectPtr legacy_alt_name(
-      OBJ_txt2obj(kLegacySubjectAltNameOid, 1));
-  bool legacy_names_below = false;
   const int count = sk_X509_num(chain);
   for (int i = 0; i < count; ++i) {
     X509* cert = sk_X509_value(chain, i);
-    // Windows matches the names of the legacy subjectAltName against name
-    // constraints too; OpenSSL does not read them, so they cannot be shown
-    // to comply.
-    if (legacy_names_below &&
-        X509_get_ext_by_NID(cert, NID_name_constraints, -1) >= 0) {
-      problems.Add(i, ChainFault::kInvalidName,
-                   "constrains names, and a certificate below it has names "
-                   "in the legacy subjectAltName (2.5.29.7)");
-    }
-    if (!legacy_alt_name ||
-        X509_get_ext_by_OBJ(cert, legacy_alt_name.get(), -1) >= 0) {
-      legacy_names_below = true;
-    }
     // A key Windows refuses, anywhere from the leaf to the anchor, leaves
     // the chain's signatures not valid, as its weak RSA key block does.
     switch (ClassifyKey(cert)) {
@@ -252,6 +262,42 @@ void CheckExtendedKeyUsage(const STACK_OF(X509) * chain, ChainUse use,
   }
 }
 
+// OpenSSL's stage that verifies the chain's signatures and validity, then
+// the budget on the work of the name check. X509_verify_cert runs this
+// stage once the chain is built and right before it matches the chain's
+// names against its name constraints (verify_chain in x509_vfy.c, OpenSSL
+// 3.0 on), so the budget is decided on the very chain that work would be
+// done on, before any of it. Over the budget, the verification stops here.
+int VerifyWithinNameBudget(X509_STORE_CTX* ctx) {
+  auto* check = static_cast<ChainCheck*>(X509_STORE_CTX_get_app_data(ctx));
+  const int verified = check->verify(ctx);
+  if (verified <= 0) return verified;
+  if (NameConstraintWork(X509_STORE_CTX_get0_chain(ctx)) >
+      kMaxNameConstraintWork) {
+    check->problems->Add(-1, ChainFault::kInvalidName,
+                         "its names and the name constraints over them take "
+                         "more work to match than a chain may ask");
+    return 0;
+  }
+  check->past_signatures = true;
+  return verified;
+}
+
+// Whether RFC 5280 policy processing of `chain` fails for want of room: past
+// OPENSSL_POLICY_TREE_NODES_MAX nodes (pcy_tree.c), OpenSSL's policy check
+// gives up as if out of memory, without a word to the verify callback. Run
+// only then, and as cheap as that check: it stops at the same ceiling.
+bool PolicyTreeTooLarge(STACK_OF(X509) * chain) {
+  // The tree grows the same whatever policies the caller asks for: they
+  // are looked at only once it is built.
+  X509_POLICY_TREE* built = nullptr;
+  int explicit_policy = 0;
+  const int result =
+      X509_policy_check(&built, &explicit_policy, chain, nullptr, 0);
+  const ossl::X509PolicyTreePtr tree(built);
+  return result == X509_PCY_TREE_INTERNAL;
+}
+
 // The problem that decides: the first of the first kind, nearest the end
 // certificate; -1 when there is none.
 int Deciding(const std::vector<ChainProblem>& problems) {
@@ -341,12 +387,30 @@ ChainResult CheckCertificateChain(X509* leaf, STACK_OF(X509) * untrusted,
   }
   any_policy.release();  // the parameters own it now
   X509_VERIFY_PARAM_set_flags(param, X509_V_FLAG_POLICY_CHECK);
-  X509_STORE_CTX_set_app_data(ctx.get(), &problems);
+  ChainCheck check{&problems, X509_STORE_CTX_get_verify(ctx.get())};
+  if (check.verify == nullptr) {
+    problems.Add(-1, ChainFault::kChaining, "no chain could be started");
+    return decide();
+  }
+  X509_STORE_CTX_set_app_data(ctx.get(), &check);
   X509_STORE_CTX_set_verify_cb(ctx.get(), RecordChainError);
+  X509_STORE_CTX_set_verify(ctx.get(), VerifyWithinNameBudget);
   const int verified = X509_verify_cert(ctx.get());
 
   result.chain.reset(X509_STORE_CTX_get1_chain(ctx.get()));
-  const STACK_OF(X509)* chain = result.chain.get();
+  STACK_OF(X509)* chain = result.chain.get();
+  if (check.past_signatures) {
+    if (verified < 0 &&
+        X509_STORE_CTX_get_error(ctx.get()) == X509_V_ERR_OUT_OF_MEM &&
+        PolicyTreeTooLarge(chain)) {
+      problems.Add(-1, ChainFault::kPolicy,
+                   "its policies make a policy tree larger than the chain "
+                   "engine processes");
+    }
+    for (const NameFault& fault : CheckNameConstraints(chain)) {
+      problems.Add(fault.depth, ChainFault::kInvalidName, fault.detail);
+    }
+  }
   for (int i = 0; i < sk_X509_num(chain); ++i) {
     if (ExplicitlyDistrusted(ctx.get(), sk_X509_value(chain, i),
                              PurposeNid(use))) {

@@ -45,8 +45,9 @@ enum class ChainFault {
   // CERT_E_EXPIRED: a chain certificate is outside its validity.
   kExpired,
   // CERT_E_INVALID_POLICY: RFC 5280 policy processing fails: an explicit
-  // policy is required and none is valid for the whole path, or a policy
-  // extension is invalid.
+  // policy is required and none is valid for the whole path, a policy
+  // extension is invalid, or the policy tree grows past what the chain
+  // engine processes.
   kPolicy,
   // TRUST_E_BASIC_CONSTRAINTS: an issuer is not a CA, or a path is too long.
   kBasicConstraints,
@@ -54,10 +55,12 @@ enum class ChainFault {
   // basicConstraints, nameConstraints, certificatePolicies, policyMappings,
   // policyConstraints, extKeyUsage and inhibitAnyPolicy.
   kCritical,
-  // CERT_E_INVALID_NAME: a name is outside an issuer's permitted subtrees or
-  // inside its excluded ones, or a name or constraint cannot be checked:
-  // among them a name in the legacy subjectAltName (2.5.29.7), which
-  // Windows checks and OpenSSL cannot read, below a name-constrained issuer.
+  // CERT_E_INVALID_NAME: a name, in the subject, the subjectAltName or the
+  // legacy subjectAltName (2.5.29.7), is outside an issuer's permitted
+  // subtrees or inside its excluded ones; a name or constraint cannot be
+  // checked; an issuer's constraints hold a form Windows does not support
+  // (CheckNameConstraints, name_constraints.h); or matching the chain's
+  // names against its constraints takes more than kMaxNameConstraintWork.
   kInvalidName,
   // CERT_E_CHAINING: any other failure of the chain engine.
   kOther,

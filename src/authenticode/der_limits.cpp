@@ -34,6 +34,9 @@ constexpr uint8_t kTimestampTokenOid[] = {0x2b, 0x06, 0x01, 0x04, 0x01,
 // 1.2.840.113549.1.9.6: a PKCS#9 counter-signature.
 constexpr uint8_t kCounterSignatureOid[] = {0x2a, 0x86, 0x48, 0x86, 0xf7,
                                             0x0d, 0x01, 0x09, 0x06};
+// 1.3.6.1.4.1.311.2.4.1: a nested signature.
+constexpr uint8_t kNestedSignatureOid[] = {0x2b, 0x06, 0x01, 0x04, 0x01,
+                                           0x82, 0x37, 0x02, 0x04, 0x01};
 // 2.5.29.32, .33, .30, .17 and .7: the certificatePolicies,
 // policyMappings, nameConstraints and subjectAltName extensions, the last
 // under its legacy identifier too.
@@ -130,7 +133,8 @@ enum class Kind : uint8_t {
   kPolicyMappings,   // a policyMappings' SEQUENCE OF pairs
   kNameConstraints,  // SEQUENCE { [0] permitted, [1] excluded }
   kNameSubtrees,     // one of those lists of GeneralSubtrees
-  kAltNames          // a subjectAltName's GeneralNames
+  kAltNames,         // a subjectAltName's GeneralNames
+  kOpaque            // a value nothing decodes: not walked
 };
 
 // The extension an Extension SEQUENCE is, when its value is walked.
@@ -145,7 +149,8 @@ enum class Extension : uint8_t {
 enum class AttributeType : uint8_t {
   kOther,
   kTimestampToken,
-  kCounterSignature
+  kCounterSignature,
+  kNestedSignature
 };
 
 struct Frame {
@@ -239,6 +244,7 @@ class Walker {
       if (check != Check::kWithinLimits) return check;
     }
 
+    if (next.kind == Kind::kOpaque) return Skip(next);
     if (h.constructed()) {
       // A string in pieces would hide the DER it holds from this walk.
       if (next.strict && h.universal() && h.tag != kTagSequence &&
@@ -264,6 +270,38 @@ class Walker {
         return Push(string, region);
       }
     }
+    return Check::kWithinLimits;
+  }
+
+  // Moves past `frame`, an element that is not walked. When its length is
+  // indefinite, its end is found the way OpenSSL's decoder finds it
+  // (asn1_find_end, tasn_dec.c): with a count of the indefinite lengths
+  // opened inside it, each definite one skipped whole, and no stack.
+  Check Skip(const Frame& frame) {
+    if (!frame.indefinite) {
+      pos_ = frame.end;
+      return Check::kWithinLimits;
+    }
+    size_t at = frame.contents;
+    size_t open = 1;
+    while (at < frame.end) {
+      if (frame.end - at >= 2 && der_[at] == 0 && der_[at + 1] == 0) {
+        at += 2;
+        if (--open == 0) {
+          pos_ = at;
+          return Check::kWithinLimits;
+        }
+        continue;
+      }
+      const std::optional<Header> header =
+          ReadHeader(der_ + at, frame.end - at);
+      if (!header) break;
+      at += header->size + header->length;
+      if (header->indefinite) ++open;
+    }
+    // No end: the decoder refuses it, and nothing after it is decoded.
+    pos_ = at;
+    Abandon();
     return Check::kWithinLimits;
   }
 
@@ -347,6 +385,8 @@ class Walker {
           return Check::kTooManyAltNames;
         }
         break;
+      case Kind::kOpaque:
+        break;
       case Kind::kSignedContent:
         if (index == 0 && h.identifier == kSequence) {
           next->kind = Kind::kSignedData;
@@ -413,6 +453,8 @@ class Walker {
             parent->attribute = AttributeType::kTimestampToken;
           } else if (ContentsEqual(contents, h.length, kCounterSignatureOid)) {
             parent->attribute = AttributeType::kCounterSignature;
+          } else if (ContentsEqual(contents, h.length, kNestedSignatureOid)) {
+            parent->attribute = AttributeType::kNestedSignature;
           }
         } else if (index == 1 && h.identifier == kSet) {
           next->kind = Kind::kAttributeValues;
@@ -421,10 +463,16 @@ class Walker {
         break;
       case Kind::kAttributeValues:
         if (parent->children > limits_.values) return Check::kTooManyValues;
-        next->timestamp = parent->attribute != AttributeType::kOther;
+        next->timestamp = parent->attribute == AttributeType::kTimestampToken ||
+                          parent->attribute == AttributeType::kCounterSignature;
         if (parent->attribute == AttributeType::kCounterSignature &&
             h.identifier == kSequence) {
           next->kind = Kind::kSignerInfo;
+        }
+        // A nested signature is not verified, and its value is kept as its
+        // encoding: whatever it holds is not the file's to answer for.
+        if (parent->attribute == AttributeType::kNestedSignature) {
+          next->kind = Kind::kOpaque;
         }
         break;
     }

@@ -52,22 +52,24 @@ struct SignatureLimits {
   // Each value of an RFC 3161 timestamp or counter-signature attribute,
   // which the timestamp check decodes again [2 to 10 KiB].
   size_t timestamp_bytes = size_t{1} << 20;
-  // Per certificate, what chain building multiplies: RFC 5280 policy
-  // processing goes through the policies of each certificate for every
-  // one of the certificate above it, and every name of a certificate is
-  // matched against every name constraint above it. PolicyInformation
-  // entries of a certificatePolicies [one to a handful; 17 in a federal
-  // bridge certificate], pairs of a policyMappings [10 there],
-  // GeneralSubtrees in each of a nameConstraints' permitted and excluded
-  // lists [a few], GeneralNames of a subjectAltName (2.5.29.17, or the
-  // legacy 2.5.29.7) [none or one in code-signing and time-stamping
-  // certificates], and relative names in its issuer or subject [about a
-  // dozen at most].
+  // Per certificate, what chain building multiplies. RFC 5280 policy
+  // processing goes through the policies of each certificate for every one
+  // of the certificate above it: PolicyInformation entries of a
+  // certificatePolicies [one to a handful; 17 in a federal bridge
+  // certificate], pairs of a policyMappings [10 there]. The names a
+  // certificate is matched by are bounded by what matching them costs
+  // (NameConstraintWork, name_constraints.h), and these only by what
+  // decoding them costs: GeneralSubtrees in each of a nameConstraints'
+  // permitted and excluded lists [a few; LibreSSL's verifier takes 512 in a
+  // whole chain], GeneralNames of a subjectAltName (2.5.29.17, or the legacy
+  // 2.5.29.7) [up to 1,275 in TLS certificates seen on the web, 2,000 the
+  // most one public CA issues], and relative names in its issuer or subject
+  // [6 at most among Debian's roots and Microsoft's signers].
   size_t policies = 64;
   size_t policy_mappings = 64;
-  size_t name_subtrees = 64;
-  size_t alt_names = 64;
-  size_t name_entries = 64;
+  size_t name_subtrees = 1024;
+  size_t alt_names = 4096;
+  size_t name_entries = 256;
 };
 
 // What CheckSignatureLimits found: kWithinLimits, or the first cap the walk
@@ -102,6 +104,10 @@ enum class SignatureLimitCheck {
 // ContentInfo), every SignerInfo in one or in a counter-signature
 // attribute, every certificate in one, and every extension (a SEQUENCE
 // whose first element is the extension's object identifier) wherever it is.
+// The values of a nested-signature attribute (1.3.6.1.4.1.311.2.4.1) are
+// the exception: nothing decodes them (OpenSSL keeps an attribute value as
+// its encoding, and nested signatures are not verified), so each counts as
+// one element and nothing inside it is walked.
 // Definite and indefinite lengths are both followed. Bytes that are not
 // well-formed DER are not an error here: their elements are counted up to the
 // fault and the decoder, which fails at the same place, refuses them. Never

@@ -23,7 +23,8 @@ Plus a 0-byte file and 4 GiB sparse files, and signatures that ask for
 work: the largest valid one, and the attacks the caps stop (hundreds of
 thousands of certificates, CRLs or attributes, millions of values in one
 attribute, deep nesting, huge names, thousands of policies, name constraints
-or alternative names), each decided within the same time and memory.
+or alternative names) and the names the budget on name matching stops, each
+decided within the same time and memory.
 
 Processor time and peak memory are judged only on an optimised build, at
 twice the 1 s and 64 MiB the verifier is held to: the attacks the caps stop
@@ -421,6 +422,42 @@ def attribute(*values):
     return seq(OTHER_OID, set_of(*values))
 
 
+CN = tlv(0x06, b"\x55\x04\x03")
+SHA256_RSA = seq(tlv(0x06, bytes.fromhex("2a864886f70d01010b")), NULL)
+CA_TRUE = seq(tlv(0x06, b"\x55\x1d\x13"), tlv(0x01, b"\xff"),
+              tlv(0x04, seq(tlv(0x01, b"\xff"))))
+
+
+def constrained_chain(root, values, cas):
+    """The signer's certificate (its key, a new name) below `cas` CAs, each
+    with 64 + 64 DNS subtrees, from a self-signed one down: its subject one
+    relative name of `values` common names, each of which every CA permits
+    after comparing it, octet by octet, with almost every subtree."""
+    pad = b"a" * 80
+    near = seq(tlv(0x82, b"." + pad + b".tesx"))
+    constraints = seq(tlv(0xA0, near * 63 + seq(tlv(0x82, b"." + pad + b".test"))),
+                      tlv(0xA1, near * 64))
+    extensions = [CA_TRUE, seq(tlv(0x06, b"\x55\x1d\x1e"), tlv(0x01, b"\xff"),
+                               tlv(0x04, constraints))]
+    certificates = child(signed_data(root), 0xA0)
+    key = certificates.kids[0].kids[0].kids[6].encode()
+
+    def certificate(serial, issuer, subject, extensions):
+        validity = seq(tlv(0x17, b"000101000000Z"), tlv(0x17, b"491231235959Z"))
+        tbs = seq(tlv(0xA0, integer(2)), integer(serial), SHA256_RSA, issuer,
+                  validity, subject, key, tlv(0xA3, seq(*extensions)))
+        return seq(tbs, SHA256_RSA, tlv(0x03, bytes(257)))
+
+    names = [seq(set_of(seq(CN, tlv(0x0C, b"ca%d" % i)))) for i in range(cas)]
+    chain = [certificate(i + 1, names[max(i - 1, 0)], names[i], extensions)
+             for i in range(cas)]
+    subject = seq(set_of(*[seq(CN, tlv(0x0C, b"h%d.%s.test" % (i, pad)))
+                           for i in range(values)]))
+    signer = certificate(cas + 1, names[-1], subject, [])
+    certificates.kids = [Raw(c) for c in [signer] + chain]
+    first_signer(root).kids[1] = Raw(seq(names[-1], integer(cas + 1)))
+
+
 def worst_cases(signed, stamped):
     """Yields (label, file, expected verdict), one file at a time: `signed`
     is a valid signed file, `stamped` one with an RFC 3161 timestamp."""
@@ -474,6 +511,18 @@ def worst_cases(signed, stamped):
     for label, count, change in attacks:
         yield (label % count, edit(signed, lambda root: change(root, count)),
                "unreadable-signature")
+    # Nothing decodes a nested signature but to find its end, however deep.
+    levels = fit(b"\x30\x80\x00\x00")
+    nested = seq(tlv(0x06, bytes.fromhex("2b060104018237020401")),
+                 set_of(b"\x30\x80" * levels + b"\x00\x00" * levels))
+    yield ("a nested signature %d levels deep" % levels,
+           edit(signed, lambda root: add_unsigned(root, [nested])), VALID)
+    # Within every cap, matching names against constraints: 8,192 values of
+    # one relative name under 17 CAs cost 2 s, before the budget on that
+    # work stops it. The made-up certificates' signatures decide.
+    yield ("8192 common names under 17 constrained CAs",
+           edit(signed, lambda root: constrained_chain(root, 8192, 17)),
+           "0x80096004")
 
 
 # --- Running the tool ----------------------------------------------------------

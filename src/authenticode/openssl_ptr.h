@@ -34,11 +34,15 @@ SP_OSSL_DELETER(CmsDeleter, CMS_ContentInfo, CMS_ContentInfo_free);
 SP_OSSL_DELETER(EkuDeleter, EXTENDED_KEY_USAGE, EXTENDED_KEY_USAGE_free);
 SP_OSSL_DELETER(EvpMdCtxDeleter, EVP_MD_CTX, EVP_MD_CTX_free);
 SP_OSSL_DELETER(EvpPkeyDeleter, EVP_PKEY, EVP_PKEY_free);
+SP_OSSL_DELETER(GeneralNamesDeleter, GENERAL_NAMES, GENERAL_NAMES_free);
+SP_OSSL_DELETER(NameConstraintsDeleter, NAME_CONSTRAINTS,
+                NAME_CONSTRAINTS_free);
 SP_OSSL_DELETER(Pkcs7Deleter, PKCS7, PKCS7_free);
 SP_OSSL_DELETER(Pkcs7SignerInfoDeleter, PKCS7_SIGNER_INFO,
                 PKCS7_SIGNER_INFO_free);
 SP_OSSL_DELETER(TsTstInfoDeleter, TS_TST_INFO, TS_TST_INFO_free);
 SP_OSSL_DELETER(X509Deleter, X509, X509_free);
+SP_OSSL_DELETER(X509PolicyTreeDeleter, X509_POLICY_TREE, X509_policy_tree_free);
 SP_OSSL_DELETER(X509StoreDeleter, X509_STORE, X509_STORE_free);
 SP_OSSL_DELETER(X509StoreCtxDeleter, X509_STORE_CTX, X509_STORE_CTX_free);
 
@@ -69,11 +73,16 @@ using CmsPtr = std::unique_ptr<CMS_ContentInfo, CmsDeleter>;
 using EkuPtr = std::unique_ptr<EXTENDED_KEY_USAGE, EkuDeleter>;
 using EvpMdCtxPtr = std::unique_ptr<EVP_MD_CTX, EvpMdCtxDeleter>;
 using EvpPkeyPtr = std::unique_ptr<EVP_PKEY, EvpPkeyDeleter>;
+using GeneralNamesPtr = std::unique_ptr<GENERAL_NAMES, GeneralNamesDeleter>;
+using NameConstraintsPtr =
+    std::unique_ptr<NAME_CONSTRAINTS, NameConstraintsDeleter>;
 using Pkcs7Ptr = std::unique_ptr<PKCS7, Pkcs7Deleter>;
 using Pkcs7SignerInfoPtr =
     std::unique_ptr<PKCS7_SIGNER_INFO, Pkcs7SignerInfoDeleter>;
 using TsTstInfoPtr = std::unique_ptr<TS_TST_INFO, TsTstInfoDeleter>;
 using X509Ptr = std::unique_ptr<X509, X509Deleter>;
+using X509PolicyTreePtr =
+    std::unique_ptr<X509_POLICY_TREE, X509PolicyTreeDeleter>;
 using X509StorePtr = std::unique_ptr<X509_STORE, X509StoreDeleter>;
 using X509StoreCtxPtr = std::unique_ptr<X509_STORE_CTX, X509StoreCtxDeleter>;
 // A stack that owns its certificates.

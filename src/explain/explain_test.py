@@ -7,10 +7,12 @@ certificate and the evidence behind it.
 Usage: explain_test.py --tool SEALPROBE --explain SEALPROBE_EXPLAIN
                        --fixtures DIR [unittest options]
 """
+import base64
 import glob
 import json
 import os
 import re
+import resource
 import shutil
 import sys
 import unittest
@@ -18,7 +20,23 @@ import unittest
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)),
                                 os.pardir, "testing"))
 import harness  # noqa: E402
-from harness import CONFIG  # noqa: E402
+from harness import CONFIG, Der, tlv  # noqa: E402
+
+# Processor seconds any one explanation may take: twice the 1 s target, as
+# the mutation test allows, so that a busy machine does not fail it; not
+# judged on a sanitizer build, slower by design.
+SECONDS = 2.0
+
+
+def with_long_common_name(data, length):
+    """`data`, a signed file, with its signer's subject one common name of
+    `length` octets and no space (its certificate's signature breaks)."""
+    root = Der(data, harness.PeLayout(data).blob)
+    tbs = root.kids[1].kids[0].kids[3].kids[0].kids[0]
+    tbs.kids[5] = Der(tlv(0x30, tlv(0x31, tlv(0x30, tlv(0x06, b"\x55\x04\x03")
+                                              + tlv(0x0C, b"x" * length)))))
+    return harness.with_certificate_table(
+        data, harness.certificate_entry(root.encode()))
 
 # sealprobe's lines that name no status, and the status each stands for.
 NAMED_LINES = [
@@ -97,6 +115,39 @@ class ExplainTest(unittest.TestCase):
         self.assertFalse(reports[3]["image"]["hash_matches"])
         self.assertEqual(reports[2]["timestamp"]["kind"], "rfc3161")
 
+    def test_hostile_names_are_explained_quickly_and_as_utf8(self):
+        with open(harness.fixture_path("files/valid.exe"), "rb") as f:
+            valid = f.read()
+        cases = [
+            (b"long-cn.exe", with_long_common_name(valid, 600000)),
+            (b"surrogate-\xed\xa0\x80.exe", valid),  # WTF-8
+            (b"overlong-\xc0\xaf.exe", valid),
+            (b"beyond-\xf4\x90\x80\x80.exe", valid),
+            (b"truncated-\xe2\x82.exe", valid),
+        ]
+        folder = os.fsencode(harness.temp_folder(self))
+        for name, data in cases:
+            path = os.path.join(folder, name)
+            with self.subTest(name):
+                with open(path, "wb") as f:
+                    f.write(data)
+                before = resource.getrusage(resource.RUSAGE_CHILDREN)
+                self.explain(os.fsdecode(path))  # for a person, then JSON
+                run = self.explain("--json", os.fsdecode(path))
+                after = resource.getrusage(resource.RUSAGE_CHILDREN)
+                seconds = (after.ru_utime - before.ru_utime +
+                           after.ru_stime - before.ru_stime)
+                if not CONFIG.sanitized:
+                    self.assertLess(seconds, SECONDS)
+                # Strict UTF-8, whatever the path's bytes: U+FFFD in their
+                # place, and the bytes themselves beside it.
+                out = run.out.encode("utf-8", "surrogateescape").decode()
+                report = json.loads(out)[0]
+                self.assertEqual(report["file"], path.decode("utf-8", "replace"))
+                exact = report.get("file_base64")
+                self.assertEqual(exact and base64.b64decode(exact),
+                                 None if name == cases[0][0] else path)
+
     def test_exit_codes(self):
         valid = harness.fixture_path("valid")
         self.assertEqual(self.explain(valid).code, 0)
@@ -109,4 +160,4 @@ class ExplainTest(unittest.TestCase):
 
 
 if __name__ == "__main__":
-    harness.main("tool", "explain", "fixtures")
+    harness.main("tool", "explain", "fixtures", flags=("sanitized",))

@@ -1,7 +1,9 @@
 #include "explain/report.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
+#include <utility>
 
 #include "trust/verdict.h"
 #include "trust_status.h"
@@ -73,7 +75,9 @@ const char* KindName(Kind kind) {
 // --- For a person -----------------------------------------------------------
 
 // Lines of at most kWidth columns: `first` begins the first, `rest` the
-// others, and words move on whole (one longer than a line is cut).
+// others, and words move on whole (one longer than a line is cut). Each
+// octet of the text is looked at a bounded number of times, however long
+// its words: a subject can be a megabyte without a space.
 class Lines {
  public:
   explicit Lines(bool colour) : colour_(colour) {}
@@ -81,34 +85,39 @@ class Lines {
   void Add(const std::string& first, const std::string& text,
            const std::string& rest) {
     std::string line = first;
+    size_t columns = Columns(first, 0, first.size());
     bool empty = true;  // no word on `line` yet
     size_t at = 0;
     while (at < text.size()) {
       size_t end = text.find(' ', at);
       if (end == std::string::npos) end = text.size();
-      std::string word = text.substr(at, end - at);
+      size_t word = at;  // where what is left of the word starts
+      size_t word_columns = Columns(text, word, end);
       at = end + 1;
-      while (!word.empty()) {
-        const size_t used = Columns(line) + (empty ? 0 : 1);
+      while (word < end) {
+        const size_t used = columns + (empty ? 0 : 1);
         const size_t room = used < kWidth ? kWidth - used : 0;
-        if (Columns(word) <= room) {
+        if (word_columns <= room) {
           if (!empty) line += ' ';
-          line += word;
+          line.append(text, word, end - word);
+          columns = used + word_columns;
           empty = false;
           break;
         }
         if (empty) {
           // Longer than a whole line: cut it, between characters.
-          size_t cut = std::min(std::max<size_t>(room, 1), word.size());
-          while (cut > 1 &&
-                 (static_cast<unsigned char>(word[cut]) & 0xc0) == 0x80) {
+          size_t cut = word + std::min(std::max<size_t>(room, 1), end - word);
+          while (cut > word + 1 &&
+                 (static_cast<unsigned char>(text[cut]) & 0xc0) == 0x80) {
             --cut;
           }
-          line += word.substr(0, cut);
-          word.erase(0, cut);
+          line.append(text, word, cut - word);
+          word_columns -= Columns(text, word, cut);
+          word = cut;
         }
         Flush(&line);
         line = rest;
+        columns = Columns(rest, 0, rest.size());
         empty = true;
       }
     }
@@ -124,12 +133,13 @@ class Lines {
   std::string str() const { return out_; }
 
  private:
-  // Columns on a terminal: UTF-8 continuation bytes and colour codes take
-  // none.
-  static size_t Columns(const std::string& text) {
+  // Columns on a terminal of text[from, to): UTF-8 continuation bytes and
+  // colour codes take none.
+  static size_t Columns(const std::string& text, size_t from, size_t to) {
     size_t columns = 0;
     bool escape = false;
-    for (const char c : text) {
+    for (size_t i = from; i < to; ++i) {
+      const char c = text[i];
       const auto byte = static_cast<unsigned char>(c);
       if (byte == 0x1b) escape = true;
       if (escape) {
@@ -194,27 +204,82 @@ void AddChain(Lines& lines, const ChainFacts& chain,
 // --- As JSON
 // ------------------------------------------------------------------
 
-// `text` as a JSON string: UTF-8 kept, anything that is not UTF-8 written as
-// U+FFFD, control characters escaped.
+// The UTF-8 character at text[i]: its length and whether it is one (RFC
+// 3629: shortest form, no surrogates, nothing past U+10FFFF). When it is
+// not, the length is that of the longest start of one there, at least 1,
+// which is replaced as a whole.
+struct Utf8Step {
+  size_t length;
+  bool valid;
+};
+
+Utf8Step NextUtf8(const std::string& text, size_t i) {
+  const auto lead = static_cast<unsigned char>(text[i]);
+  if (lead < 0x80) return {1, true};
+  size_t follow = 0;
+  unsigned char low = 0x80;  // the range of the second byte
+  unsigned char high = 0xbf;
+  if (lead >= 0xc2 && lead <= 0xdf) {
+    follow = 1;
+  } else if (lead >= 0xe0 && lead <= 0xef) {
+    follow = 2;
+    if (lead == 0xe0) low = 0xa0;   // no overlong forms
+    if (lead == 0xed) high = 0x9f;  // no surrogates
+  } else if (lead >= 0xf0 && lead <= 0xf4) {
+    follow = 3;
+    if (lead == 0xf0) low = 0x90;
+    if (lead == 0xf4) high = 0x8f;  // nothing past U+10FFFF
+  } else {
+    return {1, false};
+  }
+  for (size_t k = 1; k <= follow; ++k) {
+    if (i + k >= text.size()) return {k, false};
+    const auto byte = static_cast<unsigned char>(text[i + k]);
+    if (byte < (k == 1 ? low : 0x80) || byte > (k == 1 ? high : 0xbf)) {
+      return {k, false};
+    }
+  }
+  return {follow + 1, true};
+}
+
+bool IsUtf8(const std::string& text) {
+  for (size_t i = 0; i < text.size();) {
+    const Utf8Step step = NextUtf8(text, i);
+    if (!step.valid) return false;
+    i += step.length;
+  }
+  return true;
+}
+
+std::string Base64(const std::string& bytes) {
+  static const char kDigits[] =
+      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  std::string out;
+  for (size_t i = 0; i < bytes.size(); i += 3) {
+    uint32_t group = 0;
+    const size_t n = std::min<size_t>(3, bytes.size() - i);
+    for (size_t k = 0; k < 3; ++k) {
+      const uint32_t byte =
+          k < n ? static_cast<unsigned char>(bytes[i + k]) : 0;
+      group = (group << 8) | byte;
+    }
+    for (size_t k = 0; k < 4; ++k) {
+      out += k <= n ? kDigits[(group >> (18 - 6 * k)) & 0x3f] : '=';
+    }
+  }
+  return out;
+}
+
+// `text` as a JSON string, strict UTF-8 whatever it holds: UTF-8 kept,
+// anything that is not written as U+FFFD, control characters escaped.
 std::string Json(const std::string& text) {
   std::string out = "\"";
   for (size_t i = 0; i < text.size();) {
+    const Utf8Step step = NextUtf8(text, i);
     const auto byte = static_cast<unsigned char>(text[i]);
-    size_t length = byte < 0x80           ? 1
-                    : (byte >> 5) == 0x6  ? 2
-                    : (byte >> 4) == 0xe  ? 3
-                    : (byte >> 3) == 0x1e ? 4
-                                          : 0;
-    bool ok = length != 0 && i + length <= text.size();
-    for (size_t k = 1; ok && k < length; ++k) {
-      ok = (static_cast<unsigned char>(text[i + k]) & 0xc0) == 0x80;
-    }
-    if (!ok) {
+    if (!step.valid) {
       out += "\\ufffd";
-      ++i;
-      continue;
-    }
-    if (byte == '"' || byte == '\\') {
+    } else if (byte == '"' || byte == '\\') {
       out += '\\';
       out += static_cast<char>(byte);
     } else if (byte < 0x20 || byte == 0x7f) {
@@ -222,9 +287,9 @@ std::string Json(const std::string& text) {
       std::snprintf(escaped, sizeof(escaped), "\\u%04x", byte);
       out += escaped;
     } else {
-      out.append(text, i, length);
+      out.append(text, i, step.length);
     }
-    i += length;
+    i += step.length;
   }
   return out + "\"";
 }
@@ -315,19 +380,24 @@ std::string JsonReportOf(const FileReport& r) {
           ? "null"
           : Object({{"time", Json(FormatTime(e.checked_at.time))},
                     {"why", Json(WhyName(e.checked_at.why))}});
-  return Object(
-      {{"file", Json(r.file)},
-       {"valid", r.valid() ? "true" : "false"},
-       {"status", Json(Hex(r.result.status))},
-       {"status_name", Json(StatusNameOf(r.result.status))},
-       {"verdict", Json(r.verdict)},
-       {"decided_by", Object({{"rule", Json(e.decided_by)},
-                              {"certificate", JsonOrNull(e.decided_on)}})},
-       {"image", image},
-       {"signer", signer},
-       {"chain", JsonChain(e.chain)},
-       {"timestamp", timestamp},
-       {"checked_at", checked_at}});
+  std::vector<std::pair<const char*, std::string>> members = {
+      {"file", Json(r.file)},
+      {"valid", r.valid() ? "true" : "false"},
+      {"status", Json(Hex(r.result.status))},
+      {"status_name", Json(StatusNameOf(r.result.status))},
+      {"verdict", Json(r.verdict)},
+      {"decided_by", Object({{"rule", Json(e.decided_by)},
+                             {"certificate", JsonOrNull(e.decided_on)}})},
+      {"image", image},
+      {"signer", signer},
+      {"chain", JsonChain(e.chain)},
+      {"timestamp", timestamp},
+      {"checked_at", checked_at}};
+  // A path is bytes: where they are not UTF-8, the exact ones beside it.
+  if (!IsUtf8(r.file)) {
+    members.insert(members.begin() + 1, {"file_base64", Json(Base64(r.file))});
+  }
+  return Object(members);
 }
 
 }  // namespace

@@ -34,7 +34,9 @@ std::string HumanReport(const FileReport& report, bool colour);
 
 // Every report as one JSON array of objects with the keys file, valid,
 // status, status_name, verdict, decided_by, image, signer, chain,
-// timestamp and checked_at.
+// timestamp and checked_at, and file_base64 (the path's exact bytes) when
+// the path is not UTF-8. Strict UTF-8 whatever the paths and certificates
+// hold: what is not UTF-8 is U+FFFD.
 std::string JsonReport(const std::vector<FileReport>& reports);
 
 }  // namespace sealprobe

@@ -541,10 +541,34 @@ unset stamp_time
 # learn.microsoft.com). An untrusted root still comes first: Wine chain.c
 # chain5, whose root constrains the end certificate's name, is
 # CERT_E_UNTRUSTEDROOT in basePolicyCheck and authenticodePolicyCheck.
-# Windows also matches the legacy subjectAltName (2.5.29.7) against the
-# constraints (chain5, chain19 to chain28 put their names there), which
-# OpenSSL does not read: a name there below a constrained issuer fails,
-# failing closed.
+#
+# der_names nc FORM | san FORM | dns NAME: the DER, in openssl's DER: form,
+# of a nameConstraints permitting one subtree of FORM (rid, edi, x400,
+# othername: that name form; minimum, maximum: a DNS subtree with that
+# bound), of a subjectAltName holding a name of FORM, or one holding NAME.
+der_names() {
+  "${PYTHON:-/usr/bin/python3}" - "$1" "$2" <<'PY'
+import sys
+def tlv(tag, body):
+    n = len(body)
+    size = bytes([n]) if n < 0x80 else bytes([0x81, n])
+    return bytes([tag]) + size + body
+dns = tlv(0x82, b"ok.permitted.test")
+names = {"rid": tlv(0x88, b"\x2a\x03\x04"),
+         "edi": tlv(0xa5, tlv(0xa1, tlv(0x0c, b"x"))),
+         "x400": tlv(0xa3, tlv(0x30, b"")),
+         "othername": tlv(0xa0, tlv(0x06, b"\x2a\x03\x04") +
+                          tlv(0xa0, tlv(0x0c, b"x"))),
+         "minimum": dns, "maximum": dns}
+bounds = {"minimum": tlv(0x80, b"\x01"), "maximum": tlv(0x81, b"\x01")}
+kind, arg = sys.argv[1:]
+if kind == "nc":
+    der = tlv(0x30, tlv(0xa0, tlv(0x30, names[arg] + bounds.get(arg, b""))))
+else:
+    der = tlv(0x30, tlv(0x82, arg.encode()) if kind == "dns" else names[arg])
+print(":".join("%02X" % b for b in der))
+PY
+}
 nc_ext="$ca_ext
 nameConstraints=critical,permitted;DNS:permitted.test,excluded;DNS:no.permitted.test"
 rsa_key nc-ca 2048
@@ -554,9 +578,52 @@ for n in inside:ok.permitted.test:0 outside:other.test:800b0114 \
   signed_under "nc-${n%%:*}" nc-ca "${n##*:}" "" "$code_ext
 subjectAltName=DNS:$(echo "$n" | cut -d: -f2)"
 done
-legacy_name=$(printf 'ok.permitted.test' | od -An -tx1 | tr -s ' \n' '::')
-signed_under nc-legacy nc-ca 800b0114 "" "$code_ext
-2.5.29.7=DER:30:13:82:11${legacy_name%:}"
+# Windows reads the legacy subjectAltName (2.5.29.7) as it reads 2.5.29.17.
+# Wine chain.c chain19 (a root permitting a.com, above a certificate whose
+# 2.5.29.7 names a.com) and chain21 (A.com above a.COM) have no name error
+# on Windows, only CERT_TRUST_HAS_VALID_NAME_CONSTRAINTS; chain20 (a.com
+# above b.com) has CERT_TRUST_HAS_NOT_PERMITTED_NAME_CONSTRAINT. The same
+# shapes, under roots the store trusts, and one under nc-ca.
+for r in wine-a:a.com wine-A:A.com; do
+  cp "$pki/underca.key" "$pki/${r%%:*}.key"
+  quiet openssl req -x509 -new -key "$pki/${r%%:*}.key" -sha256 -days 3650 \
+    -subj "/CN=SealProbe Test ${r%%:*} Root" -out "$pki/${r%%:*}.crt" \
+    -addext "basicConstraints=critical,CA:TRUE" \
+    -addext "keyUsage=critical,keyCertSign" \
+    -addext "nameConstraints=critical,permitted;DNS:${r#*:}"
+  cat "$pki/${r%%:*}.crt" >> "$pki/anchors.pem"
+done
+for n in wine19:wine-a:a.com:0 wine20:wine-a:b.com:800b0114 \
+         wine21:wine-A:a.COM:0 nc-legacy:nc-ca:ok.permitted.test:0; do
+  set -- $(echo "$n" | tr : ' ')
+  signed_under "$1" "$2" "$4" "" "$code_ext
+2.5.29.7=DER:$(der_names dns "$3")"
+done
+# Forms Windows does not support in name constraints, whatever names the
+# certificates below carry: "The minimum and maximum fields are not
+# supported ... Only UPN is supported for an Other Name ... X400 Address,
+# EDI Party Name, Registered Id" are not (CERT_TRUST_HAS_NOT_SUPPORTED_
+# NAME_CONSTRAINT, CERT_TRUST_STATUS structure, learn.microsoft.com); RFC
+# 5280 4.2.1.10 has minimum 0 and no maximum. A signer with a name of the
+# form, and one with no subjectAltName.
+for form in rid edi x400 othername minimum maximum; do
+  cp "$pki/underca.key" "$pki/nc-$form-ca.key"
+  keyed_cert "nc-$form-ca" "/CN=SealProbe Test CA Constraining $form" root \
+    "$ca_ext
+2.5.29.30=critical,DER:$(der_names nc $form)"
+  signed_under "nc-$form-with" "nc-$form-ca" 800b0114 "" "$code_ext
+subjectAltName=DER:$(der_names san $form)"
+  signed_under "nc-$form-without" "nc-$form-ca" 800b0114
+done
+# OpenSSL's name check cannot match an internationalised mailbox against an
+# email subtree that is no valid A-label, and says only
+# X509_V_ERR_UNSPECIFIED, as it does past its own ceiling on names times
+# constraints: a name that cannot be checked.
+cp "$pki/underca.key" "$pki/nc-eai-ca.key"
+keyed_cert nc-eai-ca "/CN=SealProbe Test CA Constraining Mail" root "$ca_ext
+nameConstraints=critical,permitted;email:xn--zz9999999999999999999.test"
+signed_under nc-eai nc-eai-ca 800b0114 "" "$code_ext
+subjectAltName=otherName:1.3.6.1.5.5.7.8.9;UTF8:u@xn--zz9999999999999999999.test"
 cp "$pki/nc-ca.key" "$pki/nc-stranger-ca.key"
 keyed_cert nc-stranger-ca "/CN=SealProbe Test Unknown Name-Constrained CA" \
   stranger-root "$nc_ext"
@@ -568,6 +635,63 @@ cat "$pki/nc-stranger.crt" "$pki/nc-stranger-ca.crt" "$pki/stranger-root.crt" \
 sign_with "$pki/nc-stranger-chain.pem" underca "$pe/small64.exe" \
   "$files/nc-stranger.exe"
 expect nc-stranger.exe 800b0109
+
+# Lists as long as real ones: an issuer with 70 permitted subtrees above a
+# signer with 70 names, and a TLS certificate with 100 names riding in the
+# signature, are valid. So is a file whose nested signature carries more
+# certificates than a signature may: Windows does not verify nested
+# signatures by default. What bounds the work is the budget on matching
+# names against constraints: 500 subtrees above 600 names are over it, a
+# name that cannot be checked.
+many() {  # field count value: "field.N=value" lines, value's %d being N
+  i=0
+  while [ "$i" -lt "$2" ]; do printf "%s.%d=$3\n" "$1" "$i" "$i"; i=$((i + 1)); done
+}
+for n in lists:70:70:0 budget:500:600:800b0114; do
+  set -- $(echo "$n" | tr : ' ')
+  cp "$pki/underca.key" "$pki/nc-$1-ca.key"
+  keyed_cert "nc-$1-ca" "/CN=SealProbe Test CA With $2 Subtrees" root "$ca_ext
+nameConstraints=critical,@nc
+[nc]
+$(many 'permitted;DNS' "$2" 's%d.test')"
+  signed_under "nc-$1" "nc-$1-ca" "$4" "" "$code_ext
+subjectAltName=@san
+[san]
+$(many DNS "$3" 'x.s%d.test')"
+done
+keyed_cert tls-100 "/CN=SealProbe Test TLS Server" root "$signer_ext
+extendedKeyUsage=serverAuth
+subjectAltName=@san
+[san]
+$(many DNS 100 'www%d.example.test')" underca
+cat "$pki/leaf.crt" "$pki/tls-100.crt" > "$pki/leaf-tls-100.pem"
+sign_with "$pki/leaf-tls-100.pem" leaf "$pe/small64.exe" "$files/tls-bag.exe"
+expect tls-bag.exe 0
+for i in $(seq 70); do cat "$pki/root.crt"; done > "$pki/root-70.pem"
+cat "$pki/selfsigned.crt" "$pki/root-70.pem" > "$pki/nested-70.pem"
+sign_with "$pki/nested-70.pem" selfsigned "$files/valid.exe" \
+  "$files/nested-overcap.exe" -nest -h sha1
+expect nested-overcap.exe 0
+
+# Past 1,000 nodes, OpenSSL's RFC 5280 policy tree stops growing and the
+# policy check gives up (pcy_tree.c): 15 CAs and a signer with the same 64
+# policies make 1,025. The policy cannot be shown valid: CERT_E_INVALID_POLICY.
+# (A cap-* fixture sits at a cap on purpose.)
+policies=$(seq -s, -f '1.2.3.%g' 64)
+issuer=root; : > "$pki/pol-chain.pem"
+for i in $(seq 15); do
+  cp "$pki/underca.key" "$pki/pol$i.key"
+  keyed_cert "pol$i" "/CN=SealProbe Test Policy CA $i" "$issuer" "$ca_ext
+certificatePolicies=$policies"
+  cat "$pki/pol$i.crt" >> "$pki/pol-chain.pem"
+  issuer=pol$i
+done
+keyed_cert pol-signer "/CN=SealProbe Test Policy Signer" "$issuer" "$code_ext
+certificatePolicies=$policies" underca
+cat "$pki/pol-signer.crt" "$pki/pol-chain.pem" > "$pki/pol-signer-chain.pem"
+sign_with "$pki/pol-signer-chain.pem" underca "$pe/small64.exe" \
+  "$files/cap-policies.exe"
+expect cap-policies.exe 800b0113
 
 # --- Names as encoded ---------------------------------------------------------
 # The signer is found by its issuer's encoding, octet for octet. An

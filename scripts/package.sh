@@ -45,6 +45,8 @@ if [ -z "${SOURCE_DATE_EPOCH:-}" ]; then
   SOURCE_DATE_EPOCH="$(git log -1 --format=%ct 2>/dev/null || date +%s)"
 fi
 export SOURCE_DATE_EPOCH
+# Modes too: the .deb's own members have those of the files CPack writes.
+umask 022
 
 rm -rf dist
 mkdir dist

@@ -74,11 +74,11 @@ License: Expat
 ")
 install(FILES ${package_files}/copyright DESTINATION ${package_doc_dir})
 
-# The changelog, in Debian's format: one entry, for this version, dated
-# SOURCE_DATE_EPOCH when set, else by the last commit (as scripts/package.sh
-# dates the archives), so that the same sources give the same package; by
-# the clock only outside a git checkout. A native package's changelog is
-# changelog.gz.
+# The changelog, in Debian's format: one entry, for this version, dated when
+# configuring by SOURCE_DATE_EPOCH, else by the last commit (as
+# scripts/package.sh dates the archives), so that the same sources give the
+# same package; by the clock only outside a git checkout. A native
+# package's changelog is changelog.gz.
 if(NOT DEFINED ENV{SOURCE_DATE_EPOCH})
   execute_process(COMMAND git log -1 --format=%ct
                   WORKING_DIRECTORY ${CMAKE_CURRENT_SOURCE_DIR}

@@ -1,8 +1,10 @@
 # Checks that every file under src/ includes only its own folder and folders
-# below it. Run by the `layering` test:
+# below it, and that the verifier's byte-level parts stay free of OpenSSL.
+# Run by the `layering` test:
 #   cmake -DSOURCE_DIR=<checkout>/src -P cmake/check_layers.cmake
 #
-# The folders, lowest first (the README's "Layout" gives the same order):
+# The folders, lowest first (this list is the order; the README says what
+# each one holds):
 #   0  src/ itself    neutral pieces that depend on nothing of ours
 #   1  src/notice, src/product_files, src/authenticode
 #                     each on rank 0 only, never on one another
@@ -23,6 +25,13 @@ set(rank_trust 2)
 set(rank_driver 3)
 set(rank_explain 3)
 set(rank_testing 4)
+
+# The parts of the verifier that read a file's bytes before any cryptography
+# (the byte sources, the PE image, the DER pre-walk) need none: the files
+# whose names start so may not include an OpenSSL header, directly or through
+# a header of ours, so that what they accept is decided by our own code.
+set(openssl_free authenticode/byte_source. authenticode/pe_image.
+                 authenticode/der_limits. authenticode/file_byte_source)
 
 # The folder a path under src/ belongs to: its first component, or "" for a
 # file in src/ itself.
@@ -48,9 +57,12 @@ foreach(file IN LISTS files)
   if(file MATCHES "_(test|fuzz)\\.cpp$")
     set(may_use_testing TRUE)
   endif()
+  file(STRINGS "${SOURCE_DIR}/${file}" openssl_${file} REGEX "^#include <openssl/")
   file(STRINGS "${SOURCE_DIR}/${file}" includes REGEX "^#include \"")
+  set(includes_${file} "")
   foreach(line IN LISTS includes)
     string(REGEX REPLACE "^#include \"([^\"]+)\".*" "\\1" included "${line}")
+    list(APPEND includes_${file} "${included}")
     folder_of("${included}" target)
     if(target STREQUAL folder OR (target STREQUAL "testing" AND may_use_testing))
       continue()
@@ -63,9 +75,50 @@ foreach(file IN LISTS files)
   endforeach()
 endforeach()
 
+# Each OpenSSL-free file, and every header of ours it reaches. A name that
+# matches no file is a problem too: the check would guard nothing.
+set(unmatched ${openssl_free})
+foreach(file IN LISTS files)
+  set(free FALSE)
+  foreach(start IN LISTS openssl_free)
+    string(FIND "${file}" "${start}" at)
+    if(at EQUAL 0)
+      set(free TRUE)
+      list(REMOVE_ITEM unmatched "${start}")
+    endif()
+  endforeach()
+  if(NOT free)
+    continue()
+  endif()
+  set(seen "")
+  set(pending "${file}")
+  while(pending)
+    list(POP_FRONT pending current)
+    if(current IN_LIST seen)
+      continue()
+    endif()
+    list(APPEND seen "${current}")
+    if(openssl_${current})
+      list(GET openssl_${current} 0 line)
+      if(current STREQUAL file)
+        list(APPEND problems "${file}: must stay OpenSSL-free, but has ${line}")
+      else()
+        list(APPEND problems
+             "${file}: must stay OpenSSL-free, but reaches ${current}, which has ${line}")
+      endif()
+      break()
+    endif()
+    list(APPEND pending ${includes_${current}})
+  endwhile()
+endforeach()
+foreach(start IN LISTS unmatched)
+  list(APPEND problems "no file is named src/${start}*, which must be OpenSSL-free")
+endforeach()
+
 list(LENGTH files count)
 if(problems)
   list(JOIN problems "\n  " problems)
-  message(FATAL_ERROR "Includes that do not point down:\n  ${problems}")
+  message(FATAL_ERROR "Includes out of place:\n  ${problems}")
 endif()
-message(STATUS "${count} files under src/ include only downward")
+message(STATUS "${count} files under src/ include only downward, and the "
+               "byte-level verifier parts no OpenSSL")

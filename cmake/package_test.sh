@@ -1,10 +1,10 @@
 #!/bin/sh
 # The .deb as CPack makes it from a build folder, into a temporary folder:
-# its files and control fields, then its programs run from the unpacked
-# tree. The package is never installed.
-#   package_test.sh CPACK BUILD_DIR VERSION
+# its files and control fields, what lintian says of it, then its programs
+# run from the unpacked tree. The package is never installed.
+#   package_test.sh CPACK SOURCE_DIR BUILD_DIR VERSION
 set -eu
-cpack="$1" build="$2" version="$3"
+cpack="$1" source="$2" build="$3" version="$4"
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
 fail() { echo "FAIL: $*" >&2; exit 1; }
@@ -24,6 +24,9 @@ done <<END
 -rwxr-xr-x usr/bin/sealprobe-explain
 -rw-r--r-- usr/share/man/man1/sealprobe.1.gz
 -rw-r--r-- usr/share/man/man1/sealprobe-explain.1.gz
+-rw-r--r-- usr/share/doc/sealprobe/copyright
+-rw-r--r-- usr/share/doc/sealprobe/changelog.gz
+-rw-r--r-- usr/share/lintian/overrides/sealprobe
 END
 
 # field, what its whole value must match (grep -E).
@@ -37,11 +40,22 @@ Architecture $arch
 Depends (.*, )?libssl[^ ,]*( .*)?
 END
 
+# No error or warning; informational lines are shown, and the hardening and
+# stripping they report are checked below.
+lintian --fail-on error,warning --display-info "$deb" || fail "lintian: see above"
+
 dpkg-deb -x "$deb" "$work/unpacked"
 bin="$work/unpacked/usr/bin"
 for program in sealprobe sealprobe-explain; do
-  if readelf -S "$bin/$program" | grep -Eq '\.(symtab|debug_)'; then
+  if readelf -SW "$bin/$program" | grep -Eq ' \.(symtab|debug_[a-z_]+|comment|note) '; then
     fail "$program is not stripped"
+  fi
+  readelf -d "$bin/$program" | grep -q 'Flags: NOW PIE' ||
+    fail "$program is not a PIE bound at start"
+  # The build's own copy, debug information and all, names no folder of
+  # this machine: the same sources build the same package anywhere.
+  if grep -qF -e "$source" -e "$build" "$build/$program"; then
+    fail "$build/$program holds the source or build folder's path"
   fi
   gzip -dc "$work/unpacked/usr/share/man/man1/$program.1.gz" | grep -q '^\.TH ' ||
     fail "$program.1.gz is not a man page"

@@ -73,11 +73,13 @@ set_tests_properties(mutation_corpus PROPERTIES
   FIXTURES_REQUIRED sealprobe_fixtures TIMEOUT 1200)
 
 # The .deb (cmake/package.cmake), made by CPack into a temporary folder and
-# unpacked there, never installed: its files, its control fields, and its
-# programs run. Only the plain build is packaged, never a sanitizer's.
+# unpacked there, never installed: its files, its control fields, lintian's
+# verdict, and its programs run. Only the plain build is packaged, never a
+# sanitizer's.
 if(NOT SEALPROBE_SANITIZE)
   add_test(NAME package
            COMMAND sh ${CMAKE_CURRENT_SOURCE_DIR}/cmake/package_test.sh
-                   ${CMAKE_CPACK_COMMAND} ${CMAKE_BINARY_DIR} ${PROJECT_VERSION})
+                   ${CMAKE_CPACK_COMMAND} ${CMAKE_SOURCE_DIR} ${CMAKE_BINARY_DIR}
+                   ${PROJECT_VERSION})
   set_tests_properties(package PROPERTIES TIMEOUT 300)
 endif()

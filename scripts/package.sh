@@ -2,9 +2,10 @@
 # Builds the release artifacts into dist/ (emptied first), from a fresh clone
 # or incrementally:
 #   sealprobe_<version>_<arch>.deb   sealprobe and sealprobe-explain with
-#                                    their man pages (CPack, native build)
-#   SealProbe-<version>-win64.zip    the signed SealProbe.exe, README.md and
-#                                    docs/installers.md
+#                                    their man pages, copyright file and
+#                                    changelog (CPack, native build)
+#   SealProbe-<version>-win64.zip    the signed SealProbe.exe, README.md,
+#                                    LICENSE and docs/installers.md
 #   SHA256SUMS                       both, for sha256sum -c
 #
 #   scripts/package.sh [win64|release]
@@ -24,7 +25,7 @@ case "$win_preset" in
     ;;
 esac
 # What the zip ships besides the program, checked before any building.
-for doc in README.md docs/installers.md; do
+for doc in README.md LICENSE docs/installers.md; do
   if [ ! -f "$doc" ]; then
     echo "package.sh: $doc is missing; the Windows zip ships it" >&2
     exit 1
@@ -44,6 +45,8 @@ if [ -z "${SOURCE_DATE_EPOCH:-}" ]; then
   SOURCE_DATE_EPOCH="$(git log -1 --format=%ct 2>/dev/null || date +%s)"
 fi
 export SOURCE_DATE_EPOCH
+# Modes too: the .deb's own members have those of the files CPack writes.
+umask 022
 
 rm -rf dist
 mkdir dist
@@ -62,14 +65,14 @@ zip_name="SealProbe-$version-win64"
 stage="$root/build/$win_preset/zip"
 rm -rf "$stage"
 mkdir -p "$stage/$zip_name/docs"
-cp "build/$win_preset/SealProbe.exe" README.md "$stage/$zip_name/"
+cp "build/$win_preset/SealProbe.exe" README.md LICENSE "$stage/$zip_name/"
 cp docs/installers.md "$stage/$zip_name/docs/"
 chmod -R u=rwX,go=rX "$stage"
 find "$stage" -exec touch -d "@$SOURCE_DATE_EPOCH" {} +
 (
   cd "$stage"
   TZ=UTC zip -X -D -q "$root/dist/$zip_name.zip" "$zip_name/SealProbe.exe" \
-    "$zip_name/README.md" "$zip_name/docs/installers.md"
+    "$zip_name/README.md" "$zip_name/LICENSE" "$zip_name/docs/installers.md"
 )
 
 (cd dist && sha256sum -- "$deb" "$zip_name.zip" >SHA256SUMS)

@@ -10,8 +10,8 @@ packages="cmake ninja-build g++ clang libclang-rt-14-dev googletest
   python3 python3-pefile time"
 # For scripts/package.sh: CPack computes the .deb's Depends with
 # dpkg-shlibdeps (dpkg-dev), on the programs it finds with file; zip makes
-# the Windows zip.
-packages="$packages dpkg-dev file zip"
+# the Windows zip. The package test runs lintian on the .deb.
+packages="$packages dpkg-dev file zip lintian"
 
 missing=""
 for p in $packages; do

@@ -12,7 +12,7 @@ namespace sealprobe {
 
 struct TrustResult {
   // 0 when the signature is valid and trusted, otherwise a status from
-  // trust/trust_status.h (or any other code the platform returns).
+  // trust_status.h (or any other code the platform returns).
   uint32_t status = 0;
   // The thread's last-error code read right after the call. Only meaningful
   // when `status` is TRUST_E_NOSIGNATURE, where it tells an unsigned file

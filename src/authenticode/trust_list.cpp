@@ -26,7 +26,6 @@ const Oid kPropertyPrefix = {0x2b, 0x06, 0x01, 0x04, 0x01,
                              0x82, 0x37, 0x0a, 0x0b};
 const Oid kCodeSigningOid = {0x2b, 0x06, 0x01, 0x05, 0x05, 0x07, 0x03, 0x03};
 const Oid kTimeStampingOid = {0x2b, 0x06, 0x01, 0x05, 0x05, 0x07, 0x03, 0x08};
-const Oid kServerAuthOid = {0x2b, 0x06, 0x01, 0x05, 0x05, 0x07, 0x03, 0x01};
 
 // CERT_*_PROP_ID numbers (wincrypt.h).
 constexpr uint8_t kEnhancedKeyUsageProperty = 9;
@@ -118,7 +117,6 @@ bool ReadUsages(Der value, size_t max, UsageList* usages) {
     const Oid id = oid.bytes();
     usages->code_signing |= id == kCodeSigningOid;
     usages->time_stamping |= id == kTimeStampingOid;
-    usages->server_auth |= id == kServerAuthOid;
   }
   return true;
 }

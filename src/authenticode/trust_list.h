@@ -37,7 +37,6 @@ struct UsageList {
   bool present = false;  // the property is there
   bool code_signing = false;
   bool time_stamping = false;
-  bool server_auth = false;  // for telling a TLS-only root in words
 };
 
 // The properties of one subject that decide what Windows trusts it for.

@@ -374,11 +374,8 @@ void WindowsRoots::Check(const STACK_OF(X509) * chain, ChainUse use,
 
   if (p.usages.present && !Lists(p.usages, use)) {
     add(top, ChainFault::kWrongUsage,
-        std::string("the root program allows it ") +
-            (p.usages.server_auth ? "for server authentication and other "
-                                    "uses, not for "
-                                  : "other uses, not ") +
-            use_name + " (its EKU property)",
+        "its EKU property leaves out " + use_name +
+            ": the root program trusts it for other uses only",
         "EKU");
   }
   // NotBefore: certificates issued under the root on or after the date are

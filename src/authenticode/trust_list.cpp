@@ -4,9 +4,11 @@
 #include <openssl/objects.h>
 #include <openssl/pkcs7.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "authenticode/der_limits.h"
+#include "authenticode/der_reader.h"
 #include "authenticode/openssl_ptr.h"
 #include "authenticode/signed_data.h"
 
@@ -14,7 +16,7 @@ namespace sealprobe {
 namespace {
 
 // Object identifiers as their DER contents octets.
-using Oid = std::basic_string<uint8_t>;
+using Oid = Der::Bytes;
 const Oid kCtlOid = {0x2b, 0x06, 0x01, 0x04, 0x01, 0x82, 0x37, 0x0a, 0x01};
 const Oid kRootListOid = {0x2b, 0x06, 0x01, 0x04, 0x01,
                           0x82, 0x37, 0x0a, 0x03, 0x09};
@@ -42,55 +44,6 @@ constexpr uint8_t kGeneralizedTime = 0x18;
 constexpr uint8_t kSequence = 0x30;
 constexpr uint8_t kSet = 0x31;
 constexpr uint8_t kExtensions = 0xa0;
-
-// DER elements one after another, read without recursion: each Next()
-// checks the header and the length against what is left before anything is
-// read. Only the low-tag-number form and definite lengths are DER's.
-class Der {
- public:
-  Der() = default;
-  Der(const uint8_t* data, size_t size) : data_(data), size_(size) {}
-
-  bool empty() const { return size_ == 0; }
-  uint8_t PeekTag() const { return size_ > 0 ? data_[0] : 0; }
-
-  // The next element: its tag, its contents, and its whole encoding.
-  bool Next(uint8_t* tag, Der* contents, Der* whole = nullptr) {
-    if (size_ < 2 || (data_[0] & 0x1f) == 0x1f) return false;
-    size_t length = data_[1];
-    size_t header = 2;
-    if (length & 0x80) {
-      const size_t octets = length & 0x7f;
-      // Indefinite (0x80) is BER's; more than 4 octets is more than any
-      // file here holds.
-      if (octets == 0 || octets > 4 || size_ < 2 + octets) return false;
-      length = 0;
-      for (size_t i = 0; i < octets; ++i) length = length << 8 | data_[2 + i];
-      header += octets;
-    }
-    if (length > size_ - header) return false;
-    *tag = data_[0];
-    *contents = Der(data_ + header, length);
-    if (whole != nullptr) *whole = Der(data_, header + length);
-    data_ += header + length;
-    size_ -= header + length;
-    return true;
-  }
-
-  // The next element if it has `tag`.
-  bool Expect(uint8_t tag, Der* contents, Der* whole = nullptr) {
-    uint8_t got = 0;
-    return PeekTag() == tag && Next(&got, contents, whole);
-  }
-
-  Oid bytes() const { return Oid(data_, size_); }
-  const uint8_t* data() const { return data_; }
-  size_t size() const { return size_; }
-
- private:
-  const uint8_t* data_ = nullptr;
-  size_t size_ = 0;
-};
 
 TrustListRead Failed(std::string why) {
   TrustListRead read;
@@ -135,7 +88,7 @@ bool ReadAttribute(Der attribute, const TrustListLimits& limits,
   }
   const Oid id = type.bytes();
   if (id.size() != kPropertyPrefix.size() + 1 ||
-      id.compare(0, kPropertyPrefix.size(), kPropertyPrefix) != 0) {
+      !std::equal(kPropertyPrefix.begin(), kPropertyPrefix.end(), id.begin())) {
     return true;  // not a certificate property
   }
   switch (id.back()) {

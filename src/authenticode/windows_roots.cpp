@@ -11,6 +11,7 @@
 #include <map>
 
 #include "authenticode/cabinet.h"
+#include "authenticode/der_reader.h"
 #include "authenticode/explanation.h"
 #include "authenticode/serialized_store.h"
 #include "authenticode/signed_data.h"
@@ -138,41 +139,43 @@ std::optional<TrustList> LoadList(const fs::path& folder,
 }
 
 // The certificates of `bytes`, the file `path` (one DER certificate, or a
-// serialized store), appended to `certs`.
-bool AddCertificates(const fs::path& path, const std::vector<uint8_t>& bytes,
-                     bool store, std::vector<ossl::X509Ptr>* certs,
+// serialized store), appended to `ders` unless they are not certificates.
+bool AddCertificates(const fs::path& path, std::vector<uint8_t> bytes,
+                     bool store, std::vector<std::vector<uint8_t>>* ders,
                      FolderReader& reader) {
-  std::vector<std::vector<uint8_t>> ders;
+  std::vector<std::vector<uint8_t>> found;
   if (store) {
     SerializedStore read = ReadSerializedStore(bytes.data(), bytes.size());
     if (!read.ok) {
       reader.Fail(path, "is not a valid serialized store: " + read.error);
       return false;
     }
-    ders = std::move(read.certificates);
+    found = std::move(read.certificates);
   } else if (bytes.size() > kMaxCertificateBytes) {
     reader.Fail(path, "is larger than a certificate may be");
     return false;
+  } else {
+    found.push_back(std::move(bytes));
   }
-  const auto add = [&](const uint8_t* der, size_t size) {
-    const unsigned char* p = der;
-    ossl::X509Ptr cert(d2i_X509(nullptr, &p, static_cast<long>(size)));
-    if (!cert || p != der + size) return false;
-    certs->push_back(std::move(cert));
-    return true;
-  };
-  if (!store && !add(bytes.data(), bytes.size())) {
-    reader.Fail(path, "is not a DER certificate");
-    return false;
-  }
-  for (size_t i = 0; i < ders.size(); ++i) {
-    if (!add(ders[i].data(), ders[i].size())) {
-      reader.Fail(path, "holds a certificate that does not decode (number " +
-                            std::to_string(i + 1) + ")");
+  std::vector<uint8_t> subject;
+  for (size_t i = 0; i < found.size(); ++i) {
+    if (!CertificateSubject(found[i].data(), found[i].size(), &subject)) {
+      reader.Fail(path, store ? "holds a certificate that does not decode "
+                                "(number " +
+                                    std::to_string(i + 1) + ")"
+                              : "is not a DER certificate");
       return false;
     }
+    ders->push_back(std::move(found[i]));
   }
   return true;
+}
+
+Sha1 Sha1OfDer(const std::vector<uint8_t>& der) {
+  Sha1 sha1{};
+  unsigned size = 0;
+  EVP_Digest(der.data(), der.size(), sha1.data(), &size, EVP_sha1(), nullptr);
+  return sha1;
 }
 
 const BuiltInRoot* FindBuiltIn(const Sha1& sha1) {
@@ -210,6 +213,30 @@ const std::vector<BuiltInRoot>& BuiltInRoots() {
        FromHex("be36a4562fb2ee05dbb3d32323adf445084ed656"), false, true},
   };
   return kRoots;
+}
+
+bool CertificateSubject(const uint8_t* der, size_t size,
+                        std::vector<uint8_t>* subject) {
+  // Certificate ::= SEQUENCE { tbsCertificate SEQUENCE { [0] version
+  // OPTIONAL, serialNumber, signature, issuer, validity, subject, ... },
+  // ... }, spanning all the bytes.
+  Der all(der, size);
+  Der certificate;
+  Der tbs;
+  Der field;
+  Der whole;
+  if (!all.Expect(0x30, &certificate) || !all.empty() ||
+      !certificate.Expect(0x30, &tbs)) {
+    return false;
+  }
+  if (tbs.PeekTag() == 0xa0) tbs.Expect(0xa0, &field);
+  if (!tbs.Expect(0x02, &field) || !tbs.Expect(0x30, &field) ||
+      !tbs.Expect(0x30, &field) || !tbs.Expect(0x30, &field) ||
+      !tbs.Expect(0x30, &field, &whole)) {
+    return false;
+  }
+  subject->assign(whole.data(), whole.data() + whole.size());
+  return true;
 }
 
 Sha1 Sha1Of(X509* cert) {
@@ -268,8 +295,8 @@ std::unique_ptr<WindowsRoots> WindowsRoots::Load(const std::string& folder,
     }
   }
 
-  std::vector<ossl::X509Ptr> bodies;
-  std::vector<ossl::X509Ptr> disallowed_bodies;
+  std::vector<std::vector<uint8_t>> bodies;
+  std::vector<std::vector<uint8_t>> disallowed_bodies;
   for (const std::string& name : names) {
     const std::string lower = Lower(name);
     const auto ends_with = [&](const char* suffix) {
@@ -280,37 +307,93 @@ std::unique_ptr<WindowsRoots> WindowsRoots::Load(const std::string& folder,
     const bool store = ends_with(".sst");
     if (!store && !ends_with(".crt")) continue;
     const fs::path path = dir / name;
-    const std::optional<std::vector<uint8_t>> bytes =
+    std::optional<std::vector<uint8_t>> bytes =
         reader.Read(path, kMaxFileBytes);
     if (!bytes ||
         !AddCertificates(
-            path, *bytes, store,
+            path, std::move(*bytes), store,
             lower == "disallowedcert.sst" ? &disallowed_bodies : &bodies,
             reader)) {
       return nullptr;
     }
   }
-  for (const ossl::X509Ptr& cert : disallowed_bodies) {
-    roots->disallowed_.insert(Sha1Of(cert.get()));
+  for (const std::vector<uint8_t>& der : disallowed_bodies) {
+    roots->disallowed_.insert(Sha1OfDer(der));
   }
 
+  // The anchors, indexed by subject for the store's lookup; a certificate
+  // Windows' program does not trust is left out, one seen twice (as
+  // <SHA1>.crt and in a store) kept once.
+  std::set<Sha1> anchored;
+  std::vector<uint8_t> subject;
+  for (std::vector<uint8_t>& der : bodies) {
+    const Sha1 sha1 = Sha1OfDer(der);
+    if ((roots->roots_.subjects.count(sha1) == 0 && !FindBuiltIn(sha1)) ||
+        !anchored.insert(sha1).second) {
+      continue;
+    }
+    CertificateSubject(der.data(), der.size(), &subject);
+    const unsigned char* p = subject.data();
+    const ossl::X509NamePtr name(
+        d2i_X509_NAME(nullptr, &p, static_cast<long>(subject.size())));
+    int ok = 0;
+    const unsigned long hash =
+        name ? X509_NAME_hash_ex(name.get(), nullptr, nullptr, &ok) : 0;
+    if (!ok) {
+      reader.Fail(dir, "holds a root whose subject does not decode");
+      return nullptr;
+    }
+    roots->by_subject_.emplace(hash, roots->bodies_.size());
+    roots->bodies_.push_back({std::move(der), nullptr});
+  }
+
+  roots->method_.reset(X509_LOOKUP_meth_new("Windows' root program"));
   roots->store_.reset(X509_STORE_new());
-  if (!roots->store_) {
+  X509_LOOKUP* lookup = nullptr;
+  if (!roots->method_ || !roots->store_ ||
+      X509_LOOKUP_meth_set_get_by_subject(roots->method_.get(), LookUp) != 1 ||
+      (lookup = X509_STORE_add_lookup(roots->store_.get(),
+                                      roots->method_.get())) == nullptr ||
+      X509_LOOKUP_set_method_data(lookup, roots.get()) != 1) {
     reader.Fail(dir, "could not be held in memory");
     return nullptr;
   }
-  std::set<Sha1> anchored;
-  for (const ossl::X509Ptr& cert : bodies) {
-    const Sha1 sha1 = Sha1Of(cert.get());
-    if (roots->roots_.subjects.count(sha1) == 0 && !FindBuiltIn(sha1)) {
-      continue;  // a certificate Windows' program does not trust
+  return roots;
+}
+
+int WindowsRoots::LookUp(X509_LOOKUP* lookup, X509_LOOKUP_TYPE type,
+                         const X509_NAME* name, X509_OBJECT* found) {
+  auto* self = static_cast<WindowsRoots*>(X509_LOOKUP_get_method_data(lookup));
+  int ok = 0;
+  const unsigned long hash =
+      type == X509_LU_X509 && self != nullptr && name != nullptr
+          ? X509_NAME_hash_ex(name, nullptr, nullptr, &ok)
+          : 0;
+  if (!ok) return 0;
+  X509* first = nullptr;
+  const auto range = self->by_subject_.equal_range(hash);
+  for (auto it = range.first; it != range.second; ++it) {
+    Body& body = self->bodies_[it->second];
+    if (!body.cert) {
+      const unsigned char* p = body.der.data();
+      body.cert.reset(
+          d2i_X509(nullptr, &p, static_cast<long>(body.der.size())));
+      // One that does not decode anchors nothing.
+      if (!body.cert) continue;
+      X509_STORE_add_cert(self->store_.get(), body.cert.get());
     }
-    if (anchored.insert(sha1).second) {
-      X509_STORE_add_cert(roots->store_.get(), cert.get());
+    if (first == nullptr &&
+        X509_NAME_cmp(X509_get_subject_name(body.cert.get()), name) == 0) {
+      first = body.cert.get();
     }
   }
-  roots->anchors_ = anchored.size();
-  return roots;
+  if (first == nullptr) return 0;
+  // The caller takes its own reference to what a lookup finds, as it does
+  // for the store's own objects: `found` only borrows the certificate,
+  // which the store holds.
+  if (X509_OBJECT_set1_X509(found, first) != 1) return 0;
+  X509_free(first);
+  return 1;
 }
 
 void WindowsRoots::AdoptCarriedRoots(const STACK_OF(X509) * carried) const {

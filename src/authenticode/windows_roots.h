@@ -8,6 +8,7 @@
 #include <openssl/x509_vfy.h>
 
 #include <ctime>
+#include <map>
 #include <memory>
 #include <optional>
 #include <set>
@@ -52,11 +53,13 @@ class WindowsRoots {
                                             TrustLoadError* error);
 
   // The anchors: the listed roots and the built-in ones whose certificates
-  // the folder holds. Owned by this object.
+  // the folder holds. Owned by this object. Each is decoded the first time
+  // a chain asks for its subject: decoding a certificate's key costs far
+  // more than reading the whole folder.
   X509_STORE* store() const { return store_.get(); }
 
   const TrustList& roots() const { return roots_; }
-  size_t anchor_count() const { return anchors_; }
+  size_t anchor_count() const { return bodies_.size(); }
 
   // Adds to the store every self-signed certificate of `carried` (a
   // signature's own) that is a listed or built-in root: Windows fetches a
@@ -77,16 +80,41 @@ class WindowsRoots {
   std::string AnchorSource(X509* anchor) const;
 
  private:
-  WindowsRoots() = default;
+  struct LookupMethodDeleter {
+    void operator()(X509_LOOKUP_METHOD* p) const noexcept {
+      X509_LOOKUP_meth_free(p);
+    }
+  };
+  // An anchor's DER, and the certificate once decoded.
+  struct Body {
+    std::vector<uint8_t> der;
+    ossl::X509Ptr cert;
+  };
 
+  WindowsRoots() = default;
+  // The store's lookup: the anchors whose subject is `name`, decoded and
+  // added to the store.
+  static int LookUp(X509_LOOKUP* lookup, X509_LOOKUP_TYPE type,
+                    const X509_NAME* name, X509_OBJECT* found);
+
+  // Declared before the store, which uses it, so that it outlives it.
+  std::unique_ptr<X509_LOOKUP_METHOD, LookupMethodDeleter> method_;
   ossl::X509StorePtr store_;
   TrustList roots_;
   std::set<Sha1> disallowed_;
-  size_t anchors_ = 0;
+  std::vector<Body> bodies_;
+  // Indices into bodies_, by X509_NAME_hash_ex of the subject.
+  std::multimap<unsigned long, size_t> by_subject_;
 };
 
 // The SHA-1 of `cert`'s DER.
 Sha1 Sha1Of(X509* cert);
+
+// The subject Name (its whole DER) of the certificate whose DER is the
+// `size` bytes at `der`, read without decoding the certificate; false
+// when those bytes are not one certificate's outline.
+bool CertificateSubject(const uint8_t* der, size_t size,
+                        std::vector<uint8_t>* subject);
 
 }  // namespace sealprobe
 

@@ -10,6 +10,18 @@
 
 namespace sealprobe {
 
+// The universal tags these formats use.
+namespace der {
+constexpr uint8_t kInteger = 0x02;
+constexpr uint8_t kOctetString = 0x04;
+constexpr uint8_t kObject = 0x06;
+constexpr uint8_t kUtcTime = 0x17;
+constexpr uint8_t kGeneralizedTime = 0x18;
+constexpr uint8_t kSequence = 0x30;
+constexpr uint8_t kSet = 0x31;
+constexpr uint8_t kContext0 = 0xa0;  // [0], constructed
+}  // namespace der
+
 // DER elements one after another, read without recursion: each Next()
 // checks the header and the length against what is left before anything is
 // read. Only the low-tag-number form and definite lengths are DER's.

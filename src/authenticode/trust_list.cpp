@@ -36,14 +36,7 @@ constexpr uint8_t kDisallowedUsageProperty = 122;
 constexpr uint8_t kNotBeforeFileTimeProperty = 126;
 constexpr uint8_t kNotBeforeUsageProperty = 127;
 
-constexpr uint8_t kInteger = 0x02;
-constexpr uint8_t kOctetString = 0x04;
-constexpr uint8_t kObject = 0x06;
-constexpr uint8_t kUtcTime = 0x17;
-constexpr uint8_t kGeneralizedTime = 0x18;
-constexpr uint8_t kSequence = 0x30;
-constexpr uint8_t kSet = 0x31;
-constexpr uint8_t kExtensions = 0xa0;
+constexpr uint8_t kExtensions = 0xa0;  // [0] EXPLICIT
 
 TrustListRead Failed(std::string why) {
   TrustListRead read;
@@ -62,11 +55,11 @@ std::optional<std::time_t> ReadTime(const Der& whole) {
 // property holds.
 bool ReadUsages(Der value, size_t max, UsageList* usages) {
   Der list;
-  if (!value.Expect(kSequence, &list) || !value.empty()) return false;
+  if (!value.Expect(der::kSequence, &list) || !value.empty()) return false;
   usages->present = true;
   for (size_t count = 0; !list.empty(); ++count) {
     Der oid;
-    if (count == max || !list.Expect(kObject, &oid)) return false;
+    if (count == max || !list.Expect(der::kObject, &oid)) return false;
     const Oid id = oid.bytes();
     usages->code_signing |= id == kCodeSigningOid;
     usages->time_stamping |= id == kTimeStampingOid;
@@ -82,8 +75,9 @@ bool ReadAttribute(Der attribute, const TrustListLimits& limits,
   Der type;
   Der values;
   Der value;
-  if (!attribute.Expect(kObject, &type) || !attribute.Expect(kSet, &values) ||
-      !attribute.empty() || !values.Expect(kOctetString, &value)) {
+  if (!attribute.Expect(der::kObject, &type) ||
+      !attribute.Expect(der::kSet, &values) || !attribute.empty() ||
+      !values.Expect(der::kOctetString, &value)) {
     return false;
   }
   const Oid id = type.bytes();
@@ -123,20 +117,20 @@ std::string Hex(const Der& bytes) {
 TrustListRead ReadContent(Der ctl, TrustListKind kind,
                           const TrustListLimits& limits) {
   Der fields;
-  if (!ctl.Expect(kSequence, &fields) || !ctl.empty()) {
+  if (!ctl.Expect(der::kSequence, &fields) || !ctl.empty()) {
     return Failed("its content is not a CertificateTrustList");
   }
   Der field;
-  if (fields.PeekTag() == kInteger) {
-    fields.Expect(kInteger, &field);
+  if (fields.PeekTag() == der::kInteger) {
+    fields.Expect(der::kInteger, &field);
     if (field.size() != 1 || field.data()[0] != 0) {
       return Failed("its CertificateTrustList is not version 1");
     }
   }
   Der usages;
   Der usage;
-  if (!fields.Expect(kSequence, &usages) || !usages.Expect(kObject, &usage) ||
-      !usages.empty()) {
+  if (!fields.Expect(der::kSequence, &usages) ||
+      !usages.Expect(der::kObject, &usage) || !usages.empty()) {
     return Failed("its subjectUsage is not one object identifier");
   }
   const Oid& wanted =
@@ -149,31 +143,34 @@ TrustListRead ReadContent(Der ctl, TrustListKind kind,
                         "(1.3.6.1.4.1.311.10.3.30)");
   }
   TrustList list;
-  if (fields.PeekTag() == kOctetString) fields.Expect(kOctetString, &field);
-  if (fields.PeekTag() == kInteger) {
-    fields.Expect(kInteger, &field);
+  if (fields.PeekTag() == der::kOctetString)
+    fields.Expect(der::kOctetString, &field);
+  if (fields.PeekTag() == der::kInteger) {
+    fields.Expect(der::kInteger, &field);
     list.sequence_number = Hex(field);
   }
   Der whole;
   uint8_t tag = fields.PeekTag();
   std::optional<std::time_t> this_update;
-  if ((tag == kUtcTime || tag == kGeneralizedTime) &&
+  if ((tag == der::kUtcTime || tag == der::kGeneralizedTime) &&
       fields.Next(&tag, &field, &whole)) {
     this_update = ReadTime(whole);
   }
   if (!this_update) return Failed("its thisUpdate is not a valid time");
   list.this_update = *this_update;
   tag = fields.PeekTag();
-  if (tag == kUtcTime || tag == kGeneralizedTime) fields.Next(&tag, &field);
+  if (tag == der::kUtcTime || tag == der::kGeneralizedTime)
+    fields.Next(&tag, &field);
   Der algorithm;
   Der algorithm_oid;
-  if (!fields.Expect(kSequence, &algorithm) ||
-      !algorithm.Expect(kObject, &algorithm_oid) ||
+  if (!fields.Expect(der::kSequence, &algorithm) ||
+      !algorithm.Expect(der::kObject, &algorithm_oid) ||
       algorithm_oid.bytes() != kSha1Oid) {
     return Failed("its subjectAlgorithm is not SHA-1");
   }
   Der subjects;
-  if (fields.PeekTag() == kSequence) fields.Expect(kSequence, &subjects);
+  if (fields.PeekTag() == der::kSequence)
+    fields.Expect(der::kSequence, &subjects);
   if (fields.PeekTag() == kExtensions) fields.Expect(kExtensions, &field);
   if (!fields.empty()) return Failed("its CertificateTrustList is malformed");
 
@@ -185,8 +182,8 @@ TrustListRead ReadContent(Der ctl, TrustListKind kind,
     }
     Der subject;
     Der identifier;
-    if (!subjects.Expect(kSequence, &subject) ||
-        !subject.Expect(kOctetString, &identifier) ||
+    if (!subjects.Expect(der::kSequence, &subject) ||
+        !subject.Expect(der::kOctetString, &identifier) ||
         identifier.size() != Sha1().size()) {
       return Failed(at + " is not a SHA-1 identifier and its attributes");
     }
@@ -194,7 +191,7 @@ TrustListRead ReadContent(Der ctl, TrustListKind kind,
     std::memcpy(sha1.data(), identifier.data(), sha1.size());
     RootProperties properties;
     Der attributes;
-    if (subject.PeekTag() == kSet) subject.Expect(kSet, &attributes);
+    if (subject.PeekTag() == der::kSet) subject.Expect(der::kSet, &attributes);
     if (!subject.empty()) return Failed(at + " is malformed");
     for (size_t n = 0; !attributes.empty(); ++n) {
       Der attribute;
@@ -202,7 +199,7 @@ TrustListRead ReadContent(Der ctl, TrustListKind kind,
         return Failed(at + " has more than " +
                       std::to_string(limits.attributes) + " attributes");
       }
-      if (!attributes.Expect(kSequence, &attribute) ||
+      if (!attributes.Expect(der::kSequence, &attribute) ||
           !ReadAttribute(attribute, limits, &properties)) {
         return Failed(at + " has a malformed property");
       }

@@ -225,14 +225,16 @@ bool CertificateSubject(const uint8_t* der, size_t size,
   Der tbs;
   Der field;
   Der whole;
-  if (!all.Expect(0x30, &certificate) || !all.empty() ||
-      !certificate.Expect(0x30, &tbs)) {
+  if (!all.Expect(der::kSequence, &certificate) || !all.empty() ||
+      !certificate.Expect(der::kSequence, &tbs)) {
     return false;
   }
-  if (tbs.PeekTag() == 0xa0) tbs.Expect(0xa0, &field);
-  if (!tbs.Expect(0x02, &field) || !tbs.Expect(0x30, &field) ||
-      !tbs.Expect(0x30, &field) || !tbs.Expect(0x30, &field) ||
-      !tbs.Expect(0x30, &field, &whole)) {
+  if (tbs.PeekTag() == der::kContext0) tbs.Expect(der::kContext0, &field);
+  if (!tbs.Expect(der::kInteger, &field) ||
+      !tbs.Expect(der::kSequence, &field) ||
+      !tbs.Expect(der::kSequence, &field) ||
+      !tbs.Expect(der::kSequence, &field) ||
+      !tbs.Expect(der::kSequence, &field, &whole)) {
     return false;
   }
   subject->assign(whole.data(), whole.data() + whole.size());

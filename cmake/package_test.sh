@@ -35,6 +35,7 @@ Package sealprobe
 Version $(echo "$version" | sed 's/\./\\./g')
 Architecture $arch
 Depends (.*, )?libssl[^ ,]*( .*)?
+Depends (.*, )?libarchive13( .*)?
 END
 
 dpkg-deb -x "$deb" "$work/unpacked"

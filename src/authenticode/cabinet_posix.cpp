@@ -1,18 +1,84 @@
 #include <archive.h>
 #include <archive_entry.h>
+#include <dlfcn.h>
 #include <strings.h>
 
 #include <memory>
+#include <optional>
+#include <string>
 
 #include "authenticode/cabinet.h"
 
 namespace sealprobe {
 namespace {
 
-struct ArchiveDeleter {
-  void operator()(archive* a) const noexcept { archive_read_free(a); }
+// libarchive is loaded only when a cabinet is read: linked in, it and the
+// libraries it needs (ICU, libxml2, the compressors) cost every run of the
+// tool more memory than its whole verification, for a file most runs never
+// see.
+constexpr char kLibrary[] = "libarchive.so.13";
+
+struct LibraryDeleter {
+  void operator()(void* handle) const noexcept { dlclose(handle); }
 };
-using ArchivePtr = std::unique_ptr<archive, ArchiveDeleter>;
+using LibraryPtr = std::unique_ptr<void, LibraryDeleter>;
+
+// The functions used, with libarchive's own signatures.
+struct Archive {
+  LibraryPtr library;
+  decltype(&archive_read_new) read_new = nullptr;
+  decltype(&archive_read_support_format_cab) support_format_cab = nullptr;
+  decltype(&archive_read_open_memory) open_memory = nullptr;
+  decltype(&archive_read_next_header) next_header = nullptr;
+  decltype(&archive_read_data) read_data = nullptr;
+  decltype(&archive_read_free) read_free = nullptr;
+  decltype(&archive_error_string) error_string = nullptr;
+  decltype(&archive_entry_pathname) entry_pathname = nullptr;
+};
+
+template <typename Function>
+bool Resolve(void* library, const char* name, Function* function) {
+  *function = reinterpret_cast<Function>(dlsym(library, name));
+  return *function != nullptr;
+}
+
+// libarchive, or an error in `why`.
+std::optional<Archive> LoadArchive(std::string* why) {
+  Archive a;
+  a.library.reset(dlopen(kLibrary, RTLD_NOW | RTLD_LOCAL));
+  void* l = a.library.get();
+  if (l == nullptr || !Resolve(l, "archive_read_new", &a.read_new) ||
+      !Resolve(l, "archive_read_support_format_cab", &a.support_format_cab) ||
+      !Resolve(l, "archive_read_open_memory", &a.open_memory) ||
+      !Resolve(l, "archive_read_next_header", &a.next_header) ||
+      !Resolve(l, "archive_read_data", &a.read_data) ||
+      !Resolve(l, "archive_read_free", &a.read_free) ||
+      !Resolve(l, "archive_error_string", &a.error_string) ||
+      !Resolve(l, "archive_entry_pathname", &a.entry_pathname)) {
+    const char* error = dlerror();
+    *why = std::string("it cannot be unpacked: ") + kLibrary +
+           " does not load" +
+           (error != nullptr ? std::string(": ") + error : "");
+    return std::nullopt;
+  }
+  return a;
+}
+
+// An archive being read, freed by the library's own function.
+class Reader {
+ public:
+  explicit Reader(const Archive& lib) : lib_(lib), a_(lib.read_new()) {}
+  ~Reader() {
+    if (a_ != nullptr) lib_.read_free(a_);
+  }
+  Reader(const Reader&) = delete;
+  Reader& operator=(const Reader&) = delete;
+  archive* get() const { return a_; }
+
+ private:
+  const Archive& lib_;
+  archive* a_;
+};
 
 CabinetMember Failed(std::string why) {
   CabinetMember member;
@@ -20,19 +86,19 @@ CabinetMember Failed(std::string why) {
   return member;
 }
 
-std::string LibraryError(archive* a, const char* what) {
-  const char* text = archive_error_string(a);
+std::string LibraryError(const Archive& lib, archive* a, const char* what) {
+  const char* text = a != nullptr ? lib.error_string(a) : nullptr;
   return std::string(what) + (text != nullptr ? std::string(": ") + text : "");
 }
 
 // The data of the entry `a` is at, read in blocks, counting against
 // `*budget`: a member claiming any size costs no more than the budget.
-CabinetMember ReadEntry(archive* a, size_t* budget) {
+CabinetMember ReadEntry(const Archive& lib, archive* a, size_t* budget) {
   CabinetMember member;
   uint8_t block[64 * 1024];
   for (;;) {
-    const la_ssize_t got = archive_read_data(a, block, sizeof(block));
-    if (got < 0) return Failed(LibraryError(a, "it does not unpack"));
+    const la_ssize_t got = lib.read_data(a, block, sizeof(block));
+    if (got < 0) return Failed(LibraryError(lib, a, "it does not unpack"));
     if (got == 0) break;
     if (static_cast<size_t>(got) > *budget) {
       return Failed("it unpacks to more than its cap");
@@ -49,10 +115,13 @@ CabinetMember ReadEntry(archive* a, size_t* budget) {
 CabinetMember ReadCabinetMember(const uint8_t* cab, size_t size,
                                 const std::string& name, size_t max_bytes,
                                 size_t max_members) {
-  const ArchivePtr a(archive_read_new());
-  if (!a || archive_read_support_format_cab(a.get()) != ARCHIVE_OK ||
-      archive_read_open_memory(a.get(), cab, size) != ARCHIVE_OK) {
-    return Failed(LibraryError(a.get(), "it is not a cabinet"));
+  std::string why;
+  const std::optional<Archive> lib = LoadArchive(&why);
+  if (!lib) return Failed(why);
+  const Reader a(*lib);
+  if (a.get() == nullptr || lib->support_format_cab(a.get()) != ARCHIVE_OK ||
+      lib->open_memory(a.get(), cab, size) != ARCHIVE_OK) {
+    return Failed(LibraryError(*lib, a.get(), "it is not a cabinet"));
   }
   // Members are unpacked in order, each in full: skipping one inside a
   // compressed folder costs its decompression all the same, so every byte
@@ -62,18 +131,18 @@ CabinetMember ReadCabinetMember(const uint8_t* cab, size_t size,
   CabinetMember first;
   archive_entry* entry = nullptr;
   for (;;) {
-    const int next = archive_read_next_header(a.get(), &entry);
+    const int next = lib->next_header(a.get(), &entry);
     if (next == ARCHIVE_EOF) break;
     if (next != ARCHIVE_OK) {
-      return Failed(LibraryError(a.get(), "it does not unpack"));
+      return Failed(LibraryError(*lib, a.get(), "it does not unpack"));
     }
     if (++members > max_members) {
       return Failed("it holds more than " + std::to_string(max_members) +
                     " members");
     }
-    const char* path = archive_entry_pathname(entry);
+    const char* path = lib->entry_pathname(entry);
     const bool named = path != nullptr && strcasecmp(path, name.c_str()) == 0;
-    CabinetMember member = ReadEntry(a.get(), &budget);
+    CabinetMember member = ReadEntry(*lib, a.get(), &budget);
     if (!member.ok || named) return member;
     if (members == 1) first = std::move(member);
   }

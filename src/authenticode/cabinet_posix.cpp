@@ -115,9 +115,15 @@ CabinetMember ReadEntry(const Archive& lib, archive* a, size_t* budget) {
 CabinetMember ReadCabinetMember(const uint8_t* cab, size_t size,
                                 const std::string& name, size_t max_bytes,
                                 size_t max_members) {
-  std::string why;
-  const std::optional<Archive> lib = LoadArchive(&why);
-  if (!lib) return Failed(why);
+  // Loaded once, for the rest of the run: a run that reads one cabinet
+  // reads another.
+  struct Loaded {
+    std::string why;
+    std::optional<Archive> archive = LoadArchive(&why);
+  };
+  static const Loaded loaded;
+  const std::optional<Archive>& lib = loaded.archive;
+  if (!lib) return Failed(loaded.why);
   const Reader a(*lib);
   if (a.get() == nullptr || lib->support_format_cab(a.get()) != ARCHIVE_OK ||
       lib->open_memory(a.get(), cab, size) != ARCHIVE_OK) {

@@ -31,3 +31,15 @@ add_test(NAME fuzz_authenticode_smoke
           authenticode ${CMAKE_BINARY_DIR} ${SEALPROBE_FUZZ_SECONDS})
 set_tests_properties(fuzz_authenticode_smoke PROPERTIES
   ENVIRONMENT ${fuzz_smoke_environment})
+
+# The readers of Windows' trust files: root and Disallowed lists, serialized
+# stores, cabinets. Its seeds are the fixtures' own, copied in at test time.
+sealprobe_fuzz_target(windows_trust_fuzz
+                      src/authenticode/windows_trust_fuzz.cpp)
+target_link_libraries(windows_trust_fuzz PRIVATE sealprobe_authenticode)
+
+add_test(NAME fuzz_windows_trust_smoke
+  COMMAND sh ${CMAKE_CURRENT_SOURCE_DIR}/scripts/fuzz.sh
+          windows_trust ${CMAKE_BINARY_DIR} ${SEALPROBE_FUZZ_SECONDS})
+set_tests_properties(fuzz_windows_trust_smoke PROPERTIES
+  ENVIRONMENT ${fuzz_smoke_environment})

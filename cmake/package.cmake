@@ -126,6 +126,9 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 # runtimes), as dpkg-shlibdeps computes it on the build machine, so that it
 # follows the build rather than a list kept by hand.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# libarchive unpacks Windows' cabinets, loaded only when one is read, so
+# dpkg-shlibdeps cannot see it: named here, and shlibdeps' list is added.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libarchive13 (>= 3.6)")
 # The native preset builds with debug information; the package ships without.
 set(CPACK_STRIP_FILES ON)
 # Folders as Debian makes them, whatever the umask of whoever packages.

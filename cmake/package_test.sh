@@ -38,6 +38,7 @@ Package sealprobe
 Version $(echo "$version" | sed 's/\./\\./g')
 Architecture $arch
 Depends (.*, )?libssl[^ ,]*( .*)?
+Depends (.*, )?libarchive13( .*)?
 END
 
 # No error or warning; informational lines are shown, and the hardening and

@@ -3,6 +3,7 @@
 # Fuzzes one libFuzzer target of the fuzz preset for SECONDS (default 60):
 #   args          the command line: argument count, UI level, notice split
 #   authenticode  the native verification of a file's bytes
+#   windows_trust the readers of Windows' trust lists, stores and cabinets
 # The corpus grows in BUILD_DIR/corpus/TARGET between runs. Inputs that once
 # crashed (src/*/fuzz_regressions/TARGET) are replayed first, and one that
 # fails again fails the run before any fuzzing. A crash, an input that takes
@@ -39,8 +40,28 @@ case "$target" in
     SEALPROBE_FUZZ_ROOTS="$fixtures/pki/root.crt"
     export SEALPROBE_FUZZ_ROOTS
     ;;
+  windows_trust)
+    binary="$build/windows_trust_fuzz"
+    [ -d "$fixtures/windows" ] || sh "$root/src/authenticode/testdata/make_fixtures.sh" "$fixtures" >/dev/null
+    seeds="$build/corpus/windows_trust-seeds"
+    mkdir -p "$seeds"
+    # The first byte chooses the reader (see the target).
+    for d in "$fixtures"/windows/*; do
+      for f in "$d"/*.stl "$d"/*.sst "$d"/*.cab; do
+        [ -f "$f" ] || continue
+        case "$f" in
+          */disallowedcert.stl) chooser='\001' ;;
+          *.stl) chooser='\000' ;;
+          *.sst) chooser='\002' ;;
+          *.cab) chooser='\003' ;;
+        esac
+        { printf "$chooser"; cat "$f"; } > "$seeds/$(basename "$d")-$(basename "$f")"
+      done
+    done
+    regressions="$root/src/authenticode/fuzz_regressions/windows_trust"
+    ;;
   *)
-    echo "unknown target: $target (args, authenticode)" >&2
+    echo "unknown target: $target (args, authenticode, windows_trust)" >&2
     exit 2
     ;;
 esac

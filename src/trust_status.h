@@ -34,6 +34,8 @@ inline constexpr uint32_t kCryptSecuritySettings =
     0x80092026;  // CRYPT_E_SECURITY_SETTINGS
 inline constexpr uint32_t kCryptAsn1BadTag = 0x8009310B;  // CRYPT_E_ASN1_BADTAG
 inline constexpr uint32_t kNteBadAlgId = 0x80090008;      // NTE_BAD_ALGID
+inline constexpr uint32_t kTrustSystemError =
+    0x80096001;  // TRUST_E_SYSTEM_ERROR
 inline constexpr uint32_t kTrustNoSignerCert =
     0x80096002;  // TRUST_E_NO_SIGNER_CERT
 inline constexpr uint32_t kTrustCertSignature =
@@ -86,6 +88,8 @@ constexpr const char* StatusName(uint32_t status) {
       return "CRYPT_E_ASN1_BADTAG";
     case kNteBadAlgId:
       return "NTE_BAD_ALGID";
+    case kTrustSystemError:
+      return "TRUST_E_SYSTEM_ERROR";
     case kTrustNoSignerCert:
       return "TRUST_E_NO_SIGNER_CERT";
     case kTrustCertSignature:

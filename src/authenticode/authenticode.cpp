@@ -190,8 +190,10 @@ std::string AlgorithmName(const X509_ALGOR* algorithm) {
 }
 
 // The chain `result` for an explanation: every certificate with every
-// problem found on it.
-ChainFacts DescribeChain(const ChainResult& result) {
+// problem found on it, and the anchor it ended in (trusted through
+// `program` when there is one).
+ChainFacts DescribeChain(const ChainResult& result,
+                         const WindowsRoots* program) {
   ChainFacts facts;
   facts.checked = true;
   for (int i = 0; i < sk_X509_num(result.chain.get()); ++i) {
@@ -205,6 +207,13 @@ ChainFacts DescribeChain(const ChainResult& result) {
     (on_one ? facts.certificates[problem.depth].problems : facts.problems)
         .push_back(problem.detail);
   }
+  if (result.anchor_depth >= 0 &&
+      result.anchor_depth < static_cast<int>(facts.certificates.size())) {
+    X509* anchor = sk_X509_value(result.chain.get(), result.anchor_depth);
+    facts.anchor = facts.certificates[result.anchor_depth].subject;
+    facts.anchor_source =
+        program != nullptr ? program->AnchorSource(anchor) : "in the store";
+  }
   return facts;
 }
 
@@ -213,6 +222,19 @@ ChainFacts DescribeChain(const ChainResult& result) {
 X509* CertificateAt(const ChainResult& result, int depth) {
   if (depth < 0 || depth >= sk_X509_num(result.chain.get())) return nullptr;
   return sk_X509_value(result.chain.get(), depth);
+}
+
+// `result`, decided by the deciding problem of a chain, named by `which`.
+AuthenticodeResult DecideByChain(AuthenticodeResult result,
+                                 const std::string& which,
+                                 const ChainResult& chain, const Notes& notes) {
+  const ChainProblem& deciding = *chain.deciding();
+  if (Explanation* e = notes.get()) {
+    e->decided_property = deciding.property;
+    e->decided_property_date = deciding.property_date;
+  }
+  return notes.Decide(result, which + deciding.detail,
+                      CertificateAt(chain, deciding.depth));
 }
 
 // What a stamp says of itself, for an explanation.
@@ -369,27 +391,34 @@ AuthenticodeResult CheckTrust(const Signature& signature, X509* signer_cert,
   }
   if (e != nullptr) e->checked_at = {why, when};
   X509_STORE* store = anchors.Get();
-  const ChainResult chain = CheckCertificateChain(signer_cert, certs, store,
-                                                  when, ChainUse::kCodeSigning);
-  if (e != nullptr) e->chain = DescribeChain(chain);
-  if (const ChainProblem* deciding = chain.deciding()) {
-    return notes.Decide(ResultOf(chain.status),
-                        "in the signer's chain, " + deciding->detail,
-                        CertificateAt(chain, deciding->depth));
+  // Trust data the user named but that does not load trusts nothing: no
+  // chain is judged, and nothing else stands in for it.
+  if (const std::optional<TrustLoadError>& failed = anchors.load_error()) {
+    return notes.Decide(ResultOf(status::kTrustSystemError),
+                        "Windows' root program could not be loaded: " +
+                            failed->file + " " + failed->reason);
+  }
+  const WindowsRoots* program = anchors.windows_roots();
+  const ChainResult chain = CheckCertificateChain(
+      signer_cert, certs, store, when, ChainUse::kCodeSigning, program);
+  if (e != nullptr) e->chain = DescribeChain(chain, program);
+  if (chain.deciding() != nullptr) {
+    return DecideByChain(ResultOf(chain.status), "in the signer's chain, ",
+                         chain, notes);
   }
   if (stamp.status == Timestamp::Status::kValid) {
-    const ChainResult authority = CheckTimestampAuthority(stamp, certs, store);
+    const ChainResult authority =
+        CheckTimestampAuthority(stamp, certs, store, program);
     if (e != nullptr) {
-      e->timestamp.chain = DescribeChain(authority);
+      e->timestamp.chain = DescribeChain(authority, program);
       if (authority.deciding() != nullptr) {
         e->timestamp.status = "its authority is not trusted";
       }
     }
-    if (const ChainProblem* deciding = authority.deciding()) {
-      return notes.Decide(
-          ResultOf(status::kTrustTimeStamp),
-          "in the timestamp authority's chain, " + deciding->detail,
-          CertificateAt(authority, deciding->depth));
+    if (authority.deciding() != nullptr) {
+      return DecideByChain(ResultOf(status::kTrustTimeStamp),
+                           "in the timestamp authority's chain, ", authority,
+                           notes);
     }
   }
   return notes.Decide(ResultOf(status::kSuccess), "every check passes");

@@ -57,6 +57,8 @@ struct AuthenticodeResult {
 //                                 does not match
 //   TRUST_E_TIME_STAMP            a timestamp is there but fails its own
 //                                 checks (CheckTimestamp, timestamp.h)
+//   TRUST_E_SYSTEM_ERROR          `anchors` is Windows' root program and its
+//                                 folder does not load (load_error())
 //   then the chain of the signer's certificate as CheckCertificateChain
 //   reports it for code signing, as of the timestamp's time (now for a
 //   lifetime-signing certificate or with no timestamp);

@@ -44,8 +44,13 @@ AuthenticodeResult VerifyBytes(const Bytes& bytes, TrustAnchors& anchors,
   return VerifyAuthenticode(source, anchors, now);
 }
 
-TrustAnchors Anchors(const std::string& pem = "anchors.pem") {
-  return TrustAnchors::FromFile(FixturePath("pki/" + pem));
+// OUT/pki/`name`, a PEM file, or a folder OUT/windows/... of Windows' root
+// program when `name` starts with "windows/".
+TrustAnchors Anchors(const std::string& name = "anchors.pem") {
+  if (name.rfind("windows/", 0) == 0) {
+    return TrustAnchors::WindowsRootProgram(FixturePath(name));
+  }
+  return TrustAnchors::FromFile(FixturePath("pki/" + name));
 }
 
 // The result of `code` when the last error is the same code, as it is for
@@ -330,6 +335,42 @@ TEST_F(AuthenticodeTest, OtherTimesAndAnchors) {
       // distrust; trust for other uses only is the wrong usage.
       {"valid.exe", now, "root-reject.pem", status::kTrustExplicitDistrust},
       {"valid.exe", now, "root-serveronly.pem", status::kCertWrongUsage},
+
+      // -- Windows' root program (make_fixtures.sh: OUT/windows) --
+      // Its roots, as the root list names them: listed roots whose bodies
+      // are in the folder (as <SHA1>.crt, in a store), or carried by the
+      // signature (intermediate.exe's chain is root's, stranger.exe's
+      // root is not listed).
+      {"valid.exe", now, "windows/program", 0},
+      {"intermediate.exe", now, "windows/program", 0},
+      {"expired-ts.exe", now, "windows/program", 0},
+      {"stranger.exe", now, "windows/program", status::kCertUntrustedRoot},
+      // A certificate in the Disallowed list, the end certificate too:
+      // "effectively revokes the certificate" (Deprecation Definitions,
+      // learn.microsoft.com/en-us/security/trusted-root/deprecation).
+      {"distrusted.exe", now, "windows/program",
+       status::kTrustExplicitDistrust},
+      // The EKU property restricts the root to its uses: "EKU Removal ...
+      // can no longer utilize the removed EKU" (Deprecation Definitions);
+      // a certificate "is valid only for the uses that are on both lists"
+      // of its extension and property (CertGetEnhancedKeyUsage, remarks,
+      // learn.microsoft.com). A root for server authentication only:
+      {"valid.exe", now, "windows/eku-tls", status::kCertWrongUsage},
+      // NotBefore: "Certificates issued AFTER the NotBefore date will no
+      // longer be trusted" (Deprecation Definitions). Issued before it (a
+      // date in 2100, windows/program above) they are. Which status
+      // Windows gives is not documented: for the whole root, as if it
+      // were removed (CERT_E_UNTRUSTEDROOT); narrowed to code signing, as
+      // if that use were (CERT_E_WRONG_USAGE).
+      {"valid.exe", now, "windows/notbefore", status::kCertUntrustedRoot},
+      {"expired-ts.exe", now, "windows/notbefore", status::kCertWrongUsage},
+      // Disable: "digital signatures with a timestamp prior to the disable
+      // date will continue to validate" (Deprecation Definitions): stamped
+      // in 2020, before a 2021 date, valid; without a stamp, judged now,
+      // not. The statuses as for NotBefore.
+      {"expired-ts.exe", now, "windows/disable", 0},
+      {"valid.exe", now, "windows/disable", status::kCertUntrustedRoot},
+      {"expired-ts.exe", now, "windows/eku-tls", status::kCertWrongUsage},
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(testing::Message()

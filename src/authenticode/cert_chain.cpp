@@ -7,6 +7,7 @@
 #include "authenticode/key_policy.h"
 #include "authenticode/name_constraints.h"
 #include "authenticode/openssl_ptr.h"
+#include "authenticode/windows_roots.h"
 #include "trust_status.h"
 
 namespace sealprobe {
@@ -20,7 +21,11 @@ class Problems {
  public:
   explicit Problems(std::vector<ChainProblem>* list) : list_(list) {}
   void Add(int depth, ChainFault fault, std::string detail) {
-    list_->push_back({depth, fault, std::move(detail)});
+    ChainProblem problem;
+    problem.depth = depth;
+    problem.fault = fault;
+    problem.detail = std::move(detail);
+    list_->push_back(std::move(problem));
   }
 
  private:
@@ -348,7 +353,7 @@ uint32_t StatusOf(ChainFault fault) {
 
 ChainResult CheckCertificateChain(X509* leaf, STACK_OF(X509) * untrusted,
                                   X509_STORE* store, std::time_t when,
-                                  ChainUse use) {
+                                  ChainUse use, const WindowsRoots* program) {
   ChainResult result;
   Problems problems(&result.problems);
   const auto decide = [&result]() -> ChainResult {
@@ -358,6 +363,7 @@ ChainResult CheckCertificateChain(X509* leaf, STACK_OF(X509) * untrusted,
     }
     return std::move(result);
   };
+  if (program != nullptr) program->AdoptCarriedRoots(untrusted);
   const ossl::X509StoreCtxPtr ctx(X509_STORE_CTX_new());
   if (leaf == nullptr || store == nullptr || !ctx ||
       X509_STORE_CTX_init(ctx.get(), store, leaf, untrusted) != 1) {
@@ -418,8 +424,14 @@ ChainResult CheckCertificateChain(X509* leaf, STACK_OF(X509) * untrusted,
                    "the store rejects it for this use");
     }
   }
+  if (sk_X509_num(chain) > X509_STORE_CTX_get_num_untrusted(ctx.get())) {
+    result.anchor_depth = sk_X509_num(chain) - 1;
+  }
   WalkChain(chain, problems);
   CheckExtendedKeyUsage(chain, use, problems);
+  if (program != nullptr) {
+    program->Check(chain, use, when, &result.problems);
+  }
   if (verified != 1 && result.problems.empty()) {
     problems.Add(-1, ChainFault::kOther, "the chain engine failed");
   }

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <ctime>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -75,6 +76,11 @@ struct ChainProblem {
   int depth = -1;
   ChainFault fault = ChainFault::kOther;
   std::string detail;  // what is wrong, in words
+  // When a property of Windows' root program found it (WindowsRoots): its
+  // name ("EKU", "NotBefore", "Disable", "Disallowed", "built-in root"),
+  // and its date when it has one.
+  std::string property;
+  std::optional<std::time_t> property_date;
 };
 
 struct ChainResult {
@@ -91,14 +97,22 @@ struct ChainResult {
     return deciding_index < 0 ? nullptr : &problems[deciding_index];
   }
   int deciding_index = -1;
+  // The depth of the anchor the chain ends in, the certificate that came
+  // from the store; -1 when it ends in none.
+  int anchor_depth = -1;
 };
+
+class WindowsRoots;
 
 // Builds and verifies the chain from `leaf` through the certificates in
 // `untrusted` (may be null) to an anchor in `store`, as of `when`, and
-// finds every fault of ChainFault's on it.
+// finds every fault of ChainFault's on it. With `program`, `store` is its
+// store: the roots `untrusted` carries that it lists are adopted first,
+// and its properties judge the chain too (WindowsRoots::Check).
 ChainResult CheckCertificateChain(X509* leaf, STACK_OF(X509) * untrusted,
                                   X509_STORE* store, std::time_t when,
-                                  ChainUse use);
+                                  ChainUse use,
+                                  const WindowsRoots* program = nullptr);
 
 // What a certificate's extended key usage names, of what Windows asks of it.
 struct ExtendedKeyUsage {

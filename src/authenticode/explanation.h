@@ -38,6 +38,11 @@ struct ChainFacts {
   bool checked = false;
   std::vector<CertificateFacts> certificates;  // end certificate first
   std::vector<std::string> problems;           // faults of the chain as a whole
+  // The subject of the anchor the chain ended in, and how it is trusted
+  // ("in the store", "listed in the CTL", "built into Windows"); empty when
+  // it ended in none.
+  std::string anchor;
+  std::string anchor_source;
 };
 
 struct Explanation {
@@ -79,6 +84,10 @@ struct Explanation {
   // certificate it was found on (empty when it is no certificate's).
   std::string decided_by;
   std::string decided_on;
+  // When a property of Windows' root program decided: its name and date
+  // (ChainProblem::property).
+  std::string decided_property;
+  std::optional<std::time_t> decided_property_date;
 };
 
 // `time` as ISO 8601 in UTC: "2024-01-01T00:00:00Z".

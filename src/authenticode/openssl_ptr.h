@@ -43,6 +43,7 @@ SP_OSSL_DELETER(Pkcs7SignerInfoDeleter, PKCS7_SIGNER_INFO,
 SP_OSSL_DELETER(TsTstInfoDeleter, TS_TST_INFO, TS_TST_INFO_free);
 SP_OSSL_DELETER(X509Deleter, X509, X509_free);
 SP_OSSL_DELETER(X509PolicyTreeDeleter, X509_POLICY_TREE, X509_policy_tree_free);
+SP_OSSL_DELETER(X509NameDeleter, X509_NAME, X509_NAME_free);
 SP_OSSL_DELETER(X509StoreDeleter, X509_STORE, X509_STORE_free);
 SP_OSSL_DELETER(X509StoreCtxDeleter, X509_STORE_CTX, X509_STORE_CTX_free);
 
@@ -83,6 +84,7 @@ using TsTstInfoPtr = std::unique_ptr<TS_TST_INFO, TsTstInfoDeleter>;
 using X509Ptr = std::unique_ptr<X509, X509Deleter>;
 using X509PolicyTreePtr =
     std::unique_ptr<X509_POLICY_TREE, X509PolicyTreeDeleter>;
+using X509NamePtr = std::unique_ptr<X509_NAME, X509NameDeleter>;
 using X509StorePtr = std::unique_ptr<X509_STORE, X509StoreDeleter>;
 using X509StoreCtxPtr = std::unique_ptr<X509_STORE_CTX, X509StoreCtxDeleter>;
 // A stack that owns its certificates.

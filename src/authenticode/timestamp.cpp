@@ -180,7 +180,8 @@ Timestamp CheckTimestamp(PKCS7_SIGNER_INFO* signer, STACK_OF(X509) * certs) {
 }
 
 ChainResult CheckTimestampAuthority(const Timestamp& stamp,
-                                    STACK_OF(X509) * certs, X509_STORE* store) {
+                                    STACK_OF(X509) * certs, X509_STORE* store,
+                                    const WindowsRoots* program) {
   // The token's own certificates first, then the signature's.
   ossl::X509ViewStackPtr untrusted(sk_X509_new_null());
   const STACK_OF(X509)* token_certs =
@@ -197,7 +198,7 @@ ChainResult CheckTimestampAuthority(const Timestamp& stamp,
   const bool valid = stamp.status == Timestamp::Status::kValid && untrusted;
   return CheckCertificateChain(valid ? stamp.authority : nullptr,
                                untrusted.get(), store, stamp.time,
-                               ChainUse::kTimeStamping);
+                               ChainUse::kTimeStamping, program);
 }
 
 }  // namespace sealprobe

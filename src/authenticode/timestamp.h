@@ -52,10 +52,11 @@ Timestamp CheckTimestamp(PKCS7_SIGNER_INFO* signer, STACK_OF(X509) * certs);
 
 // The chain of the authority of `stamp`, which CheckTimestamp found valid,
 // as CheckCertificateChain judges it for time stamping as of the stamp's
-// time, built from the token's certificates and `certs`. Status 0 when the
-// authority is trusted.
+// time, built from the token's certificates and `certs`, under `program`'s
+// rules too when there is one. Status 0 when the authority is trusted.
 ChainResult CheckTimestampAuthority(const Timestamp& stamp,
-                                    STACK_OF(X509) * certs, X509_STORE* store);
+                                    STACK_OF(X509) * certs, X509_STORE* store,
+                                    const WindowsRoots* program = nullptr);
 
 }  // namespace sealprobe
 

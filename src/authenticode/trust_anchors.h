@@ -5,49 +5,86 @@
 
 #include <openssl/x509_vfy.h>
 
+#include <memory>
+#include <optional>
 #include <string>
 
 #include "authenticode/openssl_ptr.h"
+#include "authenticode/windows_roots.h"
 
 namespace sealprobe {
 
 class TrustAnchors {
  public:
+  enum class Kind {
+    kSystem,              // OpenSSL's default store
+    kPemFile,             // a PEM file only
+    kSystemAndPemFile,    // both
+    kWindowsRootProgram,  // a folder exported from Windows, only
+  };
+
   // OpenSSL's default locations, as X509_STORE_set_default_paths finds
   // them: SSL_CERT_FILE and SSL_CERT_DIR override the built-in ones.
-  static TrustAnchors SystemDefault() { return TrustAnchors(true, {}); }
+  static TrustAnchors SystemDefault() {
+    return TrustAnchors(Kind::kSystem, {});
+  }
 
   // Only the certificates in the PEM file `pem_file` ("TRUSTED CERTIFICATE"
   // blocks keep their trust settings).
   static TrustAnchors FromFile(std::string pem_file) {
-    return TrustAnchors(false, std::move(pem_file));
+    return TrustAnchors(Kind::kPemFile, std::move(pem_file));
   }
 
   // The default locations and the certificates in `pem_file` besides.
   static TrustAnchors SystemDefaultAnd(std::string pem_file) {
-    return TrustAnchors(true, std::move(pem_file));
+    return TrustAnchors(Kind::kSystemAndPemFile, std::move(pem_file));
   }
+
+  // Windows' root program as exported to `folder` (WindowsRoots::Load),
+  // and nothing else: when the folder does not load, no chain is trusted.
+  static TrustAnchors WindowsRootProgram(std::string folder) {
+    return TrustAnchors(Kind::kWindowsRootProgram, std::move(folder));
+  }
+
+  // The folder of the environment variable SEALPROBE_WINDOWS_TRUST when it
+  // is set and not empty; SystemDefault() otherwise.
+  static TrustAnchors FromEnvironment();
 
   TrustAnchors(TrustAnchors&&) = default;
   TrustAnchors& operator=(TrustAnchors&&) = default;
 
-  // The store, loaded on the first call. A location that is missing or
-  // unreadable leaves it with fewer certificates (possibly none), so chains
-  // fail as untrusted rather than the call failing. Null only when OpenSSL
-  // cannot allocate a store. Owned by this object.
+  // The store, loaded on the first call. A PEM file or default location
+  // that is missing or unreadable leaves it with fewer certificates
+  // (possibly none), so chains fail as untrusted rather than the call
+  // failing. Null when OpenSSL cannot allocate a store, and when Windows'
+  // root program does not load (load_error() says why). Owned by this
+  // object.
   X509_STORE* Get();
 
   // Whether Get() has loaded the store yet.
   bool loaded() const { return loaded_; }
 
- private:
-  TrustAnchors(bool defaults, std::string pem_file)
-      : defaults_(defaults), pem_file_(std::move(pem_file)) {}
+  Kind kind() const { return kind_; }
+  // The PEM file or the folder; empty for kSystem.
+  const std::string& location() const { return location_; }
 
-  bool defaults_;
-  std::string pem_file_;  // empty: none
+  // Once loaded: the root program, when this is one and it loaded.
+  const WindowsRoots* windows_roots() const { return windows_.get(); }
+  // Once loaded: why the root program's folder did not load.
+  const std::optional<TrustLoadError>& load_error() const {
+    return load_error_;
+  }
+
+ private:
+  TrustAnchors(Kind kind, std::string location)
+      : kind_(kind), location_(std::move(location)) {}
+
+  Kind kind_;
+  std::string location_;
   bool loaded_ = false;
   ossl::X509StorePtr store_;
+  std::unique_ptr<WindowsRoots> windows_;
+  std::optional<TrustLoadError> load_error_;
 };
 
 }  // namespace sealprobe

@@ -148,10 +148,72 @@ class ExplainTest(unittest.TestCase):
                 self.assertEqual(exact and base64.b64decode(exact),
                                  None if name == cases[0][0] else path)
 
+    def test_names_the_store_and_the_deciding_property(self):
+        """Under Windows' root program (make_fixtures.sh: OUT/windows), each
+        report names the store, its CTL and the anchor, and a root's
+        property that decided; SEALPROBE_WINDOWS_TRUST is sealprobe's own
+        way to name the folder, and the explanation follows it."""
+        folder = harness.fixture_path("windows/program")
+        tsa_folder = harness.fixture_path("windows/eku-tls")
+        cases = [
+            ("valid.exe", folder, "0x0", None, None),
+            ("distrusted.exe", folder, "0x800b0111", "Disallowed", None),
+            ("expired-ts.exe", tsa_folder, "0x800b0110", "Disable",
+             "2020-01-01T00:00:00Z"),
+        ]
+        for name, trust, status, prop, date in cases:
+            with self.subTest(name):
+                path = harness.fixture_path("files/" + name)
+                run = harness.tool(CONFIG.explain).run(
+                    ["--json", path], env={"SEALPROBE_WINDOWS_TRUST": trust})
+                report = json.loads(run.out)[0]
+                self.assertEqual(report["status"], status)
+                self.assertEqual(report["trust"]["store"],
+                                 "windows-root-program")
+                self.assertEqual(report["trust"]["ctl_sequence_number"],
+                                 "0123")
+                self.assertEqual(report["trust"]["anchor_source"],
+                                 "listed in the CTL")
+                decided = report["decided_by"]["property"]
+                self.assertEqual(decided and decided["name"], prop)
+                self.assertEqual(decided and decided["date"], date)
+        human = " ".join(self.explain(
+            "--windows-trust", folder,
+            harness.fixture_path("files/valid.exe")).out.split())
+        self.assertIn("trust Windows' root program in " + folder, human)
+        self.assertIn("anchor CN=SealProbe Test Root (listed in the CTL)",
+                      human)
+        system = json.loads(self.explain(
+            "--json", harness.fixture_path("files/valid.exe")).out)[0]
+        self.assertEqual(system["trust"]["store"], "system")
+
+    def test_trust_folder_that_does_not_load(self):
+        """The file at fault and why, on standard error, before any file."""
+        folder = harness.temp_folder(self)
+        shutil.copytree(harness.fixture_path("windows/eku-tls"),
+                        os.path.join(folder, "w"))
+        listing = os.path.join(folder, "w", "authroot.stl")
+        with open(listing, "r+b") as f:
+            f.truncate(100)
+        valid = harness.fixture_path("files/valid.exe")
+        for args, named in ((["--windows-trust", os.path.join(folder, "w")],
+                             listing),
+                            (["--windows-trust", os.path.join(folder, "x")],
+                             os.path.join(folder, "x"))):
+            run = self.explain(*(args + [valid]))
+            self.assertEqual(run.code, 2)
+            self.assertEqual(run.out, "")
+            self.assertTrue(run.err.startswith("sealprobe-explain: %s: "
+                                               % named), run.err)
+
     def test_exit_codes(self):
         valid = harness.fixture_path("valid")
         self.assertEqual(self.explain(valid).code, 0)
-        for args in ([], ["--json"], ["--bogus", valid], ["--anchors"]):
+        anchors = harness.fixture_path("pki/root.crt")
+        program = harness.fixture_path("windows/program")
+        for args in ([], ["--json"], ["--bogus", valid], ["--anchors"],
+                     ["--windows-trust"],
+                     ["--anchors", anchors, "--windows-trust", program, valid]):
             with self.subTest(args=args):
                 run = self.explain(*args)
                 self.assertEqual(run.code, 2)

@@ -1,5 +1,5 @@
-// sealprobe-explain [--json] [--anchors PEM] FILE...: why sealprobe gives
-// each file the status it gives.
+// sealprobe-explain [--json] [--anchors PEM | --windows-trust DIR] FILE...:
+// why sealprobe gives each file the status it gives.
 #include <unistd.h>
 
 #include <cstdio>
@@ -16,7 +16,8 @@
 namespace {
 
 constexpr char kUsage[] =
-    "usage: sealprobe-explain [--json] [--anchors PEM] FILE...\n"
+    "usage: sealprobe-explain [--json] [--anchors PEM | --windows-trust DIR]\n"
+    "                         FILE...\n"
     "\n"
     "For each FILE, the status sealprobe gives it, in Windows' terms, the\n"
     "rule that decided it, and the evidence: the image, the signer, the\n"
@@ -25,9 +26,13 @@ constexpr char kUsage[] =
     "  --json         one JSON array for the whole run\n"
     "  --anchors PEM  trust the certificates in PEM besides the default\n"
     "                 store (SSL_CERT_FILE, SSL_CERT_DIR)\n"
+    "  --windows-trust DIR\n"
+    "                 trust Windows' root program as exported to DIR\n"
+    "                 (certutil -syncWithWU DIR) instead; by default the\n"
+    "                 folder SEALPROBE_WINDOWS_TRUST names, as sealprobe\n"
     "\n"
     "Exit status: 0 when every file is valid, 1 when one is not, 2 for a\n"
-    "usage error.\n";
+    "usage error or a Windows trust folder that does not load.\n";
 
 int Usage(const char* problem) {
   std::fprintf(stderr, "sealprobe-explain: %s\n%s", problem, kUsage);
@@ -46,6 +51,7 @@ bool UseColour() {
 int main(int argc, char** argv) {
   bool json = false;
   std::string anchors_file;
+  std::string windows_folder;
   std::vector<std::string> files;
   bool options = true;
   for (int i = 1; i < argc; ++i) {
@@ -60,6 +66,9 @@ int main(int argc, char** argv) {
       if (!std::ifstream(anchors_file)) {
         return Usage(("cannot read " + anchors_file).c_str());
       }
+    } else if (options && arg == "--windows-trust") {
+      if (++i == argc) return Usage("--windows-trust needs a folder");
+      windows_folder = argv[i];
     } else if (options && arg == "--help") {
       std::fputs(kUsage, stdout);
       return 0;
@@ -71,10 +80,30 @@ int main(int argc, char** argv) {
   }
   if (files.empty()) return Usage("no FILE given");
 
-  sealprobe::TrustAnchors anchors =
-      anchors_file.empty()
-          ? sealprobe::TrustAnchors::SystemDefault()
-          : sealprobe::TrustAnchors::SystemDefaultAnd(anchors_file);
+  using sealprobe::TrustAnchors;
+  if (windows_folder.empty()) {
+    const char* from_environment = std::getenv("SEALPROBE_WINDOWS_TRUST");
+    if (from_environment != nullptr) windows_folder = from_environment;
+  }
+  if (!anchors_file.empty() && !windows_folder.empty()) {
+    return Usage(
+        "--anchors adds to OpenSSL's store, which Windows' root program "
+        "(--windows-trust, SEALPROBE_WINDOWS_TRUST) replaces: give one");
+  }
+  TrustAnchors anchors =
+      !windows_folder.empty() ? TrustAnchors::WindowsRootProgram(windows_folder)
+      : !anchors_file.empty() ? TrustAnchors::SystemDefaultAnd(anchors_file)
+                              : TrustAnchors::SystemDefault();
+  // Trust data that does not load is reported before any file, and
+  // nothing is explained against a store sealprobe would not use.
+  if (anchors.kind() == TrustAnchors::Kind::kWindowsRootProgram) {
+    anchors.Get();
+    if (const auto& failed = anchors.load_error()) {
+      std::fprintf(stderr, "sealprobe-explain: %s: %s\n", failed->file.c_str(),
+                   failed->reason.c_str());
+      return 2;
+    }
+  }
   std::vector<sealprobe::FileReport> reports;
   bool all_valid = true;
   const bool colour = !json && UseColour();

@@ -340,8 +340,24 @@ std::string JsonChain(const ChainFacts& chain) {
   return Array(certificates);
 }
 
+std::string JsonTime(const std::optional<std::time_t>& time) {
+  return time ? Json(FormatTime(*time)) : "null";
+}
+
 std::string JsonReportOf(const FileReport& r) {
   const Explanation& e = r.explanation;
+  const std::string trust =
+      Object({{"store", Json(r.trust.store)},
+              {"location", JsonOrNull(r.trust.location)},
+              {"ctl_this_update", JsonTime(r.trust.ctl_this_update)},
+              {"ctl_sequence_number", JsonOrNull(r.trust.ctl_sequence_number)},
+              {"anchor", JsonOrNull(e.chain.anchor)},
+              {"anchor_source", JsonOrNull(e.chain.anchor_source)}});
+  const std::string property =
+      e.decided_property.empty()
+          ? "null"
+          : Object({{"name", Json(e.decided_property)},
+                    {"date", JsonTime(e.decided_property_date)}});
   std::string image = "null";
   if (e.image.parsed) {
     const std::string table =
@@ -371,9 +387,10 @@ std::string JsonReportOf(const FileReport& r) {
   const Explanation::Timestamp& t = e.timestamp;
   const std::string timestamp =
       Object({{"kind", Json(KindName(t.kind))},
-              {"time", t.time ? Json(FormatTime(*t.time)) : "null"},
+              {"time", JsonTime(t.time)},
               {"authority", t.authority ? Json(t.authority->subject) : "null"},
               {"status", JsonOrNull(t.status)},
+              {"anchor", JsonOrNull(t.chain.anchor)},
               {"chain", JsonChain(t.chain)}});
   const std::string checked_at =
       e.checked_at.why == Why::kNotChecked
@@ -387,7 +404,9 @@ std::string JsonReportOf(const FileReport& r) {
       {"status_name", Json(StatusNameOf(r.result.status))},
       {"verdict", Json(r.verdict)},
       {"decided_by", Object({{"rule", Json(e.decided_by)},
-                             {"certificate", JsonOrNull(e.decided_on)}})},
+                             {"certificate", JsonOrNull(e.decided_on)},
+                             {"property", property}})},
+      {"trust", trust},
       {"image", image},
       {"signer", signer},
       {"chain", JsonChain(e.chain)},
@@ -400,12 +419,53 @@ std::string JsonReportOf(const FileReport& r) {
   return Object(members);
 }
 
+TrustFacts DescribeTrust(const TrustAnchors& anchors) {
+  TrustFacts trust;
+  switch (anchors.kind()) {
+    case TrustAnchors::Kind::kSystem:
+      trust.store = "system";
+      break;
+    case TrustAnchors::Kind::kPemFile:
+    case TrustAnchors::Kind::kSystemAndPemFile:
+      trust.store = "anchors";
+      break;
+    case TrustAnchors::Kind::kWindowsRootProgram:
+      trust.store = "windows-root-program";
+      break;
+  }
+  trust.location = anchors.location();
+  if (const WindowsRoots* roots = anchors.windows_roots()) {
+    trust.ctl_this_update = roots->roots().this_update;
+    trust.ctl_sequence_number = roots->roots().sequence_number;
+  }
+  return trust;
+}
+
+// The store, in words.
+std::string TrustText(const TrustFacts& trust) {
+  if (trust.store == "system") {
+    return "OpenSSL's default store (SSL_CERT_FILE, SSL_CERT_DIR)";
+  }
+  if (trust.store == "anchors") {
+    return "the default store and " + trust.location;
+  }
+  std::string text = "Windows' root program in " + trust.location;
+  if (trust.ctl_this_update) {
+    text += ", CTL of " + FormatTime(*trust.ctl_this_update);
+  }
+  if (!trust.ctl_sequence_number.empty()) {
+    text += ", sequence number " + trust.ctl_sequence_number;
+  }
+  return text;
+}
+
 }  // namespace
 
 FileReport ExplainFile(const std::string& path, TrustAnchors& anchors) {
   FileReport report;
   report.file = path;
   report.result = VerifyAuthenticodeFile(path, anchors, &report.explanation);
+  report.trust = DescribeTrust(anchors);
   report.verdict = DescribeTrustResult(
                        {report.result.status, report.result.last_error}, path)
                        .line;
@@ -427,6 +487,11 @@ std::string HumanReport(const FileReport& r, bool colour) {
 
   const std::string label = "  ";
   const std::string column = "              ";
+  lines.Add(label + "trust       ", TrustText(r.trust), column);
+  if (!e.chain.anchor.empty()) {
+    lines.Add(label + "anchor      ",
+              e.chain.anchor + " (" + e.chain.anchor_source + ")", column);
+  }
   if (e.image.parsed) {
     std::string image = std::string(e.image.pe32_plus ? "PE32+" : "PE32") +
                         ", " + MachineName(e.image.machine);

@@ -13,8 +13,10 @@ class OpenSslTrustService final : public TrustService {
   }
 
  private:
-  // Shared by every file of the run, loaded by the first that needs it.
-  TrustAnchors anchors_ = TrustAnchors::SystemDefault();
+  // Shared by every file of the run, loaded by the first that needs it:
+  // Windows' root program when SEALPROBE_WINDOWS_TRUST names its folder,
+  // else OpenSSL's default store.
+  TrustAnchors anchors_ = TrustAnchors::FromEnvironment();
 };
 
 }  // namespace

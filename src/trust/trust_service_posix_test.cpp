@@ -40,5 +40,33 @@ TEST(PosixTrustServiceTest, OpensFilesAndHonoursSslCertFile) {
             Codes(status::kCertChaining, status::kCertChaining));
 }
 
+// SEALPROBE_WINDOWS_TRUST replaces OpenSSL's store, whatever SSL_CERT_FILE
+// says; a folder that does not load fails every file that reaches its
+// chain, and never falls back to that store.
+TEST(PosixTrustServiceTest, HonoursSealprobeWindowsTrust) {
+  const ScopedEnvironmentVariable roots("SSL_CERT_FILE",
+                                        FixturePath("pki/root.crt"));
+  const std::string valid = FixturePath("files/valid.exe");
+  const struct {
+    std::string folder;
+    Codes expected;
+  } kCases[] = {
+      {FixturePath("windows/program"), Codes(0, 0)},
+      {FixturePath("windows/eku-tls"),
+       Codes(status::kCertWrongUsage, status::kCertWrongUsage)},
+      {FixturePath("windows/no such folder"),
+       Codes(status::kTrustSystemError, status::kTrustSystemError)},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.folder);
+    const ScopedEnvironmentVariable folder("SEALPROBE_WINDOWS_TRUST", c.folder);
+    const auto service = MakePlatformTrustService();
+    EXPECT_EQ(CodesOf(service->Verify(valid)), c.expected);
+    // A file that never reaches its chain keeps its own status.
+    EXPECT_EQ(CodesOf(service->Verify(FixturePath("files/tampered.exe"))),
+              Codes(status::kTrustBadDigest, status::kTrustBadDigest));
+  }
+}
+
 }  // namespace
 }  // namespace sealprobe

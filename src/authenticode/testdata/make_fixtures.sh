@@ -772,6 +772,54 @@ done
 attr_cert_in outer 0xa1 "$files/valid.exe" "$files/attrcert.exe"
 expect attrcert.exe 0
 
+# --- Windows' root program ---------------------------------------------------
+# Folders laid out as certutil -syncWithWU writes them, made from the
+# formats' public descriptions by make_windows_trust.py: the root list
+# signed by ctl-signer.crt (with the root list signer's usage, as
+# Microsoft's is), each listed root as <SHA1>.crt.
+#
+#   OUT/windows/program   authrootstl.cab listing root and broot for code
+#                         signing and time stamping (root with a NotBefore
+#                         date of 2100), broot's body in roots.sst, and
+#                         disallowedcert.stl listing distrusted.crt
+#   OUT/windows/eku-tls   root for server authentication only; broot
+#                         disabled for code signing from 2020-01-01
+#   OUT/windows/notbefore root and broot with NotBefore 2000-01-01, broot's
+#                         for code signing only
+#   OUT/windows/disable   root and broot disabled from 2021-01-01
+# The verdicts are rows of authenticode_test.cpp's OtherTimesAndAnchors,
+# with the evidence for each rule.
+windows="$out/windows"
+make_trust() { quiet "${PYTHON:-/usr/bin/python3}" "$here/make_windows_trust.py" "$@"; }
+make_cert ctl-signer "/CN=SealProbe Test CTL Signer" root "$signer_ext
+extendedKeyUsage=1.3.6.1.4.1.311.10.3.9"
+sha1_of() { openssl x509 -in "$1" -noout -fingerprint -sha1 | cut -d= -f2 | tr -d :; }
+trust_folder() {  # name subject-spec...: a spec is a pki name, then properties
+  folder="$windows/$1"; shift
+  rm -rf "$folder" && mkdir -p "$folder"
+  specs=""
+  for spec in "$@"; do
+    specs="$specs $pki/$spec"
+    quiet openssl x509 -in "$pki/${spec%%,*}" -outform DER \
+      -out "$folder/$(sha1_of "$pki/${spec%%,*}").crt"
+  done
+  # shellcheck disable=SC2086
+  make_trust ctl "$folder/authroot.stl" roots "$pki/ctl-signer.crt" \
+    "$pki/ctl-signer.key" $specs
+}
+trust_folder program root.crt,eku=cs+ts,notbefore=2100-01-01 broot.crt,eku=cs+ts
+(cd "$windows/program" && quiet gcab -c -z authrootstl.cab authroot.stl &&
+  rm authroot.stl "$(sha1_of "$pki/broot.crt").crt")
+make_trust sst "$windows/program/roots.sst" "$pki/broot.crt"
+make_trust ctl "$windows/program/disallowedcert.stl" disallowed \
+  "$pki/ctl-signer.crt" "$pki/ctl-signer.key" "$pki/distrusted.crt"
+trust_folder eku-tls root.crt,eku=tls \
+  broot.crt,eku=cs+ts,disable=2020-01-01,disable-eku=cs
+trust_folder notbefore root.crt,eku=cs+ts,notbefore=2000-01-01 \
+  broot.crt,eku=cs+ts,notbefore=2000-01-01,notbefore-eku=cs
+trust_folder disable root.crt,eku=cs+ts,disable=2021-01-01 \
+  broot.crt,eku=cs+ts,disable=2021-01-01
+
 # The image hashes osslsigncode computes, to check ours against:
 # name, digest algorithm, hash in upper-case hexadecimal.
 : > "$files/digests.txt"

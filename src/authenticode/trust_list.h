@@ -1,0 +1,95 @@
+// Windows' certificate trust lists (CTLs): the root program's authroot.stl
+// and its Disallowed list, disallowedcert.stl. A CTL is a PKCS#7 SignedData
+// whose content (type 1.3.6.1.4.1.311.10.1) is
+//   CertificateTrustList ::= SEQUENCE {
+//     version           INTEGER DEFAULT 0,
+//     subjectUsage      SEQUENCE OF OBJECT IDENTIFIER,
+//     listIdentifier    OCTET STRING OPTIONAL,
+//     sequenceNumber    INTEGER OPTIONAL,
+//     thisUpdate        UTCTime or GeneralizedTime,
+//     nextUpdate        UTCTime or GeneralizedTime OPTIONAL,
+//     subjectAlgorithm  AlgorithmIdentifier,
+//     trustedSubjects   SEQUENCE OF SEQUENCE {
+//                         subjectIdentifier  OCTET STRING,
+//                         attributes         SET OF Attribute OPTIONAL
+//                       } OPTIONAL,
+//     extensions        [0] EXPLICIT Extensions OPTIONAL }
+// Each subject is a certificate named by a digest of its DER; its
+// attributes are Windows' certificate properties, of type
+// 1.3.6.1.4.1.311.10.11.<property id>, each value an OCTET STRING.
+#ifndef SEALPROBE_AUTHENTICODE_TRUST_LIST_H_
+#define SEALPROBE_AUTHENTICODE_TRUST_LIST_H_
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <ctime>
+#include <map>
+#include <optional>
+#include <string>
+
+namespace sealprobe {
+
+using Sha1 = std::array<uint8_t, 20>;
+
+// A list of extended key usages, as far as the verifier asks of it.
+struct UsageList {
+  bool present = false;  // the property is there
+  bool code_signing = false;
+  bool time_stamping = false;
+};
+
+// The properties of one subject that decide what Windows trusts it for.
+struct RootProperties {
+  UsageList usages;                       // 9: what it may serve
+  std::optional<std::time_t> disabled;    // 104: disabled from this time
+  UsageList disabled_usages;              // 122: ...for these uses only
+  std::optional<std::time_t> not_before;  // 126: certificates issued from
+                                          // this time are not trusted
+  UsageList not_before_usages;            // 127: ...for these uses only
+};
+
+// Which list a CTL is, by its subjectUsage.
+enum class TrustListKind {
+  kRoots,       // 1.3.6.1.4.1.311.10.3.9, the root program (authroot.stl)
+  kDisallowed,  // 1.3.6.1.4.1.311.10.3.30, the Disallowed list
+};
+
+struct TrustList {
+  std::time_t this_update = 0;
+  std::string sequence_number;  // hexadecimal, as written; empty if none
+  // By the SHA-1 of each subject's DER.
+  std::map<Sha1, RootProperties> subjects;
+};
+
+struct TrustListRead {
+  std::optional<TrustList> list;  // when it is one
+  std::string error;              // why not, in words
+};
+
+// Caps on what a CTL may hold, far above Windows' own lists (515 roots in
+// 2026, each with under a dozen properties, every value under 1 KiB).
+struct TrustListLimits {
+  size_t subjects = 20000;
+  size_t attributes = 64;  // per subject
+  size_t usages = 64;      // object identifiers per usage list
+};
+
+// Reads the CTL in the `size` bytes at `der`, which must be of `kind`.
+// Checks, before anything is believed: the walk of der_limits.h over the
+// whole SignedData; one signer, whose signed attributes name the CTL's
+// content type and which CheckSigner (signed_data.h) finds and verifies
+// over the content; then the content's form, the subjectUsage naming
+// `kind`, and subjectAlgorithm SHA-1 with 20-octet identifiers, none
+// named twice. Its signer need not chain anywhere: the list is the user's
+// own choice of trust. Never reads outside the bytes given; never throws.
+TrustListRead ReadTrustList(const uint8_t* der, size_t size, TrustListKind kind,
+                            const TrustListLimits& limits = {});
+
+// The time a Windows FILETIME (100-nanosecond intervals since 1601) in 8
+// little-endian octets stands for, to the second; nullopt for another size.
+std::optional<std::time_t> FromFileTime(const uint8_t* octets, size_t size);
+
+}  // namespace sealprobe
+
+#endif  // SEALPROBE_AUTHENTICODE_TRUST_LIST_H_

@@ -1,0 +1,121 @@
+// Windows' root program, read from a folder the user exported on Windows
+// (certutil -syncWithWU DIR, certutil -generateSSTFromWU FILE): which roots
+// a chain may end in, what each may serve, and which certificates are
+// disallowed outright. Used instead of OpenSSL's store, never beside it.
+#ifndef SEALPROBE_AUTHENTICODE_WINDOWS_ROOTS_H_
+#define SEALPROBE_AUTHENTICODE_WINDOWS_ROOTS_H_
+
+#include <openssl/x509_vfy.h>
+
+#include <ctime>
+#include <map>
+#include <memory>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "authenticode/cert_chain.h"
+#include "authenticode/openssl_ptr.h"
+#include "authenticode/trust_list.h"
+
+namespace sealprobe {
+
+// Why a folder could not be loaded: the file (or the folder itself) and
+// the reason, in words.
+struct TrustLoadError {
+  std::string file;
+  std::string reason;
+};
+
+// A root Windows trusts whatever the CTL says of it (it keeps these in its
+// own Root store, KB293781), and what for. The certificate itself has to
+// come from the folder or the signature: this is its SHA-1 and its uses.
+struct BuiltInRoot {
+  const char* name;
+  Sha1 sha1;
+  bool code_signing;
+  bool time_stamping;
+};
+const std::vector<BuiltInRoot>& BuiltInRoots();
+
+class WindowsRoots {
+ public:
+  // The folder at `folder`: the root list (authroot.stl, or authroot.stl
+  // inside authrootstl.cab; both must agree), root certificates as DER
+  // *.crt files and in *.sst serialized stores, and optionally the
+  // Disallowed list (disallowedcert.stl or disallowedcertstl.cab, and the
+  // certificates of disallowedcert.sst). Other files are ignored. Fails on
+  // a folder that cannot be read or holds no root list, on a list, store,
+  // cabinet or certificate that is malformed or over a cap, and on a folder
+  // over its caps (10,000 files, 16 MiB a file, 256 MiB in all).
+  static std::unique_ptr<WindowsRoots> Load(const std::string& folder,
+                                            TrustLoadError* error);
+
+  // The anchors: the listed roots and the built-in ones whose certificates
+  // the folder holds. Owned by this object. Each is decoded the first time
+  // a chain asks for its subject: decoding a certificate's key costs far
+  // more than reading the whole folder.
+  X509_STORE* store() const { return store_.get(); }
+
+  const TrustList& roots() const { return roots_; }
+  size_t anchor_count() const { return bodies_.size(); }
+
+  // Adds to the store every self-signed certificate of `carried` (a
+  // signature's own) that is a listed or built-in root: Windows fetches a
+  // listed root it lacks by its SHA-1, and has the built-in ones, so a
+  // copy with that digest is the same certificate.
+  void AdoptCarriedRoots(const STACK_OF(X509) * carried) const;
+
+  // The faults the root program finds on `chain` (end certificate first),
+  // built for `use` and judged as of `when` (the timestamp's time, else
+  // now): a certificate in the Disallowed list; the root's usage list
+  // leaving out the use; certificates issued under it on or after its
+  // NotBefore date; a signature made on or after its Disable date.
+  void Check(const STACK_OF(X509) * chain, ChainUse use, std::time_t when,
+             std::vector<ChainProblem>* problems) const;
+
+  // How `anchor` came to be trusted: "listed in the CTL", "built into
+  // Windows", or empty when it is neither.
+  std::string AnchorSource(X509* anchor) const;
+
+ private:
+  struct LookupMethodDeleter {
+    void operator()(X509_LOOKUP_METHOD* p) const noexcept {
+      X509_LOOKUP_meth_free(p);
+    }
+  };
+  // An anchor's DER, and the certificate once decoded.
+  struct Body {
+    std::vector<uint8_t> der;
+    ossl::X509Ptr cert;
+  };
+
+  WindowsRoots() = default;
+  // The store's lookup: the anchors whose subject is `name`, decoded and
+  // added to the store.
+  static int LookUp(X509_LOOKUP* lookup, X509_LOOKUP_TYPE type,
+                    const X509_NAME* name, X509_OBJECT* found);
+
+  // Declared before the store, which uses it, so that it outlives it.
+  std::unique_ptr<X509_LOOKUP_METHOD, LookupMethodDeleter> method_;
+  ossl::X509StorePtr store_;
+  TrustList roots_;
+  std::set<Sha1> disallowed_;
+  std::vector<Body> bodies_;
+  // Indices into bodies_, by X509_NAME_hash_ex of the subject.
+  std::multimap<unsigned long, size_t> by_subject_;
+};
+
+// The SHA-1 of `cert`'s DER.
+Sha1 Sha1Of(X509* cert);
+
+// The subject Name (its whole DER) of the certificate whose DER is the
+// `size` bytes at `der`, read without decoding the certificate; false
+// when those bytes are not one certificate's outline.
+bool CertificateSubject(const uint8_t* der, size_t size,
+                        std::vector<uint8_t>* subject);
+
+}  // namespace sealprobe
+
+#endif  // SEALPROBE_AUTHENTICODE_WINDOWS_ROOTS_H_

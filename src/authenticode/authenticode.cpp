@@ -394,9 +394,9 @@ AuthenticodeResult CheckTrust(const Signature& signature, X509* signer_cert,
   // Trust data the user named but that does not load trusts nothing: no
   // chain is judged, and nothing else stands in for it.
   if (const std::optional<TrustLoadError>& failed = anchors.load_error()) {
-    return notes.Decide(ResultOf(status::kTrustSystemError),
-                        "Windows' root program could not be loaded: " +
-                            failed->file + " " + failed->reason);
+    return notes.Decide(
+        ResultOf(status::kTrustSystemError),
+        "Windows' root program could not be loaded: " + failed->file);
   }
   const WindowsRoots* program = anchors.windows_roots();
   const ChainResult chain = CheckCertificateChain(

@@ -1,9 +1,9 @@
 // Fuzzes the native verification over a file's bytes held in memory: the
 // same code the tool runs on a file (PE layout, image hash, certificate
 // table, PKCS#7, timestamps, chain decision), and again with the
-// explanation sealprobe-explain asks for, which must decide the same. Roots come from the PEM file
-// SEALPROBE_FUZZ_ROOTS names, so seeds signed under the test PKI reach the
-// chain checks; without it the store is empty.
+// explanation sealprobe-explain asks for, which must decide the same. Roots
+// come from the PEM file SEALPROBE_FUZZ_ROOTS names, so seeds signed under the
+// test PKI reach the chain checks; without it the store is empty.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -68,8 +68,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (!KnownStatus(result.status)) std::abort();
   // Writing down an explanation changes nothing of the decision.
   sealprobe::Explanation explanation;
-  const sealprobe::AuthenticodeResult explained = sealprobe::VerifyAuthenticode(
-      source, *anchors, fixed_now, &explanation);
+  const sealprobe::AuthenticodeResult explained =
+      sealprobe::VerifyAuthenticode(source, *anchors, fixed_now, &explanation);
   if (explained.status != result.status ||
       explained.last_error != result.last_error ||
       explanation.decided_by.empty()) {

@@ -21,10 +21,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr size_t kMaxFiles = 10000;
-constexpr size_t kMaxFileBytes = size_t{16} << 20;
-constexpr size_t kMaxFolderBytes = size_t{256} << 20;
-constexpr size_t kMaxCertificateBytes = size_t{1} << 20;
+constexpr FolderLimits kLimits;
 
 constexpr Sha1 FromHex(const char (&hex)[41]) {
   Sha1 out{};
@@ -49,18 +46,18 @@ class FolderReader {
  public:
   explicit FolderReader(TrustLoadError* error) : error_(error) {}
 
-  // The bytes of `path`, at most `cap`; nullopt (and the error set) when it
-  // cannot be read or is larger.
-  std::optional<std::vector<uint8_t>> Read(const fs::path& path, size_t cap) {
+  // The bytes of `path`, at most FolderLimits::file_bytes; nullopt (and the
+  // error set) when it cannot be read or is larger.
+  std::optional<std::vector<uint8_t>> Read(const fs::path& path) {
     std::FILE* file = std::fopen(path.string().c_str(), "rb");
-    if (file == nullptr) return Fail(path, "cannot be read");
+    if (file == nullptr) return Fail(path, LoadFault::kFileUnreadable);
     std::vector<uint8_t> bytes;
     uint8_t block[64 * 1024];
     size_t got = 0;
     bool over = false;
     while ((got = std::fread(block, 1, sizeof(block), file)) > 0) {
-      if (bytes.size() + got > cap ||
-          used_ + bytes.size() + got > kMaxFolderBytes) {
+      if (bytes.size() + got > kLimits.file_bytes ||
+          used_ + bytes.size() + got > kLimits.folder_bytes) {
         over = true;
         break;
       }
@@ -68,19 +65,30 @@ class FolderReader {
     }
     const bool failed = std::ferror(file) != 0;
     std::fclose(file);
-    if (failed) return Fail(path, "cannot be read");
-    if (over) {
-      return Fail(path, "is over its cap (" + std::to_string(cap) +
-                            " bytes a file, " +
-                            std::to_string(kMaxFolderBytes) + " in all)");
-    }
+    if (failed) return Fail(path, LoadFault::kFileUnreadable);
+    if (over) return Fail(path, LoadFault::kFileOverCap);
     used_ += bytes.size();
     return bytes;
   }
 
-  std::nullopt_t Fail(const fs::path& path, std::string reason) {
+  // Sets the error: `fault`, found on `path`, with `detail`.
+  TrustLoadError& Failed(const fs::path& path, LoadFault fault,
+                         std::string detail = {}) {
     error_->file = path.string();
-    error_->reason = std::move(reason);
+    error_->fault = fault;
+    error_->detail = std::move(detail);
+    return *error_;
+  }
+  std::nullopt_t Fail(const fs::path& path, LoadFault fault,
+                      std::string detail = {}) {
+    Failed(path, fault, std::move(detail));
+    return std::nullopt;
+  }
+  // The same, where what `path` holds gave `cause`.
+  template <typename Cause>
+  std::nullopt_t FailWith(const fs::path& path, LoadFault fault, Cause cause,
+                          std::string detail = {}) {
+    Failed(path, fault, std::move(detail)).cause = std::move(cause);
     return std::nullopt;
   }
 
@@ -114,26 +122,27 @@ std::optional<TrustList> LoadList(const fs::path& folder,
   std::optional<std::vector<uint8_t>> bare;
   std::optional<std::vector<uint8_t>> packed;
   if (bare_name) {
-    bare = reader.Read(bare_path, kMaxFileBytes);
+    bare = reader.Read(bare_path);
     if (!bare) return std::nullopt;
   }
   if (cab_name) {
-    const std::optional<std::vector<uint8_t>> cabinet =
-        reader.Read(cab_path, kMaxFileBytes);
+    const std::optional<std::vector<uint8_t>> cabinet = reader.Read(cab_path);
     if (!cabinet) return std::nullopt;
-    CabinetMember member =
-        ReadCabinetMember(cabinet->data(), cabinet->size(), stl, kMaxFileBytes);
-    if (!member.ok) return reader.Fail(cab_path, member.error);
+    CabinetMember member = ReadCabinetMember(cabinet->data(), cabinet->size(),
+                                             stl, kLimits.file_bytes);
+    if (!member.ok()) {
+      return reader.FailWith(cab_path, LoadFault::kCabinet, member.error, stl);
+    }
     packed = std::move(member.bytes);
   }
   if (bare && packed && *bare != *packed) {
-    return reader.Fail(cab_path, "holds another list than " + stl);
+    return reader.Fail(cab_path, LoadFault::kListsDiffer, stl);
   }
   const std::vector<uint8_t>& bytes = bare ? *bare : *packed;
   TrustListRead read = ReadTrustList(bytes.data(), bytes.size(), kind);
   if (!read.list) {
-    return reader.Fail(bare ? bare_path : cab_path,
-                       "is not a valid trust list: " + read.error);
+    return reader.FailWith(bare ? bare_path : cab_path, LoadFault::kTrustList,
+                           read.error);
   }
   return std::move(read.list);
 }
@@ -146,13 +155,13 @@ bool AddCertificates(const fs::path& path, std::vector<uint8_t> bytes,
   std::vector<std::vector<uint8_t>> found;
   if (store) {
     SerializedStore read = ReadSerializedStore(bytes.data(), bytes.size());
-    if (!read.ok) {
-      reader.Fail(path, "is not a valid serialized store: " + read.error);
+    if (!read.ok()) {
+      reader.FailWith(path, LoadFault::kStore, read.error);
       return false;
     }
     found = std::move(read.certificates);
-  } else if (bytes.size() > kMaxCertificateBytes) {
-    reader.Fail(path, "is larger than a certificate may be");
+  } else if (bytes.size() > kLimits.certificate_bytes) {
+    reader.Fail(path, LoadFault::kCertificateTooLarge);
     return false;
   } else {
     found.push_back(std::move(bytes));
@@ -160,10 +169,11 @@ bool AddCertificates(const fs::path& path, std::vector<uint8_t> bytes,
   std::vector<uint8_t> subject;
   for (size_t i = 0; i < found.size(); ++i) {
     if (!CertificateSubject(found[i].data(), found[i].size(), &subject)) {
-      reader.Fail(path, store ? "holds a certificate that does not decode "
-                                "(number " +
-                                    std::to_string(i + 1) + ")"
-                              : "is not a DER certificate");
+      if (store) {
+        reader.Failed(path, LoadFault::kStoreCertificate).index = i + 1;
+      } else {
+        reader.Failed(path, LoadFault::kNotACertificate);
+      }
       return false;
     }
     ders->push_back(std::move(found[i]));
@@ -254,16 +264,15 @@ std::unique_ptr<WindowsRoots> WindowsRoots::Load(const std::string& folder,
   const fs::path dir(folder);
   std::error_code ec;
   if (!fs::is_directory(dir, ec)) {
-    reader.Fail(dir, ec ? "cannot be read: " + ec.message()
-                        : "is not a folder, or does not exist");
+    reader.Fail(dir, ec ? LoadFault::kFolderUnreadable : LoadFault::kNotAFolder,
+                ec ? ec.message() : std::string());
     return nullptr;
   }
   std::set<std::string> names;
   fs::directory_iterator it(dir, ec);
   for (; !ec && it != fs::directory_iterator(); it.increment(ec)) {
-    if (names.size() == kMaxFiles) {
-      reader.Fail(dir,
-                  "holds more than " + std::to_string(kMaxFiles) + " files");
+    if (names.size() == kLimits.files) {
+      reader.Fail(dir, LoadFault::kTooManyFiles);
       return nullptr;
     }
     std::error_code type_error;
@@ -272,7 +281,7 @@ std::unique_ptr<WindowsRoots> WindowsRoots::Load(const std::string& folder,
     }
   }
   if (ec) {
-    reader.Fail(dir, "cannot be read: " + ec.message());
+    reader.Fail(dir, LoadFault::kFolderUnreadable, ec.message());
     return nullptr;
   }
 
@@ -281,8 +290,8 @@ std::unique_ptr<WindowsRoots> WindowsRoots::Load(const std::string& folder,
       LoadList(dir, names, "authroot.stl", "authrootstl.cab",
                TrustListKind::kRoots, reader);
   if (!list) {
-    if (error->file.empty()) {
-      reader.Fail(dir, "holds no root list (authroot.stl or authrootstl.cab)");
+    if (error->fault == LoadFault::kNone) {
+      reader.Fail(dir, LoadFault::kNoRootList);
     }
     return nullptr;
   }
@@ -290,7 +299,7 @@ std::unique_ptr<WindowsRoots> WindowsRoots::Load(const std::string& folder,
   std::optional<TrustList> disallowed =
       LoadList(dir, names, "disallowedcert.stl", "disallowedcertstl.cab",
                TrustListKind::kDisallowed, reader);
-  if (!error->file.empty()) return nullptr;
+  if (error->fault != LoadFault::kNone) return nullptr;
   if (disallowed) {
     for (const auto& subject : disallowed->subjects) {
       roots->disallowed_.insert(subject.first);
@@ -309,8 +318,7 @@ std::unique_ptr<WindowsRoots> WindowsRoots::Load(const std::string& folder,
     const bool store = ends_with(".sst");
     if (!store && !ends_with(".crt")) continue;
     const fs::path path = dir / name;
-    std::optional<std::vector<uint8_t>> bytes =
-        reader.Read(path, kMaxFileBytes);
+    std::optional<std::vector<uint8_t>> bytes = reader.Read(path);
     if (!bytes ||
         !AddCertificates(
             path, std::move(*bytes), store,
@@ -342,14 +350,14 @@ std::unique_ptr<WindowsRoots> WindowsRoots::Load(const std::string& folder,
     const unsigned long hash =
         name ? X509_NAME_hash_ex(name.get(), nullptr, nullptr, &ok) : 0;
     if (!ok) {
-      reader.Fail(dir, "holds a root whose subject does not decode");
+      reader.Fail(dir, LoadFault::kRootSubject);
       return nullptr;
     }
     roots->by_subject_.emplace(hash, roots->bodies_.size());
     roots->bodies_.push_back({std::move(der), nullptr});
   }
 
-  roots->method_.reset(X509_LOOKUP_meth_new("Windows' root program"));
+  roots->method_.reset(X509_LOOKUP_meth_new("windows-roots"));
   roots->store_.reset(X509_STORE_new());
   X509_LOOKUP* lookup = nullptr;
   if (!roots->method_ || !roots->store_ ||
@@ -357,7 +365,7 @@ std::unique_ptr<WindowsRoots> WindowsRoots::Load(const std::string& folder,
       (lookup = X509_STORE_add_lookup(roots->store_.get(),
                                       roots->method_.get())) == nullptr ||
       X509_LOOKUP_set_method_data(lookup, roots.get()) != 1) {
-    reader.Fail(dir, "could not be held in memory");
+    reader.Fail(dir, LoadFault::kNoMemory);
     return nullptr;
   }
   return roots;

@@ -13,19 +13,55 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <variant>
 #include <vector>
 
+#include "authenticode/cabinet.h"
 #include "authenticode/cert_chain.h"
 #include "authenticode/openssl_ptr.h"
+#include "authenticode/serialized_store.h"
 #include "authenticode/trust_list.h"
 
 namespace sealprobe {
 
-// Why a folder could not be loaded: the file (or the folder itself) and
-// the reason, in words.
+// The caps on what a folder may hold.
+struct FolderLimits {
+  size_t files = 10000;
+  size_t file_bytes = size_t{16} << 20;
+  size_t folder_bytes = size_t{256} << 20;
+  size_t certificate_bytes = size_t{1} << 20;  // a *.crt
+};
+
+// Why a folder does not load.
+enum class LoadFault {
+  kNone,
+  kNotAFolder,           // there is no folder there
+  kFolderUnreadable,     // it cannot be listed: `detail` is the system's
+                         // reason
+  kTooManyFiles,         // more than FolderLimits::files
+  kNoRootList,           // neither authroot.stl nor authrootstl.cab
+  kFileUnreadable,       // the file cannot be read
+  kFileOverCap,          // over FolderLimits::file_bytes, or the folder
+                         // over folder_bytes with it
+  kCabinet,              // no list `detail` out of the cabinet: `cause`
+  kListsDiffer,          // the cabinet holds another list `detail` than
+                         // the bare one
+  kTrustList,            // not a valid trust list: `cause`
+  kStore,                // not a valid serialized store: `cause`
+  kCertificateTooLarge,  // a *.crt over FolderLimits::certificate_bytes
+  kNotACertificate,      // a *.crt that is not one DER certificate
+  kStoreCertificate,     // certificate `index` (from 1) of a store does not
+                         // decode
+  kRootSubject,          // a root whose subject does not decode
+  kNoMemory,
+};
+
 struct TrustLoadError {
-  std::string file;
-  std::string reason;
+  std::string file;  // the file at fault, or the folder itself
+  LoadFault fault = LoadFault::kNone;
+  std::string detail;
+  size_t index = 0;
+  std::variant<std::monostate, CabinetError, TrustListError, StoreError> cause;
 };
 
 // A root Windows trusts whatever the CTL says of it (it keeps these in its
@@ -48,7 +84,7 @@ class WindowsRoots {
   // certificates of disallowedcert.sst). Other files are ignored. Fails on
   // a folder that cannot be read or holds no root list, on a list, store,
   // cabinet or certificate that is malformed or over a cap, and on a folder
-  // over its caps (10,000 files, 16 MiB a file, 256 MiB in all).
+  // over its FolderLimits.
   static std::unique_ptr<WindowsRoots> Load(const std::string& folder,
                                             TrustLoadError* error);
 

@@ -12,6 +12,8 @@
 
 #include "authenticode/trust_anchors.h"
 #include "explain/report.h"
+#include "explain/wording.h"
+#include "terminal_text.h"
 
 namespace {
 
@@ -80,6 +82,7 @@ int main(int argc, char** argv) {
   }
   if (files.empty()) return Usage("no FILE given");
 
+  using sealprobe::LoadErrorText;
   using sealprobe::TrustAnchors;
   if (windows_folder.empty()) {
     const char* from_environment = std::getenv("SEALPROBE_WINDOWS_TRUST");
@@ -99,8 +102,9 @@ int main(int argc, char** argv) {
   if (anchors.kind() == TrustAnchors::Kind::kWindowsRootProgram) {
     anchors.Get();
     if (const auto& failed = anchors.load_error()) {
-      std::fprintf(stderr, "sealprobe-explain: %s: %s\n", failed->file.c_str(),
-                   failed->reason.c_str());
+      const std::string line = failed->file + ": " + LoadErrorText(*failed);
+      std::fprintf(stderr, "sealprobe-explain: %s\n",
+                   sealprobe::TerminalSafe(line).c_str());
       return 2;
     }
   }

@@ -5,27 +5,14 @@
 #ifndef SEALPROBE_AUTHENTICODE_AUTHENTICODE_H_
 #define SEALPROBE_AUTHENTICODE_AUTHENTICODE_H_
 
-#include <openssl/evp.h>
-
-#include <cstdint>
 #include <ctime>
-#include <optional>
 #include <string>
-#include <vector>
 
 #include "authenticode/byte_source.h"
-#include "authenticode/explanation.h"
-#include "authenticode/pe_image.h"
 #include "authenticode/trust_anchors.h"
+#include "authenticode/verification.h"
 
 namespace sealprobe {
-
-// What WinVerifyTrust returns for a file, and what GetLastError gives right
-// after it: the codes of trust_status.h.
-struct AuthenticodeResult {
-  uint32_t status = 0;  // 0 when the signature is valid and trusted
-  uint32_t last_error = 0;
-};
 
 // Verifies the signature of the image in `source` against the anchors,
 // checking certificates as of `now` unless a timestamp says when the file
@@ -67,28 +54,19 @@ struct AuthenticodeResult {
 //                                 (TimestampAuthorityTrusted)
 //   or 0 when valid.
 // Except for the two TRUST_E_NOSIGNATURE rows, the last error is the status.
-// With `explanation`, also writes down there what it found and what decided
-// (explanation.h), at some cost; sealprobe itself asks for none.
-AuthenticodeResult VerifyAuthenticode(ByteSource& source, TrustAnchors& anchors,
-                                      std::time_t now,
-                                      Explanation* explanation = nullptr);
+// The Verification also names the Rule that decided and holds what each
+// step found (verification.h): the same work either way, and no words.
+Verification VerifyAuthenticode(ByteSource& source, TrustAnchors& anchors,
+                                std::time_t now);
 
 // The same, as of the current time.
-AuthenticodeResult VerifyAuthenticode(ByteSource& source,
-                                      TrustAnchors& anchors);
+Verification VerifyAuthenticode(ByteSource& source, TrustAnchors& anchors);
 
 // The file at `path`, as the POSIX trust service verifies it: one that does
-// not open as a regular file (FileByteSource) is CRYPT_E_FILE_ERROR, as of
-// the current time otherwise.
-AuthenticodeResult VerifyAuthenticodeFile(const std::string& path,
-                                          TrustAnchors& anchors,
-                                          Explanation* explanation = nullptr);
-
-// The Authenticode hash of `image` with `digest`: the bytes of
-// ImageHashRanges(image), read in blocks. nullopt when a read fails.
-std::optional<std::vector<uint8_t>> HashImage(ByteSource& source,
-                                              const PeImage& image,
-                                              const EVP_MD* digest);
+// not open as a regular file (FileByteSource) is CRYPT_E_FILE_ERROR
+// (Rule::kNotOpened), as of the current time otherwise.
+Verification VerifyAuthenticodeFile(const std::string& path,
+                                    TrustAnchors& anchors);
 
 }  // namespace sealprobe
 

@@ -12,7 +12,6 @@
 
 #include "authenticode/cabinet.h"
 #include "authenticode/der_reader.h"
-#include "authenticode/explanation.h"
 #include "authenticode/serialized_store.h"
 #include "authenticode/signed_data.h"
 
@@ -199,12 +198,30 @@ bool IsSelfSigned(X509* cert) {
   return (X509_get_extension_flags(cert) & EXFLAG_SS) != 0;
 }
 
-const char* UseName(ChainUse use) {
-  return use == ChainUse::kCodeSigning ? "code signing" : "time stamping";
-}
-
 bool Lists(const UsageList& list, ChainUse use) {
   return use == ChainUse::kCodeSigning ? list.code_signing : list.time_stamping;
+}
+
+// A root property with a date (NotBefore, Disable) and its usages: when
+// `date` is there and `hit` (the chain falls after it), the root is
+// distrusted, for every use, or for `use` when the usages list it; a usage
+// list without a date distrusts at every time. `add` records the finding.
+template <typename Add>
+void JudgeDate(const std::optional<std::time_t>& date, bool hit,
+               const UsageList& usages, ChainUse use, Finding dated,
+               Finding undated, Add add) {
+  if (!date) {
+    if (usages.present && Lists(usages, use)) {
+      add(ChainFault::kWrongUsage, undated);
+    }
+    return;
+  }
+  if (!hit) return;
+  if (!usages.present) {
+    add(ChainFault::kUntrustedRoot, dated);
+  } else if (Lists(usages, use)) {
+    add(ChainFault::kWrongUsage, dated)->for_use_only = true;
+  }
 }
 
 }  // namespace
@@ -215,12 +232,12 @@ const std::vector<BuiltInRoot>& BuiltInRoots() {
   // certificates" (KB293781); the fingerprints are those of the
   // certificates it lists by serial number.
   static const std::vector<BuiltInRoot> kRoots = {
-      {"Microsoft Root Authority",
-       FromHex("a43489159a520f0d93d032ccaf37e7fe20a8b419"), true, true},
-      {"Microsoft Root Certificate Authority",
-       FromHex("cdd4eeae6000ac7f40c3802c171e30148030c072"), true, true},
-      {"Thawte Timestamping CA",
-       FromHex("be36a4562fb2ee05dbb3d32323adf445084ed656"), false, true},
+      // Microsoft Root Authority
+      {FromHex("a43489159a520f0d93d032ccaf37e7fe20a8b419"), true, true},
+      // Microsoft Root Certificate Authority
+      {FromHex("cdd4eeae6000ac7f40c3802c171e30148030c072"), true, true},
+      // Thawte Timestamping CA
+      {FromHex("be36a4562fb2ee05dbb3d32323adf445084ed656"), false, true},
   };
   return kRoots;
 }
@@ -417,107 +434,73 @@ void WindowsRoots::AdoptCarriedRoots(const STACK_OF(X509) * carried) const {
   }
 }
 
-std::string WindowsRoots::AnchorSource(X509* anchor) const {
+AnchorSource WindowsRoots::SourceOf(X509* anchor) const {
   const Sha1 sha1 = Sha1Of(anchor);
-  if (FindBuiltIn(sha1)) return "built into Windows";
-  if (roots_.subjects.count(sha1) != 0) return "listed in the CTL";
-  return {};
+  if (FindBuiltIn(sha1)) return AnchorSource::kBuiltIn;
+  if (roots_.subjects.count(sha1) != 0) return AnchorSource::kListed;
+  return AnchorSource::kStore;
 }
 
 void WindowsRoots::Check(const STACK_OF(X509) * chain, ChainUse use,
                          std::time_t when,
                          std::vector<ChainProblem>* problems) const {
-  const int count = sk_X509_num(chain);
-  const auto add = [&](int depth, ChainFault fault, std::string detail,
-                       const char* property,
-                       std::optional<std::time_t> date = std::nullopt) {
+  const auto add = [problems](int depth, ChainFault fault, Finding finding) {
     ChainProblem problem;
     problem.depth = depth;
     problem.fault = fault;
-    problem.detail = std::move(detail);
-    problem.property = property;
-    problem.property_date = date;
-    problems->push_back(std::move(problem));
+    problem.finding = finding;
+    problems->push_back(problem);
+    return &problems->back();
   };
+  const int count = sk_X509_num(chain);
   for (int i = 0; i < count; ++i) {
     if (disallowed_.count(Sha1Of(sk_X509_value(chain, i))) != 0) {
-      add(i, ChainFault::kDistrusted, "it is in Windows' Disallowed list",
-          "Disallowed");
+      add(i, ChainFault::kDistrusted, Finding::kDisallowed);
     }
   }
   if (count == 0) return;
   const int top = count - 1;
-  X509* root = sk_X509_value(chain, top);
-  const Sha1 sha1 = Sha1Of(root);
-  const std::string use_name = UseName(use);
+  const Sha1 sha1 = Sha1Of(sk_X509_value(chain, top));
   // Windows trusts its built-in roots for their own purposes, whatever the
   // CTL says of them.
   if (const BuiltInRoot* built_in = FindBuiltIn(sha1)) {
     if (!(use == ChainUse::kCodeSigning ? built_in->code_signing
                                         : built_in->time_stamping)) {
-      add(top, ChainFault::kWrongUsage,
-          "Windows trusts this built-in root for other uses than " + use_name,
-          "built-in root");
+      add(top, ChainFault::kWrongUsage, Finding::kBuiltInRootOtherUses);
     }
     return;
   }
   const auto found = roots_.subjects.find(sha1);
   if (found == roots_.subjects.end()) return;
   const RootProperties& p = found->second;
-
   if (p.usages.present && !Lists(p.usages, use)) {
-    add(top, ChainFault::kWrongUsage,
-        "its EKU property leaves out " + use_name +
-            ": the root program trusts it for other uses only",
-        "EKU");
+    add(top, ChainFault::kWrongUsage, Finding::kEkuProperty);
   }
   // NotBefore: certificates issued under the root on or after the date are
   // not trusted, for every use or for those listed.
-  if (p.not_before) {
-    for (int i = 0; i < top; ++i) {
-      X509* cert = sk_X509_value(chain, i);
-      const std::optional<std::time_t> issued =
-          ToUnixTime(X509_get0_notBefore(cert));
-      if (issued && *issued < *p.not_before) continue;
-      const std::string why =
-          "its NotBefore property (" + FormatTime(*p.not_before) +
-          ") distrusts certificates issued under it "
-          "from then on" +
-          (p.not_before_usages.present ? " for " + use_name : std::string()) +
-          ", and " + DescribeCertificate(cert).subject + " was issued " +
-          (issued ? FormatTime(*issued) : "at no valid time");
-      if (!p.not_before_usages.present) {
-        add(top, ChainFault::kUntrustedRoot, why, "NotBefore", p.not_before);
-      } else if (Lists(p.not_before_usages, use)) {
-        add(top, ChainFault::kWrongUsage, why, "NotBefore", p.not_before);
-      }
-      break;
-    }
-  } else if (p.not_before_usages.present && Lists(p.not_before_usages, use)) {
-    add(top, ChainFault::kWrongUsage,
-        "its NotBefore property lists " + use_name + " without a date",
-        "NotBefore");
+  int issued_after = -1;
+  for (int i = 0; p.not_before && i < top && issued_after < 0; ++i) {
+    const std::optional<std::time_t> issued =
+        ToUnixTime(X509_get0_notBefore(sk_X509_value(chain, i)));
+    if (!issued || *issued >= *p.not_before) issued_after = i;
   }
+  JudgeDate(p.not_before, issued_after >= 0, p.not_before_usages, use,
+            Finding::kNotBeforeProperty, Finding::kNotBeforeUseWithoutDate,
+            [&](ChainFault fault, Finding finding) {
+              ChainProblem* problem = add(top, fault, finding);
+              problem->date = p.not_before;
+              problem->cause_depth = issued_after;
+              return problem;
+            });
   // Disable: signatures made on or after the date are not trusted, for
   // every use or for those listed.
-  if (p.disabled) {
-    if (when >= *p.disabled) {
-      const std::string why =
-          "its Disable property (" + FormatTime(*p.disabled) +
-          ") distrusts signatures made from then on" +
-          (p.disabled_usages.present ? " for " + use_name : std::string()) +
-          ", and this chain is judged as of " + FormatTime(when);
-      if (!p.disabled_usages.present) {
-        add(top, ChainFault::kUntrustedRoot, why, "Disable", p.disabled);
-      } else if (Lists(p.disabled_usages, use)) {
-        add(top, ChainFault::kWrongUsage, why, "Disable", p.disabled);
-      }
-    }
-  } else if (p.disabled_usages.present && Lists(p.disabled_usages, use)) {
-    add(top, ChainFault::kWrongUsage,
-        "its Disable property lists " + use_name + " without a date",
-        "Disable");
-  }
+  JudgeDate(p.disabled, p.disabled && when >= *p.disabled, p.disabled_usages,
+            use, Finding::kDisableProperty, Finding::kDisableUseWithoutDate,
+            [&](ChainFault fault, Finding finding) {
+              ChainProblem* problem = add(top, fault, finding);
+              problem->date = p.disabled;
+              return problem;
+            });
 }
 
 }  // namespace sealprobe

@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "authenticode/cabinet.h"
-#include "authenticode/cert_chain.h"
+#include "authenticode/chain_problem.h"
 #include "authenticode/openssl_ptr.h"
 #include "authenticode/serialized_store.h"
 #include "authenticode/trust_list.h"
@@ -68,7 +68,6 @@ struct TrustLoadError {
 // own Root store, KB293781), and what for. The certificate itself has to
 // come from the folder or the signature: this is its SHA-1 and its uses.
 struct BuiltInRoot {
-  const char* name;
   Sha1 sha1;
   bool code_signing;
   bool time_stamping;
@@ -111,9 +110,9 @@ class WindowsRoots {
   void Check(const STACK_OF(X509) * chain, ChainUse use, std::time_t when,
              std::vector<ChainProblem>* problems) const;
 
-  // How `anchor` came to be trusted: "listed in the CTL", "built into
-  // Windows", or empty when it is neither.
-  std::string AnchorSource(X509* anchor) const;
+  // How `anchor` came to be trusted: built in, else listed (kStore: it is
+  // neither, which no anchor of this store is).
+  AnchorSource SourceOf(X509* anchor) const;
 
  private:
   struct LookupMethodDeleter {

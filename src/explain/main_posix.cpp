@@ -11,6 +11,8 @@
 #include <vector>
 
 #include "authenticode/trust_anchors.h"
+#include "explain/human_report.h"
+#include "explain/json_report.h"
 #include "explain/report.h"
 #include "explain/wording.h"
 #include "terminal_text.h"
@@ -99,7 +101,7 @@ int main(int argc, char** argv) {
                               : TrustAnchors::SystemDefault();
   // Trust data that does not load is reported before any file, and
   // nothing is explained against a store sealprobe would not use.
-  if (anchors.kind() == TrustAnchors::Kind::kWindowsRootProgram) {
+  if (anchors.source() == TrustAnchors::Source::kWindowsRootProgram) {
     anchors.Get();
     if (const auto& failed = anchors.load_error()) {
       const std::string line = failed->file + ": " + LoadErrorText(*failed);

@@ -8,9 +8,33 @@
 #include <string>
 
 #include "authenticode/der_limits.h"
+#include "authenticode/verification.h"
 #include "authenticode/windows_roots.h"
 
 namespace sealprobe {
+
+// The rule that decided `v`, with its case: "in the signer's chain, it
+// issues certificates, but its key usage leaves out certificate signing".
+// `load_error` is the trust folder's, for Rule::kTrustNotLoaded.
+std::string RuleText(const Verification& v, const TrustLoadError* load_error);
+
+// A fault of `chain`, on the certificate it was found on: "its RSA key is
+// under 1024 bits".
+std::string ProblemText(const ChainProblem& problem, const ChainResult& chain);
+
+// The name of the root-program property that found `finding` ("EKU",
+// "NotBefore", "Disable", "Disallowed", "built-in root"); null when no
+// property did.
+const char* PropertyName(Finding finding);
+
+// How an anchor is trusted: "in the store", "listed in the CTL", "built
+// into Windows".
+const char* AnchorSourceText(AnchorSource source);
+
+// What is known of `v`'s timestamp: "its own checks pass", "invalid: it
+// stamps another signature", "its authority is not trusted"; empty when
+// none was checked or found.
+std::string StampStatusText(const Verification& v);
 
 // Why a folder of Windows' root program does not load, after its file's
 // name: "is not a valid trust list: its signature does not verify".

@@ -114,6 +114,50 @@ std::string Hex(const Der& bytes) {
   return out;
 }
 
+// The trustedSubjects in `subjects`, into `list`.
+TrustListError ReadSubjects(Der subjects, const TrustListLimits& limits,
+                            TrustList* list) {
+  const auto failed = [](TrustListFault fault, size_t at = 0) {
+    TrustListError error;
+    error.fault = fault;
+    error.subject = at;
+    return error;
+  };
+  for (size_t count = 0; !subjects.empty(); ++count) {
+    const size_t at = count + 1;
+    if (count == limits.subjects) {
+      return failed(TrustListFault::kTooManySubjects);
+    }
+    Der subject;
+    Der identifier;
+    if (!subjects.Expect(der::kSequence, &subject) ||
+        !subject.Expect(der::kOctetString, &identifier) ||
+        identifier.size() != Sha1().size()) {
+      return failed(TrustListFault::kSubjectNotSha1, at);
+    }
+    Sha1 sha1;
+    std::memcpy(sha1.data(), identifier.data(), sha1.size());
+    RootProperties properties;
+    Der attributes;
+    if (subject.PeekTag() == der::kSet) subject.Expect(der::kSet, &attributes);
+    if (!subject.empty()) return failed(TrustListFault::kSubjectMalformed, at);
+    for (size_t n = 0; !attributes.empty(); ++n) {
+      Der attribute;
+      if (n == limits.attributes) {
+        return failed(TrustListFault::kTooManyAttributes, at);
+      }
+      if (!attributes.Expect(der::kSequence, &attribute) ||
+          !ReadAttribute(attribute, limits, &properties)) {
+        return failed(TrustListFault::kBadProperty, at);
+      }
+    }
+    if (!list->subjects.emplace(sha1, properties).second) {
+      return failed(TrustListFault::kListedTwice, at);
+    }
+  }
+  return {};
+}
+
 // The CertificateTrustList SEQUENCE in `ctl`, read field by field.
 TrustListRead ReadContent(Der ctl, TrustListKind kind,
                           const TrustListLimits& limits) {
@@ -173,37 +217,11 @@ TrustListRead ReadContent(Der ctl, TrustListKind kind,
   if (fields.PeekTag() == kExtensions) fields.Expect(kExtensions, &field);
   if (!fields.empty()) return Failed(TrustListFault::kMalformed);
 
-  for (size_t count = 0; !subjects.empty(); ++count) {
-    const size_t at = count + 1;
-    if (count == limits.subjects) {
-      return Failed(TrustListFault::kTooManySubjects);
-    }
-    Der subject;
-    Der identifier;
-    if (!subjects.Expect(der::kSequence, &subject) ||
-        !subject.Expect(der::kOctetString, &identifier) ||
-        identifier.size() != Sha1().size()) {
-      return Failed(TrustListFault::kSubjectNotSha1, at);
-    }
-    Sha1 sha1;
-    std::memcpy(sha1.data(), identifier.data(), sha1.size());
-    RootProperties properties;
-    Der attributes;
-    if (subject.PeekTag() == der::kSet) subject.Expect(der::kSet, &attributes);
-    if (!subject.empty()) return Failed(TrustListFault::kSubjectMalformed, at);
-    for (size_t n = 0; !attributes.empty(); ++n) {
-      Der attribute;
-      if (n == limits.attributes) {
-        return Failed(TrustListFault::kTooManyAttributes, at);
-      }
-      if (!attributes.Expect(der::kSequence, &attribute) ||
-          !ReadAttribute(attribute, limits, &properties)) {
-        return Failed(TrustListFault::kBadProperty, at);
-      }
-    }
-    if (!list.subjects.emplace(sha1, properties).second) {
-      return Failed(TrustListFault::kListedTwice, at);
-    }
+  const TrustListError subjects_error = ReadSubjects(subjects, limits, &list);
+  if (subjects_error.fault != TrustListFault::kNone) {
+    TrustListRead read;
+    read.error = subjects_error;
+    return read;
   }
   TrustListRead read;
   read.list = std::move(list);

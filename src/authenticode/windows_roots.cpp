@@ -180,6 +180,58 @@ bool AddCertificates(const fs::path& path, std::vector<uint8_t> bytes,
   return true;
 }
 
+// The names of the regular files in `dir`, at most FolderLimits::files;
+// nullopt (and the error set) when it cannot be listed.
+std::optional<std::set<std::string>> ListFolder(const fs::path& dir,
+                                                FolderReader& reader) {
+  std::error_code ec;
+  if (!fs::is_directory(dir, ec)) {
+    return reader.Fail(
+        dir, ec ? LoadFault::kFolderUnreadable : LoadFault::kNotAFolder,
+        ec ? ec.message() : std::string());
+  }
+  std::set<std::string> names;
+  fs::directory_iterator it(dir, ec);
+  for (; !ec && it != fs::directory_iterator(); it.increment(ec)) {
+    if (names.size() == kLimits.files) {
+      return reader.Fail(dir, LoadFault::kTooManyFiles);
+    }
+    std::error_code type_error;
+    if (it->is_regular_file(type_error)) {
+      names.insert(it->path().filename().string());
+    }
+  }
+  if (ec) return reader.Fail(dir, LoadFault::kFolderUnreadable, ec.message());
+  return names;
+}
+
+// The certificates of the *.crt and *.sst files among `names`: the
+// Disallowed store's in `disallowed`, the others in `bodies`.
+bool ReadCertificates(const fs::path& dir, const std::set<std::string>& names,
+                      FolderReader& reader,
+                      std::vector<std::vector<uint8_t>>* bodies,
+                      std::vector<std::vector<uint8_t>>* disallowed) {
+  for (const std::string& name : names) {
+    const std::string lower = Lower(name);
+    const auto ends_with = [&](const char* suffix) {
+      const size_t n = std::char_traits<char>::length(suffix);
+      return lower.size() >= n &&
+             lower.compare(lower.size() - n, n, suffix) == 0;
+    };
+    const bool store = ends_with(".sst");
+    if (!store && !ends_with(".crt")) continue;
+    const fs::path path = dir / name;
+    std::optional<std::vector<uint8_t>> bytes = reader.Read(path);
+    if (!bytes ||
+        !AddCertificates(path, std::move(*bytes), store,
+                         lower == "disallowedcert.sst" ? disallowed : bodies,
+                         reader)) {
+      return false;
+    }
+  }
+  return true;
+}
+
 Sha1 Sha1OfDer(const std::vector<uint8_t>& der) {
   Sha1 sha1{};
   unsigned size = 0;
@@ -279,32 +331,11 @@ std::unique_ptr<WindowsRoots> WindowsRoots::Load(const std::string& folder,
                                                  TrustLoadError* error) {
   FolderReader reader(error);
   const fs::path dir(folder);
-  std::error_code ec;
-  if (!fs::is_directory(dir, ec)) {
-    reader.Fail(dir, ec ? LoadFault::kFolderUnreadable : LoadFault::kNotAFolder,
-                ec ? ec.message() : std::string());
-    return nullptr;
-  }
-  std::set<std::string> names;
-  fs::directory_iterator it(dir, ec);
-  for (; !ec && it != fs::directory_iterator(); it.increment(ec)) {
-    if (names.size() == kLimits.files) {
-      reader.Fail(dir, LoadFault::kTooManyFiles);
-      return nullptr;
-    }
-    std::error_code type_error;
-    if (it->is_regular_file(type_error)) {
-      names.insert(it->path().filename().string());
-    }
-  }
-  if (ec) {
-    reader.Fail(dir, LoadFault::kFolderUnreadable, ec.message());
-    return nullptr;
-  }
-
+  const std::optional<std::set<std::string>> names = ListFolder(dir, reader);
+  if (!names) return nullptr;
   std::unique_ptr<WindowsRoots> roots(new WindowsRoots());
   std::optional<TrustList> list =
-      LoadList(dir, names, "authroot.stl", "authrootstl.cab",
+      LoadList(dir, *names, "authroot.stl", "authrootstl.cab",
                TrustListKind::kRoots, reader);
   if (!list) {
     if (error->fault == LoadFault::kNone) {
@@ -314,7 +345,7 @@ std::unique_ptr<WindowsRoots> WindowsRoots::Load(const std::string& folder,
   }
   roots->roots_ = std::move(*list);
   std::optional<TrustList> disallowed =
-      LoadList(dir, names, "disallowedcert.stl", "disallowedcertstl.cab",
+      LoadList(dir, *names, "disallowedcert.stl", "disallowedcertstl.cab",
                TrustListKind::kDisallowed, reader);
   if (error->fault != LoadFault::kNone) return nullptr;
   if (disallowed) {
@@ -322,32 +353,26 @@ std::unique_ptr<WindowsRoots> WindowsRoots::Load(const std::string& folder,
       roots->disallowed_.insert(subject.first);
     }
   }
-
   std::vector<std::vector<uint8_t>> bodies;
   std::vector<std::vector<uint8_t>> disallowed_bodies;
-  for (const std::string& name : names) {
-    const std::string lower = Lower(name);
-    const auto ends_with = [&](const char* suffix) {
-      const size_t n = std::char_traits<char>::length(suffix);
-      return lower.size() >= n &&
-             lower.compare(lower.size() - n, n, suffix) == 0;
-    };
-    const bool store = ends_with(".sst");
-    if (!store && !ends_with(".crt")) continue;
-    const fs::path path = dir / name;
-    std::optional<std::vector<uint8_t>> bytes = reader.Read(path);
-    if (!bytes ||
-        !AddCertificates(
-            path, std::move(*bytes), store,
-            lower == "disallowedcert.sst" ? &disallowed_bodies : &bodies,
-            reader)) {
-      return nullptr;
-    }
+  if (!ReadCertificates(dir, *names, reader, &bodies, &disallowed_bodies)) {
+    return nullptr;
   }
   for (const std::vector<uint8_t>& der : disallowed_bodies) {
     roots->disallowed_.insert(Sha1OfDer(der));
   }
+  if (!roots->AddAnchors(std::move(bodies))) {
+    reader.Fail(dir, LoadFault::kRootSubject);
+    return nullptr;
+  }
+  if (!roots->MakeStore()) {
+    reader.Fail(dir, LoadFault::kNoMemory);
+    return nullptr;
+  }
+  return roots;
+}
 
+bool WindowsRoots::AddAnchors(std::vector<std::vector<uint8_t>> bodies) {
   // The anchors, indexed by subject for the store's lookup; a certificate
   // Windows' program does not trust is left out, one seen twice (as
   // <SHA1>.crt and in a store) kept once.
@@ -355,7 +380,7 @@ std::unique_ptr<WindowsRoots> WindowsRoots::Load(const std::string& folder,
   std::vector<uint8_t> subject;
   for (std::vector<uint8_t>& der : bodies) {
     const Sha1 sha1 = Sha1OfDer(der);
-    if ((roots->roots_.subjects.count(sha1) == 0 && !FindBuiltIn(sha1)) ||
+    if ((roots_.subjects.count(sha1) == 0 && !FindBuiltIn(sha1)) ||
         !anchored.insert(sha1).second) {
       continue;
     }
@@ -366,26 +391,22 @@ std::unique_ptr<WindowsRoots> WindowsRoots::Load(const std::string& folder,
     int ok = 0;
     const unsigned long hash =
         name ? X509_NAME_hash_ex(name.get(), nullptr, nullptr, &ok) : 0;
-    if (!ok) {
-      reader.Fail(dir, LoadFault::kRootSubject);
-      return nullptr;
-    }
-    roots->by_subject_.emplace(hash, roots->bodies_.size());
-    roots->bodies_.push_back({std::move(der), nullptr});
+    if (!ok) return false;
+    by_subject_.emplace(hash, bodies_.size());
+    bodies_.push_back({std::move(der), nullptr});
   }
+  return true;
+}
 
-  roots->method_.reset(X509_LOOKUP_meth_new("windows-roots"));
-  roots->store_.reset(X509_STORE_new());
+bool WindowsRoots::MakeStore() {
+  method_.reset(X509_LOOKUP_meth_new("windows-roots"));
+  store_.reset(X509_STORE_new());
   X509_LOOKUP* lookup = nullptr;
-  if (!roots->method_ || !roots->store_ ||
-      X509_LOOKUP_meth_set_get_by_subject(roots->method_.get(), LookUp) != 1 ||
-      (lookup = X509_STORE_add_lookup(roots->store_.get(),
-                                      roots->method_.get())) == nullptr ||
-      X509_LOOKUP_set_method_data(lookup, roots.get()) != 1) {
-    reader.Fail(dir, LoadFault::kNoMemory);
-    return nullptr;
-  }
-  return roots;
+  return method_ && store_ &&
+         X509_LOOKUP_meth_set_get_by_subject(method_.get(), LookUp) == 1 &&
+         (lookup = X509_STORE_add_lookup(store_.get(), method_.get())) !=
+             nullptr &&
+         X509_LOOKUP_set_method_data(lookup, this) == 1;
 }
 
 int WindowsRoots::LookUp(X509_LOOKUP* lookup, X509_LOOKUP_TYPE type,

@@ -127,6 +127,11 @@ class WindowsRoots {
   };
 
   WindowsRoots() = default;
+  // Indexes `bodies`, the folder's certificates, that the lists trust;
+  // false when one's subject does not decode.
+  bool AddAnchors(std::vector<std::vector<uint8_t>> bodies);
+  // The store over them; false when OpenSSL cannot make it.
+  bool MakeStore();
   // The store's lookup: the anchors whose subject is `name`, decoded and
   // added to the store.
   static int LookUp(X509_LOOKUP* lookup, X509_LOOKUP_TYPE type,

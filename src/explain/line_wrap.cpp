@@ -50,9 +50,14 @@ void LineWrap::Add(const std::string& first, const std::string& text,
         break;
       }
       if (empty) {
-        // Longer than a whole line: cut it, between characters.
-        size_t cut = word + std::min(std::max<size_t>(room, 1), end - word);
-        while (cut > word + 1 && IsContinuation(text[cut])) --cut;
+        // Longer than a whole line: as many characters as there is room
+        // for (one at least), cut between characters.
+        const size_t want = std::max<size_t>(room, 1);
+        size_t cut = word;
+        for (size_t taken = 0;
+             cut < end && (taken < want || IsContinuation(text[cut])); ++cut) {
+          if (!IsContinuation(text[cut])) ++taken;
+        }
         line.append(text, word, cut - word);
         word_columns -= Columns(text, word, cut);
         word = cut;

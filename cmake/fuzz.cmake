@@ -32,6 +32,17 @@ add_test(NAME fuzz_authenticode_smoke
 set_tests_properties(fuzz_authenticode_smoke PROPERTIES
   ENVIRONMENT ${fuzz_smoke_environment})
 
+# What sealprobe-explain makes of the same bytes: the record's renderings,
+# descriptions of hostile certificates included. The same seeds.
+sealprobe_fuzz_target(explain_fuzz src/explain/explain_fuzz.cpp)
+target_link_libraries(explain_fuzz PRIVATE sealprobe_explain)
+
+add_test(NAME fuzz_explain_smoke
+  COMMAND sh ${CMAKE_CURRENT_SOURCE_DIR}/scripts/fuzz.sh
+          explain ${CMAKE_BINARY_DIR} ${SEALPROBE_FUZZ_SECONDS})
+set_tests_properties(fuzz_explain_smoke PROPERTIES
+  ENVIRONMENT ${fuzz_smoke_environment})
+
 # The readers of Windows' trust files: root and Disallowed lists, serialized
 # stores, cabinets. Its seeds are the fixtures' own, copied in at test time.
 sealprobe_fuzz_target(windows_trust_fuzz

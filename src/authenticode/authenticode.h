@@ -26,13 +26,9 @@ namespace sealprobe {
 //                                 ERROR_NOT_ENOUGH_MEMORY when its first
 //                                 entry is larger than kMaxSignatureSize
 //   TRUST_E_NOSIGNATURE           with last error CRYPT_E_ASN1_BADTAG: the
-//                                 entry is over a cap of der_limits.h
-//                                 (checked before anything decodes it), or
-//                                 is not an Authenticode SignedData with
-//                                 one signer, or its content is not the
-//                                 shape its version gives (version 1: the
-//                                 SpcIndirectDataContent itself; version 3:
-//                                 wrapped in an OCTET STRING)
+//                                 entry is not an Authenticode signature
+//                                 as DecodeSignature (signature.h) reads
+//                                 one, over a cap of der_limits.h included
 //   NTE_BAD_ALGID                 a digest other than SHA-1/256/384/512
 //   TRUST_E_NO_SIGNER_CERT        the signer's certificate is not included:
 //                                 none has its issuer, octet for octet, and
@@ -51,11 +47,12 @@ namespace sealprobe {
 //   lifetime-signing certificate or with no timestamp);
 //   TRUST_E_TIME_STAMP            the signer's chain is sound, but the
 //                                 authority of its timestamp is not
-//                                 (TimestampAuthorityTrusted)
+//                                 (CheckTimestampAuthority)
 //   or 0 when valid.
 // Except for the two TRUST_E_NOSIGNATURE rows, the last error is the status.
-// The Verification also names the Rule that decided and holds what each
-// step found (verification.h): the same work either way, and no words.
+// Besides the result, the Verification names the Rule that decided and
+// keeps what each step found (verification.h): what the steps build
+// anyway, kept rather than freed, and no words.
 Verification VerifyAuthenticode(ByteSource& source, TrustAnchors& anchors,
                                 std::time_t now);
 

@@ -3,9 +3,8 @@
 // table, PKCS#7, timestamps, chain decision). Its record must agree with
 // its result (the rule that decided names the evidence that decided), and
 // a second verification of the same bytes, after the first has used the
-// store, must decide the same. Roots come from the PEM file
-// SEALPROBE_FUZZ_ROOTS names, so seeds signed under the test PKI reach the
-// chain checks; without it the store is empty.
+// store, must decide the same. Its store: FuzzTrustForRun
+// (testing/fuzz_trust.h).
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -14,13 +13,10 @@
 
 #include "authenticode/authenticode.h"
 #include "authenticode/byte_source.h"
-#include "authenticode/trust_anchors.h"
+#include "testing/fuzz_trust.h"
 #include "trust_status.h"
 
 namespace {
-
-sealprobe::TrustAnchors* anchors = nullptr;
-std::time_t fixed_now = 0;
 
 bool KnownStatus(uint32_t status) {
   using namespace sealprobe::status;
@@ -80,25 +76,21 @@ bool Coherent(const sealprobe::Verification& v) {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  const char* roots = std::getenv("SEALPROBE_FUZZ_ROOTS");
-  // Leaked on purpose: one store for the whole fuzzing run, as the tool
-  // keeps one for its whole run.
-  anchors = new sealprobe::TrustAnchors(
-      sealprobe::TrustAnchors::FromFile(roots ? roots : "/nonexistent"));
-  fixed_now = std::time(nullptr);
+  sealprobe::FuzzTrustForRun();
   return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  sealprobe::FuzzTrust& trust = sealprobe::FuzzTrustForRun();
   sealprobe::MemoryByteSource source(data, size);
   const sealprobe::Verification first =
-      sealprobe::VerifyAuthenticode(source, *anchors, fixed_now);
+      sealprobe::VerifyAuthenticode(source, trust.anchors, trust.now);
   const sealprobe::AuthenticodeResult& result = first.result;
   // Every outcome is one of the statuses the verdict table is built for;
   // anything else means a path that forgot to decide.
   if (!KnownStatus(result.status)) std::abort();
   const sealprobe::Verification again =
-      sealprobe::VerifyAuthenticode(source, *anchors, fixed_now);
+      sealprobe::VerifyAuthenticode(source, trust.anchors, trust.now);
   if (!Coherent(first) || again.rule != first.rule ||
       again.result.status != result.status ||
       again.result.last_error != result.last_error) {

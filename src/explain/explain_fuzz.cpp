@@ -2,8 +2,7 @@
 // then both renderings of its record, descriptions of whatever certificates
 // the signature carries included. What a person sees may hold no control
 // character but the line feeds (and no ESC at all without colour), and the
-// JSON must be strict UTF-8. Roots as for the authenticode target
-// (SEALPROBE_FUZZ_ROOTS).
+// JSON must be strict UTF-8.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -17,11 +16,9 @@
 #include "explain/human_report.h"
 #include "explain/json_report.h"
 #include "explain/json_writer.h"
+#include "testing/fuzz_trust.h"
 
 namespace {
-
-sealprobe::TrustAnchors* anchors = nullptr;
-std::time_t fixed_now = 0;
 
 bool Printable(const std::string& text) {
   for (size_t i = 0; i < text.size(); ++i) {
@@ -37,20 +34,17 @@ bool Printable(const std::string& text) {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  const char* roots = std::getenv("SEALPROBE_FUZZ_ROOTS");
-  // Leaked on purpose, as in the authenticode target.
-  anchors = new sealprobe::TrustAnchors(
-      sealprobe::TrustAnchors::FromFile(roots ? roots : "/nonexistent"));
-  fixed_now = std::time(nullptr);
+  sealprobe::FuzzTrustForRun();
   return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  sealprobe::FuzzTrust& trust = sealprobe::FuzzTrustForRun();
   sealprobe::MemoryByteSource source(data, size);
   sealprobe::FileReport report;
   report.file = "fuzz.exe";
   report.verification =
-      sealprobe::VerifyAuthenticode(source, *anchors, fixed_now);
+      sealprobe::VerifyAuthenticode(source, trust.anchors, trust.now);
   if (!Printable(sealprobe::HumanReport(report, false))) std::abort();
   std::vector<sealprobe::FileReport> reports;
   reports.push_back(std::move(report));

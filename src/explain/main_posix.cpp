@@ -38,8 +38,10 @@ constexpr char kUsage[] =
     "Exit status: 0 when every file is valid, 1 when one is not, 2 for a\n"
     "usage error or a Windows trust folder that does not load.\n";
 
-int Usage(const char* problem) {
-  std::fprintf(stderr, "sealprobe-explain: %s\n%s", problem, kUsage);
+// `problem` may quote an argument: it reaches the terminal TerminalSafe.
+int Usage(const std::string& problem) {
+  std::fprintf(stderr, "sealprobe-explain: %s\n%s",
+               sealprobe::TerminalSafe(problem).c_str(), kUsage);
   return 2;
 }
 
@@ -68,7 +70,7 @@ int main(int argc, char** argv) {
       if (++i == argc) return Usage("--anchors needs a PEM file");
       anchors_file = argv[i];
       if (!std::ifstream(anchors_file)) {
-        return Usage(("cannot read " + anchors_file).c_str());
+        return Usage("cannot read " + anchors_file);
       }
     } else if (options && arg == "--windows-trust") {
       if (++i == argc) return Usage("--windows-trust needs a folder");
@@ -77,7 +79,7 @@ int main(int argc, char** argv) {
       std::fputs(kUsage, stdout);
       return 0;
     } else if (options && arg.size() > 1 && arg[0] == '-') {
-      return Usage(("unknown option " + arg).c_str());
+      return Usage("unknown option " + arg);
     } else {
       files.push_back(arg);
     }

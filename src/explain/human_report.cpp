@@ -174,7 +174,7 @@ std::string HumanReport(const FileReport& r, bool colour) {
   Writer w(colour);
   w.Add("", r.file, "  ");
   w.Add("  " + w.Mark(r.valid()) + " ", r.verdict, "    ");
-  std::string decision = StatusName(v.result.status) + " (" +
+  std::string decision = StatusNameOf(v.result.status) + " (" +
                          StatusHex(v.result.status) + "): " + DecidingRule(r);
   if (X509* on = DecidingCertificate(v)) decision += ", on " + SubjectOf(on);
   w.Add("    ", decision, "    ");

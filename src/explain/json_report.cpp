@@ -117,7 +117,7 @@ std::string Signer(const Verification& v) {
         algorithm(info ? info->digest_enc_alg : nullptr)}});
 }
 
-std::string Timestamp(const Verification& v) {
+std::string Stamp(const Verification& v) {
   const StampCheck* stamp = v.stamp ? &*v.stamp : nullptr;
   const StampForm form = stamp ? stamp->form : StampForm::kNone;
   const char* kind = form == StampForm::kRfc3161            ? "rfc3161"
@@ -150,14 +150,14 @@ std::string Report(const FileReport& r) {
   Members members = {{"file", JsonString(r.file)},
                      {"valid", r.valid() ? "true" : "false"},
                      {"status", JsonString(StatusHex(v.result.status))},
-                     {"status_name", JsonString(StatusName(v.result.status))},
+                     {"status_name", JsonString(StatusNameOf(v.result.status))},
                      {"verdict", JsonString(r.verdict)},
                      {"decided_by", DecidedBy(r)},
                      {"trust", Trust(r)},
                      {"image", Image(v)},
                      {"signer", Signer(v)},
                      {"chain", Chain(v.chain)},
-                     {"timestamp", Timestamp(v)},
+                     {"timestamp", Stamp(v)},
                      {"checked_at", CheckedAt(v)}};
   // A path is bytes: where they are not UTF-8, the exact ones beside it.
   if (!IsUtf8(r.file)) {

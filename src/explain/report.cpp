@@ -92,14 +92,14 @@ std::optional<bool> HashMatches(const Verification& v) {
   return v.rule != Rule::kImageHashMismatch;
 }
 
-std::string StatusHex(uint32_t status) {
+std::string StatusHex(uint32_t code) {
   char text[16];
-  std::snprintf(text, sizeof(text), "0x%x", static_cast<unsigned>(status));
+  std::snprintf(text, sizeof(text), "0x%x", static_cast<unsigned>(code));
   return text;
 }
 
-std::string StatusName(uint32_t status) {
-  const char* name = status::StatusName(status);
+std::string StatusNameOf(uint32_t code) {
+  const char* name = status::StatusName(code);
   return name != nullptr ? name : "(no name)";
 }
 

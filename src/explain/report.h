@@ -68,8 +68,8 @@ std::vector<const ChainProblem*> ProblemsAt(const ChainResult& chain,
 std::optional<bool> HashMatches(const Verification& v);
 
 // "0x800b0110", and Windows' name for the status, "CERT_E_WRONG_USAGE".
-std::string StatusHex(uint32_t status);
-std::string StatusName(uint32_t status);
+std::string StatusHex(uint32_t code);
+std::string StatusNameOf(uint32_t code);
 
 }  // namespace sealprobe
 

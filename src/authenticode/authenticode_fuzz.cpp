@@ -8,11 +8,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
-#include <ctime>
 #include <optional>
 
-#include "authenticode/authenticode.h"
-#include "authenticode/byte_source.h"
 #include "testing/fuzz_trust.h"
 #include "trust_status.h"
 
@@ -75,22 +72,13 @@ bool Coherent(const sealprobe::Verification& v) {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  sealprobe::FuzzTrustForRun();
-  return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  sealprobe::FuzzTrust& trust = sealprobe::FuzzTrustForRun();
-  sealprobe::MemoryByteSource source(data, size);
-  const sealprobe::Verification first =
-      sealprobe::VerifyAuthenticode(source, trust.anchors, trust.now);
+  const sealprobe::Verification first = sealprobe::VerifyFuzzInput(data, size);
   const sealprobe::AuthenticodeResult& result = first.result;
   // Every outcome is one of the statuses the verdict table is built for;
   // anything else means a path that forgot to decide.
   if (!KnownStatus(result.status)) std::abort();
-  const sealprobe::Verification again =
-      sealprobe::VerifyAuthenticode(source, trust.anchors, trust.now);
+  const sealprobe::Verification again = sealprobe::VerifyFuzzInput(data, size);
   if (!Coherent(first) || again.rule != first.rule ||
       again.result.status != result.status ||
       again.result.last_error != result.last_error) {

@@ -6,13 +6,10 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
-#include <ctime>
 #include <string>
 #include <utility>
 #include <vector>
 
-#include "authenticode/authenticode.h"
-#include "authenticode/byte_source.h"
 #include "explain/human_report.h"
 #include "explain/json_report.h"
 #include "explain/json_writer.h"
@@ -33,18 +30,10 @@ bool Printable(const std::string& text) {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  sealprobe::FuzzTrustForRun();
-  return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  sealprobe::FuzzTrust& trust = sealprobe::FuzzTrustForRun();
-  sealprobe::MemoryByteSource source(data, size);
   sealprobe::FileReport report;
   report.file = "fuzz.exe";
-  report.verification =
-      sealprobe::VerifyAuthenticode(source, trust.anchors, trust.now);
+  report.verification = sealprobe::VerifyFuzzInput(data, size);
   if (!Printable(sealprobe::HumanReport(report, false))) std::abort();
   std::vector<sealprobe::FileReport> reports;
   reports.push_back(std::move(report));

@@ -1,11 +1,15 @@
-// What the fuzz targets over a file's bytes share: the store and the time
-// every input is verified against.
+// What the fuzz targets over a file's bytes share: the verification of an
+// input against one store and one time for the whole run.
 #ifndef SEALPROBE_TESTING_FUZZ_TRUST_H_
 #define SEALPROBE_TESTING_FUZZ_TRUST_H_
 
+#include <cstddef>
+#include <cstdint>
 #include <cstdlib>
 #include <ctime>
 
+#include "authenticode/authenticode.h"
+#include "authenticode/byte_source.h"
 #include "authenticode/trust_anchors.h"
 
 namespace sealprobe {
@@ -27,6 +31,13 @@ inline FuzzTrust& FuzzTrustForRun() {
         std::time(nullptr)};
   }();
   return *trust;
+}
+
+// The `size` bytes at `data` verified as a file's, against FuzzTrustForRun.
+inline Verification VerifyFuzzInput(const uint8_t* data, size_t size) {
+  FuzzTrust& trust = FuzzTrustForRun();
+  MemoryByteSource source(data, size);
+  return VerifyAuthenticode(source, trust.anchors, trust.now);
 }
 
 }  // namespace sealprobe

@@ -7,39 +7,32 @@ set(SEALPROBE_FUZZ_SECONDS 60 CACHE STRING "Seconds each fuzz smoke test runs")
 # input is still one that takes seconds: scripts/fuzz.sh's own 2 s finds it).
 set(fuzz_smoke_environment FUZZ_TIMEOUT=20)
 
-function(sealprobe_fuzz_target name)
-  add_executable(${name} ${ARGN})
-  target_link_libraries(${name} PRIVATE sealprobe_platform sealprobe_warnings)
-  target_link_options(${name} PRIVATE -fsanitize=fuzzer)
+# sealprobe_fuzz_target(NAME SOURCE [LIBRARIES...]): the program NAME_fuzz,
+# and its smoke run fuzz_NAME_smoke (scripts/fuzz.sh NAME).
+function(sealprobe_fuzz_target name source)
+  add_executable(${name}_fuzz ${source})
+  target_link_libraries(${name}_fuzz PRIVATE sealprobe_platform ${ARGN}
+                                             sealprobe_warnings)
+  target_link_options(${name}_fuzz PRIVATE -fsanitize=fuzzer)
+  add_test(NAME fuzz_${name}_smoke
+    COMMAND sh ${CMAKE_CURRENT_SOURCE_DIR}/scripts/fuzz.sh
+            ${name} ${CMAKE_BINARY_DIR} ${SEALPROBE_FUZZ_SECONDS})
+  set_tests_properties(fuzz_${name}_smoke PROPERTIES
+    ENVIRONMENT ${fuzz_smoke_environment})
 endfunction()
 
-sealprobe_fuzz_target(args_fuzz src/driver/args_fuzz.cpp)
-
-add_test(NAME fuzz_args_smoke
-  COMMAND sh ${CMAKE_CURRENT_SOURCE_DIR}/scripts/fuzz.sh
-          args ${CMAKE_BINARY_DIR} ${SEALPROBE_FUZZ_SECONDS})
-set_tests_properties(fuzz_args_smoke PROPERTIES
-  ENVIRONMENT ${fuzz_smoke_environment})
+sealprobe_fuzz_target(args src/driver/args_fuzz.cpp)
 
 # The native verification over a file's bytes in memory. Its seeds are the
 # signed, tampered and unsigned test fixtures, copied in at test time.
-sealprobe_fuzz_target(authenticode_fuzz src/authenticode/authenticode_fuzz.cpp)
-target_link_libraries(authenticode_fuzz PRIVATE sealprobe_authenticode)
+sealprobe_fuzz_target(authenticode src/authenticode/authenticode_fuzz.cpp
+                      sealprobe_authenticode)
 
-add_test(NAME fuzz_authenticode_smoke
-  COMMAND sh ${CMAKE_CURRENT_SOURCE_DIR}/scripts/fuzz.sh
-          authenticode ${CMAKE_BINARY_DIR} ${SEALPROBE_FUZZ_SECONDS})
-set_tests_properties(fuzz_authenticode_smoke PROPERTIES
-  ENVIRONMENT ${fuzz_smoke_environment})
+# What sealprobe-explain makes of the same bytes: the record's renderings,
+# descriptions of hostile certificates included. The same seeds.
+sealprobe_fuzz_target(explain src/explain/explain_fuzz.cpp sealprobe_explain)
 
 # The readers of Windows' trust files: root and Disallowed lists, serialized
 # stores, cabinets. Its seeds are the fixtures' own, copied in at test time.
-sealprobe_fuzz_target(windows_trust_fuzz
-                      src/authenticode/windows_trust_fuzz.cpp)
-target_link_libraries(windows_trust_fuzz PRIVATE sealprobe_authenticode)
-
-add_test(NAME fuzz_windows_trust_smoke
-  COMMAND sh ${CMAKE_CURRENT_SOURCE_DIR}/scripts/fuzz.sh
-          windows_trust ${CMAKE_BINARY_DIR} ${SEALPROBE_FUZZ_SECONDS})
-set_tests_properties(fuzz_windows_trust_smoke PROPERTIES
-  ENVIRONMENT ${fuzz_smoke_environment})
+sealprobe_fuzz_target(windows_trust src/authenticode/windows_trust_fuzz.cpp
+                      sealprobe_authenticode)

@@ -30,6 +30,17 @@ sealprobe_add_gtest(sealprobe_trust_tests
     FIXTURES_REQUIRED sealprobe_fixtures
     ENVIRONMENT "SEALPROBE_FIXTURES=${SEALPROBE_FIXTURE_DIR}")
 
+# sealprobe-explain's pieces: the line wrapper, the JSON writer, and human
+# reports of records made by hand, one of them held against the excerpt in
+# docs/verifier.md.
+sealprobe_add_gtest(sealprobe_explain_tests
+  SOURCES
+    src/explain/human_report_test.cpp
+    src/explain/json_writer_test.cpp
+    src/explain/line_wrap_test.cpp
+  LIBRARIES sealprobe_explain
+  PROPERTIES ENVIRONMENT "SEALPROBE_SOURCE_DIR=${CMAKE_SOURCE_DIR}")
+
 # --- Python tests -------------------------------------------------------------
 # The notice on a pseudo-terminal.
 add_test(NAME terminal_dialog

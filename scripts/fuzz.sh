@@ -3,6 +3,7 @@
 # Fuzzes one libFuzzer target of the fuzz preset for SECONDS (default 60):
 #   args          the command line: argument count, UI level, notice split
 #   authenticode  the native verification of a file's bytes
+#   explain       sealprobe-explain's reports of the same
 #   windows_trust the readers of Windows' trust lists, stores and cabinets
 # The corpus grows in BUILD_DIR/corpus/TARGET between runs. Inputs that once
 # crashed (src/*/fuzz_regressions/TARGET) are replayed first, and one that
@@ -30,13 +31,13 @@ case "$target" in
     seeds="$root/src/driver/args_fuzz_seeds"
     regressions="$root/src/driver/fuzz_regressions/args"
     ;;
-  authenticode)
-    binary="$build/authenticode_fuzz"
+  authenticode|explain)
+    binary="$build/${target}_fuzz"
     [ -d "$fixtures/files" ] || sh "$root/src/authenticode/testdata/make_fixtures.sh" "$fixtures" >/dev/null
-    seeds="$build/corpus/authenticode-seeds"
+    seeds="$build/corpus/$target-seeds"
     mkdir -p "$seeds"
     cp "$fixtures"/files/* "$fixtures"/pe/*.exe "$seeds"/
-    regressions="$root/src/authenticode/fuzz_regressions/authenticode"
+    regressions="$root/src/$target/fuzz_regressions/$target"
     SEALPROBE_FUZZ_ROOTS="$fixtures/pki/root.crt"
     export SEALPROBE_FUZZ_ROOTS
     ;;
@@ -61,7 +62,7 @@ case "$target" in
     regressions="$root/src/authenticode/fuzz_regressions/windows_trust"
     ;;
   *)
-    echo "unknown target: $target (args, authenticode, windows_trust)" >&2
+    echo "unknown target: $target (args, authenticode, explain, windows_trust)" >&2
     exit 2
     ;;
 esac

@@ -5,27 +5,14 @@
 #ifndef SEALPROBE_AUTHENTICODE_AUTHENTICODE_H_
 #define SEALPROBE_AUTHENTICODE_AUTHENTICODE_H_
 
-#include <openssl/evp.h>
-
-#include <cstdint>
 #include <ctime>
-#include <optional>
 #include <string>
-#include <vector>
 
 #include "authenticode/byte_source.h"
-#include "authenticode/explanation.h"
-#include "authenticode/pe_image.h"
 #include "authenticode/trust_anchors.h"
+#include "authenticode/verification.h"
 
 namespace sealprobe {
-
-// What WinVerifyTrust returns for a file, and what GetLastError gives right
-// after it: the codes of trust_status.h.
-struct AuthenticodeResult {
-  uint32_t status = 0;  // 0 when the signature is valid and trusted
-  uint32_t last_error = 0;
-};
 
 // Verifies the signature of the image in `source` against the anchors,
 // checking certificates as of `now` unless a timestamp says when the file
@@ -39,13 +26,9 @@ struct AuthenticodeResult {
 //                                 ERROR_NOT_ENOUGH_MEMORY when its first
 //                                 entry is larger than kMaxSignatureSize
 //   TRUST_E_NOSIGNATURE           with last error CRYPT_E_ASN1_BADTAG: the
-//                                 entry is over a cap of der_limits.h
-//                                 (checked before anything decodes it), or
-//                                 is not an Authenticode SignedData with
-//                                 one signer, or its content is not the
-//                                 shape its version gives (version 1: the
-//                                 SpcIndirectDataContent itself; version 3:
-//                                 wrapped in an OCTET STRING)
+//                                 entry is not an Authenticode signature
+//                                 as DecodeSignature (signature.h) reads
+//                                 one, over a cap of der_limits.h included
 //   NTE_BAD_ALGID                 a digest other than SHA-1/256/384/512
 //   TRUST_E_NO_SIGNER_CERT        the signer's certificate is not included:
 //                                 none has its issuer, octet for octet, and
@@ -64,31 +47,23 @@ struct AuthenticodeResult {
 //   lifetime-signing certificate or with no timestamp);
 //   TRUST_E_TIME_STAMP            the signer's chain is sound, but the
 //                                 authority of its timestamp is not
-//                                 (TimestampAuthorityTrusted)
+//                                 (CheckTimestampAuthority)
 //   or 0 when valid.
 // Except for the two TRUST_E_NOSIGNATURE rows, the last error is the status.
-// With `explanation`, also writes down there what it found and what decided
-// (explanation.h), at some cost; sealprobe itself asks for none.
-AuthenticodeResult VerifyAuthenticode(ByteSource& source, TrustAnchors& anchors,
-                                      std::time_t now,
-                                      Explanation* explanation = nullptr);
+// Besides the result, the Verification names the Rule that decided and
+// keeps what each step found (verification.h): what the steps build
+// anyway, kept rather than freed, and no words.
+Verification VerifyAuthenticode(ByteSource& source, TrustAnchors& anchors,
+                                std::time_t now);
 
 // The same, as of the current time.
-AuthenticodeResult VerifyAuthenticode(ByteSource& source,
-                                      TrustAnchors& anchors);
+Verification VerifyAuthenticode(ByteSource& source, TrustAnchors& anchors);
 
 // The file at `path`, as the POSIX trust service verifies it: one that does
-// not open as a regular file (FileByteSource) is CRYPT_E_FILE_ERROR, as of
-// the current time otherwise.
-AuthenticodeResult VerifyAuthenticodeFile(const std::string& path,
-                                          TrustAnchors& anchors,
-                                          Explanation* explanation = nullptr);
-
-// The Authenticode hash of `image` with `digest`: the bytes of
-// ImageHashRanges(image), read in blocks. nullopt when a read fails.
-std::optional<std::vector<uint8_t>> HashImage(ByteSource& source,
-                                              const PeImage& image,
-                                              const EVP_MD* digest);
+// not open as a regular file (FileByteSource) is CRYPT_E_FILE_ERROR
+// (Rule::kNotOpened), as of the current time otherwise.
+Verification VerifyAuthenticodeFile(const std::string& path,
+                                    TrustAnchors& anchors);
 
 }  // namespace sealprobe
 

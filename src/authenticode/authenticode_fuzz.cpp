@@ -1,23 +1,19 @@
 // Fuzzes the native verification over a file's bytes held in memory: the
 // same code the tool runs on a file (PE layout, image hash, certificate
-// table, PKCS#7, timestamps, chain decision), and again with the
-// explanation sealprobe-explain asks for, which must decide the same. Roots come from the PEM file
-// SEALPROBE_FUZZ_ROOTS names, so seeds signed under the test PKI reach the
-// chain checks; without it the store is empty.
+// table, PKCS#7, timestamps, chain decision). Its record must agree with
+// its result (the rule that decided names the evidence that decided), and
+// a second verification of the same bytes, after the first has used the
+// store, must decide the same. Its store: FuzzTrustForRun
+// (testing/fuzz_trust.h).
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
-#include <ctime>
+#include <optional>
 
-#include "authenticode/authenticode.h"
-#include "authenticode/byte_source.h"
-#include "authenticode/trust_anchors.h"
+#include "testing/fuzz_trust.h"
 #include "trust_status.h"
 
 namespace {
-
-sealprobe::TrustAnchors* anchors = nullptr;
-std::time_t fixed_now = 0;
 
 bool KnownStatus(uint32_t status) {
   using namespace sealprobe::status;
@@ -47,32 +43,45 @@ bool KnownStatus(uint32_t status) {
   }
 }
 
-}  // namespace
-
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  const char* roots = std::getenv("SEALPROBE_FUZZ_ROOTS");
-  // Leaked on purpose: one store for the whole fuzzing run, as the tool
-  // keeps one for its whole run.
-  anchors = new sealprobe::TrustAnchors(
-      sealprobe::TrustAnchors::FromFile(roots ? roots : "/nonexistent"));
-  fixed_now = std::time(nullptr);
-  return 0;
+// Whether the rule `v` names is borne out by its evidence.
+bool Coherent(const sealprobe::Verification& v) {
+  using sealprobe::Rule;
+  const auto decides = [](const std::optional<sealprobe::ChainResult>& c) {
+    return c && c->deciding() != nullptr;
+  };
+  switch (v.rule) {
+    case Rule::kValid:
+      return v.result.status == 0 && v.chain && !decides(v.chain) &&
+             !decides(v.authority_chain);
+    case Rule::kMalformedSignature:
+      return v.signature &&
+             v.signature->fault != sealprobe::SignatureFault::kNone &&
+             (v.signature->fault == sealprobe::SignatureFault::kOverCap) ==
+                 (v.signature->cap !=
+                  sealprobe::SignatureLimitCheck::kWithinLimits);
+    case Rule::kTimestampInvalid:
+      return v.stamp && v.stamp->present() && !v.stamp->valid();
+    case Rule::kSignerChain:
+      return decides(v.chain) && v.chain->status == v.result.status;
+    case Rule::kAuthorityChain:
+      return decides(v.authority_chain) && !decides(v.chain);
+    default:
+      return v.result.status != 0;
+  }
 }
 
+}  // namespace
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  sealprobe::MemoryByteSource source(data, size);
-  const sealprobe::AuthenticodeResult result =
-      sealprobe::VerifyAuthenticode(source, *anchors, fixed_now);
+  const sealprobe::Verification first = sealprobe::VerifyFuzzInput(data, size);
+  const sealprobe::AuthenticodeResult& result = first.result;
   // Every outcome is one of the statuses the verdict table is built for;
   // anything else means a path that forgot to decide.
   if (!KnownStatus(result.status)) std::abort();
-  // Writing down an explanation changes nothing of the decision.
-  sealprobe::Explanation explanation;
-  const sealprobe::AuthenticodeResult explained = sealprobe::VerifyAuthenticode(
-      source, *anchors, fixed_now, &explanation);
-  if (explained.status != result.status ||
-      explained.last_error != result.last_error ||
-      explanation.decided_by.empty()) {
+  const sealprobe::Verification again = sealprobe::VerifyFuzzInput(data, size);
+  if (!Coherent(first) || again.rule != first.rule ||
+      again.result.status != result.status ||
+      again.result.last_error != result.last_error) {
     std::abort();
   }
   return 0;

@@ -38,8 +38,8 @@ Bytes ReadFixture(const std::string& name) {
   return ReadFileBytes(FixturePath("files/" + name));
 }
 
-AuthenticodeResult VerifyBytes(const Bytes& bytes, TrustAnchors& anchors,
-                               std::time_t now = std::time(nullptr)) {
+Verification VerifyBytes(const Bytes& bytes, TrustAnchors& anchors,
+                         std::time_t now = std::time(nullptr)) {
   MemoryByteSource source(bytes.data(), bytes.size());
   return VerifyAuthenticode(source, anchors, now);
 }
@@ -78,34 +78,33 @@ TEST_F(AuthenticodeTest, EveryFixtureGetsItsStatus) {
     const uint32_t expected = std::stoul(hex, nullptr, 16);
     const auto file = FileByteSource::Open(FixturePath("files/" + name));
     ASSERT_NE(file, nullptr);
-    EXPECT_EQ(VerifyAuthenticode(*file, anchors_), Result(expected));
+    const Verification v = VerifyAuthenticode(*file, anchors_);
+    EXPECT_EQ(v.result, Result(expected));
+    EXPECT_EQ(v.rule == Rule::kValid, expected == 0);
     ++checked;
   }
   EXPECT_GE(checked, 25);
 }
 
-// Our image hash against osslsigncode's, for every signed fixture: SHA-1
-// to SHA-512 (and MD5, which only verification refuses), PE32 and PE32+.
+// Our image hash against osslsigncode's, for every signed fixture whose
+// verification gets as far as hashing: SHA-1 to SHA-512, PE32 and PE32+,
+// files changed after signing included.
 TEST_F(AuthenticodeTest, ImageHashMatchesOsslsigncode) {
   const std::vector<SignedFixture> fixtures = SignedFixtures();
-  EXPECT_GE(fixtures.size(), 20u);
+  size_t hashed = 0;
   for (const SignedFixture& f : fixtures) {
     SCOPED_TRACE(f.name);
-    const Bytes bytes = ReadFixture(f.name);
-    MemoryByteSource source(bytes.data(), bytes.size());
-    const PeParseResult pe = ParsePeImage(source);
-    ASSERT_EQ(pe.status, PeStatus::kOk);
-    const EVP_MD* digest = EVP_get_digestbyname(f.algorithm.c_str());
-    ASSERT_NE(digest, nullptr) << f.algorithm;
-    const auto hash = HashImage(source, pe.image, digest);
-    ASSERT_TRUE(hash.has_value());
+    const Verification v = VerifyBytes(ReadFixture(f.name), anchors_);
+    if (!v.image_hash) continue;
     std::ostringstream ours;
-    for (const uint8_t b : *hash) {
+    for (const uint8_t b : *v.image_hash) {
       static const char kHex[] = "0123456789ABCDEF";
       ours << kHex[b >> 4] << kHex[b & 15];
     }
     EXPECT_EQ(ours.str(), f.hash);
+    ++hashed;
   }
+  EXPECT_GE(hashed, 20u);
 }
 
 // Offset of the first (`nth` = 0) or a later occurrence of `needle`.
@@ -218,6 +217,9 @@ TEST_F(AuthenticodeTest, DamagedSignatures) {
     std::function<void(SignedFile&)> damage;
     AuthenticodeResult expected;
     const char* file = "valid.exe";
+    // For a malformed signature: why, and which cap.
+    SignatureFault fault = SignatureFault::kNone;
+    SignatureLimitCheck cap = SignatureLimitCheck::kWithinLimits;
   };
   // Changes `plus` octets into the `nth` occurrence of `pattern`.
   const auto set = [](const Bytes& pattern, int nth, size_t plus, uint8_t to) {
@@ -241,9 +243,20 @@ TEST_F(AuthenticodeTest, DamagedSignatures) {
   const Bytes serial_bytes(serial->data, serial->data + serial->length);
   const std::vector<Case> cases = {
       {"not DER at all", [&](SignedFile& f) { f.bytes[f.der()] = 0x04; },
-       kMalformed},
+       kMalformed, "valid.exe", SignatureFault::kNotSignedData},
       {"content type other than SpcIndirectDataContent",
-       flip(kIndirectDataOid, 0, kIndirectDataOid.size() - 1), kMalformed},
+       flip(kIndirectDataOid, 0, kIndirectDataOid.size() - 1), kMalformed,
+       "valid.exe", SignatureFault::kNotIndirectData},
+      // Checked before anything decodes it, and named.
+      {"65 certificates",
+       [&](SignedFile& f) {
+         const ossl::Pkcs7Ptr pkcs7 = f.Decode();
+         for (int i = 0; i < 64; ++i)
+           PKCS7_add_certificate(pkcs7.get(), leaf.get());
+         f.bytes = WithSignature(f, pkcs7.get(), i2d_PKCS7);
+       },
+       kMalformed, "valid.exe", SignatureFault::kOverCap,
+       SignatureLimitCheck::kTooManyCertificates},
       // digestAlgorithms set, then DigestInfo, then the signer's algorithm.
       {"image digest SHA-224", set(kSha256Oid, 1, 8, 4),
        Result(status::kNteBadAlgId)},
@@ -308,7 +321,13 @@ TEST_F(AuthenticodeTest, DamagedSignatures) {
     SCOPED_TRACE(c.name);
     SignedFile file = LoadSigned(c.file);
     c.damage(file);
-    EXPECT_EQ(VerifyBytes(file.bytes, anchors_), c.expected);
+    const Verification v = VerifyBytes(file.bytes, anchors_);
+    EXPECT_EQ(v.result, c.expected);
+    EXPECT_EQ(v.signature ? v.signature->fault : SignatureFault::kNone,
+              c.fault);
+    EXPECT_EQ(
+        v.signature ? v.signature->cap : SignatureLimitCheck::kWithinLimits,
+        c.cap);
   }
 }
 
@@ -376,7 +395,7 @@ TEST_F(AuthenticodeTest, OtherTimesAndAnchors) {
     SCOPED_TRACE(testing::Message()
                  << c.file << " at " << c.now << " under " << c.anchors);
     TrustAnchors anchors = Anchors(c.anchors);
-    EXPECT_EQ(VerifyBytes(ReadFixture(c.file), anchors, c.now),
+    EXPECT_EQ(VerifyBytes(ReadFixture(c.file), anchors, c.now).result,
               Result(c.expected));
   }
 }
@@ -501,7 +520,7 @@ TEST_F(AuthenticodeTest, LegacyCounterSignature) {
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.name);
-    EXPECT_EQ(VerifyBytes(WithCounterSignatures(c.counters), anchors_),
+    EXPECT_EQ(VerifyBytes(WithCounterSignatures(c.counters), anchors_).result,
               Result(c.expected));
   }
 }
@@ -573,11 +592,13 @@ TEST_F(AuthenticodeTest, ContentShapeFollowsTheVersion) {
     const char* name;
     Bytes file;
     AuthenticodeResult expected;
+    SignatureFault fault = SignatureFault::kContentShape;
   } kCases[] = {
-      {"version 1, bare", bare, Result(0)},
+      {"version 1, bare", bare, Result(0), SignatureFault::kNone},
       // The messageDigest attribute then covers the whole
       // SpcIndirectDataContent.
-      {"version 3, in an OCTET STRING", wrapped, Result(0)},
+      {"version 3, in an OCTET STRING", wrapped, Result(0),
+       SignatureFault::kNone},
       {"version 1, in an OCTET STRING", WithVersion(wrapped, 1), kMalformed},
       {"version 3, bare", WithVersion(bare, 3), kMalformed},
       {"version 0", WithVersion(bare, 0), kMalformed},
@@ -591,16 +612,18 @@ TEST_F(AuthenticodeTest, ContentShapeFollowsTheVersion) {
       // number and nothing public shows WinVerifyTrust accepting another:
       // the decoder refuses it, as before.
       {"signer named by key identifier", ResignedWithCms(CMS_USE_KEYID),
-       kMalformed},
+       kMalformed, SignatureFault::kNotSignedData},
       // A signature straight over the content, with no signed attributes
       // naming it, could stand for any content: not an Authenticode
       // signature.
       {"signer without authenticated attributes", ResignedWithCms(CMS_NOATTR),
-       kMalformed},
+       kMalformed, SignatureFault::kContentTypeNotSigned},
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.name);
-    EXPECT_EQ(VerifyBytes(c.file, anchors_), c.expected);
+    const Verification v = VerifyBytes(c.file, anchors_);
+    EXPECT_EQ(v.result, c.expected);
+    EXPECT_EQ(v.signature->fault, c.fault);
   }
 }
 

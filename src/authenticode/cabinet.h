@@ -11,11 +11,31 @@
 
 namespace sealprobe {
 
-struct CabinetMember {
-  bool ok = false;
-  std::vector<uint8_t> bytes;  // the member, when ok
-  std::string error;           // why not, in words, when not ok
+// Why no member came out of a cabinet.
+enum class CabinetFault {
+  kNone,
+  kNoLibrary,       // libarchive does not load
+  kNotACabinet,     // the bytes are not a cabinet it opens
+  kDoesNotUnpack,   // a member does not unpack
+  kOverCap,         // the members unpack to more than allowed
+  kTooManyMembers,  // more members than allowed
+  kEmpty,           // no member at all
+  kNoSuchMember,    // none of the name asked for, among several
 };
+
+struct CabinetError {
+  CabinetFault fault = CabinetFault::kNone;
+  // The library's own words, when it gave some (dlerror, libarchive's).
+  std::string library_text;
+};
+
+struct CabinetMember {
+  std::vector<uint8_t> bytes;  // the member, when ok()
+  CabinetError error;
+  bool ok() const { return error.fault == CabinetFault::kNone; }
+};
+
+inline constexpr size_t kMaxCabinetMembers = 64;
 
 // The member of the cabinet in `cab` (`size` bytes) named `name` (letter
 // case aside), or its only member when it has just one. Fails when the
@@ -25,7 +45,7 @@ struct CabinetMember {
 // throws.
 CabinetMember ReadCabinetMember(const uint8_t* cab, size_t size,
                                 const std::string& name, size_t max_bytes,
-                                size_t max_members = 64);
+                                size_t max_members = kMaxCabinetMembers);
 
 }  // namespace sealprobe
 

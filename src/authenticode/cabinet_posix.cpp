@@ -42,7 +42,7 @@ bool Resolve(void* library, const char* name, Function* function) {
   return *function != nullptr;
 }
 
-// libarchive, or an error in `why`.
+// libarchive, or dlerror's words in `why`.
 std::optional<Archive> LoadArchive(std::string* why) {
   Archive a;
   a.library.reset(dlopen(kLibrary, RTLD_NOW | RTLD_LOCAL));
@@ -56,9 +56,7 @@ std::optional<Archive> LoadArchive(std::string* why) {
       !Resolve(l, "archive_error_string", &a.error_string) ||
       !Resolve(l, "archive_entry_pathname", &a.entry_pathname)) {
     const char* error = dlerror();
-    *why = std::string("it cannot be unpacked: ") + kLibrary +
-           " does not load" +
-           (error != nullptr ? std::string(": ") + error : "");
+    *why = error != nullptr ? error : "";
     return std::nullopt;
   }
   return a;
@@ -80,15 +78,17 @@ class Reader {
   archive* a_;
 };
 
-CabinetMember Failed(std::string why) {
+CabinetMember Failed(CabinetFault fault, std::string library_text = {}) {
   CabinetMember member;
-  member.error = std::move(why);
+  member.error = {fault, std::move(library_text)};
   return member;
 }
 
-std::string LibraryError(const Archive& lib, archive* a, const char* what) {
+// `fault`, with what libarchive says of it.
+CabinetMember LibraryFailed(CabinetFault fault, const Archive& lib,
+                            archive* a) {
   const char* text = a != nullptr ? lib.error_string(a) : nullptr;
-  return std::string(what) + (text != nullptr ? std::string(": ") + text : "");
+  return Failed(fault, text != nullptr ? text : "");
 }
 
 // The data of the entry `a` is at, read in blocks, counting against
@@ -98,15 +98,14 @@ CabinetMember ReadEntry(const Archive& lib, archive* a, size_t* budget) {
   uint8_t block[64 * 1024];
   for (;;) {
     const la_ssize_t got = lib.read_data(a, block, sizeof(block));
-    if (got < 0) return Failed(LibraryError(lib, a, "it does not unpack"));
+    if (got < 0) return LibraryFailed(CabinetFault::kDoesNotUnpack, lib, a);
     if (got == 0) break;
     if (static_cast<size_t>(got) > *budget) {
-      return Failed("it unpacks to more than its cap");
+      return Failed(CabinetFault::kOverCap);
     }
     *budget -= static_cast<size_t>(got);
     member.bytes.insert(member.bytes.end(), block, block + got);
   }
-  member.ok = true;
   return member;
 }
 
@@ -123,11 +122,11 @@ CabinetMember ReadCabinetMember(const uint8_t* cab, size_t size,
   };
   static const Loaded loaded;
   const std::optional<Archive>& lib = loaded.archive;
-  if (!lib) return Failed(loaded.why);
+  if (!lib) return Failed(CabinetFault::kNoLibrary, loaded.why);
   const Reader a(*lib);
   if (a.get() == nullptr || lib->support_format_cab(a.get()) != ARCHIVE_OK ||
       lib->open_memory(a.get(), cab, size) != ARCHIVE_OK) {
-    return Failed(LibraryError(*lib, a.get(), "it is not a cabinet"));
+    return LibraryFailed(CabinetFault::kNotACabinet, *lib, a.get());
   }
   // Members are unpacked in order, each in full: skipping one inside a
   // compressed folder costs its decompression all the same, so every byte
@@ -140,20 +139,20 @@ CabinetMember ReadCabinetMember(const uint8_t* cab, size_t size,
     const int next = lib->next_header(a.get(), &entry);
     if (next == ARCHIVE_EOF) break;
     if (next != ARCHIVE_OK) {
-      return Failed(LibraryError(*lib, a.get(), "it does not unpack"));
+      return LibraryFailed(CabinetFault::kDoesNotUnpack, *lib, a.get());
     }
     if (++members > max_members) {
-      return Failed("it holds more than " + std::to_string(max_members) +
-                    " members");
+      return Failed(CabinetFault::kTooManyMembers);
     }
     const char* path = lib->entry_pathname(entry);
     const bool named = path != nullptr && strcasecmp(path, name.c_str()) == 0;
     CabinetMember member = ReadEntry(*lib, a.get(), &budget);
-    if (!member.ok || named) return member;
+    if (!member.ok() || named) return member;
     if (members == 1) first = std::move(member);
   }
   if (members == 1) return first;
-  return Failed(members == 0 ? "it holds nothing" : "it holds no " + name);
+  return Failed(members == 0 ? CabinetFault::kEmpty
+                             : CabinetFault::kNoSuchMember);
 }
 
 }  // namespace sealprobe

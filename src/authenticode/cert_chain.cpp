@@ -20,12 +20,13 @@ constexpr int kMaxChainDepth = 16;
 class Problems {
  public:
   explicit Problems(std::vector<ChainProblem>* list) : list_(list) {}
-  void Add(int depth, ChainFault fault, std::string detail) {
+  void Add(int depth, ChainFault fault, Finding finding, int x509_error = 0) {
     ChainProblem problem;
     problem.depth = depth;
     problem.fault = fault;
-    problem.detail = std::move(detail);
-    list_->push_back(std::move(problem));
+    problem.finding = finding;
+    problem.x509_error = x509_error;
+    list_->push_back(problem);
   }
 
  private:
@@ -58,7 +59,7 @@ int RecordChainError(int ok, X509_STORE_CTX* ctx) {
   const int error = X509_STORE_CTX_get_error(ctx);
   const int depth = X509_STORE_CTX_get_error_depth(ctx);
   const auto add = [&](ChainFault fault) {
-    problems->Add(depth, fault, X509_verify_cert_error_string(error));
+    problems->Add(depth, fault, Finding::kEngineError, error);
   };
   switch (error) {
     case X509_V_ERR_DEPTH_ZERO_SELF_SIGNED_CERT:
@@ -115,15 +116,14 @@ int RecordChainError(int ok, X509_STORE_CTX* ctx) {
       // no valid A-label), so a name that cannot be checked.
       if (check->past_signatures) {
         problems->Add(depth, ChainFault::kInvalidName,
-                      "a name of it cannot be matched against the name "
-                      "constraints above it");
+                      Finding::kUnmatchableName);
       } else {
         add(ChainFault::kOther);
       }
       break;
     case X509_V_ERR_CERT_REJECTED:
       problems->Add(depth, ChainFault::kWrongUsage,
-                    "the store trusts it only for other uses");
+                    Finding::kStoreTrustsOtherUses);
       break;
     default:
       add(ChainFault::kOther);
@@ -175,24 +175,20 @@ void WalkChain(const STACK_OF(X509) * chain, Problems& problems) {
       case KeyClass::kAccepted:
         break;
       case KeyClass::kWeak:
-        problems.Add(i, ChainFault::kCertSignature,
-                     "its RSA key is under 1024 bits");
+        problems.Add(i, ChainFault::kCertSignature, Finding::kWeakRsaKey);
         break;
       case KeyClass::kUnsupported:
-        problems.Add(i, ChainFault::kCertSignature,
-                     "its key is one Windows cannot verify signatures with");
+        problems.Add(i, ChainFault::kCertSignature, Finding::kUnsupportedKey);
         break;
     }
     // Windows blocks a certificate signed with a broken digest the same
     // way; an anchor's signature on itself is never checked.
     if ((X509_get_extension_flags(cert) & EXFLAG_SS) == 0 &&
         SignedWithBrokenDigest(cert)) {
-      problems.Add(i, ChainFault::kCertSignature,
-                   "it is signed with MD5, MD4 or MD2");
+      problems.Add(i, ChainFault::kCertSignature, Finding::kBrokenDigest);
     }
     if (HasUnhandledCriticalExtension(cert)) {
-      problems.Add(i, ChainFault::kCritical,
-                   "it has a critical extension Windows does not handle");
+      problems.Add(i, ChainFault::kCritical, Finding::kUnhandledCritical);
     }
     const bool key_usage =
         (X509_get_extension_flags(cert) & EXFLAG_KUSAGE) != 0;
@@ -200,17 +196,13 @@ void WalkChain(const STACK_OF(X509) * chain, Problems& problems) {
     if (i == 0) {
       // OpenSSL lets an end certificate claim certificate signing.
       if (key_usage && cert_sign && !IsCa(cert)) {
-        problems.Add(i, ChainFault::kWrongUsage,
-                     "its key usage claims certificate signing, but it is "
-                     "not a CA");
+        problems.Add(i, ChainFault::kWrongUsage, Finding::kEndCertificateSigns);
       }
       continue;
     }
     // An issuer's key usage, when it has one, must allow it.
     if (key_usage && !cert_sign) {
-      problems.Add(i, ChainFault::kWrongUsage,
-                   "it issues certificates, but its key usage leaves out "
-                   "certificate signing");
+      problems.Add(i, ChainFault::kWrongUsage, Finding::kIssuerCannotSign);
     }
   }
 }
@@ -253,16 +245,11 @@ void CheckExtendedKeyUsage(const STACK_OF(X509) * chain, ChainUse use,
   for (int i = 0; i < sk_X509_num(chain); ++i) {
     const ExtendedKeyUsage eku = ReadExtendedKeyUsage(sk_X509_value(chain, i));
     if (eku.present && !(code_signing ? eku.code_signing : eku.time_stamping)) {
-      problems.Add(i, ChainFault::kWrongUsage,
-                   code_signing ? "its extended key usage leaves out code "
-                                  "signing"
-                                : "its extended key usage leaves out time "
-                                  "stamping");
+      problems.Add(i, ChainFault::kWrongUsage, Finding::kUseNotInEku);
     }
     // A time-stamping authority has to say so; a code signer need not.
     if (i == 0 && !code_signing && !eku.present) {
-      problems.Add(i, ChainFault::kWrongUsage,
-                   "it has no extended key usage naming time stamping");
+      problems.Add(i, ChainFault::kWrongUsage, Finding::kNoTimeStampingEku);
     }
   }
 }
@@ -280,8 +267,7 @@ int VerifyWithinNameBudget(X509_STORE_CTX* ctx) {
   if (NameConstraintWork(X509_STORE_CTX_get0_chain(ctx)) >
       kMaxNameConstraintWork) {
     check->problems->Add(-1, ChainFault::kInvalidName,
-                         "its names and the name constraints over them take "
-                         "more work to match than a chain may ask");
+                         Finding::kNameWorkOverBudget);
     return 0;
   }
   check->past_signatures = true;
@@ -301,6 +287,85 @@ bool PolicyTreeTooLarge(STACK_OF(X509) * chain) {
       X509_policy_check(&built, &explicit_policy, chain, nullptr, 0);
   const ossl::X509PolicyTreePtr tree(built);
   return result == X509_PCY_TREE_INTERNAL;
+}
+
+// Readies `ctx` to build and verify the chain of `leaf` through
+// `untrusted` to an anchor in `store`, as of `when`, for `use`, recording
+// into `check`. False when OpenSSL cannot.
+bool StartChain(X509_STORE_CTX* ctx, X509_STORE* store, X509* leaf,
+                STACK_OF(X509) * untrusted, std::time_t when, ChainUse use,
+                ChainCheck* check) {
+  if (leaf == nullptr || store == nullptr ||
+      X509_STORE_CTX_init(ctx, store, leaf, untrusted) != 1) {
+    return false;
+  }
+  X509_VERIFY_PARAM* param = X509_STORE_CTX_get0_param(ctx);
+  X509_VERIFY_PARAM_set_time(param, when);
+  // Far deeper than any real chain, and a bound on the work a signature
+  // full of made-up certificates can cause.
+  X509_VERIFY_PARAM_set_depth(param, kMaxChainDepth);
+  // No purpose is set (OpenSSL's know nothing of code signing and would
+  // reject good signers). The trust setting makes the store's per-use
+  // rejections count for this use.
+  X509_VERIFY_PARAM_set_trust(param, use == ChainUse::kCodeSigning
+                                         ? X509_TRUST_OBJECT_SIGN
+                                         : X509_TRUST_TSA);
+  // RFC 5280 policy processing, so that a requireExplicitPolicy (or an
+  // inhibitAnyPolicy or inhibitPolicyMapping that leaves it unmet) fails.
+  // The initial policy set is anyPolicy: OpenSSL's empty set would fail
+  // every chain that requires an explicit policy.
+  ossl::Asn1ObjectPtr any_policy(OBJ_dup(OBJ_nid2obj(NID_any_policy)));
+  if (!any_policy ||
+      X509_VERIFY_PARAM_add0_policy(param, any_policy.get()) != 1) {
+    return false;
+  }
+  any_policy.release();  // the parameters own it now
+  X509_VERIFY_PARAM_set_flags(param, X509_V_FLAG_POLICY_CHECK);
+  check->verify = X509_STORE_CTX_get_verify(ctx);
+  if (check->verify == nullptr) return false;
+  X509_STORE_CTX_set_app_data(ctx, check);
+  X509_STORE_CTX_set_verify_cb(ctx, RecordChainError);
+  X509_STORE_CTX_set_verify(ctx, VerifyWithinNameBudget);
+  return true;
+}
+
+// The faults of `result`'s chain, built by `ctx` (X509_verify_cert gave
+// `verified`), that OpenSSL's callback did not report; and its anchor.
+void JudgeBuiltChain(X509_STORE_CTX* ctx, int verified, const ChainCheck& check,
+                     const WindowsRoots* program, ChainResult* result) {
+  STACK_OF(X509)* chain = result->chain.get();
+  Problems problems(&result->problems);
+  if (check.past_signatures) {
+    if (verified < 0 &&
+        X509_STORE_CTX_get_error(ctx) == X509_V_ERR_OUT_OF_MEM &&
+        PolicyTreeTooLarge(chain)) {
+      problems.Add(-1, ChainFault::kPolicy, Finding::kPolicyTreeTooLarge);
+    }
+    for (const ChainProblem& problem : CheckNameConstraints(chain)) {
+      result->problems.push_back(problem);
+    }
+  }
+  for (int i = 0; i < sk_X509_num(chain); ++i) {
+    if (ExplicitlyDistrusted(ctx, sk_X509_value(chain, i),
+                             PurposeNid(result->use))) {
+      problems.Add(i, ChainFault::kDistrusted, Finding::kStoreRejects);
+    }
+  }
+  if (sk_X509_num(chain) > X509_STORE_CTX_get_num_untrusted(ctx)) {
+    result->anchor_depth = sk_X509_num(chain) - 1;
+    if (program != nullptr) {
+      result->anchor_source =
+          program->SourceOf(sk_X509_value(chain, result->anchor_depth));
+    }
+  }
+  WalkChain(chain, problems);
+  CheckExtendedKeyUsage(chain, result->use, problems);
+  if (program != nullptr) {
+    program->Check(chain, result->use, result->when, &result->problems);
+  }
+  if (verified != 1 && result->problems.empty()) {
+    problems.Add(-1, ChainFault::kOther, Finding::kEngineFailed);
+  }
 }
 
 // The problem that decides: the first of the first kind, nearest the end
@@ -355,87 +420,25 @@ ChainResult CheckCertificateChain(X509* leaf, STACK_OF(X509) * untrusted,
                                   X509_STORE* store, std::time_t when,
                                   ChainUse use, const WindowsRoots* program) {
   ChainResult result;
+  result.use = use;
+  result.when = when;
   Problems problems(&result.problems);
-  const auto decide = [&result]() -> ChainResult {
-    result.deciding_index = Deciding(result.problems);
-    if (const ChainProblem* deciding = result.deciding()) {
-      result.status = StatusOf(deciding->fault);
-    }
-    return std::move(result);
-  };
   if (program != nullptr) program->AdoptCarriedRoots(untrusted);
   const ossl::X509StoreCtxPtr ctx(X509_STORE_CTX_new());
-  if (leaf == nullptr || store == nullptr || !ctx ||
-      X509_STORE_CTX_init(ctx.get(), store, leaf, untrusted) != 1) {
-    problems.Add(-1, ChainFault::kChaining, "no chain could be started");
-    return decide();
+  ChainCheck check{&problems};
+  if (!ctx ||
+      !StartChain(ctx.get(), store, leaf, untrusted, when, use, &check)) {
+    problems.Add(-1, ChainFault::kChaining, Finding::kNotStarted);
+  } else {
+    const int verified = X509_verify_cert(ctx.get());
+    result.chain.reset(X509_STORE_CTX_get1_chain(ctx.get()));
+    JudgeBuiltChain(ctx.get(), verified, check, program, &result);
   }
-  X509_VERIFY_PARAM* param = X509_STORE_CTX_get0_param(ctx.get());
-  X509_VERIFY_PARAM_set_time(param, when);
-  // Far deeper than any real chain, and a bound on the work a signature
-  // full of made-up certificates can cause.
-  X509_VERIFY_PARAM_set_depth(param, kMaxChainDepth);
-  // No purpose is set (OpenSSL's know nothing of code signing and would
-  // reject good signers). The trust setting makes the store's per-use
-  // rejections count for this use.
-  X509_VERIFY_PARAM_set_trust(param, use == ChainUse::kCodeSigning
-                                         ? X509_TRUST_OBJECT_SIGN
-                                         : X509_TRUST_TSA);
-  // RFC 5280 policy processing, so that a requireExplicitPolicy (or an
-  // inhibitAnyPolicy or inhibitPolicyMapping that leaves it unmet) fails.
-  // The initial policy set is anyPolicy: OpenSSL's empty set would fail
-  // every chain that requires an explicit policy.
-  ossl::Asn1ObjectPtr any_policy(OBJ_dup(OBJ_nid2obj(NID_any_policy)));
-  if (!any_policy ||
-      X509_VERIFY_PARAM_add0_policy(param, any_policy.get()) != 1) {
-    problems.Add(-1, ChainFault::kChaining, "no chain could be started");
-    return decide();
+  result.deciding_index = Deciding(result.problems);
+  if (const ChainProblem* deciding = result.deciding()) {
+    result.status = StatusOf(deciding->fault);
   }
-  any_policy.release();  // the parameters own it now
-  X509_VERIFY_PARAM_set_flags(param, X509_V_FLAG_POLICY_CHECK);
-  ChainCheck check{&problems, X509_STORE_CTX_get_verify(ctx.get())};
-  if (check.verify == nullptr) {
-    problems.Add(-1, ChainFault::kChaining, "no chain could be started");
-    return decide();
-  }
-  X509_STORE_CTX_set_app_data(ctx.get(), &check);
-  X509_STORE_CTX_set_verify_cb(ctx.get(), RecordChainError);
-  X509_STORE_CTX_set_verify(ctx.get(), VerifyWithinNameBudget);
-  const int verified = X509_verify_cert(ctx.get());
-
-  result.chain.reset(X509_STORE_CTX_get1_chain(ctx.get()));
-  STACK_OF(X509)* chain = result.chain.get();
-  if (check.past_signatures) {
-    if (verified < 0 &&
-        X509_STORE_CTX_get_error(ctx.get()) == X509_V_ERR_OUT_OF_MEM &&
-        PolicyTreeTooLarge(chain)) {
-      problems.Add(-1, ChainFault::kPolicy,
-                   "its policies make a policy tree larger than the chain "
-                   "engine processes");
-    }
-    for (const NameFault& fault : CheckNameConstraints(chain)) {
-      problems.Add(fault.depth, ChainFault::kInvalidName, fault.detail);
-    }
-  }
-  for (int i = 0; i < sk_X509_num(chain); ++i) {
-    if (ExplicitlyDistrusted(ctx.get(), sk_X509_value(chain, i),
-                             PurposeNid(use))) {
-      problems.Add(i, ChainFault::kDistrusted,
-                   "the store rejects it for this use");
-    }
-  }
-  if (sk_X509_num(chain) > X509_STORE_CTX_get_num_untrusted(ctx.get())) {
-    result.anchor_depth = sk_X509_num(chain) - 1;
-  }
-  WalkChain(chain, problems);
-  CheckExtendedKeyUsage(chain, use, problems);
-  if (program != nullptr) {
-    program->Check(chain, use, when, &result.problems);
-  }
-  if (verified != 1 && result.problems.empty()) {
-    problems.Add(-1, ChainFault::kOther, "the chain engine failed");
-  }
-  return decide();
+  return result;
 }
 
 ExtendedKeyUsage ReadExtendedKeyUsage(X509* cert) {

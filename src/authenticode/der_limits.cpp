@@ -1,6 +1,7 @@
 #include "authenticode/der_limits.h"
 
 #include <climits>
+#include <cstdint>
 #include <cstring>
 #include <optional>
 #include <vector>
@@ -106,52 +107,205 @@ std::optional<Header> ReadHeader(const uint8_t* p, size_t avail) {
   return h;
 }
 
-template <size_t N>
-bool ContentsEqual(const uint8_t* contents, size_t size,
-                   const uint8_t (&oid)[N]) {
-  return size == N && std::memcmp(contents, oid, N) == 0;
-}
-
-// What an element is, as far as the caps go. Everything not named here is
-// kPlain and counts only towards the depth and the elements.
+// What an element is, as far as the caps go: a node of the grammar below.
+// An element the grammar names nothing for is kPlain (or kSequence, which
+// may turn out to be a ContentInfo or an extension), and counts only
+// towards the depth and the elements.
 enum class Kind : uint8_t {
   kPlain,
-  kStringRegion,     // the DER inside an OCTET or BIT STRING
-  kSignedContent,    // the [0] of a ContentInfo of a signed type
-  kSignedData,       // SignedData or SignedAndEnvelopedData
-  kCertificates,     // its [0]
-  kCertificate,      // in that set
-  kTbsCertificate,   // its first element
-  kName,             // that one's issuer or subject
-  kCrls,             // its [1]
-  kSignedDataSet,    // its digest algorithms, signer infos
-  kSignerInfo,       // in those sets, or a counter-signature
-  kAttributeSet,     // a SignerInfo's [0] or [1]
-  kAttribute,        // SEQUENCE { type, SET OF value }
-  kAttributeValues,  // that SET
-  kPolicies,         // a certificatePolicies' SEQUENCE OF PolicyInformation
-  kPolicyMappings,   // a policyMappings' SEQUENCE OF pairs
+  kSequence,          // a SEQUENCE not yet known to be anything else
+  kContentInfo,       // SEQUENCE { signedData or signedAndEnvelopedData, ...
+  kSignedContent,     //   [0] ... }
+  kSignedData,        // in that [0]
+  kCertificates,      // its [0]
+  kCertificate,       // in that set
+  kTbsCertificate,    // its first element
+  kTbsVersioned,      // the same, starting with its [0] version
+  kName,              // that one's issuer or subject
+  kCrls,              // a SignedData's [1]
+  kSignedDataSet,     // its digest algorithms, signer infos
+  kSignerInfo,        // in those sets, or a counter-signature
+  kAuthenticated,     // a SignerInfo's [0]
+  kUnauthenticated,   // its [1]
+  kAttribute,         // SEQUENCE { type, SET OF value } in either
+  kStampAttribute,    // an RFC 3161 timestamp token's
+  kCounterAttribute,  // a PKCS#9 counter-signature's
+  kNestedAttribute,   // a nested signature's
+  kValues,            // an attribute's SET OF value
+  kStampValues,
+  kCounterValues,
+  kNestedValues,
+  kPoliciesExtension,  // SEQUENCE { certificatePolicies, ..., OCTET STRING }
+  kMappingsExtension,
+  kConstraintsExtension,
+  kAltNamesExtension,
+  kPoliciesValue,  // the DER in that OCTET STRING
+  kMappingsValue,
+  kConstraintsValue,
+  kAltNamesValue,
+  kPolicies,         // SEQUENCE OF PolicyInformation
+  kPolicyMappings,   // SEQUENCE OF pairs
   kNameConstraints,  // SEQUENCE { [0] permitted, [1] excluded }
   kNameSubtrees,     // one of those lists of GeneralSubtrees
-  kAltNames,         // a subjectAltName's GeneralNames
-  kOpaque            // a value nothing decodes: not walked
+  kAltNames,         // GeneralNames
+  kOpaque,           // a value nothing decodes: not walked
+  kSame,             // in a production: the parent stays what it is
 };
 
-// The extension an Extension SEQUENCE is, when its value is walked.
-enum class Extension : uint8_t {
-  kOther,
-  kCertificatePolicies,
-  kPolicyMappings,
-  kNameConstraints,
-  kSubjectAltName
+constexpr size_t kAny = SIZE_MAX;
+// Not a child's index: the DER inside an OCTET or BIT STRING it holds.
+constexpr size_t kInString = SIZE_MAX - 1;
+constexpr uint8_t kAnyIdentifier = 0;
+
+// An object identifier as its contents octets.
+struct Oid {
+  const uint8_t* octets;
+  size_t size;
+};
+template <size_t N>
+constexpr Oid O(const uint8_t (&octets)[N]) {
+  return {octets, N};
+}
+
+// One production of the grammar: a child of `parent` at `index` (from 0)
+// with `identifier`, or that is the object identifier `oid`, is `child`;
+// and unless `becomes` is kSame, `parent` is that kind from then on.
+struct Production {
+  Kind parent;
+  size_t index;
+  uint8_t identifier;
+  Oid oid;
+  Kind child;
+  Kind becomes;
 };
 
-enum class AttributeType : uint8_t {
-  kOther,
-  kTimestampToken,
-  kCounterSignature,
-  kNestedSignature
+using K = Kind;
+
+// clang-format off
+constexpr Production kGrammar[] = {
+  // A SEQUENCE that starts with one of these object identifiers.
+  {K::kSequence, 0, 0, O(kSignedDataOid), K::kPlain, K::kContentInfo},
+  {K::kSequence, 0, 0, O(kSignedAndEnvelopedDataOid), K::kPlain, K::kContentInfo},
+  {K::kSequence, 0, 0, O(kCertificatePoliciesOid), K::kPlain, K::kPoliciesExtension},
+  {K::kSequence, 0, 0, O(kPolicyMappingsOid), K::kPlain, K::kMappingsExtension},
+  {K::kSequence, 0, 0, O(kNameConstraintsOid), K::kPlain, K::kConstraintsExtension},
+  {K::kSequence, 0, 0, O(kSubjectAltNameOid), K::kPlain, K::kAltNamesExtension},
+  {K::kSequence, 0, 0, O(kLegacySubjectAltNameOid), K::kPlain, K::kAltNamesExtension},
+  // ContentInfo, SignedData, its certificates.
+  {K::kContentInfo, 1, kContext0, {}, K::kSignedContent, K::kSame},
+  {K::kSignedContent, 0, kSequence, {}, K::kSignedData, K::kSame},
+  {K::kSignedData, kAny, kContext0, {}, K::kCertificates, K::kSame},
+  {K::kSignedData, kAny, kContext1, {}, K::kCrls, K::kSame},
+  {K::kSignedData, kAny, kSet, {}, K::kSignedDataSet, K::kSame},
+  {K::kCertificates, kAny, kSequence, {}, K::kCertificate, K::kSame},
+  {K::kCertificate, 0, kSequence, {}, K::kTbsCertificate, K::kSame},
+  // version [0] (optional), serialNumber, signature, issuer, validity,
+  // subject, ...
+  {K::kTbsCertificate, 0, kContext0, {}, K::kPlain, K::kTbsVersioned},
+  {K::kTbsCertificate, 2, kSequence, {}, K::kName, K::kSame},
+  {K::kTbsCertificate, 4, kSequence, {}, K::kName, K::kSame},
+  {K::kTbsVersioned, 3, kSequence, {}, K::kName, K::kSame},
+  {K::kTbsVersioned, 5, kSequence, {}, K::kName, K::kSame},
+  // SignerInfos, their attributes, the attributes' values.
+  {K::kSignedDataSet, kAny, kSequence, {}, K::kSignerInfo, K::kSame},
+  {K::kSignerInfo, kAny, kContext0, {}, K::kAuthenticated, K::kSame},
+  {K::kSignerInfo, kAny, kContext1, {}, K::kUnauthenticated, K::kSame},
+  {K::kAuthenticated, kAny, kSequence, {}, K::kAttribute, K::kSame},
+  {K::kUnauthenticated, kAny, kSequence, {}, K::kAttribute, K::kSame},
+  {K::kAttribute, 0, 0, O(kTimestampTokenOid), K::kPlain, K::kStampAttribute},
+  {K::kAttribute, 0, 0, O(kCounterSignatureOid), K::kPlain, K::kCounterAttribute},
+  {K::kAttribute, 0, 0, O(kNestedSignatureOid), K::kPlain, K::kNestedAttribute},
+  {K::kAttribute, 1, kSet, {}, K::kValues, K::kSame},
+  {K::kStampAttribute, 1, kSet, {}, K::kStampValues, K::kSame},
+  {K::kCounterAttribute, 1, kSet, {}, K::kCounterValues, K::kSame},
+  {K::kNestedAttribute, 1, kSet, {}, K::kNestedValues, K::kSame},
+  {K::kCounterValues, kAny, kSequence, {}, K::kSignerInfo, K::kSame},
+  // A nested signature is not verified, and its value is kept as its
+  // encoding: whatever it holds is not the file's to answer for.
+  {K::kNestedValues, kAny, kAnyIdentifier, {}, K::kOpaque, K::kSame},
+  // The values of the extensions whose lists are capped.
+  {K::kPoliciesExtension, kInString, 0, {}, K::kPoliciesValue, K::kSame},
+  {K::kMappingsExtension, kInString, 0, {}, K::kMappingsValue, K::kSame},
+  {K::kConstraintsExtension, kInString, 0, {}, K::kConstraintsValue, K::kSame},
+  {K::kAltNamesExtension, kInString, 0, {}, K::kAltNamesValue, K::kSame},
+  {K::kPoliciesValue, 0, kSequence, {}, K::kPolicies, K::kSame},
+  {K::kMappingsValue, 0, kSequence, {}, K::kPolicyMappings, K::kSame},
+  {K::kConstraintsValue, 0, kSequence, {}, K::kNameConstraints, K::kSame},
+  {K::kAltNamesValue, 0, kSequence, {}, K::kAltNames, K::kSame},
+  {K::kNameConstraints, kAny, kContext0, {}, K::kNameSubtrees, K::kSame},
+  {K::kNameConstraints, kAny, kContext1, {}, K::kNameSubtrees, K::kSame},
 };
+// clang-format on
+
+// What is measured of an element for a cap.
+enum class Measure : uint8_t {
+  kChildren,   // how many elements it holds
+  kContents,   // the octets of its contents
+  kEachChild,  // the octets of each element it holds, header included
+  kNoPieces,   // none of its elements may hold a string in pieces (BER's
+               // constructed form), which would hide the DER in it
+};
+
+// A cap on a kind of element: the member of SignatureLimits that sets it
+// (none for kNoPieces), and what going over it is.
+struct Cap {
+  Kind kind;
+  Measure measure;
+  size_t SignatureLimits::*limit;
+  SignatureLimitCheck over;
+};
+
+using L = SignatureLimits;
+using C = SignatureLimitCheck;
+using M = Measure;
+
+// clang-format off
+constexpr Cap kCaps[] = {
+  {K::kCertificates, M::kChildren, &L::certificates, C::kTooManyCertificates},
+  {K::kCertificates, M::kContents, &L::certificate_bytes, C::kCertificatesTooLarge},
+  {K::kCertificates, M::kNoPieces, nullptr, C::kConstructedStringInCertificate},
+  {K::kCrls, M::kChildren, &L::crls, C::kTooManyCrls},
+  {K::kCrls, M::kContents, &L::crl_bytes, C::kCrlsTooLarge},
+  {K::kCrls, M::kNoPieces, nullptr, C::kConstructedStringInCertificate},
+  {K::kSignedDataSet, M::kChildren, &L::set_members, C::kTooManySetMembers},
+  {K::kAuthenticated, M::kChildren, &L::attributes, C::kTooManyAttributes},
+  {K::kAuthenticated, M::kContents, &L::authenticated_attribute_bytes,
+   C::kAuthenticatedAttributesTooLarge},
+  {K::kUnauthenticated, M::kChildren, &L::attributes, C::kTooManyAttributes},
+  {K::kValues, M::kChildren, &L::values, C::kTooManyValues},
+  {K::kNestedValues, M::kChildren, &L::values, C::kTooManyValues},
+  // The timestamp check decodes each of these again.
+  {K::kStampValues, M::kChildren, &L::values, C::kTooManyValues},
+  {K::kStampValues, M::kEachChild, &L::timestamp_bytes, C::kTimestampTooLarge},
+  {K::kCounterValues, M::kChildren, &L::values, C::kTooManyValues},
+  {K::kCounterValues, M::kEachChild, &L::timestamp_bytes, C::kTimestampTooLarge},
+  {K::kName, M::kChildren, &L::name_entries, C::kTooManyNameEntries},
+  {K::kPolicies, M::kChildren, &L::policies, C::kTooManyPolicies},
+  {K::kPolicyMappings, M::kChildren, &L::policy_mappings, C::kTooManyPolicyMappings},
+  {K::kNameSubtrees, M::kChildren, &L::name_subtrees, C::kTooManyNameSubtrees},
+  {K::kAltNames, M::kChildren, &L::alt_names, C::kTooManyAltNames},
+};
+// clang-format on
+
+// What the DER inside a string held by a `holder` is.
+Kind StringKind(Kind holder) {
+  for (const Production& p : kGrammar) {
+    if (p.parent == holder && p.index == kInString) return p.child;
+  }
+  return Kind::kPlain;
+}
+
+bool Matches(const Production& p, Kind parent, size_t index, const Header& h,
+             const uint8_t* contents) {
+  if (p.parent != parent || (p.index != kAny && p.index != index)) {
+    return false;
+  }
+  if (p.oid.octets != nullptr) {
+    return h.Is(kTagOid) && h.length == p.oid.size &&
+           std::memcmp(contents, p.oid.octets, p.oid.size) == 0;
+  }
+  return p.identifier == kAnyIdentifier || p.identifier == h.identifier;
+}
 
 struct Frame {
   size_t element = 0;   // offset of its first header octet
@@ -160,21 +314,15 @@ struct Frame {
   // around it, past which its end-of-contents octets cannot lie.
   size_t end = 0;
   size_t children = 0;
-  uint8_t identifier = 0;
   bool indefinite = false;
   Kind kind = Kind::kPlain;
-  // Inside a certificate or CRL and not inside one of its strings.
-  bool strict = false;
-  // A ContentInfo whose content type is a signed one.
-  bool signed_content_info = false;
-  // A TBSCertificate that starts with its [0] version.
-  bool versioned = false;
-  bool authenticated = false;  // a kAttributeSet that is a [0]
-  bool timestamp = false;      // a value of a timestamp attribute
-  AttributeType attribute = AttributeType::kOther;
-  // A SEQUENCE whose first element names one of these extensions, and the
-  // string region of its value.
-  Extension extension = Extension::kOther;
+  Kind held_by = Kind::kPlain;  // the kind of the frame around it
+  // What a string in pieces inside it is (kWithinLimits: nothing): inside
+  // a certificate or CRL and not inside one of its strings, a cap.
+  SignatureLimitCheck pieces = SignatureLimitCheck::kWithinLimits;
+  // The DER inside an OCTET or BIT STRING, of which only the first element
+  // is decoded.
+  bool in_string = false;
 };
 
 class Walker {
@@ -197,13 +345,24 @@ class Walker {
  private:
   using Check = SignatureLimitCheck;
 
+  // The cap of `kind` on `measure` that `value` is over, if any.
+  Check Over(Kind kind, Measure measure, size_t value) const {
+    for (const Cap& cap : kCaps) {
+      if (cap.kind == kind && cap.measure == measure &&
+          (cap.limit == nullptr || value > limits_.*cap.limit)) {
+        return cap.over;
+      }
+    }
+    return Check::kWithinLimits;
+  }
+
   // Takes one step: the next element of the innermost open frame, or the
   // end of that frame.
   Check Step() {
     const Frame& top = stack_.back();
     // A string's contents are decoded as one element; anything after it is
     // never read as DER.
-    if (top.kind == Kind::kStringRegion && top.children > 0) {
+    if (top.in_string && top.children > 0) {
       pos_ = top.end;
       stack_.pop_back();
       return Check::kWithinLimits;
@@ -231,12 +390,10 @@ class Walker {
     next.contents = at + h.size;
     next.end = h.indefinite ? (stack_.empty() ? size_ : stack_.back().end)
                             : next.contents + h.length;
-    next.identifier = h.identifier;
     next.indefinite = h.indefinite;
+    next.kind = h.identifier == kSequence ? Kind::kSequence : Kind::kPlain;
     if (!stack_.empty()) {
-      Frame& parent = stack_.back();
-      next.strict = parent.strict;
-      const Check check = Classify(h, &parent, &next);
+      const Check check = Classify(h, &stack_.back(), &next);
       if (check != Check::kWithinLimits) return check;
     }
     if (!h.indefinite) {
@@ -247,9 +404,9 @@ class Walker {
     if (next.kind == Kind::kOpaque) return Skip(next);
     if (h.constructed()) {
       // A string in pieces would hide the DER it holds from this walk.
-      if (next.strict && h.universal() && h.tag != kTagSequence &&
-          h.tag != kTagSet) {
-        return Check::kConstructedStringInCertificate;
+      if (next.pieces != Check::kWithinLimits && h.universal() &&
+          h.tag != kTagSequence && h.tag != kTagSet) {
+        return next.pieces;
       }
       return Push(next, next.contents);
     }
@@ -264,13 +421,41 @@ class Walker {
         string.element = at;
         string.contents = region;
         string.end = next.end;
-        string.kind = Kind::kStringRegion;
-        // The value of the extension the enclosing SEQUENCE names.
-        if (!stack_.empty()) string.extension = stack_.back().extension;
+        string.in_string = true;
+        string.kind =
+            stack_.empty() ? Kind::kPlain : StringKind(stack_.back().kind);
         return Push(string, region);
       }
     }
     return Check::kWithinLimits;
+  }
+
+  // What `next`, a new child of `parent`, is, by the grammar; and the cap
+  // on the number of children `parent` may have.
+  Check Classify(const Header& h, Frame* parent, Frame* next) {
+    const size_t index = parent->children++;
+    const Check over = Over(parent->kind, Measure::kChildren, parent->children);
+    if (over != Check::kWithinLimits) return over;
+    next->pieces = parent->pieces != Check::kWithinLimits
+                       ? parent->pieces
+                       : Over(parent->kind, Measure::kNoPieces, 0);
+    next->held_by = parent->kind;
+    for (const Production& p : kGrammar) {
+      if (Matches(p, parent->kind, index, h, der_ + next->contents)) {
+        next->kind = p.child;
+        if (p.becomes != Kind::kSame) parent->kind = p.becomes;
+        break;
+      }
+    }
+    return Check::kWithinLimits;
+  }
+
+  // The caps on sizes, once the sizes of `frame`'s contents and of the
+  // whole element are known.
+  Check CheckSize(const Frame& frame, size_t contents, size_t element) const {
+    const Check over = Over(frame.kind, Measure::kContents, contents);
+    if (over != Check::kWithinLimits) return over;
+    return Over(frame.held_by, Measure::kEachChild, element);
   }
 
   // Moves past `frame`, an element that is not walked. When its length is
@@ -309,200 +494,6 @@ class Walker {
     if (stack_.size() >= limits_.depth) return Check::kTooDeep;
     stack_.push_back(frame);
     pos_ = contents;
-    return Check::kWithinLimits;
-  }
-
-  // Decides what `next`, a new child of `parent`, is, and checks the caps
-  // on the number of children.
-  Check Classify(const Header& h, Frame* parent, Frame* next) {
-    const size_t index = parent->children++;
-    const uint8_t* contents = der_ + next->contents;
-    switch (parent->kind) {
-      case Kind::kPlain:
-        if (parent->identifier == kSequence && index == 0 && h.Is(kTagOid)) {
-          if (ContentsEqual(contents, h.length, kSignedDataOid) ||
-              ContentsEqual(contents, h.length, kSignedAndEnvelopedDataOid)) {
-            parent->signed_content_info = true;
-          } else if (ContentsEqual(contents, h.length,
-                                   kCertificatePoliciesOid)) {
-            parent->extension = Extension::kCertificatePolicies;
-          } else if (ContentsEqual(contents, h.length, kPolicyMappingsOid)) {
-            parent->extension = Extension::kPolicyMappings;
-          } else if (ContentsEqual(contents, h.length, kNameConstraintsOid)) {
-            parent->extension = Extension::kNameConstraints;
-          } else if (ContentsEqual(contents, h.length, kSubjectAltNameOid) ||
-                     ContentsEqual(contents, h.length,
-                                   kLegacySubjectAltNameOid)) {
-            parent->extension = Extension::kSubjectAltName;
-          }
-        } else if (parent->signed_content_info && index == 1 &&
-                   h.identifier == kContext0) {
-          next->kind = Kind::kSignedContent;
-        }
-        break;
-      case Kind::kStringRegion:
-        if (index == 0 && h.identifier == kSequence) {
-          switch (parent->extension) {
-            case Extension::kCertificatePolicies:
-              next->kind = Kind::kPolicies;
-              break;
-            case Extension::kPolicyMappings:
-              next->kind = Kind::kPolicyMappings;
-              break;
-            case Extension::kNameConstraints:
-              next->kind = Kind::kNameConstraints;
-              break;
-            case Extension::kSubjectAltName:
-              next->kind = Kind::kAltNames;
-              break;
-            case Extension::kOther:
-              break;
-          }
-        }
-        break;
-      case Kind::kPolicies:
-        if (parent->children > limits_.policies) {
-          return Check::kTooManyPolicies;
-        }
-        break;
-      case Kind::kPolicyMappings:
-        if (parent->children > limits_.policy_mappings) {
-          return Check::kTooManyPolicyMappings;
-        }
-        break;
-      case Kind::kNameConstraints:
-        if (h.identifier == kContext0 || h.identifier == kContext1) {
-          next->kind = Kind::kNameSubtrees;
-        }
-        break;
-      case Kind::kNameSubtrees:
-        if (parent->children > limits_.name_subtrees) {
-          return Check::kTooManyNameSubtrees;
-        }
-        break;
-      case Kind::kAltNames:
-        if (parent->children > limits_.alt_names) {
-          return Check::kTooManyAltNames;
-        }
-        break;
-      case Kind::kOpaque:
-        break;
-      case Kind::kSignedContent:
-        if (index == 0 && h.identifier == kSequence) {
-          next->kind = Kind::kSignedData;
-        }
-        break;
-      case Kind::kSignedData:
-        if (h.identifier == kContext0) next->kind = Kind::kCertificates;
-        if (h.identifier == kContext1) next->kind = Kind::kCrls;
-        if (h.identifier == kSet) next->kind = Kind::kSignedDataSet;
-        break;
-      case Kind::kCertificates:
-        if (parent->children > limits_.certificates) {
-          return Check::kTooManyCertificates;
-        }
-        next->strict = true;
-        if (h.identifier == kSequence) next->kind = Kind::kCertificate;
-        break;
-      case Kind::kCertificate:
-        if (index == 0 && h.identifier == kSequence) {
-          next->kind = Kind::kTbsCertificate;
-        }
-        break;
-      case Kind::kTbsCertificate: {
-        // version [0] (optional), serialNumber, signature, issuer,
-        // validity, subject, ...
-        if (index == 0 && h.identifier == kContext0) parent->versioned = true;
-        const size_t skip = parent->versioned ? 1 : 0;
-        if ((index == skip + 2 || index == skip + 4) &&
-            h.identifier == kSequence) {
-          next->kind = Kind::kName;
-        }
-        break;
-      }
-      case Kind::kName:
-        if (parent->children > limits_.name_entries) {
-          return Check::kTooManyNameEntries;
-        }
-        break;
-      case Kind::kCrls:
-        if (parent->children > limits_.crls) return Check::kTooManyCrls;
-        next->strict = true;
-        break;
-      case Kind::kSignedDataSet:
-        if (parent->children > limits_.set_members) {
-          return Check::kTooManySetMembers;
-        }
-        if (h.identifier == kSequence) next->kind = Kind::kSignerInfo;
-        break;
-      case Kind::kSignerInfo:
-        if (h.identifier == kContext0 || h.identifier == kContext1) {
-          next->kind = Kind::kAttributeSet;
-          next->authenticated = h.identifier == kContext0;
-        }
-        break;
-      case Kind::kAttributeSet:
-        if (parent->children > limits_.attributes) {
-          return Check::kTooManyAttributes;
-        }
-        if (h.identifier == kSequence) next->kind = Kind::kAttribute;
-        break;
-      case Kind::kAttribute:
-        if (index == 0 && h.Is(kTagOid)) {
-          if (ContentsEqual(contents, h.length, kTimestampTokenOid)) {
-            parent->attribute = AttributeType::kTimestampToken;
-          } else if (ContentsEqual(contents, h.length, kCounterSignatureOid)) {
-            parent->attribute = AttributeType::kCounterSignature;
-          } else if (ContentsEqual(contents, h.length, kNestedSignatureOid)) {
-            parent->attribute = AttributeType::kNestedSignature;
-          }
-        } else if (index == 1 && h.identifier == kSet) {
-          next->kind = Kind::kAttributeValues;
-          next->attribute = parent->attribute;
-        }
-        break;
-      case Kind::kAttributeValues:
-        if (parent->children > limits_.values) return Check::kTooManyValues;
-        next->timestamp = parent->attribute == AttributeType::kTimestampToken ||
-                          parent->attribute == AttributeType::kCounterSignature;
-        if (parent->attribute == AttributeType::kCounterSignature &&
-            h.identifier == kSequence) {
-          next->kind = Kind::kSignerInfo;
-        }
-        // A nested signature is not verified, and its value is kept as its
-        // encoding: whatever it holds is not the file's to answer for.
-        if (parent->attribute == AttributeType::kNestedSignature) {
-          next->kind = Kind::kOpaque;
-        }
-        break;
-    }
-    return Check::kWithinLimits;
-  }
-
-  // The caps on sizes, once the sizes of `frame`'s contents and of the
-  // whole element are known.
-  Check CheckSize(const Frame& frame, size_t contents, size_t element) const {
-    switch (frame.kind) {
-      case Kind::kCertificates:
-        if (contents > limits_.certificate_bytes) {
-          return Check::kCertificatesTooLarge;
-        }
-        break;
-      case Kind::kCrls:
-        if (contents > limits_.crl_bytes) return Check::kCrlsTooLarge;
-        break;
-      case Kind::kAttributeSet:
-        if (frame.authenticated &&
-            contents > limits_.authenticated_attribute_bytes) {
-          return Check::kAuthenticatedAttributesTooLarge;
-        }
-        break;
-      default:
-        break;
-    }
-    if (frame.timestamp && element > limits_.timestamp_bytes) {
-      return Check::kTimestampTooLarge;
-    }
     return Check::kWithinLimits;
   }
 

@@ -210,8 +210,16 @@ uint64_t NameConstraintWork(const STACK_OF(X509) * chain) {
   return work;
 }
 
-std::vector<NameFault> CheckNameConstraints(const STACK_OF(X509) * chain) {
-  std::vector<NameFault> faults;
+std::vector<ChainProblem> CheckNameConstraints(const STACK_OF(X509) * chain) {
+  std::vector<ChainProblem> faults;
+  const auto add = [&faults](int depth, Finding finding, int x509_error = 0) {
+    ChainProblem problem;
+    problem.depth = depth;
+    problem.fault = ChainFault::kInvalidName;
+    problem.finding = finding;
+    problem.x509_error = x509_error;
+    faults.push_back(problem);
+  };
   const ossl::Asn1ObjectPtr user_principal_name(
       OBJ_txt2obj(kUserPrincipalNameOid, 1));
   const int count = sk_X509_num(chain);
@@ -220,11 +228,7 @@ std::vector<NameFault> CheckNameConstraints(const STACK_OF(X509) * chain) {
     constraints[j] = ReadConstraints(sk_X509_value(chain, j));
     if (constraints[j] &&
         HoldsUnsupported(*constraints[j], user_principal_name.get())) {
-      faults.push_back(
-          {j,
-           "its name constraints hold a form Windows does not support: a "
-           "registeredID, ediPartyName, x400Address or otherName other than "
-           "a user principal name, a minimum other than 0, or a maximum"});
+      add(j, Finding::kUnsupportedConstraint);
     }
   }
   const ossl::Asn1ObjectPtr legacy_oid(
@@ -246,9 +250,7 @@ std::vector<NameFault> CheckNameConstraints(const STACK_OF(X509) * chain) {
     const ossl::X509Ptr carrier =
         legacy.names ? CarrierOf(legacy.names.get()) : nullptr;
     if (!carrier) {
-      faults.push_back({i,
-                        "its legacy subjectAltName (2.5.29.7) does not decode, "
-                        "below an issuer that constrains names"});
+      add(i, Finding::kLegacyAltNameUndecodable);
       continue;
     }
     for (int j = count - 1; j > i; --j) {
@@ -256,10 +258,7 @@ std::vector<NameFault> CheckNameConstraints(const STACK_OF(X509) * chain) {
       const int result =
           NAME_CONSTRAINTS_check(carrier.get(), constraints[j].get());
       if (result != X509_V_OK) {
-        faults.push_back(
-            {i,
-             std::string("a name of its legacy subjectAltName (2.5.29.7): ") +
-                 X509_verify_cert_error_string(result)});
+        add(i, Finding::kLegacyAltNameOutside, result);
         break;
       }
     }

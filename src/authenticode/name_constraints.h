@@ -9,8 +9,9 @@
 #include <openssl/x509.h>
 
 #include <cstdint>
-#include <string>
 #include <vector>
+
+#include "authenticode/chain_problem.h"
 
 namespace sealprobe {
 
@@ -28,13 +29,6 @@ inline constexpr uint64_t kMaxNameConstraintWork = uint64_t{1} << 18;
 // a unit for every 16 octets those matches could compare between them.
 uint64_t NameConstraintWork(const STACK_OF(X509) * chain);
 
-// A name fault of a chain certificate, at `depth` (0 for the end
-// certificate, counting up the chain).
-struct NameFault {
-  int depth = 0;
-  std::string detail;  // what is wrong, in words
-};
-
 // The name faults of `chain` (end certificate first) that OpenSSL's check
 // does not find, each a CERT_E_INVALID_NAME on Windows:
 //  - an issuer whose name constraints hold a subtree of a form Windows does
@@ -45,8 +39,10 @@ struct NameFault {
 //    the constraints of an issuer above it do not allow, matched as OpenSSL
 //    matches the names of 2.5.29.17, or such an extension that does not
 //    decode below an issuer with name constraints.
-// Costs at most NameConstraintWork(chain).
-std::vector<NameFault> CheckNameConstraints(const STACK_OF(X509) * chain);
+// Each is a ChainFault::kInvalidName at the certificate's depth, its
+// Finding kUnsupportedConstraint, kLegacyAltNameUndecodable or
+// kLegacyAltNameOutside. Costs at most NameConstraintWork(chain).
+std::vector<ChainProblem> CheckNameConstraints(const STACK_OF(X509) * chain);
 
 }  // namespace sealprobe
 

@@ -15,9 +15,10 @@ uint32_t ReadLe32(const uint8_t* p) {
          static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
 }
 
-SerializedStore Failed(std::string why) {
+SerializedStore Failed(StoreFault fault, uint64_t offset = 0,
+                       uint64_t value = 0) {
   SerializedStore store;
-  store.error = std::move(why);
+  store.error = {fault, offset, value};
   return store;
 }
 
@@ -27,46 +28,37 @@ SerializedStore ReadSerializedStore(const uint8_t* data, size_t size,
                                     size_t max_elements,
                                     size_t max_certificate_bytes) {
   if (size < sizeof(kHeader) || std::memcmp(data, kHeader, 8) != 0) {
-    return Failed("it does not start as a serialized store (0, \"CERT\")");
+    return Failed(StoreFault::kNoHeader);
   }
   SerializedStore store;
   size_t at = sizeof(kHeader);
   for (size_t elements = 0; at < size; ++elements) {
     const size_t left = size - at;
     if (left < kElementHeader) {
-      return Failed("an element header at offset " + std::to_string(at) +
-                    " is cut short");
+      return Failed(StoreFault::kHeaderCutShort, at);
     }
     const uint32_t id = ReadLe32(data + at);
     const uint32_t encoding = ReadLe32(data + at + 4);
     const uint32_t length = ReadLe32(data + at + 8);
     if (id == 0 && length == 0) break;  // the trailer
     if (elements == max_elements) {
-      return Failed("it holds more than " + std::to_string(max_elements) +
-                    " elements");
+      return Failed(StoreFault::kTooManyElements);
     }
     if (encoding != kX509Encoding) {
-      return Failed("the element at offset " + std::to_string(at) +
-                    " has encoding type " + std::to_string(encoding) +
-                    ", not 1");
+      return Failed(StoreFault::kEncodingType, at, encoding);
     }
     if (length > left - kElementHeader) {
-      return Failed("the element at offset " + std::to_string(at) +
-                    " says it is " + std::to_string(length) +
-                    " bytes long, past the end of the file");
+      return Failed(StoreFault::kPastTheEnd, at, length);
     }
     const uint8_t* value = data + at + kElementHeader;
     if (id == kCertificateElement) {
       if (length > max_certificate_bytes) {
-        return Failed("the certificate at offset " + std::to_string(at) +
-                      " is larger than " +
-                      std::to_string(max_certificate_bytes) + " bytes");
+        return Failed(StoreFault::kCertificateTooLarge, at);
       }
       store.certificates.emplace_back(value, value + length);
     }
     at += kElementHeader + length;
   }
-  store.ok = true;
   return store;
 }
 

@@ -10,26 +10,50 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <string>
 #include <vector>
 
 namespace sealprobe {
 
-struct SerializedStore {
-  bool ok = false;
-  // The DER of each certificate element, in file order (not decoded here).
-  std::vector<std::vector<uint8_t>> certificates;
-  std::string error;  // why it is not a store, in words, when not ok
+// Why bytes are not a serialized store.
+enum class StoreFault {
+  kNone,
+  kNoHeader,             // they do not start with 0, "CERT"
+  kHeaderCutShort,       // the element header at `offset` is cut short
+  kTooManyElements,      // more than the elements allowed
+  kEncodingType,         // the element at `offset` has encoding type
+                         // `value`, not 1
+  kPastTheEnd,           // the element at `offset` says it is `value`
+                         // bytes long, past the end
+  kCertificateTooLarge,  // the certificate at `offset` is larger than
+                         // allowed
 };
+
+struct StoreError {
+  StoreFault fault = StoreFault::kNone;
+  uint64_t offset = 0;
+  uint64_t value = 0;
+};
+
+struct SerializedStore {
+  // The DER of each certificate element, in file order (not decoded here);
+  // none when the store is refused.
+  std::vector<std::vector<uint8_t>> certificates;
+  StoreError error;
+  bool ok() const { return error.fault == StoreFault::kNone; }
+};
+
+// The caps ReadSerializedStore applies by default.
+inline constexpr size_t kMaxStoreElements = 200000;
+inline constexpr size_t kMaxStoreCertificateBytes = size_t{1} << 20;
 
 // Reads the store in the `size` bytes at `data`. Fails on a header other
 // than Windows', an element whose length runs past the end, an element
 // with an encoding type other than 1, more than `max_elements` elements,
 // or a certificate larger than `max_certificate_bytes`. Never reads
 // outside the bytes given; never throws.
-SerializedStore ReadSerializedStore(const uint8_t* data, size_t size,
-                                    size_t max_elements = 200000,
-                                    size_t max_certificate_bytes = 1 << 20);
+SerializedStore ReadSerializedStore(
+    const uint8_t* data, size_t size, size_t max_elements = kMaxStoreElements,
+    size_t max_certificate_bytes = kMaxStoreCertificateBytes);
 
 }  // namespace sealprobe
 

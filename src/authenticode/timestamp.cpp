@@ -21,21 +21,19 @@ ByteView SignatureValue(const PKCS7_SIGNER_INFO* signer) {
   return {value->data, static_cast<size_t>(value->length)};
 }
 
-// A stamp that fails its own checks, for `reason`; `authority` (in `token`
+// A stamp that fails its own checks with `fault`; `authority` (in `token`
 // or the signature's certificates) when its signer's was found.
-Timestamp Invalid(const char* reason, X509* authority = nullptr,
-                  ossl::Pkcs7Ptr token = nullptr) {
-  Timestamp stamp;
-  stamp.status = Timestamp::Status::kInvalid;
-  stamp.reason = reason;
+StampCheck Invalid(StampFault fault, X509* authority = nullptr,
+                   ossl::Pkcs7Ptr token = nullptr) {
+  StampCheck stamp;
+  stamp.fault = fault;
   stamp.authority = authority;
   stamp.token = std::move(token);
   return stamp;
 }
 
-Timestamp Valid(std::time_t when, X509* authority, ossl::Pkcs7Ptr token) {
-  Timestamp stamp;
-  stamp.status = Timestamp::Status::kValid;
+StampCheck Valid(std::time_t when, X509* authority, ossl::Pkcs7Ptr token) {
+  StampCheck stamp;
   stamp.time = when;
   stamp.authority = authority;
   stamp.token = std::move(token);
@@ -43,31 +41,27 @@ Timestamp Valid(std::time_t when, X509* authority, ossl::Pkcs7Ptr token) {
 }
 
 // Why a stamp's signer failed CheckSigner.
-const char* SignerFault(SignerCheck::Outcome outcome) {
+StampFault SignerFault(SignerCheck::Outcome outcome) {
   switch (outcome) {
     case SignerCheck::Outcome::kVerified:
       break;
     case SignerCheck::Outcome::kUnsupportedAlgorithm:
-      return "its digest or its signer's key is one Windows cannot use";
+      return StampFault::kSignerAlgorithm;
     case SignerCheck::Outcome::kNoCertificate:
-      return "its signer's certificate is not included";
+      return StampFault::kSignerCertificateMissing;
     case SignerCheck::Outcome::kBadSignature:
-      return "its signature does not verify";
+      return StampFault::kBadSignature;
   }
-  return "";
+  return StampFault::kNone;
 }
-
-constexpr char kNotAToken[] = "it is not a SignedData over one TSTInfo";
-constexpr char kOtherSignature[] = "it stamps another signature";
-constexpr char kNoTime[] = "its time is not a valid time";
 
 // An RFC 3161 token: a SignedData over a TSTInfo whose message imprint is
 // the digest of the signature value it stamps.
-Timestamp FromRfc3161Token(const ASN1_TYPE* value,
-                           const PKCS7_SIGNER_INFO* stamped,
-                           const STACK_OF(X509) * outer_certs) {
+StampCheck FromRfc3161Token(const ASN1_TYPE* value,
+                            const PKCS7_SIGNER_INFO* stamped,
+                            const STACK_OF(X509) * outer_certs) {
   if (value == nullptr || value->type != V_ASN1_SEQUENCE) {
-    return Invalid(kNotAToken);
+    return Invalid(StampFault::kNotAToken);
   }
   // A copy: a token is small (a few KiB; the caps allow 1 MiB).
   const ASN1_STRING* encoding = value->value.sequence;
@@ -75,18 +69,18 @@ Timestamp FromRfc3161Token(const ASN1_TYPE* value,
       encoding->data, encoding->data + std::max(encoding->length, 0)));
   if (!token || !PKCS7_type_is_signed(token.get()) ||
       token->d.sign == nullptr || token->d.sign->contents == nullptr) {
-    return Invalid(kNotAToken);
+    return Invalid(StampFault::kNotAToken);
   }
   const PKCS7* content = token->d.sign->contents;
   if (OBJ_obj2nid(content->type) != NID_id_smime_ct_TSTInfo ||
       content->d.other == nullptr ||
       content->d.other->type != V_ASN1_OCTET_STRING) {
-    return Invalid(kNotAToken);
+    return Invalid(StampFault::kNotAToken);
   }
   const std::optional<ByteView> tst_info = ContentOctets(content->d.other);
   STACK_OF(PKCS7_SIGNER_INFO)* signers = PKCS7_get_signer_info(token.get());
   if (!tst_info || sk_PKCS7_SIGNER_INFO_num(signers) != 1) {
-    return Invalid(kNotAToken);
+    return Invalid(StampFault::kNotAToken);
   }
   const SignerCheck signer =
       CheckSigner(sk_PKCS7_SIGNER_INFO_value(signers, 0), token->d.sign->cert,
@@ -99,38 +93,41 @@ Timestamp FromRfc3161Token(const ASN1_TYPE* value,
   const unsigned char* q = tst_info->data;
   const ossl::TsTstInfoPtr info(
       d2i_TS_TST_INFO(nullptr, &q, static_cast<long>(tst_info->size)));
-  if (!info) return Invalid(kNotAToken, signer.certificate, std::move(token));
+  if (!info)
+    return Invalid(StampFault::kNotAToken, signer.certificate,
+                   std::move(token));
   TS_MSG_IMPRINT* imprint = TS_TST_INFO_get_msg_imprint(info.get());
   const EVP_MD* imprint_digest =
       SupportedDigest(TS_MSG_IMPRINT_get_algo(imprint));
   const std::optional<std::vector<uint8_t>> expected =
       DigestOf(imprint_digest, SignatureValue(stamped));
   if (!expected || !DigestMatches(TS_MSG_IMPRINT_get_msg(imprint), *expected)) {
-    return Invalid(kOtherSignature, signer.certificate, std::move(token));
+    return Invalid(StampFault::kOtherSignature, signer.certificate,
+                   std::move(token));
   }
   const std::optional<std::time_t> when =
       ToUnixTime(TS_TST_INFO_get_time(info.get()));
-  if (!when) return Invalid(kNoTime, signer.certificate, std::move(token));
+  if (!when)
+    return Invalid(StampFault::kNoValidTime, signer.certificate,
+                   std::move(token));
   return Valid(*when, signer.certificate, std::move(token));
 }
 
 // A PKCS#9 counter-signature: a SignerInfo whose messageDigest is the
 // digest of the signature value it stamps, and whose signingTime is the
 // time stamped.
-Timestamp FromCounterSignature(const ASN1_TYPE* value,
-                               const PKCS7_SIGNER_INFO* stamped,
-                               const STACK_OF(X509) * certs) {
-  constexpr char kNotACounterSignature[] =
-      "it is not a SignerInfo with authenticated attributes";
+StampCheck FromCounterSignature(const ASN1_TYPE* value,
+                                const PKCS7_SIGNER_INFO* stamped,
+                                const STACK_OF(X509) * certs) {
   if (value == nullptr || value->type != V_ASN1_SEQUENCE) {
-    return Invalid(kNotACounterSignature);
+    return Invalid(StampFault::kNotACounterSignature);
   }
   const unsigned char* p = value->value.sequence->data;
   const ossl::Pkcs7SignerInfoPtr counter(
       d2i_PKCS7_SIGNER_INFO(nullptr, &p, value->value.sequence->length));
   // Without authenticated attributes there is no signing time to trust.
   if (!counter || sk_X509_ATTRIBUTE_num(counter->auth_attr) == 0) {
-    return Invalid(kNotACounterSignature);
+    return Invalid(StampFault::kNotACounterSignature);
   }
   // Its messageDigest is checked with its signature: over another signature
   // value, it does not verify.
@@ -144,17 +141,17 @@ Timestamp FromCounterSignature(const ASN1_TYPE* value,
   if (signing_time == nullptr ||
       (signing_time->type != V_ASN1_UTCTIME &&
        signing_time->type != V_ASN1_GENERALIZEDTIME)) {
-    return Invalid(kNoTime, signer.certificate);
+    return Invalid(StampFault::kNoValidTime, signer.certificate);
   }
   const std::optional<std::time_t> when =
       ToUnixTime(signing_time->value.asn1_string);
-  if (!when) return Invalid(kNoTime, signer.certificate);
+  if (!when) return Invalid(StampFault::kNoValidTime, signer.certificate);
   return Valid(*when, signer.certificate, nullptr);
 }
 
 }  // namespace
 
-Timestamp CheckTimestamp(PKCS7_SIGNER_INFO* signer, STACK_OF(X509) * certs) {
+StampCheck CheckTimestamp(PKCS7_SIGNER_INFO* signer, STACK_OF(X509) * certs) {
   if (signer == nullptr || signer->enc_digest == nullptr) return {};
   const ossl::Asn1ObjectPtr rfc3161(OBJ_txt2obj(kRfc3161TimestampOid, 1));
   if (!rfc3161) return {};
@@ -168,18 +165,18 @@ Timestamp CheckTimestamp(PKCS7_SIGNER_INFO* signer, STACK_OF(X509) * certs) {
       if (rfc3161_pass ? !is_token : !is_counter) continue;
       // The first of the kind decides, valid or not.
       const ASN1_TYPE* value = X509_ATTRIBUTE_get0_type(attribute, 0);
-      Timestamp stamp = rfc3161_pass
-                            ? FromRfc3161Token(value, signer, certs)
-                            : FromCounterSignature(value, signer, certs);
-      stamp.kind = rfc3161_pass ? Timestamp::Kind::kRfc3161
-                                : Timestamp::Kind::kCounterSignature;
+      StampCheck stamp = rfc3161_pass
+                             ? FromRfc3161Token(value, signer, certs)
+                             : FromCounterSignature(value, signer, certs);
+      stamp.form =
+          rfc3161_pass ? StampForm::kRfc3161 : StampForm::kCounterSignature;
       return stamp;
     }
   }
   return {};
 }
 
-ChainResult CheckTimestampAuthority(const Timestamp& stamp,
+ChainResult CheckTimestampAuthority(const StampCheck& stamp,
                                     STACK_OF(X509) * certs, X509_STORE* store,
                                     const WindowsRoots* program) {
   // The token's own certificates first, then the signature's.
@@ -195,7 +192,7 @@ ChainResult CheckTimestampAuthority(const Timestamp& stamp,
     }
   }
   // Without the stack, or without a valid stamp, no chain can be started.
-  const bool valid = stamp.status == Timestamp::Status::kValid && untrusted;
+  const bool valid = stamp.valid() && untrusted;
   return CheckCertificateChain(valid ? stamp.authority : nullptr,
                                untrusted.get(), store, stamp.time,
                                ChainUse::kTimeStamping, program);

@@ -17,7 +17,7 @@ X509_STORE* TrustAnchors::Get() {
     return windows_ ? windows_->store() : store_.get();
   }
   loaded_ = true;
-  if (kind_ == Kind::kWindowsRootProgram) {
+  if (source_ == Source::kWindowsRootProgram) {
     TrustLoadError error;
     windows_ = WindowsRoots::Load(location_, &error);
     if (!windows_) load_error_ = std::move(error);
@@ -28,8 +28,8 @@ X509_STORE* TrustAnchors::Get() {
   if (!store_) return nullptr;
   // A failed load only means fewer anchors; its queued errors must not be
   // mistaken later for errors of the verification itself.
-  if (kind_ != Kind::kPemFile) X509_STORE_set_default_paths(store_.get());
-  if (kind_ != Kind::kSystem) {
+  if (source_ != Source::kPemFile) X509_STORE_set_default_paths(store_.get());
+  if (source_ != Source::kSystem) {
     X509_STORE_load_file(store_.get(), location_.c_str());
   }
   ERR_clear_error();

@@ -16,7 +16,7 @@ namespace sealprobe {
 
 class TrustAnchors {
  public:
-  enum class Kind {
+  enum class Source {
     kSystem,              // OpenSSL's default store
     kPemFile,             // a PEM file only
     kSystemAndPemFile,    // both
@@ -26,24 +26,24 @@ class TrustAnchors {
   // OpenSSL's default locations, as X509_STORE_set_default_paths finds
   // them: SSL_CERT_FILE and SSL_CERT_DIR override the built-in ones.
   static TrustAnchors SystemDefault() {
-    return TrustAnchors(Kind::kSystem, {});
+    return TrustAnchors(Source::kSystem, {});
   }
 
   // Only the certificates in the PEM file `pem_file` ("TRUSTED CERTIFICATE"
   // blocks keep their trust settings).
   static TrustAnchors FromFile(std::string pem_file) {
-    return TrustAnchors(Kind::kPemFile, std::move(pem_file));
+    return TrustAnchors(Source::kPemFile, std::move(pem_file));
   }
 
   // The default locations and the certificates in `pem_file` besides.
   static TrustAnchors SystemDefaultAnd(std::string pem_file) {
-    return TrustAnchors(Kind::kSystemAndPemFile, std::move(pem_file));
+    return TrustAnchors(Source::kSystemAndPemFile, std::move(pem_file));
   }
 
   // Windows' root program as exported to `folder` (WindowsRoots::Load),
   // and nothing else: when the folder does not load, no chain is trusted.
   static TrustAnchors WindowsRootProgram(std::string folder) {
-    return TrustAnchors(Kind::kWindowsRootProgram, std::move(folder));
+    return TrustAnchors(Source::kWindowsRootProgram, std::move(folder));
   }
 
   // The folder of the environment variable SEALPROBE_WINDOWS_TRUST when it
@@ -64,7 +64,7 @@ class TrustAnchors {
   // Whether Get() has loaded the store yet.
   bool loaded() const { return loaded_; }
 
-  Kind kind() const { return kind_; }
+  Source source() const { return source_; }
   // The PEM file or the folder; empty for kSystem.
   const std::string& location() const { return location_; }
 
@@ -76,10 +76,10 @@ class TrustAnchors {
   }
 
  private:
-  TrustAnchors(Kind kind, std::string location)
-      : kind_(kind), location_(std::move(location)) {}
+  TrustAnchors(Source source, std::string location)
+      : source_(source), location_(std::move(location)) {}
 
-  Kind kind_;
+  Source source_;
   std::string location_;
   bool loaded_ = false;
   ossl::X509StorePtr store_;

@@ -38,9 +38,10 @@ constexpr uint8_t kNotBeforeUsageProperty = 127;
 
 constexpr uint8_t kExtensions = 0xa0;  // [0] EXPLICIT
 
-TrustListRead Failed(std::string why) {
+TrustListRead Failed(TrustListFault fault, size_t subject = 0) {
   TrustListRead read;
-  read.error = std::move(why);
+  read.error.fault = fault;
+  read.error.subject = subject;
   return read;
 }
 
@@ -113,34 +114,76 @@ std::string Hex(const Der& bytes) {
   return out;
 }
 
+// The trustedSubjects in `subjects`, into `list`.
+TrustListError ReadSubjects(Der subjects, const TrustListLimits& limits,
+                            TrustList* list) {
+  const auto failed = [](TrustListFault fault, size_t at = 0) {
+    TrustListError error;
+    error.fault = fault;
+    error.subject = at;
+    return error;
+  };
+  for (size_t count = 0; !subjects.empty(); ++count) {
+    const size_t at = count + 1;
+    if (count == limits.subjects) {
+      return failed(TrustListFault::kTooManySubjects);
+    }
+    Der subject;
+    Der identifier;
+    if (!subjects.Expect(der::kSequence, &subject) ||
+        !subject.Expect(der::kOctetString, &identifier) ||
+        identifier.size() != Sha1().size()) {
+      return failed(TrustListFault::kSubjectNotSha1, at);
+    }
+    Sha1 sha1;
+    std::memcpy(sha1.data(), identifier.data(), sha1.size());
+    RootProperties properties;
+    Der attributes;
+    if (subject.PeekTag() == der::kSet) subject.Expect(der::kSet, &attributes);
+    if (!subject.empty()) return failed(TrustListFault::kSubjectMalformed, at);
+    for (size_t n = 0; !attributes.empty(); ++n) {
+      Der attribute;
+      if (n == limits.attributes) {
+        return failed(TrustListFault::kTooManyAttributes, at);
+      }
+      if (!attributes.Expect(der::kSequence, &attribute) ||
+          !ReadAttribute(attribute, limits, &properties)) {
+        return failed(TrustListFault::kBadProperty, at);
+      }
+    }
+    if (!list->subjects.emplace(sha1, properties).second) {
+      return failed(TrustListFault::kListedTwice, at);
+    }
+  }
+  return {};
+}
+
 // The CertificateTrustList SEQUENCE in `ctl`, read field by field.
 TrustListRead ReadContent(Der ctl, TrustListKind kind,
                           const TrustListLimits& limits) {
   Der fields;
   if (!ctl.Expect(der::kSequence, &fields) || !ctl.empty()) {
-    return Failed("its content is not a CertificateTrustList");
+    return Failed(TrustListFault::kNotCertificateTrustList);
   }
   Der field;
   if (fields.PeekTag() == der::kInteger) {
     fields.Expect(der::kInteger, &field);
     if (field.size() != 1 || field.data()[0] != 0) {
-      return Failed("its CertificateTrustList is not version 1");
+      return Failed(TrustListFault::kNotVersion1);
     }
   }
   Der usages;
   Der usage;
   if (!fields.Expect(der::kSequence, &usages) ||
       !usages.Expect(der::kObject, &usage) || !usages.empty()) {
-    return Failed("its subjectUsage is not one object identifier");
+    return Failed(TrustListFault::kUsageNotOneOid);
   }
   const Oid& wanted =
       kind == TrustListKind::kRoots ? kRootListOid : kDisallowedListOid;
   if (usage.bytes() != wanted) {
     return Failed(kind == TrustListKind::kRoots
-                      ? "its subjectUsage is not the root list's "
-                        "(1.3.6.1.4.1.311.10.3.9)"
-                      : "its subjectUsage is not the Disallowed list's "
-                        "(1.3.6.1.4.1.311.10.3.30)");
+                      ? TrustListFault::kNotRootList
+                      : TrustListFault::kNotDisallowedList);
   }
   TrustList list;
   if (fields.PeekTag() == der::kOctetString)
@@ -156,7 +199,7 @@ TrustListRead ReadContent(Der ctl, TrustListKind kind,
       fields.Next(&tag, &field, &whole)) {
     this_update = ReadTime(whole);
   }
-  if (!this_update) return Failed("its thisUpdate is not a valid time");
+  if (!this_update) return Failed(TrustListFault::kNoThisUpdate);
   list.this_update = *this_update;
   tag = fields.PeekTag();
   if (tag == der::kUtcTime || tag == der::kGeneralizedTime)
@@ -166,47 +209,19 @@ TrustListRead ReadContent(Der ctl, TrustListKind kind,
   if (!fields.Expect(der::kSequence, &algorithm) ||
       !algorithm.Expect(der::kObject, &algorithm_oid) ||
       algorithm_oid.bytes() != kSha1Oid) {
-    return Failed("its subjectAlgorithm is not SHA-1");
+    return Failed(TrustListFault::kNotSha1);
   }
   Der subjects;
   if (fields.PeekTag() == der::kSequence)
     fields.Expect(der::kSequence, &subjects);
   if (fields.PeekTag() == kExtensions) fields.Expect(kExtensions, &field);
-  if (!fields.empty()) return Failed("its CertificateTrustList is malformed");
+  if (!fields.empty()) return Failed(TrustListFault::kMalformed);
 
-  for (size_t count = 0; !subjects.empty(); ++count) {
-    const std::string at = "subject " + std::to_string(count + 1);
-    if (count == limits.subjects) {
-      return Failed("it lists more than " + std::to_string(limits.subjects) +
-                    " subjects");
-    }
-    Der subject;
-    Der identifier;
-    if (!subjects.Expect(der::kSequence, &subject) ||
-        !subject.Expect(der::kOctetString, &identifier) ||
-        identifier.size() != Sha1().size()) {
-      return Failed(at + " is not a SHA-1 identifier and its attributes");
-    }
-    Sha1 sha1;
-    std::memcpy(sha1.data(), identifier.data(), sha1.size());
-    RootProperties properties;
-    Der attributes;
-    if (subject.PeekTag() == der::kSet) subject.Expect(der::kSet, &attributes);
-    if (!subject.empty()) return Failed(at + " is malformed");
-    for (size_t n = 0; !attributes.empty(); ++n) {
-      Der attribute;
-      if (n == limits.attributes) {
-        return Failed(at + " has more than " +
-                      std::to_string(limits.attributes) + " attributes");
-      }
-      if (!attributes.Expect(der::kSequence, &attribute) ||
-          !ReadAttribute(attribute, limits, &properties)) {
-        return Failed(at + " has a malformed property");
-      }
-    }
-    if (!list.subjects.emplace(sha1, properties).second) {
-      return Failed(at + " is listed twice");
-    }
+  const TrustListError subjects_error = ReadSubjects(subjects, limits, &list);
+  if (subjects_error.fault != TrustListFault::kNone) {
+    TrustListRead read;
+    read.error = subjects_error;
+    return read;
   }
   TrustListRead read;
   read.list = std::move(list);
@@ -231,43 +246,45 @@ TrustListRead ReadTrustList(const uint8_t* der, size_t size, TrustListKind kind,
   // roots, each with its properties, holds tens of thousands.
   SignatureLimits caps;
   caps.elements = 2000000;
-  if (CheckSignatureLimits(der, size, caps) !=
-      SignatureLimitCheck::kWithinLimits) {
-    return Failed("it is not a SignedData within the caps on its work");
+  const SignatureLimitCheck over = CheckSignatureLimits(der, size, caps);
+  if (over != SignatureLimitCheck::kWithinLimits) {
+    TrustListRead read = Failed(TrustListFault::kOverCap);
+    read.error.cap = over;
+    return read;
   }
   const unsigned char* p = der;
   const ossl::Pkcs7Ptr pkcs7(d2i_PKCS7(nullptr, &p, static_cast<long>(size)));
   if (!pkcs7 || !PKCS7_type_is_signed(pkcs7.get()) ||
       pkcs7->d.sign == nullptr || pkcs7->d.sign->contents == nullptr) {
-    return Failed("it is not a PKCS#7 SignedData");
+    return Failed(TrustListFault::kNotSignedData);
   }
   const ossl::Asn1ObjectPtr ctl_oid(OBJ_txt2obj("1.3.6.1.4.1.311.10.1", 1));
   const PKCS7* content = pkcs7->d.sign->contents;
   if (!ctl_oid || content->type == nullptr ||
       OBJ_cmp(content->type, ctl_oid.get()) != 0 ||
       content->d.other == nullptr) {
-    return Failed("its content is not a certificate trust list");
+    return Failed(TrustListFault::kNotTrustListContent);
   }
   STACK_OF(PKCS7_SIGNER_INFO)* signers = PKCS7_get_signer_info(pkcs7.get());
   if (sk_PKCS7_SIGNER_INFO_num(signers) != 1) {
-    return Failed("it does not have exactly one signer");
+    return Failed(TrustListFault::kNotOneSigner);
   }
   PKCS7_SIGNER_INFO* signer = sk_PKCS7_SIGNER_INFO_value(signers, 0);
   const ASN1_TYPE* content_type =
       PKCS7_get_signed_attribute(signer, NID_pkcs9_contentType);
   if (content_type == nullptr || content_type->type != V_ASN1_OBJECT ||
       OBJ_cmp(content_type->value.object, ctl_oid.get()) != 0) {
-    return Failed("its signer's attributes do not name a trust list");
+    return Failed(TrustListFault::kSignerAttributes);
   }
   const std::optional<ByteView> octets = ContentOctets(content->d.other);
   const std::optional<ByteView> encoding = ContentEncoding(content->d.other);
-  if (!octets || !encoding) return Failed("its content is not DER");
+  if (!octets || !encoding) return Failed(TrustListFault::kContentNotDer);
   const SignerCheck check =
       CheckSigner(signer, pkcs7->d.sign->cert, nullptr, *octets);
   if (check.outcome != SignerCheck::Outcome::kVerified) {
     return Failed(check.outcome == SignerCheck::Outcome::kNoCertificate
-                      ? "its signer's certificate is not included"
-                      : "its signature does not verify");
+                      ? TrustListFault::kSignerCertificateMissing
+                      : TrustListFault::kBadSignature);
   }
   return ReadContent(Der(encoding->data, encoding->size), kind, limits);
 }

@@ -28,6 +28,8 @@
 #include <optional>
 #include <string>
 
+#include "authenticode/der_limits.h"
+
 namespace sealprobe {
 
 using Sha1 = std::array<uint8_t, 20>;
@@ -62,9 +64,43 @@ struct TrustList {
   std::map<Sha1, RootProperties> subjects;
 };
 
+// Why bytes are not a CTL of the kind asked for.
+enum class TrustListFault {
+  kNone,
+  kOverCap,                   // over `cap` of der_limits.h
+  kNotSignedData,             // not a PKCS#7 SignedData
+  kNotTrustListContent,       // its content type is not a CTL's
+  kNotOneSigner,              // not exactly one signer
+  kSignerAttributes,          // its signed attributes do not name a CTL
+  kContentNotDer,             // its content is not DER
+  kSignerCertificateMissing,  // its signer's certificate is not included
+  kBadSignature,              // its signature does not verify
+  kNotCertificateTrustList,   // its content is not a CertificateTrustList
+  kNotVersion1,
+  kUsageNotOneOid,     // its subjectUsage is not one object identifier
+  kNotRootList,        // that is not the root list's
+  kNotDisallowedList,  // nor, asked for, the Disallowed list's
+  kNoThisUpdate,       // its thisUpdate is not a valid time
+  kNotSha1,            // its subjectAlgorithm is not SHA-1
+  kMalformed,          // other fields out of place
+  kTooManySubjects,    // more than TrustListLimits::subjects
+  // Subject `subject` (from 1):
+  kSubjectNotSha1,     // not a SHA-1 identifier and its attributes
+  kSubjectMalformed,   // something after them
+  kTooManyAttributes,  // more than TrustListLimits::attributes
+  kBadProperty,        // a property that is malformed
+  kListedTwice,
+};
+
+struct TrustListError {
+  TrustListFault fault = TrustListFault::kNone;
+  SignatureLimitCheck cap = SignatureLimitCheck::kWithinLimits;
+  size_t subject = 0;
+};
+
 struct TrustListRead {
   std::optional<TrustList> list;  // when it is one
-  std::string error;              // why not, in words
+  TrustListError error;           // why not
 };
 
 // Caps on what a CTL may hold, far above Windows' own lists (515 roots in

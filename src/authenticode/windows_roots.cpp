@@ -12,7 +12,6 @@
 
 #include "authenticode/cabinet.h"
 #include "authenticode/der_reader.h"
-#include "authenticode/explanation.h"
 #include "authenticode/serialized_store.h"
 #include "authenticode/signed_data.h"
 
@@ -21,10 +20,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr size_t kMaxFiles = 10000;
-constexpr size_t kMaxFileBytes = size_t{16} << 20;
-constexpr size_t kMaxFolderBytes = size_t{256} << 20;
-constexpr size_t kMaxCertificateBytes = size_t{1} << 20;
+constexpr FolderLimits kLimits;
 
 constexpr Sha1 FromHex(const char (&hex)[41]) {
   Sha1 out{};
@@ -49,18 +45,18 @@ class FolderReader {
  public:
   explicit FolderReader(TrustLoadError* error) : error_(error) {}
 
-  // The bytes of `path`, at most `cap`; nullopt (and the error set) when it
-  // cannot be read or is larger.
-  std::optional<std::vector<uint8_t>> Read(const fs::path& path, size_t cap) {
+  // The bytes of `path`, at most FolderLimits::file_bytes; nullopt (and the
+  // error set) when it cannot be read or is larger.
+  std::optional<std::vector<uint8_t>> Read(const fs::path& path) {
     std::FILE* file = std::fopen(path.string().c_str(), "rb");
-    if (file == nullptr) return Fail(path, "cannot be read");
+    if (file == nullptr) return Fail(path, LoadFault::kFileUnreadable);
     std::vector<uint8_t> bytes;
     uint8_t block[64 * 1024];
     size_t got = 0;
     bool over = false;
     while ((got = std::fread(block, 1, sizeof(block), file)) > 0) {
-      if (bytes.size() + got > cap ||
-          used_ + bytes.size() + got > kMaxFolderBytes) {
+      if (bytes.size() + got > kLimits.file_bytes ||
+          used_ + bytes.size() + got > kLimits.folder_bytes) {
         over = true;
         break;
       }
@@ -68,19 +64,30 @@ class FolderReader {
     }
     const bool failed = std::ferror(file) != 0;
     std::fclose(file);
-    if (failed) return Fail(path, "cannot be read");
-    if (over) {
-      return Fail(path, "is over its cap (" + std::to_string(cap) +
-                            " bytes a file, " +
-                            std::to_string(kMaxFolderBytes) + " in all)");
-    }
+    if (failed) return Fail(path, LoadFault::kFileUnreadable);
+    if (over) return Fail(path, LoadFault::kFileOverCap);
     used_ += bytes.size();
     return bytes;
   }
 
-  std::nullopt_t Fail(const fs::path& path, std::string reason) {
+  // Sets the error: `fault`, found on `path`, with `detail`.
+  TrustLoadError& Failed(const fs::path& path, LoadFault fault,
+                         std::string detail = {}) {
     error_->file = path.string();
-    error_->reason = std::move(reason);
+    error_->fault = fault;
+    error_->detail = std::move(detail);
+    return *error_;
+  }
+  std::nullopt_t Fail(const fs::path& path, LoadFault fault,
+                      std::string detail = {}) {
+    Failed(path, fault, std::move(detail));
+    return std::nullopt;
+  }
+  // The same, where what `path` holds gave `cause`.
+  template <typename Cause>
+  std::nullopt_t FailWith(const fs::path& path, LoadFault fault, Cause cause,
+                          std::string detail = {}) {
+    Failed(path, fault, std::move(detail)).cause = std::move(cause);
     return std::nullopt;
   }
 
@@ -114,26 +121,27 @@ std::optional<TrustList> LoadList(const fs::path& folder,
   std::optional<std::vector<uint8_t>> bare;
   std::optional<std::vector<uint8_t>> packed;
   if (bare_name) {
-    bare = reader.Read(bare_path, kMaxFileBytes);
+    bare = reader.Read(bare_path);
     if (!bare) return std::nullopt;
   }
   if (cab_name) {
-    const std::optional<std::vector<uint8_t>> cabinet =
-        reader.Read(cab_path, kMaxFileBytes);
+    const std::optional<std::vector<uint8_t>> cabinet = reader.Read(cab_path);
     if (!cabinet) return std::nullopt;
-    CabinetMember member =
-        ReadCabinetMember(cabinet->data(), cabinet->size(), stl, kMaxFileBytes);
-    if (!member.ok) return reader.Fail(cab_path, member.error);
+    CabinetMember member = ReadCabinetMember(cabinet->data(), cabinet->size(),
+                                             stl, kLimits.file_bytes);
+    if (!member.ok()) {
+      return reader.FailWith(cab_path, LoadFault::kCabinet, member.error, stl);
+    }
     packed = std::move(member.bytes);
   }
   if (bare && packed && *bare != *packed) {
-    return reader.Fail(cab_path, "holds another list than " + stl);
+    return reader.Fail(cab_path, LoadFault::kListsDiffer, stl);
   }
   const std::vector<uint8_t>& bytes = bare ? *bare : *packed;
   TrustListRead read = ReadTrustList(bytes.data(), bytes.size(), kind);
   if (!read.list) {
-    return reader.Fail(bare ? bare_path : cab_path,
-                       "is not a valid trust list: " + read.error);
+    return reader.FailWith(bare ? bare_path : cab_path, LoadFault::kTrustList,
+                           read.error);
   }
   return std::move(read.list);
 }
@@ -146,13 +154,13 @@ bool AddCertificates(const fs::path& path, std::vector<uint8_t> bytes,
   std::vector<std::vector<uint8_t>> found;
   if (store) {
     SerializedStore read = ReadSerializedStore(bytes.data(), bytes.size());
-    if (!read.ok) {
-      reader.Fail(path, "is not a valid serialized store: " + read.error);
+    if (!read.ok()) {
+      reader.FailWith(path, LoadFault::kStore, read.error);
       return false;
     }
     found = std::move(read.certificates);
-  } else if (bytes.size() > kMaxCertificateBytes) {
-    reader.Fail(path, "is larger than a certificate may be");
+  } else if (bytes.size() > kLimits.certificate_bytes) {
+    reader.Fail(path, LoadFault::kCertificateTooLarge);
     return false;
   } else {
     found.push_back(std::move(bytes));
@@ -160,13 +168,66 @@ bool AddCertificates(const fs::path& path, std::vector<uint8_t> bytes,
   std::vector<uint8_t> subject;
   for (size_t i = 0; i < found.size(); ++i) {
     if (!CertificateSubject(found[i].data(), found[i].size(), &subject)) {
-      reader.Fail(path, store ? "holds a certificate that does not decode "
-                                "(number " +
-                                    std::to_string(i + 1) + ")"
-                              : "is not a DER certificate");
+      if (store) {
+        reader.Failed(path, LoadFault::kStoreCertificate).index = i + 1;
+      } else {
+        reader.Failed(path, LoadFault::kNotACertificate);
+      }
       return false;
     }
     ders->push_back(std::move(found[i]));
+  }
+  return true;
+}
+
+// The names of the regular files in `dir`, at most FolderLimits::files;
+// nullopt (and the error set) when it cannot be listed.
+std::optional<std::set<std::string>> ListFolder(const fs::path& dir,
+                                                FolderReader& reader) {
+  std::error_code ec;
+  if (!fs::is_directory(dir, ec)) {
+    return reader.Fail(
+        dir, ec ? LoadFault::kFolderUnreadable : LoadFault::kNotAFolder,
+        ec ? ec.message() : std::string());
+  }
+  std::set<std::string> names;
+  fs::directory_iterator it(dir, ec);
+  for (; !ec && it != fs::directory_iterator(); it.increment(ec)) {
+    if (names.size() == kLimits.files) {
+      return reader.Fail(dir, LoadFault::kTooManyFiles);
+    }
+    std::error_code type_error;
+    if (it->is_regular_file(type_error)) {
+      names.insert(it->path().filename().string());
+    }
+  }
+  if (ec) return reader.Fail(dir, LoadFault::kFolderUnreadable, ec.message());
+  return names;
+}
+
+// The certificates of the *.crt and *.sst files among `names`: the
+// Disallowed store's in `disallowed`, the others in `bodies`.
+bool ReadCertificates(const fs::path& dir, const std::set<std::string>& names,
+                      FolderReader& reader,
+                      std::vector<std::vector<uint8_t>>* bodies,
+                      std::vector<std::vector<uint8_t>>* disallowed) {
+  for (const std::string& name : names) {
+    const std::string lower = Lower(name);
+    const auto ends_with = [&](const char* suffix) {
+      const size_t n = std::char_traits<char>::length(suffix);
+      return lower.size() >= n &&
+             lower.compare(lower.size() - n, n, suffix) == 0;
+    };
+    const bool store = ends_with(".sst");
+    if (!store && !ends_with(".crt")) continue;
+    const fs::path path = dir / name;
+    std::optional<std::vector<uint8_t>> bytes = reader.Read(path);
+    if (!bytes ||
+        !AddCertificates(path, std::move(*bytes), store,
+                         lower == "disallowedcert.sst" ? disallowed : bodies,
+                         reader)) {
+      return false;
+    }
   }
   return true;
 }
@@ -189,12 +250,30 @@ bool IsSelfSigned(X509* cert) {
   return (X509_get_extension_flags(cert) & EXFLAG_SS) != 0;
 }
 
-const char* UseName(ChainUse use) {
-  return use == ChainUse::kCodeSigning ? "code signing" : "time stamping";
-}
-
 bool Lists(const UsageList& list, ChainUse use) {
   return use == ChainUse::kCodeSigning ? list.code_signing : list.time_stamping;
+}
+
+// A root property with a date (NotBefore, Disable) and its usages: when
+// `date` is there and `hit` (the chain falls after it), the root is
+// distrusted, for every use, or for `use` when the usages list it; a usage
+// list without a date distrusts at every time. `add` records the finding.
+template <typename Add>
+void JudgeDate(const std::optional<std::time_t>& date, bool hit,
+               const UsageList& usages, ChainUse use, Finding dated,
+               Finding undated, Add add) {
+  if (!date) {
+    if (usages.present && Lists(usages, use)) {
+      add(ChainFault::kWrongUsage, undated);
+    }
+    return;
+  }
+  if (!hit) return;
+  if (!usages.present) {
+    add(ChainFault::kUntrustedRoot, dated);
+  } else if (Lists(usages, use)) {
+    add(ChainFault::kWrongUsage, dated)->for_use_only = true;
+  }
 }
 
 }  // namespace
@@ -205,12 +284,12 @@ const std::vector<BuiltInRoot>& BuiltInRoots() {
   // certificates" (KB293781); the fingerprints are those of the
   // certificates it lists by serial number.
   static const std::vector<BuiltInRoot> kRoots = {
-      {"Microsoft Root Authority",
-       FromHex("a43489159a520f0d93d032ccaf37e7fe20a8b419"), true, true},
-      {"Microsoft Root Certificate Authority",
-       FromHex("cdd4eeae6000ac7f40c3802c171e30148030c072"), true, true},
-      {"Thawte Timestamping CA",
-       FromHex("be36a4562fb2ee05dbb3d32323adf445084ed656"), false, true},
+      // Microsoft Root Authority
+      {FromHex("a43489159a520f0d93d032ccaf37e7fe20a8b419"), true, true},
+      // Microsoft Root Certificate Authority
+      {FromHex("cdd4eeae6000ac7f40c3802c171e30148030c072"), true, true},
+      // Thawte Timestamping CA
+      {FromHex("be36a4562fb2ee05dbb3d32323adf445084ed656"), false, true},
   };
   return kRoots;
 }
@@ -252,77 +331,48 @@ std::unique_ptr<WindowsRoots> WindowsRoots::Load(const std::string& folder,
                                                  TrustLoadError* error) {
   FolderReader reader(error);
   const fs::path dir(folder);
-  std::error_code ec;
-  if (!fs::is_directory(dir, ec)) {
-    reader.Fail(dir, ec ? "cannot be read: " + ec.message()
-                        : "is not a folder, or does not exist");
-    return nullptr;
-  }
-  std::set<std::string> names;
-  fs::directory_iterator it(dir, ec);
-  for (; !ec && it != fs::directory_iterator(); it.increment(ec)) {
-    if (names.size() == kMaxFiles) {
-      reader.Fail(dir,
-                  "holds more than " + std::to_string(kMaxFiles) + " files");
-      return nullptr;
-    }
-    std::error_code type_error;
-    if (it->is_regular_file(type_error)) {
-      names.insert(it->path().filename().string());
-    }
-  }
-  if (ec) {
-    reader.Fail(dir, "cannot be read: " + ec.message());
-    return nullptr;
-  }
-
+  const std::optional<std::set<std::string>> names = ListFolder(dir, reader);
+  if (!names) return nullptr;
   std::unique_ptr<WindowsRoots> roots(new WindowsRoots());
   std::optional<TrustList> list =
-      LoadList(dir, names, "authroot.stl", "authrootstl.cab",
+      LoadList(dir, *names, "authroot.stl", "authrootstl.cab",
                TrustListKind::kRoots, reader);
   if (!list) {
-    if (error->file.empty()) {
-      reader.Fail(dir, "holds no root list (authroot.stl or authrootstl.cab)");
+    if (error->fault == LoadFault::kNone) {
+      reader.Fail(dir, LoadFault::kNoRootList);
     }
     return nullptr;
   }
   roots->roots_ = std::move(*list);
   std::optional<TrustList> disallowed =
-      LoadList(dir, names, "disallowedcert.stl", "disallowedcertstl.cab",
+      LoadList(dir, *names, "disallowedcert.stl", "disallowedcertstl.cab",
                TrustListKind::kDisallowed, reader);
-  if (!error->file.empty()) return nullptr;
+  if (error->fault != LoadFault::kNone) return nullptr;
   if (disallowed) {
     for (const auto& subject : disallowed->subjects) {
       roots->disallowed_.insert(subject.first);
     }
   }
-
   std::vector<std::vector<uint8_t>> bodies;
   std::vector<std::vector<uint8_t>> disallowed_bodies;
-  for (const std::string& name : names) {
-    const std::string lower = Lower(name);
-    const auto ends_with = [&](const char* suffix) {
-      const size_t n = std::char_traits<char>::length(suffix);
-      return lower.size() >= n &&
-             lower.compare(lower.size() - n, n, suffix) == 0;
-    };
-    const bool store = ends_with(".sst");
-    if (!store && !ends_with(".crt")) continue;
-    const fs::path path = dir / name;
-    std::optional<std::vector<uint8_t>> bytes =
-        reader.Read(path, kMaxFileBytes);
-    if (!bytes ||
-        !AddCertificates(
-            path, std::move(*bytes), store,
-            lower == "disallowedcert.sst" ? &disallowed_bodies : &bodies,
-            reader)) {
-      return nullptr;
-    }
+  if (!ReadCertificates(dir, *names, reader, &bodies, &disallowed_bodies)) {
+    return nullptr;
   }
   for (const std::vector<uint8_t>& der : disallowed_bodies) {
     roots->disallowed_.insert(Sha1OfDer(der));
   }
+  if (!roots->AddAnchors(std::move(bodies))) {
+    reader.Fail(dir, LoadFault::kRootSubject);
+    return nullptr;
+  }
+  if (!roots->MakeStore()) {
+    reader.Fail(dir, LoadFault::kNoMemory);
+    return nullptr;
+  }
+  return roots;
+}
 
+bool WindowsRoots::AddAnchors(std::vector<std::vector<uint8_t>> bodies) {
   // The anchors, indexed by subject for the store's lookup; a certificate
   // Windows' program does not trust is left out, one seen twice (as
   // <SHA1>.crt and in a store) kept once.
@@ -330,7 +380,7 @@ std::unique_ptr<WindowsRoots> WindowsRoots::Load(const std::string& folder,
   std::vector<uint8_t> subject;
   for (std::vector<uint8_t>& der : bodies) {
     const Sha1 sha1 = Sha1OfDer(der);
-    if ((roots->roots_.subjects.count(sha1) == 0 && !FindBuiltIn(sha1)) ||
+    if ((roots_.subjects.count(sha1) == 0 && !FindBuiltIn(sha1)) ||
         !anchored.insert(sha1).second) {
       continue;
     }
@@ -341,26 +391,22 @@ std::unique_ptr<WindowsRoots> WindowsRoots::Load(const std::string& folder,
     int ok = 0;
     const unsigned long hash =
         name ? X509_NAME_hash_ex(name.get(), nullptr, nullptr, &ok) : 0;
-    if (!ok) {
-      reader.Fail(dir, "holds a root whose subject does not decode");
-      return nullptr;
-    }
-    roots->by_subject_.emplace(hash, roots->bodies_.size());
-    roots->bodies_.push_back({std::move(der), nullptr});
+    if (!ok) return false;
+    by_subject_.emplace(hash, bodies_.size());
+    bodies_.push_back({std::move(der), nullptr});
   }
+  return true;
+}
 
-  roots->method_.reset(X509_LOOKUP_meth_new("Windows' root program"));
-  roots->store_.reset(X509_STORE_new());
+bool WindowsRoots::MakeStore() {
+  method_.reset(X509_LOOKUP_meth_new("windows-roots"));
+  store_.reset(X509_STORE_new());
   X509_LOOKUP* lookup = nullptr;
-  if (!roots->method_ || !roots->store_ ||
-      X509_LOOKUP_meth_set_get_by_subject(roots->method_.get(), LookUp) != 1 ||
-      (lookup = X509_STORE_add_lookup(roots->store_.get(),
-                                      roots->method_.get())) == nullptr ||
-      X509_LOOKUP_set_method_data(lookup, roots.get()) != 1) {
-    reader.Fail(dir, "could not be held in memory");
-    return nullptr;
-  }
-  return roots;
+  return method_ && store_ &&
+         X509_LOOKUP_meth_set_get_by_subject(method_.get(), LookUp) == 1 &&
+         (lookup = X509_STORE_add_lookup(store_.get(), method_.get())) !=
+             nullptr &&
+         X509_LOOKUP_set_method_data(lookup, this) == 1;
 }
 
 int WindowsRoots::LookUp(X509_LOOKUP* lookup, X509_LOOKUP_TYPE type,
@@ -409,107 +455,73 @@ void WindowsRoots::AdoptCarriedRoots(const STACK_OF(X509) * carried) const {
   }
 }
 
-std::string WindowsRoots::AnchorSource(X509* anchor) const {
+AnchorSource WindowsRoots::SourceOf(X509* anchor) const {
   const Sha1 sha1 = Sha1Of(anchor);
-  if (FindBuiltIn(sha1)) return "built into Windows";
-  if (roots_.subjects.count(sha1) != 0) return "listed in the CTL";
-  return {};
+  if (FindBuiltIn(sha1)) return AnchorSource::kBuiltIn;
+  if (roots_.subjects.count(sha1) != 0) return AnchorSource::kListed;
+  return AnchorSource::kStore;
 }
 
 void WindowsRoots::Check(const STACK_OF(X509) * chain, ChainUse use,
                          std::time_t when,
                          std::vector<ChainProblem>* problems) const {
-  const int count = sk_X509_num(chain);
-  const auto add = [&](int depth, ChainFault fault, std::string detail,
-                       const char* property,
-                       std::optional<std::time_t> date = std::nullopt) {
+  const auto add = [problems](int depth, ChainFault fault, Finding finding) {
     ChainProblem problem;
     problem.depth = depth;
     problem.fault = fault;
-    problem.detail = std::move(detail);
-    problem.property = property;
-    problem.property_date = date;
-    problems->push_back(std::move(problem));
+    problem.finding = finding;
+    problems->push_back(problem);
+    return &problems->back();
   };
+  const int count = sk_X509_num(chain);
   for (int i = 0; i < count; ++i) {
     if (disallowed_.count(Sha1Of(sk_X509_value(chain, i))) != 0) {
-      add(i, ChainFault::kDistrusted, "it is in Windows' Disallowed list",
-          "Disallowed");
+      add(i, ChainFault::kDistrusted, Finding::kDisallowed);
     }
   }
   if (count == 0) return;
   const int top = count - 1;
-  X509* root = sk_X509_value(chain, top);
-  const Sha1 sha1 = Sha1Of(root);
-  const std::string use_name = UseName(use);
+  const Sha1 sha1 = Sha1Of(sk_X509_value(chain, top));
   // Windows trusts its built-in roots for their own purposes, whatever the
   // CTL says of them.
   if (const BuiltInRoot* built_in = FindBuiltIn(sha1)) {
     if (!(use == ChainUse::kCodeSigning ? built_in->code_signing
                                         : built_in->time_stamping)) {
-      add(top, ChainFault::kWrongUsage,
-          "Windows trusts this built-in root for other uses than " + use_name,
-          "built-in root");
+      add(top, ChainFault::kWrongUsage, Finding::kBuiltInRootOtherUses);
     }
     return;
   }
   const auto found = roots_.subjects.find(sha1);
   if (found == roots_.subjects.end()) return;
   const RootProperties& p = found->second;
-
   if (p.usages.present && !Lists(p.usages, use)) {
-    add(top, ChainFault::kWrongUsage,
-        "its EKU property leaves out " + use_name +
-            ": the root program trusts it for other uses only",
-        "EKU");
+    add(top, ChainFault::kWrongUsage, Finding::kEkuProperty);
   }
   // NotBefore: certificates issued under the root on or after the date are
   // not trusted, for every use or for those listed.
-  if (p.not_before) {
-    for (int i = 0; i < top; ++i) {
-      X509* cert = sk_X509_value(chain, i);
-      const std::optional<std::time_t> issued =
-          ToUnixTime(X509_get0_notBefore(cert));
-      if (issued && *issued < *p.not_before) continue;
-      const std::string why =
-          "its NotBefore property (" + FormatTime(*p.not_before) +
-          ") distrusts certificates issued under it "
-          "from then on" +
-          (p.not_before_usages.present ? " for " + use_name : std::string()) +
-          ", and " + DescribeCertificate(cert).subject + " was issued " +
-          (issued ? FormatTime(*issued) : "at no valid time");
-      if (!p.not_before_usages.present) {
-        add(top, ChainFault::kUntrustedRoot, why, "NotBefore", p.not_before);
-      } else if (Lists(p.not_before_usages, use)) {
-        add(top, ChainFault::kWrongUsage, why, "NotBefore", p.not_before);
-      }
-      break;
-    }
-  } else if (p.not_before_usages.present && Lists(p.not_before_usages, use)) {
-    add(top, ChainFault::kWrongUsage,
-        "its NotBefore property lists " + use_name + " without a date",
-        "NotBefore");
+  int issued_after = -1;
+  for (int i = 0; p.not_before && i < top && issued_after < 0; ++i) {
+    const std::optional<std::time_t> issued =
+        ToUnixTime(X509_get0_notBefore(sk_X509_value(chain, i)));
+    if (!issued || *issued >= *p.not_before) issued_after = i;
   }
+  JudgeDate(p.not_before, issued_after >= 0, p.not_before_usages, use,
+            Finding::kNotBeforeProperty, Finding::kNotBeforeUseWithoutDate,
+            [&](ChainFault fault, Finding finding) {
+              ChainProblem* problem = add(top, fault, finding);
+              problem->date = p.not_before;
+              problem->cause_depth = issued_after;
+              return problem;
+            });
   // Disable: signatures made on or after the date are not trusted, for
   // every use or for those listed.
-  if (p.disabled) {
-    if (when >= *p.disabled) {
-      const std::string why =
-          "its Disable property (" + FormatTime(*p.disabled) +
-          ") distrusts signatures made from then on" +
-          (p.disabled_usages.present ? " for " + use_name : std::string()) +
-          ", and this chain is judged as of " + FormatTime(when);
-      if (!p.disabled_usages.present) {
-        add(top, ChainFault::kUntrustedRoot, why, "Disable", p.disabled);
-      } else if (Lists(p.disabled_usages, use)) {
-        add(top, ChainFault::kWrongUsage, why, "Disable", p.disabled);
-      }
-    }
-  } else if (p.disabled_usages.present && Lists(p.disabled_usages, use)) {
-    add(top, ChainFault::kWrongUsage,
-        "its Disable property lists " + use_name + " without a date",
-        "Disable");
-  }
+  JudgeDate(p.disabled, p.disabled && when >= *p.disabled, p.disabled_usages,
+            use, Finding::kDisableProperty, Finding::kDisableUseWithoutDate,
+            [&](ChainFault fault, Finding finding) {
+              ChainProblem* problem = add(top, fault, finding);
+              problem->date = p.disabled;
+              return problem;
+            });
 }
 
 }  // namespace sealprobe

@@ -13,26 +13,61 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <variant>
 #include <vector>
 
-#include "authenticode/cert_chain.h"
+#include "authenticode/cabinet.h"
+#include "authenticode/chain_problem.h"
 #include "authenticode/openssl_ptr.h"
+#include "authenticode/serialized_store.h"
 #include "authenticode/trust_list.h"
 
 namespace sealprobe {
 
-// Why a folder could not be loaded: the file (or the folder itself) and
-// the reason, in words.
+// The caps on what a folder may hold.
+struct FolderLimits {
+  size_t files = 10000;
+  size_t file_bytes = size_t{16} << 20;
+  size_t folder_bytes = size_t{256} << 20;
+  size_t certificate_bytes = size_t{1} << 20;  // a *.crt
+};
+
+// Why a folder does not load.
+enum class LoadFault {
+  kNone,
+  kNotAFolder,           // there is no folder there
+  kFolderUnreadable,     // it cannot be listed: `detail` is the system's
+                         // reason
+  kTooManyFiles,         // more than FolderLimits::files
+  kNoRootList,           // neither authroot.stl nor authrootstl.cab
+  kFileUnreadable,       // the file cannot be read
+  kFileOverCap,          // over FolderLimits::file_bytes, or the folder
+                         // over folder_bytes with it
+  kCabinet,              // no list `detail` out of the cabinet: `cause`
+  kListsDiffer,          // the cabinet holds another list `detail` than
+                         // the bare one
+  kTrustList,            // not a valid trust list: `cause`
+  kStore,                // not a valid serialized store: `cause`
+  kCertificateTooLarge,  // a *.crt over FolderLimits::certificate_bytes
+  kNotACertificate,      // a *.crt that is not one DER certificate
+  kStoreCertificate,     // certificate `index` (from 1) of a store does not
+                         // decode
+  kRootSubject,          // a root whose subject does not decode
+  kNoMemory,
+};
+
 struct TrustLoadError {
-  std::string file;
-  std::string reason;
+  std::string file;  // the file at fault, or the folder itself
+  LoadFault fault = LoadFault::kNone;
+  std::string detail;
+  size_t index = 0;
+  std::variant<std::monostate, CabinetError, TrustListError, StoreError> cause;
 };
 
 // A root Windows trusts whatever the CTL says of it (it keeps these in its
 // own Root store, KB293781), and what for. The certificate itself has to
 // come from the folder or the signature: this is its SHA-1 and its uses.
 struct BuiltInRoot {
-  const char* name;
   Sha1 sha1;
   bool code_signing;
   bool time_stamping;
@@ -48,7 +83,7 @@ class WindowsRoots {
   // certificates of disallowedcert.sst). Other files are ignored. Fails on
   // a folder that cannot be read or holds no root list, on a list, store,
   // cabinet or certificate that is malformed or over a cap, and on a folder
-  // over its caps (10,000 files, 16 MiB a file, 256 MiB in all).
+  // over its FolderLimits.
   static std::unique_ptr<WindowsRoots> Load(const std::string& folder,
                                             TrustLoadError* error);
 
@@ -75,9 +110,9 @@ class WindowsRoots {
   void Check(const STACK_OF(X509) * chain, ChainUse use, std::time_t when,
              std::vector<ChainProblem>* problems) const;
 
-  // How `anchor` came to be trusted: "listed in the CTL", "built into
-  // Windows", or empty when it is neither.
-  std::string AnchorSource(X509* anchor) const;
+  // How `anchor` came to be trusted: built in, else listed (kStore: it is
+  // neither, which no anchor of this store is).
+  AnchorSource SourceOf(X509* anchor) const;
 
  private:
   struct LookupMethodDeleter {
@@ -92,6 +127,11 @@ class WindowsRoots {
   };
 
   WindowsRoots() = default;
+  // Indexes `bodies`, the folder's certificates, that the lists trust;
+  // false when one's subject does not decode.
+  bool AddAnchors(std::vector<std::vector<uint8_t>> bodies);
+  // The store over them; false when OpenSSL cannot make it.
+  bool MakeStore();
   // The store's lookup: the anchors whose subject is `name`, decoded and
   // added to the store.
   static int LookUp(X509_LOOKUP* lookup, X509_LOOKUP_TYPE type,

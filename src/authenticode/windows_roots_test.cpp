@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <variant>
 #include <vector>
 
 #include "authenticode/serialized_store.h"
@@ -20,6 +21,18 @@ std::string Text(const Bytes& bytes) {
   return std::string(bytes.begin(), bytes.end());
 }
 
+// What a load error's cause is, whichever reader found it.
+using CauseFault =
+    std::variant<std::monostate, CabinetFault, TrustListFault, StoreFault>;
+CauseFault FaultOfCause(const TrustLoadError& error) {
+  if (const auto* c = std::get_if<CabinetError>(&error.cause)) return c->fault;
+  if (const auto* l = std::get_if<TrustListError>(&error.cause)) {
+    return l->fault;
+  }
+  if (const auto* s = std::get_if<StoreError>(&error.cause)) return s->fault;
+  return {};
+}
+
 // A folder that does not load names the file at fault and why; every
 // damage is done to a copy of OUT/windows/program or .../eku-tls.
 TEST(WindowsRootsTest, BadFoldersSayWhichFileAndWhy) {
@@ -27,8 +40,9 @@ TEST(WindowsRootsTest, BadFoldersSayWhichFileAndWhy) {
     const char* name;
     const char* from;  // the folder copied
     std::function<void(const fs::path&)> damage;
-    const char* file;    // the file named, in the copy; "" for the folder
-    const char* reason;  // a part of the reason
+    const char* file;  // the file named, in the copy; "" for the folder
+    LoadFault fault;
+    CauseFault cause;  // what the reader of that file found
   };
   const auto write = [](const fs::path& path, const Bytes& bytes) {
     ASSERT_TRUE(WriteFileBytes(path.string(), Text(bytes)));
@@ -48,22 +62,29 @@ TEST(WindowsRootsTest, BadFoldersSayWhichFileAndWhy) {
     };
   };
   const std::vector<Case> cases = {
-      {"missing folder", "program",
-       [](const fs::path& dir) { fs::remove_all(dir); }, "", "No such file"},
-      {"no root list", "program",
-       [](const fs::path& dir) { fs::remove(dir / "authrootstl.cab"); }, "",
-       "holds no root list"},
+      {"missing folder",
+       "program",
+       [](const fs::path& dir) { fs::remove_all(dir); },
+       "",
+       LoadFault::kFolderUnreadable,
+       {}},
+      {"no root list",
+       "program",
+       [](const fs::path& dir) { fs::remove(dir / "authrootstl.cab"); },
+       "",
+       LoadFault::kNoRootList,
+       {}},
       {"truncated list", "eku-tls", cut("authroot.stl", 600), "authroot.stl",
-       "not a valid trust list"},
+       LoadFault::kTrustList, TrustListFault::kNotSignedData},
       // The last subject's properties, which the signature covers.
       {"list changed after signing", "eku-tls", flip("authroot.stl", 900),
-       "authroot.stl", "does not verify"},
+       "authroot.stl", LoadFault::kTrustList, TrustListFault::kBadSignature},
       {"Disallowed list as the root list", "program",
        [](const fs::path& dir) {
          fs::remove(dir / "authrootstl.cab");
          fs::rename(dir / "disallowedcert.stl", dir / "authroot.stl");
        },
-       "authroot.stl", "subjectUsage"},
+       "authroot.stl", LoadFault::kTrustList, TrustListFault::kNotRootList},
       // The certificate's length, the third field of its element header.
       {"store element longer than the file", "program",
        [&](const fs::path& dir) {
@@ -71,19 +92,25 @@ TEST(WindowsRootsTest, BadFoldersSayWhichFileAndWhy) {
          bytes[8 + 12 + 20 + 8 + 3] = 0x7f;
          write(dir / "roots.sst", bytes);
        },
-       "roots.sst", "past the end of the file"},
+       "roots.sst", LoadFault::kStore, StoreFault::kPastTheEnd},
       {"cabinet that does not unpack", "program", cut("authrootstl.cab", 80),
-       "authrootstl.cab", "does not unpack"},
-      {"cabinet and bare list that differ", "program",
+       "authrootstl.cab", LoadFault::kCabinet, CabinetFault::kDoesNotUnpack},
+      {"cabinet and bare list that differ",
+       "program",
        [](const fs::path& dir) {
          fs::copy_file(dir / "disallowedcert.stl", dir / "authroot.stl");
        },
-       "authrootstl.cab", "another list"},
-      {"root body that is no certificate", "program",
+       "authrootstl.cab",
+       LoadFault::kListsDiffer,
+       {}},
+      {"root body that is no certificate",
+       "program",
        [&](const fs::path& dir) {
          write(dir / "extra.crt", {0x30, 0x00});
        },
-       "extra.crt", "not a DER certificate"},
+       "extra.crt",
+       LoadFault::kNotACertificate,
+       {}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -95,12 +122,13 @@ TEST(WindowsRootsTest, BadFoldersSayWhichFileAndWhy) {
     TrustLoadError error;
     EXPECT_EQ(WindowsRoots::Load(dir.string(), &error), nullptr);
     EXPECT_EQ(error.file, *c.file ? (dir / c.file).string() : dir.string());
-    EXPECT_NE(error.reason.find(c.reason), std::string::npos) << error.reason;
+    EXPECT_EQ(error.fault, c.fault);
+    EXPECT_EQ(FaultOfCause(error), c.cause);
   }
   // The sound folder: two listed roots, one as <SHA1>.crt, one in a store.
   TrustLoadError error;
   const auto roots = WindowsRoots::Load(FixturePath("windows/program"), &error);
-  ASSERT_NE(roots, nullptr) << error.file << ": " << error.reason;
+  ASSERT_NE(roots, nullptr) << error.file;
   EXPECT_EQ(roots->anchor_count(), 2u);
   EXPECT_EQ(roots->roots().sequence_number, "0123");
 }
@@ -136,8 +164,8 @@ TEST(WindowsRootsTest, SerializedStores) {
     SCOPED_TRACE(c.name);
     const SerializedStore store = ReadSerializedStore(
         reinterpret_cast<const uint8_t*>(c.bytes.data()), c.bytes.size());
-    EXPECT_EQ(store.ok, c.certificates != std::string::npos) << store.error;
-    if (store.ok) {
+    EXPECT_EQ(store.ok(), c.certificates != std::string::npos);
+    if (store.ok()) {
       EXPECT_EQ(store.certificates.size(), c.certificates);
     }
   }

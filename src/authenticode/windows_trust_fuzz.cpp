@@ -23,19 +23,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                            : sealprobe::TrustListKind::kDisallowed);
       // A list is read, or refused with a reason: never both, never
       // neither.
-      if (read.list.has_value() == !read.error.empty()) std::abort();
+      if (read.list.has_value() ==
+          (read.error.fault != sealprobe::TrustListFault::kNone)) {
+        std::abort();
+      }
       break;
     }
     case 2: {
       const sealprobe::SerializedStore store =
           sealprobe::ReadSerializedStore(file, file_size);
-      if (store.ok == !store.error.empty()) std::abort();
+      // A store refused yields no certificate.
+      if (!store.ok() && !store.certificates.empty()) std::abort();
       break;
     }
     case 3: {
       const sealprobe::CabinetMember member = sealprobe::ReadCabinetMember(
           file, file_size, "authroot.stl", 1 << 20);
-      if (member.ok) {
+      if (member.ok()) {
         sealprobe::ReadTrustList(member.bytes.data(), member.bytes.size(),
                                  sealprobe::TrustListKind::kRoots);
       }

@@ -212,13 +212,16 @@ class ExplainTest(unittest.TestCase):
         anchors = harness.fixture_path("pki/root.crt")
         program = harness.fixture_path("windows/program")
         for args in ([], ["--json"], ["--bogus", valid], ["--anchors"],
-                     ["--windows-trust"],
+                     ["--windows-trust"], ["--\x1b]0;owned\x07", valid],
                      ["--anchors", anchors, "--windows-trust", program, valid]):
             with self.subTest(args=args):
                 run = self.explain(*args)
                 self.assertEqual(run.code, 2)
                 self.assertIn("usage: sealprobe-explain", run.err)
                 self.assertEqual(run.out, "")
+                # An argument quoted in the complaint cannot drive the
+                # terminal.
+                self.assertNotIn("\x1b", run.err)
 
 
 if __name__ == "__main__":

@@ -11,7 +11,11 @@
 #include <vector>
 
 #include "authenticode/trust_anchors.h"
+#include "explain/human_report.h"
+#include "explain/json_report.h"
 #include "explain/report.h"
+#include "explain/wording.h"
+#include "terminal_text.h"
 
 namespace {
 
@@ -34,8 +38,10 @@ constexpr char kUsage[] =
     "Exit status: 0 when every file is valid, 1 when one is not, 2 for a\n"
     "usage error or a Windows trust folder that does not load.\n";
 
-int Usage(const char* problem) {
-  std::fprintf(stderr, "sealprobe-explain: %s\n%s", problem, kUsage);
+// `problem` may quote an argument: it reaches the terminal TerminalSafe.
+int Usage(const std::string& problem) {
+  std::fprintf(stderr, "sealprobe-explain: %s\n%s",
+               sealprobe::TerminalSafe(problem).c_str(), kUsage);
   return 2;
 }
 
@@ -64,7 +70,7 @@ int main(int argc, char** argv) {
       if (++i == argc) return Usage("--anchors needs a PEM file");
       anchors_file = argv[i];
       if (!std::ifstream(anchors_file)) {
-        return Usage(("cannot read " + anchors_file).c_str());
+        return Usage("cannot read " + anchors_file);
       }
     } else if (options && arg == "--windows-trust") {
       if (++i == argc) return Usage("--windows-trust needs a folder");
@@ -73,13 +79,14 @@ int main(int argc, char** argv) {
       std::fputs(kUsage, stdout);
       return 0;
     } else if (options && arg.size() > 1 && arg[0] == '-') {
-      return Usage(("unknown option " + arg).c_str());
+      return Usage("unknown option " + arg);
     } else {
       files.push_back(arg);
     }
   }
   if (files.empty()) return Usage("no FILE given");
 
+  using sealprobe::LoadErrorText;
   using sealprobe::TrustAnchors;
   if (windows_folder.empty()) {
     const char* from_environment = std::getenv("SEALPROBE_WINDOWS_TRUST");
@@ -96,11 +103,12 @@ int main(int argc, char** argv) {
                               : TrustAnchors::SystemDefault();
   // Trust data that does not load is reported before any file, and
   // nothing is explained against a store sealprobe would not use.
-  if (anchors.kind() == TrustAnchors::Kind::kWindowsRootProgram) {
+  if (anchors.source() == TrustAnchors::Source::kWindowsRootProgram) {
     anchors.Get();
     if (const auto& failed = anchors.load_error()) {
-      std::fprintf(stderr, "sealprobe-explain: %s: %s\n", failed->file.c_str(),
-                   failed->reason.c_str());
+      const std::string line = failed->file + ": " + LoadErrorText(*failed);
+      std::fprintf(stderr, "sealprobe-explain: %s\n",
+                   sealprobe::TerminalSafe(line).c_str());
       return 2;
     }
   }

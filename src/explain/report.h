@@ -1,17 +1,19 @@
-// What sealprobe-explain says of a file: sealprobe's own verdict on it, the
-// status in Windows' terms, the rule that decided it and the evidence, for a
-// person or as JSON.
+// What sealprobe-explain says of a file, before it is rendered: sealprobe's
+// own verdict on it, the verifier's record of how it came to it, and the
+// store it was judged against. human_report.h and json_report.h render it.
 #ifndef SEALPROBE_EXPLAIN_REPORT_H_
 #define SEALPROBE_EXPLAIN_REPORT_H_
 
+#include <openssl/x509.h>
+
+#include <cstdint>
 #include <ctime>
 #include <optional>
 #include <string>
 #include <vector>
 
-#include "authenticode/authenticode.h"
-#include "authenticode/explanation.h"
 #include "authenticode/trust_anchors.h"
+#include "authenticode/verification.h"
 
 namespace sealprobe {
 
@@ -22,35 +24,52 @@ struct TrustFacts {
   // Windows' root program: its CTL's thisUpdate and sequence number.
   std::optional<std::time_t> ctl_this_update;
   std::string ctl_sequence_number;
+  // Why the folder did not load, when it did not.
+  std::optional<TrustLoadError> load_error;
 };
 
 struct FileReport {
   std::string file;  // as given
-  AuthenticodeResult result;
+  Verification verification;
   std::string verdict;  // sealprobe's verdict line, without its line break
   TrustFacts trust;
-  Explanation explanation;
 
-  bool valid() const { return result.status == 0; }
+  bool valid() const { return verification.result.status == 0; }
 };
 
-// Verifies `path` exactly as sealprobe's trust service does, with the
-// explanation of that same decision.
+// Verifies `path` exactly as sealprobe's trust service does, and keeps
+// what that verification found.
 FileReport ExplainFile(const std::string& path, TrustAnchors& anchors);
 
-// For a person, in 80 columns: the file, its verdict line and the deciding
-// rule first, then the store that decided and the anchor, the image, the
-// signer, the time the chain was checked at, the chain as a tree with a tick or
-// a cross beside each certificate, and the timestamp. With `colour`, a cross is
-// red.
-std::string HumanReport(const FileReport& report, bool colour);
+// What both renderings say of a report, from its record.
 
-// Every report as one JSON array of objects with the keys file, valid,
-// status, status_name, verdict, decided_by, trust, image, signer, chain,
-// timestamp and checked_at, and file_base64 (the path's exact bytes) when
-// the path is not UTF-8. Strict UTF-8 whatever the paths and certificates
-// hold: what is not UTF-8 is U+FFFD.
-std::string JsonReport(const std::vector<FileReport>& reports);
+// The rule that decided, in words (wording.h).
+std::string DecidingRule(const FileReport& report);
+
+// The certificate the deciding rule was found on; null when it was no
+// certificate's.
+X509* DecidingCertificate(const Verification& v);
+
+// The chain that decided, when one did (its deciding() is then the
+// deciding problem); null otherwise.
+const ChainResult* DecidingChain(const Verification& v);
+
+// The certificate at `depth` of `chain`; null outside it.
+X509* CertificateAt(const ChainResult& chain, int depth);
+
+// The problems found on the certificate at `depth` of `chain`, in the order
+// found; with -1, those of the chain as a whole (or of no certificate it
+// holds).
+std::vector<const ChainProblem*> ProblemsAt(const ChainResult& chain,
+                                            int depth);
+
+// Whether the image hash matches the signed one; nullopt when it was not
+// computed.
+std::optional<bool> HashMatches(const Verification& v);
+
+// "0x800b0110", and Windows' name for the status, "CERT_E_WRONG_USAGE".
+std::string StatusHex(uint32_t code);
+std::string StatusNameOf(uint32_t code);
 
 }  // namespace sealprobe
 

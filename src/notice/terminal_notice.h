@@ -8,9 +8,8 @@
 namespace sealprobe {
 
 // The caption as a title line, the text marked as an error, and the OK
-// prompt. Control characters other than tab and line break in the caption
-// or text (C1 controls in UTF-8 included) are shown as '?', so an argument
-// cannot drive the terminal; other bytes pass as they are.
+// prompt. Both are made TerminalSafe (terminal_text.h), so an argument
+// cannot drive the terminal; the text keeps its line breaks.
 std::string FormatTerminalNotice(const std::string& caption,
                                  const std::string& text);
 

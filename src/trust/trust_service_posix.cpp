@@ -8,7 +8,8 @@ namespace {
 class OpenSslTrustService final : public TrustService {
  public:
   TrustResult Verify(const NativeString& path) override {
-    const AuthenticodeResult result = VerifyAuthenticodeFile(path, anchors_);
+    const AuthenticodeResult result =
+        VerifyAuthenticodeFile(path, anchors_).result;
     return {result.status, result.last_error};
   }
 

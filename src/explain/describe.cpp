@@ -1,4 +1,4 @@
-#include "authenticode/explanation.h"
+#include "explain/describe.h"
 
 #include <openssl/bio.h>
 #include <openssl/bn.h>
@@ -9,6 +9,7 @@
 #include <openssl/x509v3.h>
 
 #include <algorithm>
+#include <cstdio>
 
 #include "authenticode/openssl_ptr.h"
 #include "authenticode/signed_data.h"
@@ -18,7 +19,8 @@ namespace {
 
 constexpr unsigned long kRsaUsualExponent = 65537;
 
-// What OpenSSL printed into `bio`, on one line.
+// What OpenSSL printed into `bio` (an extension, over several lines), on
+// one line.
 std::string Drain(BIO* bio) {
   char* data = nullptr;
   const long size = BIO_get_mem_data(bio, &data);
@@ -29,15 +31,21 @@ std::string Drain(BIO* bio) {
   return text;
 }
 
+// RFC 2253, but with UTF-8 and control characters kept as they are rather
+// than escaped: a rendering escapes them its own way, and JSON can then
+// give them exactly.
 std::string NameText(const X509_NAME* name) {
   const ossl::BioPtr bio(BIO_new(BIO_s_mem()));
-  // RFC 2253, with UTF-8 kept as it is rather than escaped.
+  constexpr unsigned long kFlags =
+      XN_FLAG_RFC2253 & ~ASN1_STRFLGS_ESC_MSB & ~ASN1_STRFLGS_ESC_CTRL;
   if (!bio || name == nullptr ||
-      X509_NAME_print_ex(bio.get(), name, 0,
-                         XN_FLAG_RFC2253 & ~ASN1_STRFLGS_ESC_MSB) < 0) {
+      X509_NAME_print_ex(bio.get(), name, 0, kFlags) < 0) {
     return {};
   }
-  return Drain(bio.get());
+  char* data = nullptr;
+  const long size = BIO_get_mem_data(bio.get(), &data);
+  return size > 0 ? std::string(data, static_cast<size_t>(size))
+                  : std::string();
 }
 
 std::string SerialText(const ASN1_INTEGER* serial) {
@@ -110,7 +118,7 @@ std::string ExtensionText(X509* cert, int nid) {
 CertificateFacts DescribeCertificate(X509* cert) {
   CertificateFacts facts;
   if (cert == nullptr) return facts;
-  facts.subject = NameText(X509_get_subject_name(cert));
+  facts.subject = SubjectOf(cert);
   facts.issuer = NameText(X509_get_issuer_name(cert));
   facts.serial = SerialText(X509_get0_serialNumber(cert));
   facts.not_before = TimeText(X509_get0_notBefore(cert));
@@ -124,12 +132,43 @@ CertificateFacts DescribeCertificate(X509* cert) {
   return facts;
 }
 
+std::string SubjectOf(X509* cert) {
+  return cert != nullptr ? NameText(X509_get_subject_name(cert))
+                         : std::string();
+}
+
 std::string FormatTime(std::time_t time) {
   std::tm utc{};
   if (gmtime_r(&time, &utc) == nullptr) return "(not a valid time)";
   char text[32] = {};
   std::strftime(text, sizeof(text), "%Y-%m-%dT%H:%M:%SZ", &utc);
   return text;
+}
+
+std::string AlgorithmName(const X509_ALGOR* algorithm) {
+  const ASN1_OBJECT* oid = nullptr;
+  if (algorithm != nullptr) X509_ALGOR_get0(&oid, nullptr, nullptr, algorithm);
+  const char* name = OBJ_nid2ln(OBJ_obj2nid(oid));
+  return name != nullptr ? name : "an unknown algorithm";
+}
+
+std::string MachineName(uint16_t machine) {
+  switch (machine) {
+    case 0x8664:
+      return "x64";
+    case 0x14c:
+      return "x86";
+    case 0xaa64:
+      return "ARM64";
+    case 0x1c4:
+      return "ARM";
+    default: {
+      char text[24];
+      std::snprintf(text, sizeof(text), "machine 0x%x",
+                    static_cast<unsigned>(machine));
+      return text;
+    }
+  }
 }
 
 }  // namespace sealprobe

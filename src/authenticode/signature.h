@@ -1,0 +1,71 @@
+// The Authenticode signature itself: the SignedData a PE image's
+// certificate table starts with, decoded and checked for the shape
+// Authenticode gives it, before anything of it is verified.
+#ifndef SEALPROBE_AUTHENTICODE_SIGNATURE_H_
+#define SEALPROBE_AUTHENTICODE_SIGNATURE_H_
+
+#include <openssl/pkcs7.h>
+#include <openssl/x509.h>
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "authenticode/der_limits.h"
+#include "authenticode/openssl_ptr.h"
+#include "authenticode/signed_data.h"
+
+namespace sealprobe {
+
+// SpcIndirectDataContent ::= SEQUENCE {
+//   data           SpcAttributeTypeAndOptionalValue,
+//   messageDigest  DigestInfo }
+// (its ASN.1 template is signature.cpp's).
+struct SpcIndirectDataContent;
+struct SpcIndirectDataContentDeleter {
+  void operator()(SpcIndirectDataContent* p) const noexcept;
+};
+using SpcIndirectDataContentPtr =
+    std::unique_ptr<SpcIndirectDataContent, SpcIndirectDataContentDeleter>;
+
+// Why the bytes are not an Authenticode signature.
+enum class SignatureFault {
+  kNone,
+  kOverCap,               // over `cap` of der_limits.h, checked before decoding
+  kNotSignedData,         // not a PKCS#7 SignedData with content
+  kNotIndirectData,       // its content type is not SpcIndirectDataContent
+  kContentShape,          // its content is not the shape its version gives
+  kNotOneSigner,          // it has no signer, or more than one
+  kContentTypeNotSigned,  // its signer's authenticated attributes do not
+                          // name the content type
+  kIndirectDataMalformed,  // the content does not decode
+};
+
+// The signature, decoded as far as it goes.
+struct Signature {
+  SignatureFault fault = SignatureFault::kNone;
+  SignatureLimitCheck cap = SignatureLimitCheck::kWithinLimits;
+  ossl::Pkcs7Ptr pkcs7;
+  PKCS7_SIGNER_INFO* signer = nullptr;  // its one signer, in pkcs7
+  ByteView signed_content;              // the octets messageDigest covers
+  SpcIndirectDataContentPtr indirect;
+
+  // Once decoded: the certificates it carries, and the algorithm and
+  // digest of the image hash it signs.
+  STACK_OF(X509) * certificates() const;
+  const X509_ALGOR* image_digest_algorithm() const;
+  const ASN1_OCTET_STRING* image_digest() const;
+};
+
+// Decodes the signature in `der`, which it consumes: only the decoded copy
+// is kept, so a large signature is not held twice while it is checked.
+// Before anything decodes it, its DER is walked against the caps of
+// der_limits.h. The content must be the shape the SignedData's version
+// gives: version 1 (PKCS#7) the SpcIndirectDataContent itself, version 3
+// (CMS) wrapped in an OCTET STRING; and the one signer's authenticated
+// attributes must name that content type. `fault` says why not.
+Signature DecodeSignature(std::vector<uint8_t> der);
+
+}  // namespace sealprobe
+
+#endif  // SEALPROBE_AUTHENTICODE_SIGNATURE_H_

@@ -1,0 +1,83 @@
+// What VerifyAuthenticode found on its way to a file's status: the status,
+// the rule that decided it, and the evidence each step built, owned by the
+// record. sealprobe reads the result alone; sealprobe-explain puts the rest
+// in words. Nothing here is words.
+#ifndef SEALPROBE_AUTHENTICODE_VERIFICATION_H_
+#define SEALPROBE_AUTHENTICODE_VERIFICATION_H_
+
+#include <cstdint>
+#include <ctime>
+#include <optional>
+#include <vector>
+
+#include "authenticode/cert_chain.h"
+#include "authenticode/pe_image.h"
+#include "authenticode/signature.h"
+#include "authenticode/signed_data.h"
+#include "authenticode/timestamp.h"
+
+namespace sealprobe {
+
+// What WinVerifyTrust returns for a file, and what GetLastError gives right
+// after it: the codes of trust_status.h.
+struct AuthenticodeResult {
+  uint32_t status = 0;  // 0 when the signature is valid and trusted
+  uint32_t last_error = 0;
+};
+
+// The step that decided a file's status: a row of the verifier's rulebook
+// (docs/verifier.md), in the order the steps are taken. Where a rule has
+// cases, the evidence says which one: Signature::fault (and cap),
+// StampCheck::fault, the chain's deciding ChainProblem, the trust folder's
+// TrustLoadError (TrustAnchors::load_error).
+enum class Rule {
+  kNotOpened,               // CRYPT_E_FILE_ERROR: no regular file opens there
+  kUnreadable,              // CRYPT_E_FILE_ERROR: a read failed
+  kNotPe,                   // TRUST_E_SUBJECT_FORM_UNKNOWN
+  kNoSignature,             // TRUST_E_NOSIGNATURE: no certificate table that
+                            // holds a signature and ends the file
+  kSignatureTooLarge,       // TRUST_E_NOSIGNATURE: over kMaxSignatureSize
+  kMalformedSignature,      // TRUST_E_NOSIGNATURE: Signature::fault
+  kImageDigestUnsupported,  // NTE_BAD_ALGID: not SHA-1, -256, -384, -512
+  kSignerAlgorithmUnsupported,  // NTE_BAD_ALGID: the signer's digest or key
+  kSignerCertificateMissing,    // TRUST_E_NO_SIGNER_CERT
+  kSignerSignatureBad,          // TRUST_E_BAD_DIGEST
+  kImageHashMismatch,           // TRUST_E_BAD_DIGEST: changed after signing
+  kTimestampInvalid,            // TRUST_E_TIME_STAMP: StampCheck::fault
+  kTrustNotLoaded,              // TRUST_E_SYSTEM_ERROR
+  kSignerChain,                 // the signer's chain, by its status
+  kAuthorityChain,              // TRUST_E_TIME_STAMP: the timestamp
+                                // authority's chain
+  kValid,                       // every check passes
+};
+
+// The time the signer's chain was judged as of, and why that one.
+struct CheckingTime {
+  enum class Basis {
+    kStamp,            // the timestamp's time
+    kNow,              // no timestamp
+    kLifetimeSigning,  // the signer's certificate outlives no signature
+  };
+  std::time_t time = 0;
+  Basis basis = Basis::kNow;
+};
+
+struct Verification {
+  AuthenticodeResult result;
+  Rule rule = Rule::kNotOpened;
+  // The evidence, as far as the verification got: each part is there once
+  // its step has run.
+  std::optional<PeImage> image;
+  std::optional<Signature> signature;  // decoded, or why not
+  std::optional<SignerCheck> signer;   // its certificate is the signature's
+  // The image hash, computed with the digest the signature names.
+  std::optional<std::vector<uint8_t>> image_hash;
+  std::optional<StampCheck> stamp;
+  std::optional<CheckingTime> checked_at;
+  std::optional<ChainResult> chain;            // the signer's
+  std::optional<ChainResult> authority_chain;  // the stamp's authority's
+};
+
+}  // namespace sealprobe
+
+#endif  // SEALPROBE_AUTHENTICODE_VERIFICATION_H_

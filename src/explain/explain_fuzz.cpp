@@ -1,0 +1,42 @@
+// Fuzzes what sealprobe-explain makes of a file's bytes: the verification,
+// then both renderings of its record, descriptions of whatever certificates
+// the signature carries included. What a person sees may hold no control
+// character but the line feeds (and no ESC at all without colour), and the
+// JSON must be strict UTF-8.
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "explain/human_report.h"
+#include "explain/json_report.h"
+#include "explain/json_writer.h"
+#include "testing/fuzz_trust.h"
+
+namespace {
+
+bool Printable(const std::string& text) {
+  for (size_t i = 0; i < text.size(); ++i) {
+    const auto byte = static_cast<unsigned char>(text[i]);
+    const bool c1 = byte == 0xc2 && i + 1 < text.size() &&
+                    static_cast<unsigned char>(text[i + 1]) < 0xa0 &&
+                    static_cast<unsigned char>(text[i + 1]) >= 0x80;
+    if ((byte < 0x20 && byte != '\n') || byte == 0x7f || c1) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  sealprobe::FileReport report;
+  report.file = "fuzz.exe";
+  report.verification = sealprobe::VerifyFuzzInput(data, size);
+  if (!Printable(sealprobe::HumanReport(report, false))) std::abort();
+  std::vector<sealprobe::FileReport> reports;
+  reports.push_back(std::move(report));
+  if (!sealprobe::IsUtf8(sealprobe::JsonReport(reports))) std::abort();
+  return 0;
+}

@@ -1,0 +1,180 @@
+#include "explain/json_report.h"
+
+#include <utility>
+
+#include "explain/describe.h"
+#include "explain/json_writer.h"
+#include "explain/wording.h"
+
+namespace sealprobe {
+namespace {
+
+using Members = std::vector<std::pair<const char*, std::string>>;
+
+std::string Time(const std::optional<std::time_t>& time) {
+  return time ? JsonString(FormatTime(*time)) : "null";
+}
+
+std::string Certificate(const ChainResult& chain, int depth) {
+  const CertificateFacts c = DescribeCertificate(CertificateAt(chain, depth));
+  std::vector<std::string> problems;
+  for (const ChainProblem* problem : ProblemsAt(chain, depth)) {
+    problems.push_back(JsonString(ProblemText(*problem, chain)));
+  }
+  return JsonObject(
+      {{"subject", JsonString(c.subject)},
+       {"issuer", JsonString(c.issuer)},
+       {"serial", JsonString(c.serial)},
+       {"not_before", JsonString(c.not_before)},
+       {"not_after", JsonString(c.not_after)},
+       {"key", JsonString(c.key)},
+       {"signature_algorithm", JsonString(c.signature_algorithm)},
+       {"key_usage", JsonStringOrNull(c.key_usage)},
+       {"extended_key_usage", JsonStringOrNull(c.extended_key_usage)},
+       {"basic_constraints", JsonStringOrNull(c.basic_constraints)},
+       {"problems", JsonArray(problems)}});
+}
+
+std::string Chain(const std::optional<ChainResult>& chain) {
+  std::vector<std::string> certificates;
+  for (int i = 0; chain && i < sk_X509_num(chain->chain.get()); ++i) {
+    certificates.push_back(Certificate(*chain, i));
+  }
+  return JsonArray(certificates);
+}
+
+// The subject of the anchor `chain` ended in, or null.
+std::string Anchor(const std::optional<ChainResult>& chain) {
+  if (!chain || chain->anchor_depth < 0) return "null";
+  return JsonString(SubjectOf(CertificateAt(*chain, chain->anchor_depth)));
+}
+
+std::string DecidedBy(const FileReport& r) {
+  const Verification& v = r.verification;
+  const ChainResult* chain = DecidingChain(v);
+  const ChainProblem* problem = chain ? chain->deciding() : nullptr;
+  const char* property = problem ? PropertyName(problem->finding) : nullptr;
+  return JsonObject(
+      {{"rule", JsonString(DecidingRule(r))},
+       {"certificate", JsonStringOrNull(SubjectOf(DecidingCertificate(v)))},
+       {"property", property == nullptr
+                        ? "null"
+                        : JsonObject({{"name", JsonString(property)},
+                                      {"date", Time(problem->date)}})}});
+}
+
+std::string Trust(const FileReport& r) {
+  const TrustFacts& t = r.trust;
+  const std::optional<ChainResult>& chain = r.verification.chain;
+  const bool anchored = chain && chain->anchor_depth >= 0;
+  return JsonObject(
+      {{"store", JsonString(t.store)},
+       {"location", JsonStringOrNull(t.location)},
+       {"ctl_this_update", Time(t.ctl_this_update)},
+       {"ctl_sequence_number", JsonStringOrNull(t.ctl_sequence_number)},
+       {"anchor", Anchor(chain)},
+       {"anchor_source",
+        anchored ? JsonString(AnchorSourceText(chain->anchor_source))
+                 : "null"}});
+}
+
+std::string Image(const Verification& v) {
+  if (!v.image) return "null";
+  const PeImage& image = *v.image;
+  const std::string table =
+      image.cert_table_size != 0
+          ? JsonObject({{"offset", std::to_string(image.cert_table_offset)},
+                        {"size", std::to_string(image.cert_table_size)}})
+          : "null";
+  const bool decoded = v.signature && v.signature->indirect;
+  const std::optional<bool> matches = HashMatches(v);
+  return JsonObject(
+      {{"format", JsonString(image.pe32_plus ? "PE32+" : "PE32")},
+       {"machine", JsonString(MachineName(image.machine))},
+       {"certificate_table", table},
+       {"digest", decoded ? JsonString(AlgorithmName(
+                                v.signature->image_digest_algorithm()))
+                          : "null"},
+       {"hash_matches", !matches   ? "null"
+                        : *matches ? "true"
+                                   : "false"}});
+}
+
+std::string Signer(const Verification& v) {
+  if (!v.signer || v.signer->certificate == nullptr) return "null";
+  const CertificateFacts c = DescribeCertificate(v.signer->certificate);
+  const PKCS7_SIGNER_INFO* info = v.signature ? v.signature->signer : nullptr;
+  const auto algorithm = [info](const X509_ALGOR* which) {
+    return info != nullptr ? JsonString(AlgorithmName(which)) : "null";
+  };
+  return JsonObject(
+      {{"subject", JsonString(c.subject)},
+       {"issuer", JsonString(c.issuer)},
+       {"serial", JsonString(c.serial)},
+       {"key", JsonString(c.key)},
+       {"digest_algorithm", algorithm(info ? info->digest_alg : nullptr)},
+       {"signature_algorithm",
+        algorithm(info ? info->digest_enc_alg : nullptr)}});
+}
+
+std::string Stamp(const Verification& v) {
+  const StampCheck* stamp = v.stamp ? &*v.stamp : nullptr;
+  const StampForm form = stamp ? stamp->form : StampForm::kNone;
+  const char* kind = form == StampForm::kRfc3161            ? "rfc3161"
+                     : form == StampForm::kCounterSignature ? "legacy"
+                                                            : "none";
+  return JsonObject(
+      {{"kind", JsonString(kind)},
+       {"time", stamp && stamp->valid() ? Time(stamp->time) : "null"},
+       {"authority", stamp && stamp->authority != nullptr
+                         ? JsonString(SubjectOf(stamp->authority))
+                         : "null"},
+       {"status", JsonStringOrNull(StampStatusText(v))},
+       {"anchor", Anchor(v.authority_chain)},
+       {"chain", Chain(v.authority_chain)}});
+}
+
+std::string CheckedAt(const Verification& v) {
+  if (!v.checked_at) return "null";
+  using Basis = CheckingTime::Basis;
+  const Basis basis = v.checked_at->basis;
+  const char* why = basis == Basis::kStamp ? "stamp"
+                    : basis == Basis::kNow ? "now"
+                                           : "lifetime-signing";
+  return JsonObject({{"time", JsonString(FormatTime(v.checked_at->time))},
+                     {"why", JsonString(why)}});
+}
+
+std::string Report(const FileReport& r) {
+  const Verification& v = r.verification;
+  Members members = {{"file", JsonString(r.file)},
+                     {"valid", r.valid() ? "true" : "false"},
+                     {"status", JsonString(StatusHex(v.result.status))},
+                     {"status_name", JsonString(StatusNameOf(v.result.status))},
+                     {"verdict", JsonString(r.verdict)},
+                     {"decided_by", DecidedBy(r)},
+                     {"trust", Trust(r)},
+                     {"image", Image(v)},
+                     {"signer", Signer(v)},
+                     {"chain", Chain(v.chain)},
+                     {"timestamp", Stamp(v)},
+                     {"checked_at", CheckedAt(v)}};
+  // A path is bytes: where they are not UTF-8, the exact ones beside it.
+  if (!IsUtf8(r.file)) {
+    members.insert(members.begin() + 1,
+                   {"file_base64", JsonString(Base64(r.file))});
+  }
+  return JsonObject(members);
+}
+
+}  // namespace
+
+std::string JsonReport(const std::vector<FileReport>& reports) {
+  std::string out = "[\n";
+  for (size_t i = 0; i < reports.size(); ++i) {
+    out += "  " + Report(reports[i]) + (i + 1 < reports.size() ? ",\n" : "\n");
+  }
+  return out + "]\n";
+}
+
+}  // namespace sealprobe

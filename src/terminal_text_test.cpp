@@ -1,0 +1,36 @@
+#include "terminal_text.h"
+
+#include <gtest/gtest.h>
+
+namespace sealprobe {
+namespace {
+
+TEST(TerminalSafeTest, ShowsControlCharactersAsQuestionMarks) {
+  const struct {
+    std::string text;
+    LineBreaks line_breaks;
+    std::string expected;
+  } kCases[] = {
+      {"A\x1b]0;owned\x07", LineBreaks::kReplace, "A?]0;owned?"},
+      {"B\x1b[2J\r", LineBreaks::kKeep, "B?[2J?"},
+      {"two\nlines", LineBreaks::kReplace, "two?lines"},
+      {"two\nlines", LineBreaks::kKeep, "two\nlines"},
+      {"tab\there\x7f", LineBreaks::kReplace, "tab\there?"},
+      {std::string("nul\0", 4), LineBreaks::kReplace, "nul?"},
+      // C1 controls in UTF-8 (U+009B is CSI), one '?' each, but not the
+      // bytes of other characters, which may be the user's language.
+      {"/CN=Evil\xc2\x9b"
+       "31m",
+       LineBreaks::kReplace, "/CN=Evil?31m"},
+      {"\xc2\x80\xc2\x9f\xc2\xa0\xe6\x96\x87", LineBreaks::kReplace,
+       "??\xc2\xa0\xe6\x96\x87"},
+      {"caf\xc3\xa9 \xff \xc2", LineBreaks::kReplace, "caf\xc3\xa9 \xff \xc2"},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.expected);
+    EXPECT_EQ(TerminalSafe(c.text, c.line_breaks), c.expected);
+  }
+}
+
+}  // namespace
+}  // namespace sealprobe

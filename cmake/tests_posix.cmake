@@ -16,16 +16,18 @@ sealprobe_add_gtest(sealprobe_posix_tests
     src/product_files/file_opener_posix_test.cpp
   LIBRARIES sealprobe_platform)
 
-# Every status of the Authenticode verifier, from the fixtures, and the
-# POSIX trust service over it.
+# Every status of the Authenticode verifier, from the fixtures, on one
+# thread and on several, and the POSIX trust service over it.
+find_package(Threads REQUIRED)
 sealprobe_add_gtest(sealprobe_trust_tests
   SOURCES
     src/authenticode/authenticode_test.cpp
+    src/authenticode/concurrency_test.cpp
     src/authenticode/der_limits_test.cpp
     src/authenticode/pe_image_test.cpp
     src/authenticode/windows_roots_test.cpp
     src/trust/trust_service_posix_test.cpp
-  LIBRARIES sealprobe_platform sealprobe_authenticode
+  LIBRARIES sealprobe_platform sealprobe_authenticode Threads::Threads
   PROPERTIES
     FIXTURES_REQUIRED sealprobe_fixtures
     ENVIRONMENT "SEALPROBE_FIXTURES=${SEALPROBE_FIXTURE_DIR}")

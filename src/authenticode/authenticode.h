@@ -68,7 +68,9 @@ struct AuthenticodeResult {
 //   or 0 when valid.
 // Except for the two TRUST_E_NOSIGNATURE rows, the last error is the status.
 // With `explanation`, also writes down there what it found and what decided
-// (explanation.h), at some cost; sealprobe itself asks for none.
+// (explanation.h), at some cost; sealprobe itself asks for none. Several
+// threads may verify at once with the same `anchors`: the result for a
+// file is the same whatever is verified beside it or before it.
 AuthenticodeResult VerifyAuthenticode(ByteSource& source, TrustAnchors& anchors,
                                       std::time_t now,
                                       Explanation* explanation = nullptr);

@@ -1,0 +1,117 @@
+// Verifying on several threads with one TrustAnchors gives every file the
+// verdict, and the explanation, it gets alone.
+#include <gtest/gtest.h>
+#include <openssl/pem.h>
+#include <openssl/x509.h>
+
+#include <atomic>
+#include <cstdio>
+#include <fstream>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "authenticode/authenticode.h"
+#include "authenticode/openssl_ptr.h"
+#include "testing/test_support.h"
+
+namespace sealprobe {
+namespace {
+
+// What the verification decided, in one string to compare and print.
+std::string Outcome(const std::string& path, TrustAnchors& anchors) {
+  Explanation e;
+  const AuthenticodeResult r = VerifyAuthenticodeFile(path, anchors, &e);
+  char codes[32];
+  std::snprintf(codes, sizeof(codes), "%08x/%08x ", r.status, r.last_error);
+  return codes + e.decided_by + " | " + e.decided_on + " | " + e.chain.anchor +
+         " (" + e.chain.anchor_source + ") | " + e.timestamp.chain.anchor;
+}
+
+// A folder OpenSSL's store reads by subject hash, holding root.crt only:
+// its lookups happen while chains are built, on the threads building them.
+bool MakeHashedFolder(const TempFolder& dir) {
+  std::FILE* pem = std::fopen(FixturePath("pki/root.crt").c_str(), "r");
+  if (pem == nullptr) return false;
+  const ossl::X509Ptr root(PEM_read_X509(pem, nullptr, nullptr, nullptr));
+  std::fclose(pem);
+  if (!root) return false;
+  char name[16];
+  std::snprintf(name, sizeof(name), "%08lx.0",
+                X509_subject_name_hash(root.get()));
+  std::ifstream in(FixturePath("pki/root.crt"));
+  std::ofstream(dir / name) << in.rdbuf();
+  return true;
+}
+
+TEST(ConcurrencyTest, SharedAnchorsGiveEachFileItsOwnVerdict) {
+  ASSERT_FALSE(FixturePath("").empty()) << "SEALPROBE_FIXTURES is not set";
+  std::vector<std::string> files;
+  std::ifstream list(FixturePath("files/expected.txt"));
+  for (std::string name, hex; list >> name >> hex;) {
+    files.push_back(FixturePath("files/" + name));
+  }
+  ASSERT_GE(files.size(), 25u);
+  TempFolder hashed;
+  ASSERT_TRUE(hashed.ok() && MakeHashedFolder(hashed));
+  const ScopedEnvironmentVariable cert_dir("SSL_CERT_DIR", hashed / "");
+  const ScopedEnvironmentVariable cert_file("SSL_CERT_FILE", hashed / "none");
+
+  const struct {
+    const char* name;
+    std::function<TrustAnchors()> make;
+  } kStores[] = {
+      {"system store (a hashed folder)", TrustAnchors::SystemDefault},
+      {"PEM anchors",
+       [] { return TrustAnchors::FromFile(FixturePath("pki/anchors.pem")); }},
+      {"Windows' root program",
+       [] {
+         return TrustAnchors::WindowsRootProgram(
+             FixturePath("windows/program"));
+       }},
+      // Roots carried by signatures make stores of their own.
+      {"Windows' root program without a root",
+       [] {
+         return TrustAnchors::WindowsRootProgram(FixturePath("windows/bare"));
+       }},
+  };
+  constexpr int kThreads = 4;
+  constexpr size_t kRounds = 6;
+  for (const auto& store : kStores) {
+    SCOPED_TRACE(store.name);
+    std::vector<std::string> alone;
+    for (const std::string& file : files) {
+      TrustAnchors fresh = store.make();
+      alone.push_back(Outcome(file, fresh));
+    }
+    // One after another on one store: no verdict depends on the files
+    // verified before it.
+    TrustAnchors sequential = store.make();
+    for (size_t i = 0; i < files.size(); ++i) {
+      EXPECT_EQ(Outcome(files[i], sequential), alone[i]) << files[i];
+    }
+    // Loaded by whichever thread needs it first.
+    TrustAnchors shared = store.make();
+    std::atomic<size_t> next{0};
+    std::vector<std::vector<std::string>> wrong(kThreads);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+      threads.emplace_back([&, t] {
+        for (size_t i; (i = next++) < kRounds * files.size();) {
+          const size_t f = i % files.size();
+          const std::string got = Outcome(files[f], shared);
+          if (got != alone[f]) wrong[t].push_back(files[f] + ": " + got);
+        }
+      });
+    }
+    for (std::thread& thread : threads) thread.join();
+    for (const auto& found : wrong) {
+      EXPECT_TRUE(found.empty())
+          << found.size() << " differ, first " << found.front();
+    }
+  }
+}
+
+}  // namespace
+}  // namespace sealprobe

@@ -18,7 +18,6 @@ sealprobe_add_gtest(sealprobe_posix_tests
 
 # Every status of the Authenticode verifier, from the fixtures, on one
 # thread and on several, and the POSIX trust service over it.
-find_package(Threads REQUIRED)
 sealprobe_add_gtest(sealprobe_trust_tests
   SOURCES
     src/authenticode/authenticode_test.cpp
@@ -31,6 +30,15 @@ sealprobe_add_gtest(sealprobe_trust_tests
   PROPERTIES
     FIXTURES_REQUIRED sealprobe_fixtures
     ENVIRONMENT "SEALPROBE_FIXTURES=${SEALPROBE_FIXTURE_DIR}")
+
+# What sealprobe-explain checks, on real folders, and ordered work on
+# several threads.
+sealprobe_add_gtest(sealprobe_pipeline_tests
+  SOURCES
+    src/explain/inputs_test.cpp
+    src/explain/parallel_test.cpp
+    src/explain/staging_test.cpp
+  LIBRARIES sealprobe_explain_inputs sealprobe_platform)
 
 # --- Python tests -------------------------------------------------------------
 # The notice on a pseudo-terminal.

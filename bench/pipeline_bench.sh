@@ -38,15 +38,7 @@ work="$build/bench"
 [ -x "$driver" ] || { echo "no $driver: build the native preset first" >&2; exit 1; }
 command -v osslsigncode >/dev/null || { echo "needs osslsigncode" >&2; exit 1; }
 [ -x /usr/bin/time ] || { echo "needs /usr/bin/time (package time)" >&2; exit 1; }
-mkdir -p "$work"
-
-# A PKI of the benchmark's own, so that tests remaking theirs do not
-# invalidate the signed files kept here.
-fixtures="$work/fixtures"
-if [ ! -f "$fixtures/pki/leaf.key" ]; then
-  echo "making the test PKI and fixtures..."
-  sh "$root/src/authenticode/testdata/make_fixtures.sh" "$fixtures" >/dev/null
-fi
+. "$here/fixtures.sh"
 set_dir="$work/small-$small"
 if [ ! -f "$set_dir/done" ]; then
   echo "signing $small small programs (once)..."

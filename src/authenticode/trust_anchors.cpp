@@ -29,8 +29,6 @@ const std::optional<TrustLoadError>& TrustAnchors::load_error() const {
 
 void TrustAnchors::Load() {
   State& s = *state_;
-  // Whatever was queued on this thread while loading is not an error of
-  // the verification that asked for the store.
   if (kind_ == Kind::kWindowsRootProgram) {
     TrustLoadError error;
     s.windows = WindowsRoots::Load(location_, &error);
@@ -42,6 +40,8 @@ void TrustAnchors::Load() {
       X509_STORE_load_file(s.store.get(), location_.c_str());
     }
   }
+  // What loading queued on this thread is no error of the verification
+  // that asked for the store.
   ERR_clear_error();
   s.loaded.store(true, std::memory_order_release);
 }

@@ -104,7 +104,7 @@ class WindowsRoots {
     std::vector<Body> bodies;
     // Indices into bodies, by X509_NAME_hash_ex of the subject.
     std::multimap<unsigned long, size_t> by_subject;
-    std::set<Sha1> sha1s;
+    std::set<Sha1> sha1s;  // of the bodies' DER
   };
 
   WindowsRoots() = default;

@@ -52,7 +52,9 @@ namespace sealprobe {
 // Except for the two TRUST_E_NOSIGNATURE rows, the last error is the status.
 // Besides the result, the Verification names the Rule that decided and
 // keeps what each step found (verification.h): what the steps build
-// anyway, kept rather than freed, and no words.
+// anyway, kept rather than freed, and no words. Several threads may verify
+// at once with the same `anchors`: the result for a file is the same
+// whatever is verified beside it or before it.
 Verification VerifyAuthenticode(ByteSource& source, TrustAnchors& anchors,
                                 std::time_t now);
 

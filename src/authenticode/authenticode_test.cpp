@@ -364,6 +364,10 @@ TEST_F(AuthenticodeTest, OtherTimesAndAnchors) {
       {"intermediate.exe", now, "windows/program", 0},
       {"expired-ts.exe", now, "windows/program", 0},
       {"stranger.exe", now, "windows/program", status::kCertUntrustedRoot},
+      // A listed root the folder lacks anchors only the signature that
+      // carries it.
+      {"carries-root.exe", now, "windows/bare", 0},
+      {"valid.exe", now, "windows/bare", status::kCertChaining},
       // A certificate in the Disallowed list, the end certificate too:
       // "effectively revokes the certificate" (Deprecation Definitions,
       // learn.microsoft.com/en-us/security/trusted-root/deprecation).

@@ -249,6 +249,10 @@ sign_with "$pki/ileaf-chain.pem" ileaf "$pe/small64.exe" "$files/intermediate.ex
 expect intermediate.exe 0
 sign_with "$pki/ileaf.crt" ileaf "$pe/small64.exe" "$files/nochain.exe"
 expect nochain.exe 800b010a
+# A signature that carries its own root (OUT/windows/bare lacks it).
+cat "$pki/leaf.crt" "$pki/root.crt" > "$pki/leaf-root.pem"
+sign_with "$pki/leaf-root.pem" leaf "$pe/small64.exe" "$files/carries-root.exe"
+expect carries-root.exe 0
 sign_with "$pki/stranger-chain.pem" stranger "$pe/small64.exe" "$files/stranger.exe"
 expect stranger.exe 800b0109
 sign_with "$pki/selfsigned.crt" selfsigned "$pe/small64.exe" "$files/selfsigned.exe"
@@ -787,6 +791,8 @@ expect attrcert.exe 0
 #   OUT/windows/notbefore root and broot with NotBefore 2000-01-01, broot's
 #                         for code signing only
 #   OUT/windows/disable   root and broot disabled from 2021-01-01
+#   OUT/windows/bare      program without root's certificate, which only
+#                         a signature that carries it supplies
 # The verdicts are rows of authenticode_test.cpp's OtherTimesAndAnchors,
 # with the evidence for each rule.
 windows="$out/windows"
@@ -813,6 +819,8 @@ trust_folder program root.crt,eku=cs+ts,notbefore=2100-01-01 broot.crt,eku=cs+ts
 make_trust sst "$windows/program/roots.sst" "$pki/broot.crt"
 make_trust ctl "$windows/program/disallowedcert.stl" disallowed \
   "$pki/ctl-signer.crt" "$pki/ctl-signer.key" "$pki/distrusted.crt"
+rm -rf "$windows/bare" && cp -R "$windows/program" "$windows/bare" &&
+  rm "$windows/bare/$(sha1_of "$pki/root.crt").crt"
 trust_folder eku-tls root.crt,eku=tls \
   broot.crt,eku=cs+ts,disable=2020-01-01,disable-eku=cs
 trust_folder notbefore root.crt,eku=cs+ts,notbefore=2000-01-01 \

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "authenticode/authenticode.h"
+#include "explain/codes.h"
 #include "explain/wording.h"
 #include "trust/verdict.h"
 #include "trust_status.h"
@@ -35,10 +36,16 @@ TrustFacts DescribeTrust(const TrustAnchors& anchors) {
 
 }  // namespace
 
-FileReport ExplainFile(const std::string& path, TrustAnchors& anchors) {
+FileReport ExplainFile(const std::string& path, TrustAnchors& anchors,
+                       const Policy& policy) {
   FileReport report;
   report.file = path;
-  report.verification = VerifyAuthenticodeFile(path, anchors);
+  std::vector<Verification> signatures =
+      VerifyEverySignatureFile(path, anchors);
+  report.policy = CheckPolicy(signatures, policy);
+  report.verification = std::move(signatures[0]);
+  report.others.assign(std::make_move_iterator(signatures.begin() + 1),
+                       std::make_move_iterator(signatures.end()));
   report.trust = DescribeTrust(anchors);
   const AuthenticodeResult& result = report.verification.result;
   report.verdict =
@@ -49,7 +56,35 @@ FileReport ExplainFile(const std::string& path, TrustAnchors& anchors) {
   return report;
 }
 
+FileReport ExplainEntry(const StagingEntry& entry, TrustAnchors& anchors,
+                        const Policy& policy) {
+  if (!entry.found) {
+    FileReport report;
+    report.file = entry.product_path;
+    report.entry = entry;
+    report.trust = DescribeTrust(anchors);
+    return report;
+  }
+  FileReport report = ExplainFile(entry.path(), anchors, policy);
+  report.entry = entry;
+  return report;
+}
+
+std::string DecidingCode(const FileReport& report) {
+  if (!report.found()) return kStagingMissingCode;
+  if (report.policy) return PolicyCode(report.policy->kind);
+  if (report.valid()) return {};
+  return RuleCode(report.verification);
+}
+
 std::string DecidingRule(const FileReport& report) {
+  if (!report.found()) return StagingMissingText(*report.entry);
+  if (report.policy) {
+    const size_t index = report.policy->signature;
+    const Verification& v =
+        index == 0 ? report.verification : report.others[index - 1];
+    return PolicyText(*report.policy, v);
+  }
   const std::optional<TrustLoadError>& load_error = report.trust.load_error;
   return RuleText(report.verification, load_error ? &*load_error : nullptr);
 }

@@ -37,10 +37,12 @@ sealprobe_add_gtest(sealprobe_trust_tests
 # on several threads.
 sealprobe_add_gtest(sealprobe_explain_tests
   SOURCES
+    src/explain/codes_test.cpp
     src/explain/human_report_test.cpp
     src/explain/inputs_test.cpp
     src/explain/json_writer_test.cpp
     src/explain/line_wrap_test.cpp
+    src/explain/options_test.cpp
     src/explain/parallel_test.cpp
     src/explain/staging_test.cpp
   LIBRARIES sealprobe_explain sealprobe_platform
@@ -75,6 +77,7 @@ add_test(NAME explain
                  ${CMAKE_CURRENT_SOURCE_DIR}/src/explain/explain_test.py
                  --tool $<TARGET_FILE:sealprobe_exe>
                  --explain $<TARGET_FILE:sealprobe_explain_exe>
+                 --version ${PROJECT_VERSION}
                  --fixtures ${SEALPROBE_FIXTURE_DIR} ${sanitized_option})
 set_tests_properties(explain PROPERTIES FIXTURES_REQUIRED sealprobe_fixtures)
 list(APPEND SEALPROBE_QUICK_TESTS explain)

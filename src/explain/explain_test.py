@@ -247,7 +247,8 @@ class ExplainTest(unittest.TestCase):
         for args, named in ((["--windows-trust", os.path.join(folder, "w")],
                              listing),
                             (["--windows-trust", os.path.join(folder, "x")],
-                             os.path.join(folder, "x"))):
+                             os.path.join(folder, "x")),
+                            (["--anchors", listing], listing)):
             run = self.explain(*(args + [valid]))
             self.assertEqual(run.code, 2)
             self.assertEqual(run.out, "")

@@ -3,11 +3,11 @@
 // whether a release meets its own rules besides.
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
@@ -140,6 +140,84 @@ sealprobe::TrustAnchors MakeAnchors(const sealprobe::ExplainOptions& o) {
   return TrustAnchors::SystemDefault();
 }
 
+// What to check: the manifest's entries under --staging, else the files
+// of the PATHs. Complains of what cannot be read (kUnreadable), or of a
+// staged folder named without its separator (kUsage, and nothing to
+// check); kValid otherwise.
+struct Work {
+  std::vector<std::string> files;
+  std::vector<sealprobe::StagingEntry> entries;
+  int exit = kValid;
+};
+
+Work Gather(const sealprobe::ExplainOptions& o, sealprobe::FileTree& tree) {
+  Work work;
+  if (!o.staging) {
+    sealprobe::Inputs inputs = sealprobe::CollectInputs(o.paths, tree);
+    for (const sealprobe::InputProblem& problem : inputs.problems) {
+      Complain(problem.path, problem.reason);
+      work.exit = kUnreadable;
+    }
+    work.files = std::move(inputs.files);
+    return work;
+  }
+  const std::unique_ptr<sealprobe::FileOpener> opener =
+      sealprobe::MakePlatformFileOpener();
+  sealprobe::StagingCheck check = sealprobe::CheckStaging(
+      o.staging->first, o.staging->second, tree, *opener);
+  for (const sealprobe::StagingFolderProblem& problem : check.problems) {
+    const std::string text = sealprobe::DescribeStagingProblem(problem);
+    if (problem.kind == sealprobe::StagingFolderProblem::Kind::kNoSeparator) {
+      Usage(text);
+      return Work{{}, {}, kUsage};
+    }
+    std::fprintf(stderr, "sealprobe-explain: %s\n", TerminalSafe(text).c_str());
+    work.exit = kUnreadable;
+  }
+  work.entries = std::move(check.entries);
+  return work;
+}
+
+// Verifies the work on any thread and reports it in order on this one;
+// the exit status.
+int Report(const sealprobe::ExplainOptions& o, const Work& work,
+           sealprobe::TrustAnchors& anchors, sealprobe::FileTree& tree) {
+  const size_t count = o.staging ? work.entries.size() : work.files.size();
+  const std::unique_ptr<sealprobe::ReportRenderer> renderer =
+      sealprobe::MakeReportRenderer(
+          o.format, kVersion,
+          o.format == sealprobe::ReportFormat::kText && UseColour());
+  const auto produce = [&](size_t i) {
+    return o.staging
+               ? sealprobe::ExplainEntry(work.entries[i], anchors, o.policy)
+               : sealprobe::ExplainFile(work.files[i], anchors, o.policy);
+  };
+  Output out;
+  bool any_invalid = false;
+  bool any_unreadable = false;
+  const auto deliver = [&](size_t, sealprobe::FileReport report) {
+    any_invalid = any_invalid || !report.valid();
+    const sealprobe::Rule rule = report.verification.rule;
+    if (report.found() && (rule == sealprobe::Rule::kNotOpened ||
+                           rule == sealprobe::Rule::kUnreadable)) {
+      any_unreadable = true;
+      Complain(report.file, WhyUnreadable(report.file, tree));
+    }
+    return out.Write(renderer->Add(report));
+  };
+  sealprobe::RunInOrder(count, o.jobs != 0 ? o.jobs : sealprobe::DefaultJobs(),
+                        produce, deliver);
+  const int exit = work.exit != kValid || any_unreadable ? kUnreadable
+                   : any_invalid                         ? kNotValid
+                                                         : kValid;
+  if (!out.Write(renderer->End()) || std::fclose(stdout) != 0) {
+    Complain("cannot write the report",
+             std::strerror(out.failed() != 0 ? out.failed() : errno));
+    return std::max<int>(exit, kUsage);
+  }
+  return exit;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -157,10 +235,15 @@ int main(int argc, char** argv) {
     Complain("standard output", std::strerror(out.failed()));
     return kUsage;
   }
-  if (!o.anchors_file.empty() && !std::ifstream(o.anchors_file)) {
-    return Usage("cannot read " + o.anchors_file);
+  if (!o.anchors_file.empty()) {
+    if (const auto problem = sealprobe::AnchorsFileProblem(o.anchors_file)) {
+      Complain(o.anchors_file, *problem);
+      return kUsage;
+    }
   }
-  if (!o.anchors_file.empty() && std::getenv("SEALPROBE_WINDOWS_TRUST")) {
+  const char* windows_trust = std::getenv("SEALPROBE_WINDOWS_TRUST");
+  if (!o.anchors_file.empty() && o.windows_folder.empty() &&
+      windows_trust != nullptr && windows_trust[0] != '\0') {
     return Usage(
         "--anchors adds to OpenSSL's store, which Windows' root program "
         "(SEALPROBE_WINDOWS_TRUST) replaces: give one");
@@ -177,66 +260,9 @@ int main(int argc, char** argv) {
     }
   }
 
-  int exit = kValid;
   const std::unique_ptr<sealprobe::FileTree> tree =
       sealprobe::MakePlatformFileTree();
-  std::vector<std::string> files;
-  std::vector<sealprobe::StagingEntry> entries;
-  if (o.staging) {
-    const std::unique_ptr<sealprobe::FileOpener> opener =
-        sealprobe::MakePlatformFileOpener();
-    sealprobe::StagingCheck check = sealprobe::CheckStaging(
-        o.staging->first, o.staging->second, *tree, *opener);
-    for (const sealprobe::StagingFolderProblem& problem : check.problems) {
-      const std::string text = sealprobe::DescribeStagingProblem(problem);
-      if (problem.kind == sealprobe::StagingFolderProblem::Kind::kNoSeparator) {
-        return Usage(text);
-      }
-      std::fprintf(stderr, "sealprobe-explain: %s\n",
-                   TerminalSafe(text).c_str());
-      exit = kUnreadable;
-    }
-    entries = std::move(check.entries);
-  } else {
-    sealprobe::Inputs inputs = sealprobe::CollectInputs(o.paths, *tree);
-    for (const sealprobe::InputProblem& problem : inputs.problems) {
-      Complain(problem.path, problem.reason);
-      exit = kUnreadable;
-    }
-    files = std::move(inputs.files);
-  }
-
-  // Each file is verified on any thread, and reported in order on this one.
-  const size_t count = o.staging ? entries.size() : files.size();
-  const std::unique_ptr<sealprobe::ReportRenderer> renderer =
-      sealprobe::MakeReportRenderer(
-          o.format, kVersion,
-          o.format == sealprobe::ReportFormat::kText && UseColour());
-  const auto produce = [&](size_t i) {
-    return o.staging ? sealprobe::ExplainEntry(entries[i], anchors, o.policy)
-                     : sealprobe::ExplainFile(files[i], anchors, o.policy);
-  };
-  Output out;
-  bool any_invalid = false;
-  bool any_unreadable = false;
-  const auto deliver = [&](size_t, sealprobe::FileReport report) {
-    any_invalid = any_invalid || !report.valid();
-    const sealprobe::Rule rule = report.verification.rule;
-    if (report.found() && (rule == sealprobe::Rule::kNotOpened ||
-                           rule == sealprobe::Rule::kUnreadable)) {
-      any_unreadable = true;
-      Complain(report.file, WhyUnreadable(report.file, *tree));
-    }
-    return out.Write(renderer->Add(report));
-  };
-  sealprobe::RunInOrder(count, o.jobs != 0 ? o.jobs : sealprobe::DefaultJobs(),
-                        produce, deliver);
-  if (!out.Write(renderer->End()) || std::fclose(stdout) != 0) {
-    Complain("cannot write the report",
-             std::strerror(out.failed() != 0 ? out.failed() : errno));
-    return kUsage;
-  }
-  if (any_unreadable) exit = kUnreadable;
-  if (exit == kValid && any_invalid) exit = kNotValid;
-  return exit;
+  const Work work = Gather(o, *tree);
+  if (work.exit == kUsage) return kUsage;
+  return Report(o, work, anchors, *tree);
 }

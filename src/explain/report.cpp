@@ -1,8 +1,14 @@
 #include "explain/report.h"
 
+#include <openssl/bio.h>
+#include <openssl/err.h>
+#include <openssl/pem.h>
+
 #include <cstdio>
+#include <memory>
 
 #include "authenticode/authenticode.h"
+#include "authenticode/openssl_ptr.h"
 #include "explain/codes.h"
 #include "explain/wording.h"
 #include "trust/verdict.h"
@@ -68,6 +74,26 @@ FileReport ExplainEntry(const StagingEntry& entry, TrustAnchors& anchors,
   FileReport report = ExplainFile(entry.path(), anchors, policy);
   report.entry = entry;
   return report;
+}
+
+std::optional<std::string> AnchorsFileProblem(const std::string& path) {
+  const ossl::BioPtr file(BIO_new_file(path.c_str(), "r"));
+  if (!file) return std::string("it cannot be opened");
+  struct InfoStackDeleter {
+    void operator()(STACK_OF(X509_INFO) * p) const noexcept {
+      sk_X509_INFO_pop_free(p, X509_INFO_free);
+    }
+  };
+  const std::unique_ptr<STACK_OF(X509_INFO), InfoStackDeleter> infos(
+      PEM_X509_INFO_read_bio(file.get(), nullptr, nullptr, nullptr));
+  ERR_clear_error();
+  if (!infos) return std::string("it does not decode as PEM");
+  for (int i = 0; i < sk_X509_INFO_num(infos.get()); ++i) {
+    if (sk_X509_INFO_value(infos.get(), i)->x509 != nullptr) {
+      return std::nullopt;
+    }
+  }
+  return std::string("it holds no certificate");
 }
 
 std::string DecidingCode(const FileReport& report) {

@@ -64,6 +64,11 @@ FileReport ExplainEntry(const StagingEntry& entry, TrustAnchors& anchors,
 // the policy rule, else the verification's rule; empty when it is valid.
 std::string DecidingCode(const FileReport& report);
 
+// Why the PEM file at `path`, named as trust anchors, cannot serve: it
+// does not open, does not decode as PEM, or holds no certificate; nothing
+// when it can.
+std::optional<std::string> AnchorsFileProblem(const std::string& path);
+
 // What both renderings say of a report, from its record.
 
 // The rule that decided, in words (wording.h): the missing entry, the

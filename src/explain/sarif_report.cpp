@@ -48,8 +48,14 @@ class SarifRenderer : public ReportRenderer {
           JsonObject(
               {{"artifactLocation",
                 JsonObject({{"uri", JsonString(PathUri(report.file))}})}})}});
+    // A policy fails a file Windows calls valid: its rule comes first.
     std::string text = DecidingRule(report);
-    if (!report.verdict.empty()) text = report.verdict + " (" + text + ")";
+    if (report.policy) {
+      text = "The policy fails it: " + text +
+             ". Windows' verdict: " + report.verdict;
+    } else if (!report.verdict.empty()) {
+      text = report.verdict + " (" + text + ")";
+    }
     std::vector<std::pair<const char*, std::string>> properties = {
         {"file", JsonString(report.file)}};
     if (report.found()) {

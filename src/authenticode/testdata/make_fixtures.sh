@@ -244,6 +244,9 @@ expect pagehash32.exe 0
 sign_with "$pki/selfsigned.crt" selfsigned "$files/valid.exe" \
   "$files/nested.exe" -nest -h sha1
 expect nested.exe 0
+# Dual-signed as release tools do it: SHA-1 first, SHA-256 nested in it.
+sign "$files/sha1.exe" "$files/dual-signed.exe" -nest -h sha256
+expect dual-signed.exe 0
 
 sign_with "$pki/ileaf-chain.pem" ileaf "$pe/small64.exe" "$files/intermediate.exe"
 expect intermediate.exe 0
@@ -775,6 +778,28 @@ for t in 0 1 2 3 4; do
 done
 attr_cert_in outer 0xa1 "$files/valid.exe" "$files/attrcert.exe"
 expect attrcert.exe 0
+
+# --- Signatures in later certificate-table entries ---------------------------
+# Windows decides by the first entry alone. later-entries.exe is valid.exe
+# with two more entries: sha1.exe's signature, valid over the same image,
+# then selfsigned.exe's, whose root is not trusted.
+with_later_entries() {  # in out donor...
+  quiet "${PYTHON:-/usr/bin/python3}" - "$here/../../testing" "$@" <<'PY'
+import sys
+sys.path.insert(0, sys.argv[1])
+from harness import Der, PeLayout, certificate_entry, with_certificate_table
+src, dst, donors = sys.argv[2], sys.argv[3], sys.argv[4:]
+data = open(src, "rb").read()
+table = data[PeLayout(data).cert_offset:]
+for donor in donors:
+    signed = open(donor, "rb").read()
+    table += certificate_entry(Der(signed, PeLayout(signed).blob).encode())
+open(dst, "wb").write(with_certificate_table(data, table))
+PY
+}
+with_later_entries "$files/valid.exe" "$files/later-entries.exe" \
+  "$files/sha1.exe" "$files/selfsigned.exe"
+expect later-entries.exe 0
 
 # --- Windows' root program ---------------------------------------------------
 # Folders laid out as certutil -syncWithWU writes them, made from the

@@ -7,6 +7,7 @@
 
 #include <ctime>
 #include <string>
+#include <vector>
 
 #include "authenticode/byte_source.h"
 #include "authenticode/trust_anchors.h"
@@ -66,6 +67,33 @@ Verification VerifyAuthenticode(ByteSource& source, TrustAnchors& anchors);
 // (Rule::kNotOpened), as of the current time otherwise.
 Verification VerifyAuthenticodeFile(const std::string& path,
                                     TrustAnchors& anchors);
+
+// Every signature of the image in `source`, the primary first: [0] is what
+// VerifyAuthenticode gives. Then, unless the image is not PE or a read
+// failed, each signature nested in the primary's signer's unauthenticated
+// attributes when the primary decoded (NestedSignatures, signature.h: the
+// first kMaxNestedSignatures, in order of attribute then value), then those
+// of the certificate table's later entries (ReadLaterSignatureEntries,
+// pe_image.h). Each is judged alone by the primary's rules, from its
+// decoding on (over a cap or not decoding: kMalformedSignature), over the
+// same image hash ranges and as of the same `now`; an entry over
+// kMaxSignatureSize is kSignatureTooLarge, one that fails to read
+// kUnreadable. Windows decides the file by the primary; the others never
+// change [0]. The image is hashed once per digest. Several threads may
+// call this at once with the same `anchors`.
+std::vector<Verification> VerifyEverySignature(ByteSource& source,
+                                               TrustAnchors& anchors,
+                                               std::time_t now);
+
+// Every signature of the file at `path`, the primary first: [0] is what
+// VerifyAuthenticodeFile gives. Then, when the primary decoded, each
+// signature nested in its signer's unauthenticated attributes
+// (1.3.6.1.4.1.311.2.4.1), in order, then those of the certificate
+// table's later entries: each judged alone by the primary's rules over
+// the same image, as of the same time. Windows decides the file by the
+// primary; the others never change [0].
+std::vector<Verification> VerifyEverySignatureFile(const std::string& path,
+                                                   TrustAnchors& anchors);
 
 }  // namespace sealprobe
 

@@ -1,5 +1,5 @@
 // Verifying on several threads with one TrustAnchors gives every file the
-// verdict, and the evidence, it gets alone.
+// verdicts, and the evidence, it gets alone.
 #include <gtest/gtest.h>
 #include <openssl/pem.h>
 #include <openssl/x509.h>
@@ -39,14 +39,18 @@ std::string ChainOutcome(const std::optional<ChainResult>& chain) {
          std::to_string(static_cast<int>(chain->anchor_source));
 }
 
-// What the verification decided, in one string to compare and print.
+// What the verification of each signature decided, the primary's first
+// (VerifyAuthenticodeFile's), in one string to compare and print.
 std::string Outcome(const std::string& path, TrustAnchors& anchors) {
-  const Verification v = VerifyAuthenticodeFile(path, anchors);
-  char codes[48];
-  std::snprintf(codes, sizeof(codes), "%08x/%08x rule %d ", v.result.status,
-                v.result.last_error, static_cast<int>(v.rule));
-  return codes + ChainOutcome(v.chain) + " | " +
-         ChainOutcome(v.authority_chain);
+  std::string out;
+  for (const Verification& v : VerifyEverySignatureFile(path, anchors)) {
+    char codes[48];
+    std::snprintf(codes, sizeof(codes), "%08x/%08x rule %d ", v.result.status,
+                  v.result.last_error, static_cast<int>(v.rule));
+    out += codes + ChainOutcome(v.chain) + " | " +
+           ChainOutcome(v.authority_chain) + "; ";
+  }
+  return out;
 }
 
 // A folder OpenSSL's store reads by subject hash, holding root.crt only:

@@ -291,9 +291,10 @@ Verification VerifyAuthenticodeFile(const std::string& path,
 }
 
 std::vector<Verification> VerifyEverySignatureFile(const std::string& path,
-                                                   TrustAnchors& anchors) {
+                                                   TrustAnchors& anchors,
+                                                   std::time_t now) {
   const std::unique_ptr<FileByteSource> file = FileByteSource::Open(path);
-  if (file) return VerifyEverySignature(*file, anchors, std::time(nullptr));
+  if (file) return VerifyEverySignature(*file, anchors, now);
   std::vector<Verification> none;
   none.push_back(NotOpened());
   return none;

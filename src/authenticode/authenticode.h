@@ -90,10 +90,11 @@ std::vector<Verification> VerifyEverySignature(ByteSource& source,
 // signature nested in its signer's unauthenticated attributes
 // (1.3.6.1.4.1.311.2.4.1), in order, then those of the certificate
 // table's later entries: each judged alone by the primary's rules over
-// the same image, as of the same time. Windows decides the file by the
-// primary; the others never change [0].
-std::vector<Verification> VerifyEverySignatureFile(const std::string& path,
-                                                   TrustAnchors& anchors);
+// the same image, as of `now`. Windows decides the file by the primary;
+// the others never change [0].
+std::vector<Verification> VerifyEverySignatureFile(
+    const std::string& path, TrustAnchors& anchors,
+    std::time_t now = std::time(nullptr));
 
 }  // namespace sealprobe
 

@@ -229,8 +229,8 @@ std::vector<SignatureEntry> ReadLaterSignatureEntries(ByteSource& source,
   // The first entry's payload is ReadSignatureEntry's: only its length
   // matters here.
   EntryHeader header = ReadEntryHeader(source, at, end);
-  while (header.status == SignatureStatus::kOk &&
-         entries.size() + 1 < kMaxSignatureEntries) {
+  uint64_t held = 0;  // the payloads read so far
+  while (header.status == SignatureStatus::kOk) {
     // Entries are 8-byte aligned. `at` and a 32-bit length stay far from
     // overflowing 64 bits.
     at += (uint64_t{header.length} + 7) & ~uint64_t{7};
@@ -239,6 +239,14 @@ std::vector<SignatureEntry> ReadLaterSignatureEntries(ByteSource& source,
     if (header.status == SignatureStatus::kNoSignature) break;
     if (header.status == SignatureStatus::kReadError) {
       entries.push_back({SignatureStatus::kReadError, {}});
+      break;
+    }
+    // One entry past the caps stands for all that are left, as an entry
+    // too large: left out, they could not fail a check of every signature.
+    held += header.length - kWinCertHeaderSize;
+    if (entries.size() + 1 == kMaxSignatureEntries ||
+        held > kMaxSignatureSize) {
+      entries.push_back({SignatureStatus::kTooLarge, {}});
       break;
     }
     entries.push_back(ReadEntryPayload(source, at, header.length));

@@ -89,8 +89,9 @@ inline constexpr size_t kMaxSignatureEntries = 16;
 // WIN_CERT_TYPE_PKCS_SIGNED_DATA of revision 2.0 whose dwLength is at
 // least 8 and fits in what is left of the table, at the end of the table,
 // after a read error (the last entry, kReadError), or after
-// kMaxSignatureEntries - 1 entries. An entry whose payload is over
-// kMaxSignatureSize is kTooLarge, and those after it are still read.
+// kMaxSignatureEntries - 1 entries, with one more, kTooLarge, standing for
+// the rest when more follow; so is the entry that takes the payloads read
+// past kMaxSignatureSize in all, which ends them too.
 std::vector<SignatureEntry> ReadLaterSignatureEntries(ByteSource& source,
                                                       const PeImage& image);
 

@@ -163,7 +163,13 @@ std::vector<std::vector<uint8_t>> NestedSignatures(const Signature& signature) {
       continue;
     }
     for (int i = 0; i < X509_ATTRIBUTE_count(attribute); ++i) {
-      if (nested.size() == kMaxNestedSignatures) return nested;
+      // One past the cap, empty so that it does not decode, stands for all
+      // that are left: left out, they could not fail a check of every
+      // signature.
+      if (nested.size() == kMaxNestedSignatures) {
+        nested.emplace_back();
+        return nested;
+      }
       // A value is kept as its encoding: re-encoding it gives those octets.
       // One that does not encode stays, empty, for DecodeSignature to refuse.
       unsigned char* der = nullptr;

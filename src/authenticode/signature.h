@@ -67,14 +67,15 @@ struct Signature {
 // attributes must name that content type. `fault` says why not.
 Signature DecodeSignature(std::vector<uint8_t> der);
 
-// The most nested signatures NestedSignatures gives.
+// The most nested signatures NestedSignatures decodes.
 inline constexpr size_t kMaxNestedSignatures = 16;
 
 // The DER of each signature nested in `signature`'s signer's
 // unauthenticated attributes (1.3.6.1.4.1.311.2.4.1, each value a
 // ContentInfo), in order of attribute then value, for DecodeSignature: the
-// first kMaxNestedSignatures of them. Nothing of them is checked here. None
-// unless `signature` decoded.
+// first kMaxNestedSignatures of them, and when there are more, one empty
+// value (which does not decode) for the rest. Nothing of them is checked
+// here. None unless `signature` decoded.
 std::vector<std::vector<uint8_t>> NestedSignatures(const Signature& signature);
 
 }  // namespace sealprobe

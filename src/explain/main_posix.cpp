@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <memory>
 #include <string>
 #include <vector>
@@ -187,10 +188,12 @@ int Report(const sealprobe::ExplainOptions& o, const Work& work,
       sealprobe::MakeReportRenderer(
           o.format, kVersion,
           o.format == sealprobe::ReportFormat::kText && UseColour());
+  const std::time_t now = std::time(nullptr);
   const auto produce = [&](size_t i) {
     return o.staging
-               ? sealprobe::ExplainEntry(work.entries[i], anchors, o.policy)
-               : sealprobe::ExplainFile(work.files[i], anchors, o.policy);
+               ? sealprobe::ExplainEntry(work.entries[i], anchors, o.policy,
+                                         now)
+               : sealprobe::ExplainFile(work.files[i], anchors, o.policy, now);
   };
   Output out;
   bool any_invalid = false;

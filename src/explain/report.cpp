@@ -43,11 +43,11 @@ TrustFacts DescribeTrust(const TrustAnchors& anchors) {
 }  // namespace
 
 FileReport ExplainFile(const std::string& path, TrustAnchors& anchors,
-                       const Policy& policy) {
+                       const Policy& policy, std::time_t now) {
   FileReport report;
   report.file = path;
   std::vector<Verification> signatures =
-      VerifyEverySignatureFile(path, anchors);
+      VerifyEverySignatureFile(path, anchors, now);
   report.policy = CheckPolicy(signatures, policy);
   report.verification = std::move(signatures[0]);
   report.others.assign(std::make_move_iterator(signatures.begin() + 1),
@@ -63,7 +63,7 @@ FileReport ExplainFile(const std::string& path, TrustAnchors& anchors,
 }
 
 FileReport ExplainEntry(const StagingEntry& entry, TrustAnchors& anchors,
-                        const Policy& policy) {
+                        const Policy& policy, std::time_t now) {
   if (!entry.found) {
     FileReport report;
     report.file = entry.product_path;
@@ -71,7 +71,7 @@ FileReport ExplainEntry(const StagingEntry& entry, TrustAnchors& anchors,
     report.trust = DescribeTrust(anchors);
     return report;
   }
-  FileReport report = ExplainFile(entry.path(), anchors, policy);
+  FileReport report = ExplainFile(entry.path(), anchors, policy, now);
   report.entry = entry;
   return report;
 }

@@ -53,12 +53,15 @@ struct FileReport {
 // Verifies `path` exactly as sealprobe's trust service does, and its other
 // signatures by the same rules, keeps what that found, and judges the whole
 // by `policy`.
+// A chain without a timestamp is judged as of `now`: one time for a whole
+// run gives every file the same, however many threads verify them.
 FileReport ExplainFile(const std::string& path, TrustAnchors& anchors,
-                       const Policy& policy = {});
+                       const Policy& policy = {},
+                       std::time_t now = std::time(nullptr));
 
 // The report for a manifest entry, found or not, under --staging.
 FileReport ExplainEntry(const StagingEntry& entry, TrustAnchors& anchors,
-                        const Policy& policy);
+                        const Policy& policy, std::time_t now);
 
 // The stable code of what decided the report (codes.h): staging.missing,
 // the policy rule, else the verification's rule; empty when it is valid.

@@ -24,15 +24,7 @@ work="$build/bench"
 
 [ -x "$tool" ] || { echo "no $tool: build the native preset first" >&2; exit 1; }
 [ -x /usr/bin/time ] || { echo "needs /usr/bin/time (package time)" >&2; exit 1; }
-mkdir -p "$work"
-
-# A PKI of the benchmark's own, so that tests remaking theirs do not
-# invalidate the cached signed file.
-fixtures="$work/fixtures"
-if [ ! -f "$fixtures/pki/leaf.key" ]; then
-  echo "making the test PKI..."
-  sh "$root/src/authenticode/testdata/make_fixtures.sh" "$fixtures" >/dev/null
-fi
+. "$here/fixtures.sh"
 
 # A real PE32+ whose .rdata section holds the bulk, signed with SHA-256.
 big="$work/big-${size_mb}mb.exe"

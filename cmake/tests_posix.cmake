@@ -16,29 +16,36 @@ sealprobe_add_gtest(sealprobe_posix_tests
     src/product_files/file_opener_posix_test.cpp
   LIBRARIES sealprobe_platform)
 
-# Every status of the Authenticode verifier, from the fixtures, and the
-# POSIX trust service over it.
+# Every status of the Authenticode verifier, from the fixtures, on one
+# thread and on several, and the POSIX trust service over it.
 sealprobe_add_gtest(sealprobe_trust_tests
   SOURCES
     src/authenticode/authenticode_test.cpp
+    src/authenticode/concurrency_test.cpp
     src/authenticode/der_limits_test.cpp
     src/authenticode/pe_image_test.cpp
     src/authenticode/windows_roots_test.cpp
     src/trust/trust_service_posix_test.cpp
-  LIBRARIES sealprobe_platform sealprobe_authenticode
+  LIBRARIES sealprobe_platform sealprobe_authenticode Threads::Threads
   PROPERTIES
     FIXTURES_REQUIRED sealprobe_fixtures
     ENVIRONMENT "SEALPROBE_FIXTURES=${SEALPROBE_FIXTURE_DIR}")
 
-# sealprobe-explain's pieces: the line wrapper, the JSON writer, and human
-# reports of records made by hand, one of them held against the excerpt in
-# docs/verifier.md.
+# sealprobe-explain's pieces: the line wrapper, the JSON writer, human
+# reports of records made by hand (one of them held against the excerpt in
+# docs/verifier.md), what it is to check on real folders, and ordered work
+# on several threads.
 sealprobe_add_gtest(sealprobe_explain_tests
   SOURCES
+    src/explain/codes_test.cpp
     src/explain/human_report_test.cpp
+    src/explain/inputs_test.cpp
     src/explain/json_writer_test.cpp
     src/explain/line_wrap_test.cpp
-  LIBRARIES sealprobe_explain
+    src/explain/options_test.cpp
+    src/explain/parallel_test.cpp
+    src/explain/staging_test.cpp
+  LIBRARIES sealprobe_explain sealprobe_platform
   PROPERTIES ENVIRONMENT "SEALPROBE_SOURCE_DIR=${CMAKE_SOURCE_DIR}")
 
 # --- Python tests -------------------------------------------------------------
@@ -70,6 +77,7 @@ add_test(NAME explain
                  ${CMAKE_CURRENT_SOURCE_DIR}/src/explain/explain_test.py
                  --tool $<TARGET_FILE:sealprobe_exe>
                  --explain $<TARGET_FILE:sealprobe_explain_exe>
+                 --version ${PROJECT_VERSION}
                  --fixtures ${SEALPROBE_FIXTURE_DIR} ${sanitized_option})
 set_tests_properties(explain PROPERTIES FIXTURES_REQUIRED sealprobe_fixtures)
 list(APPEND SEALPROBE_QUICK_TESTS explain)

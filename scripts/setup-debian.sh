@@ -8,6 +8,9 @@ packages="cmake ninja-build g++ clang libclang-rt-14-dev googletest
   g++-mingw-w64-x86-64-posix gcc-mingw-w64-i686-posix
   wine wine64 xvfb xdotool wixl msitools nsis
   python3 python3-pefile time"
+# sealprobe-explain's JUnit and SARIF reports are read back by a real JUnit
+# consumer and checked against a JSON schema.
+packages="$packages python3-junitparser python3-jsonschema"
 # For scripts/package.sh: CPack computes the .deb's Depends with
 # dpkg-shlibdeps (dpkg-dev), on the programs it finds with file; zip makes
 # the Windows zip. The package test runs lintian on the .deb.

@@ -41,8 +41,11 @@ struct RegularFile {
 // Opens `path` (bytes, passed to open() as given) read-only and close-on-exec,
 // without blocking on a FIFO or a device and without making a terminal the
 // controlling one. nullopt unless it opens and is a regular file: a
-// directory, FIFO, device or socket under the name counts as missing.
-std::optional<RegularFile> OpenRegularFile(const std::string& path);
+// directory, FIFO, device or socket under the name counts as missing. Then
+// `error`, when given, receives why: errno, or 0 for a file that opened but
+// is not a regular file.
+std::optional<RegularFile> OpenRegularFile(const std::string& path,
+                                           int* error = nullptr);
 
 }  // namespace sealprobe
 

@@ -2,6 +2,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <utility>
 
 #include "file_descriptor.h"
@@ -21,16 +22,21 @@ FileDescriptor::~FileDescriptor() {
   if (fd_ >= 0) ::close(fd_);
 }
 
-std::optional<RegularFile> OpenRegularFile(const std::string& path) {
+std::optional<RegularFile> OpenRegularFile(const std::string& path,
+                                           int* error) {
+  const auto fail = [error](int why) -> std::nullopt_t {
+    if (error != nullptr) *error = why;
+    return std::nullopt;
+  };
   // O_NONBLOCK so that a FIFO or a device under the name cannot hold the run
   // up; the regular-file check comes right after. Reads from a regular file
   // never block, flag or not.
   FileDescriptor fd(
       ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+  if (!fd.valid()) return fail(errno);
   struct stat info {};
-  if (!fd.valid() || ::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode)) {
-    return std::nullopt;
-  }
+  if (::fstat(fd.get(), &info) != 0) return fail(errno);
+  if (!S_ISREG(info.st_mode)) return fail(0);
   return RegularFile{std::move(fd), static_cast<uint64_t>(info.st_size)};
 }
 

@@ -3,7 +3,9 @@
 #include <openssl/err.h>
 #include <openssl/evp.h>
 
+#include <optional>
 #include <utility>
+#include <vector>
 
 #include "authenticode/file_byte_source.h"
 #include "authenticode/openssl_ptr.h"
@@ -55,8 +57,33 @@ std::optional<std::vector<uint8_t>> HashImage(ByteSource& source,
   return hash;
 }
 
-// The image's layout, and its signature decoded. True to go on.
-bool ReadSignature(ByteSource& source, Verification* v) {
+// The image hashes of one image, each digest's computed once: every
+// signature of a file covers the same ranges, the whole certificate table
+// left out.
+class ImageHashes {
+ public:
+  ImageHashes(ByteSource& source, const PeImage& image)
+      : source_(source), image_(image) {}
+
+  // HashImage's result; a failed read is tried again the next time.
+  std::optional<std::vector<uint8_t>> Of(const EVP_MD* digest) {
+    for (const auto& [type, hash] : done_) {
+      if (type == EVP_MD_type(digest)) return hash;
+    }
+    std::optional<std::vector<uint8_t>> hash =
+        HashImage(source_, image_, digest);
+    if (hash) done_.emplace_back(EVP_MD_type(digest), *hash);
+    return hash;
+  }
+
+ private:
+  ByteSource& source_;
+  const PeImage image_;
+  std::vector<std::pair<int, std::vector<uint8_t>>> done_;
+};
+
+// The image's layout. True to go on.
+bool ReadImage(ByteSource& source, Verification* v) {
   const PeParseResult pe = ParsePeImage(source);
   switch (pe.status) {
     case PeStatus::kOk:
@@ -67,10 +94,14 @@ bool ReadSignature(ByteSource& source, Verification* v) {
       return Decide(v, Rule::kUnreadable, status::kCryptFileError);
   }
   v->image = pe.image;
-  SignatureEntry entry = ReadSignatureEntry(source, pe.image);
+  return true;
+}
+
+// A table entry's signature read into memory. True to go on.
+bool CheckEntry(const SignatureEntry& entry, Verification* v) {
   switch (entry.status) {
     case SignatureStatus::kOk:
-      break;
+      return true;
     case SignatureStatus::kNoSignature:
       return Decide(v, Rule::kNoSignature, status::kTrustNoSignature);
     case SignatureStatus::kTooLarge:
@@ -79,7 +110,12 @@ bool ReadSignature(ByteSource& source, Verification* v) {
     case SignatureStatus::kReadError:
       return Decide(v, Rule::kUnreadable, status::kCryptFileError);
   }
-  v->signature = DecodeSignature(std::move(entry.pkcs7));
+  return true;
+}
+
+// The signature decoded. True to go on.
+bool Decode(std::vector<uint8_t> der, Verification* v) {
+  v->signature = DecodeSignature(std::move(der));
   if (v->signature->fault != SignatureFault::kNone) {
     return Decide(v, Rule::kMalformedSignature, status::kTrustNoSignature,
                   status::kCryptAsn1BadTag);
@@ -90,7 +126,7 @@ bool ReadSignature(ByteSource& source, Verification* v) {
 // The signer's signature over the content, then the image hash the content
 // carries: the signer's part is cheap and settled first, then the one pass
 // over the whole file. True to go on.
-bool CheckSignatureAndImage(ByteSource& source, Verification* v) {
+bool CheckSignatureAndImage(ImageHashes& hashes, Verification* v) {
   const Signature& signature = *v->signature;
   const EVP_MD* image_digest =
       SupportedDigest(signature.image_digest_algorithm());
@@ -110,7 +146,7 @@ bool CheckSignatureAndImage(ByteSource& source, Verification* v) {
     case SignerCheck::Outcome::kBadSignature:
       return Decide(v, Rule::kSignerSignatureBad, status::kTrustBadDigest);
   }
-  v->image_hash = HashImage(source, *v->image, image_digest);
+  v->image_hash = hashes.Of(image_digest);
   if (!v->image_hash) {
     return Decide(v, Rule::kUnreadable, status::kCryptFileError);
   }
@@ -171,32 +207,97 @@ void CheckChains(TrustAnchors& anchors, Verification* v) {
   Decide(v, Rule::kValid, status::kSuccess);
 }
 
+// Every step from the signature's DER on, for a signature of the image in
+// `v`: decoding it, its signer and the image hash, its stamp, its chains.
+void JudgeSignature(std::vector<uint8_t> der, ImageHashes& hashes,
+                    TrustAnchors& anchors, std::time_t now, Verification* v) {
+  if (Decode(std::move(der), v) && CheckSignatureAndImage(hashes, v) &&
+      CheckStamp(now, v)) {
+    CheckChains(anchors, v);
+  }
+}
+
+Verification NotOpened() {
+  Verification v;
+  Decide(&v, Rule::kNotOpened, status::kCryptFileError);
+  return v;
+}
+
+// The primary signature, judged; `hashes` made for its image once known.
+Verification VerifyPrimary(ByteSource& source, TrustAnchors& anchors,
+                           std::time_t now,
+                           std::optional<ImageHashes>* hashes) {
+  Verification v;
+  if (ReadImage(source, &v)) {
+    hashes->emplace(source, *v.image);
+    SignatureEntry entry = ReadSignatureEntry(source, *v.image);
+    if (CheckEntry(entry, &v)) {
+      JudgeSignature(std::move(entry.pkcs7), **hashes, anchors, now, &v);
+    }
+  }
+  return v;
+}
+
 }  // namespace
 
 Verification VerifyAuthenticode(ByteSource& source, TrustAnchors& anchors,
                                 std::time_t now) {
   const ErrorQueueGuard clear_errors;
-  Verification v;
-  if (ReadSignature(source, &v) && CheckSignatureAndImage(source, &v) &&
-      CheckStamp(now, &v)) {
-    CheckChains(anchors, &v);
-  }
-  return v;
+  std::optional<ImageHashes> hashes;
+  return VerifyPrimary(source, anchors, now, &hashes);
 }
 
 Verification VerifyAuthenticode(ByteSource& source, TrustAnchors& anchors) {
   return VerifyAuthenticode(source, anchors, std::time(nullptr));
 }
 
+std::vector<Verification> VerifyEverySignature(ByteSource& source,
+                                               TrustAnchors& anchors,
+                                               std::time_t now) {
+  const ErrorQueueGuard clear_errors;
+  std::optional<ImageHashes> hashes;
+  std::vector<Verification> all;
+  all.push_back(VerifyPrimary(source, anchors, now, &hashes));
+  // Not a PE image, or one that stopped reading: nothing more is read.
+  if (!hashes || all[0].rule == Rule::kUnreadable) return all;
+  const PeImage image = *all[0].image;
+  // Each judged alone: what one signature leaves in OpenSSL's error queue
+  // never reaches the next one's checks.
+  const auto judge = [&](SignatureEntry entry) {
+    const ErrorQueueGuard clear_between;
+    Verification v;
+    v.image = image;
+    if (CheckEntry(entry, &v)) {
+      JudgeSignature(std::move(entry.pkcs7), *hashes, anchors, now, &v);
+    }
+    all.push_back(std::move(v));
+  };
+  if (all[0].signature) {
+    for (std::vector<uint8_t>& der : NestedSignatures(*all[0].signature)) {
+      judge({SignatureStatus::kOk, std::move(der)});
+    }
+  }
+  for (SignatureEntry& entry : ReadLaterSignatureEntries(source, image)) {
+    judge(std::move(entry));
+  }
+  return all;
+}
+
 Verification VerifyAuthenticodeFile(const std::string& path,
                                     TrustAnchors& anchors) {
   const std::unique_ptr<FileByteSource> file = FileByteSource::Open(path);
-  if (!file) {
-    Verification v;
-    Decide(&v, Rule::kNotOpened, status::kCryptFileError);
-    return v;
-  }
+  if (!file) return NotOpened();
   return VerifyAuthenticode(*file, anchors, std::time(nullptr));
+}
+
+std::vector<Verification> VerifyEverySignatureFile(const std::string& path,
+                                                   TrustAnchors& anchors,
+                                                   std::time_t now) {
+  const std::unique_ptr<FileByteSource> file = FileByteSource::Open(path);
+  if (file) return VerifyEverySignature(*file, anchors, now);
+  std::vector<Verification> none;
+  none.push_back(NotOpened());
+  return none;
 }
 
 }  // namespace sealprobe

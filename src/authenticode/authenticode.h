@@ -7,6 +7,7 @@
 
 #include <ctime>
 #include <string>
+#include <vector>
 
 #include "authenticode/byte_source.h"
 #include "authenticode/trust_anchors.h"
@@ -52,7 +53,9 @@ namespace sealprobe {
 // Except for the two TRUST_E_NOSIGNATURE rows, the last error is the status.
 // Besides the result, the Verification names the Rule that decided and
 // keeps what each step found (verification.h): what the steps build
-// anyway, kept rather than freed, and no words.
+// anyway, kept rather than freed, and no words. Several threads may verify
+// at once with the same `anchors`: the result for a file is the same
+// whatever is verified beside it or before it.
 Verification VerifyAuthenticode(ByteSource& source, TrustAnchors& anchors,
                                 std::time_t now);
 
@@ -64,6 +67,34 @@ Verification VerifyAuthenticode(ByteSource& source, TrustAnchors& anchors);
 // (Rule::kNotOpened), as of the current time otherwise.
 Verification VerifyAuthenticodeFile(const std::string& path,
                                     TrustAnchors& anchors);
+
+// Every signature of the image in `source`, the primary first: [0] is what
+// VerifyAuthenticode gives. Then, unless the image is not PE or a read
+// failed, each signature nested in the primary's signer's unauthenticated
+// attributes when the primary decoded (NestedSignatures, signature.h: the
+// first kMaxNestedSignatures, in order of attribute then value), then those
+// of the certificate table's later entries (ReadLaterSignatureEntries,
+// pe_image.h). Each is judged alone by the primary's rules, from its
+// decoding on (over a cap or not decoding: kMalformedSignature), over the
+// same image hash ranges and as of the same `now`; an entry over
+// kMaxSignatureSize is kSignatureTooLarge, one that fails to read
+// kUnreadable. Windows decides the file by the primary; the others never
+// change [0]. The image is hashed once per digest. Several threads may
+// call this at once with the same `anchors`.
+std::vector<Verification> VerifyEverySignature(ByteSource& source,
+                                               TrustAnchors& anchors,
+                                               std::time_t now);
+
+// Every signature of the file at `path`, the primary first: [0] is what
+// VerifyAuthenticodeFile gives. Then, when the primary decoded, each
+// signature nested in its signer's unauthenticated attributes
+// (1.3.6.1.4.1.311.2.4.1), in order, then those of the certificate
+// table's later entries: each judged alone by the primary's rules over
+// the same image, as of `now`. Windows decides the file by the primary;
+// the others never change [0].
+std::vector<Verification> VerifyEverySignatureFile(
+    const std::string& path, TrustAnchors& anchors,
+    std::time_t now = std::time(nullptr));
 
 }  // namespace sealprobe
 

@@ -81,6 +81,11 @@ TEST_F(AuthenticodeTest, EveryFixtureGetsItsStatus) {
     const Verification v = VerifyAuthenticode(*file, anchors_);
     EXPECT_EQ(v.result, Result(expected));
     EXPECT_EQ(v.rule == Rule::kValid, expected == 0);
+    // The other signatures never change the file's.
+    const std::vector<Verification> all =
+        VerifyEverySignature(*file, anchors_, std::time(nullptr));
+    EXPECT_EQ(all.at(0).result, v.result);
+    EXPECT_EQ(all.at(0).rule, v.rule);
     ++checked;
   }
   EXPECT_GE(checked, 25);
@@ -105,6 +110,45 @@ TEST_F(AuthenticodeTest, ImageHashMatchesOsslsigncode) {
     ++hashed;
   }
   EXPECT_GE(hashed, 20u);
+}
+
+// Each signature of a file judged alone, the primary first: nested ones,
+// then those of later table entries.
+TEST_F(AuthenticodeTest, EverySignatureOfAFile) {
+  struct Judged {
+    AuthenticodeResult result;
+    SignatureLimitCheck cap = SignatureLimitCheck::kWithinLimits;
+  };
+  const Judged kValid{Result(0)};
+  const Judged kUntrusted{Result(status::kCertUntrustedRoot)};
+  const struct {
+    const char* file;
+    std::vector<Judged> expected;
+  } kCases[] = {
+      {"no such file.exe", {{Result(status::kCryptFileError)}}},
+      {"notpe.txt", {{Result(status::kTrustSubjectFormUnknown)}}},
+      {"valid.exe", {kValid}},
+      {"tampered.exe", {{Result(status::kTrustBadDigest)}}},
+      {"dual-signed.exe", {kValid, kValid}},
+      {"nested.exe", {kValid, kUntrusted}},
+      // A nested signature over a cap is a bad signature, not a bad file.
+      {"nested-overcap.exe",
+       {kValid, {kMalformed, SignatureLimitCheck::kTooManyCertificates}}},
+      {"later-entries.exe", {kValid, kValid, kUntrusted}},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.file);
+    const std::vector<Verification> all =
+        VerifyEverySignatureFile(FixturePath("files/") + c.file, anchors_);
+    ASSERT_EQ(all.size(), c.expected.size());
+    for (size_t i = 0; i < all.size(); ++i) {
+      SCOPED_TRACE(i);
+      EXPECT_EQ(all[i].result, c.expected[i].result);
+      EXPECT_EQ(all[i].signature ? all[i].signature->cap
+                                 : SignatureLimitCheck::kWithinLimits,
+                c.expected[i].cap);
+    }
+  }
 }
 
 // Offset of the first (`nth` = 0) or a later occurrence of `needle`.
@@ -364,6 +408,10 @@ TEST_F(AuthenticodeTest, OtherTimesAndAnchors) {
       {"intermediate.exe", now, "windows/program", 0},
       {"expired-ts.exe", now, "windows/program", 0},
       {"stranger.exe", now, "windows/program", status::kCertUntrustedRoot},
+      // A listed root the folder lacks anchors only the signature that
+      // carries it.
+      {"carries-root.exe", now, "windows/bare", 0},
+      {"valid.exe", now, "windows/bare", status::kCertChaining},
       // A certificate in the Disallowed list, the end certificate too:
       // "effectively revokes the certificate" (Deprecation Definitions,
       // learn.microsoft.com/en-us/security/trusted-root/deprecation).

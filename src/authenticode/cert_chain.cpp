@@ -423,7 +423,10 @@ ChainResult CheckCertificateChain(X509* leaf, STACK_OF(X509) * untrusted,
   result.use = use;
   result.when = when;
   Problems problems(&result.problems);
-  if (program != nullptr) program->AdoptCarriedRoots(untrusted);
+  // Outlives the context built on it.
+  const ossl::X509StorePtr own_store =
+      program != nullptr ? program->StoreWithCarriedRoots(untrusted) : nullptr;
+  if (own_store) store = own_store.get();
   const ossl::X509StoreCtxPtr ctx(X509_STORE_CTX_new());
   ChainCheck check{&problems};
   if (!ctx ||

@@ -45,8 +45,10 @@ class WindowsRoots;
 // Builds and verifies the chain from `leaf` through the certificates in
 // `untrusted` (may be null) to an anchor in `store`, as of `when`, and
 // finds every fault of ChainFault's on it. With `program`, `store` is its
-// store: the roots `untrusted` carries that it lists are adopted first,
-// and its properties judge the chain too (WindowsRoots::Check).
+// store: the roots `untrusted` carries that it lists anchor this chain too
+// (WindowsRoots::StoreWithCarriedRoots), and its properties judge the chain
+// (WindowsRoots::Check). Safe to call from several threads at once with
+// the same store and program.
 ChainResult CheckCertificateChain(X509* leaf, STACK_OF(X509) * untrusted,
                                   X509_STORE* store, std::time_t when,
                                   ChainUse use,

@@ -220,8 +220,8 @@ constexpr Production kGrammar[] = {
   {K::kCounterAttribute, 1, kSet, {}, K::kCounterValues, K::kSame},
   {K::kNestedAttribute, 1, kSet, {}, K::kNestedValues, K::kSame},
   {K::kCounterValues, kAny, kSequence, {}, K::kSignerInfo, K::kSame},
-  // A nested signature is not verified, and its value is kept as its
-  // encoding: whatever it holds is not the file's to answer for.
+  // A nested signature's value is kept as its encoding: whatever it holds
+  // is not the file's to answer for, only its own when it is judged.
   {K::kNestedValues, kAny, kAnyIdentifier, {}, K::kOpaque, K::kSame},
   // The values of the extensions whose lists are capped.
   {K::kPoliciesExtension, kInString, 0, {}, K::kPoliciesValue, K::kSame},

@@ -105,9 +105,10 @@ enum class SignatureLimitCheck {
 // attribute, every certificate in one, and every extension (a SEQUENCE
 // whose first element is the extension's object identifier) wherever it is.
 // The values of a nested-signature attribute (1.3.6.1.4.1.311.2.4.1) are
-// the exception: nothing decodes them (OpenSSL keeps an attribute value as
-// its encoding, and nested signatures are not verified), so each counts as
-// one element and nothing inside it is walked.
+// the exception: decoding the signature does not decode them (OpenSSL
+// keeps an attribute value as its encoding), so each counts as one element
+// and nothing inside it is walked. A nested signature that is judged
+// (VerifyEverySignature) is a signature of its own, walked on its own.
 // Definite and indefinite lengths are both followed. Bytes that are not
 // well-formed DER are not an error here: their elements are counted up to the
 // fault and the decoder, which fails at the same place, refuses them. Never

@@ -1,6 +1,7 @@
 #include "authenticode/pe_image.h"
 
 #include <algorithm>
+#include <optional>
 
 namespace sealprobe {
 namespace {
@@ -85,6 +86,62 @@ PeStatus ScanSections(ByteSource& source, uint64_t table_offset,
   return PeStatus::kOk;
 }
 
+// Where `image`'s certificate table is, when it is one ReadSignatureEntry
+// reads: non-empty, from image.data_end or later to the end of the file,
+// with room for an entry's header.
+std::optional<ByteRange> CertificateTable(const ByteSource& source,
+                                          const PeImage& image) {
+  if (!image.has_cert_entry || image.cert_table_offset == 0 ||
+      image.cert_table_size == 0) {
+    return std::nullopt;
+  }
+  const uint64_t table = image.cert_table_offset;
+  const uint64_t table_size = image.cert_table_size;
+  // In 64 bits the sum of two 32-bit fields is exact; a table that wraps
+  // around in 32 bits lands past the end of any file we can be given.
+  if (table < image.data_end || table + table_size != source.size() ||
+      table_size < kWinCertHeaderSize) {
+    return std::nullopt;
+  }
+  return ByteRange{table, table_size};
+}
+
+struct EntryHeader {
+  SignatureStatus status = SignatureStatus::kNoSignature;
+  uint32_t length = 0;  // dwLength, with kOk
+};
+
+// The header of the entry at `at` of a table that ends at `end`: kOk when
+// it is a signature's, of revision 2.0, and its dwLength counts at least
+// the header and fits before `end`.
+EntryHeader ReadEntryHeader(ByteSource& source, uint64_t at, uint64_t end) {
+  if (at > end || end - at < kWinCertHeaderSize) return {};
+  uint8_t header[kWinCertHeaderSize];
+  if (!source.ReadAt(at, header, sizeof(header))) {
+    return {SignatureStatus::kReadError, 0};
+  }
+  const uint32_t length = Le32(header);
+  if (Le16(header + kWinCertRevisionField) != kWinCertRevision2 ||
+      Le16(header + kWinCertTypeField) != kWinCertTypePkcsSignedData ||
+      length < kWinCertHeaderSize || length > end - at) {
+    return {};
+  }
+  return {SignatureStatus::kOk, length};
+}
+
+// The payload of the entry at `at`, whose header ReadEntryHeader read as
+// `length` long.
+SignatureEntry ReadEntryPayload(ByteSource& source, uint64_t at,
+                                uint32_t length) {
+  const uint32_t payload = length - static_cast<uint32_t>(kWinCertHeaderSize);
+  if (payload > kMaxSignatureSize) return {SignatureStatus::kTooLarge, {}};
+  SignatureEntry entry{SignatureStatus::kOk, std::vector<uint8_t>(payload)};
+  if (!source.ReadAt(at + kWinCertHeaderSize, entry.pkcs7.data(), payload)) {
+    return {SignatureStatus::kReadError, {}};
+  }
+  return entry;
+}
+
 }  // namespace
 
 PeParseResult ParsePeImage(ByteSource& source) {
@@ -154,36 +211,48 @@ PeParseResult ParsePeImage(ByteSource& source) {
 }
 
 SignatureEntry ReadSignatureEntry(ByteSource& source, const PeImage& image) {
-  const SignatureEntry none{SignatureStatus::kNoSignature, {}};
-  if (!image.has_cert_entry || image.cert_table_offset == 0 ||
-      image.cert_table_size == 0) {
-    return none;
+  const std::optional<ByteRange> table = CertificateTable(source, image);
+  if (!table) return {SignatureStatus::kNoSignature, {}};
+  const EntryHeader first =
+      ReadEntryHeader(source, table->offset, table->offset + table->size);
+  if (first.status != SignatureStatus::kOk) return {first.status, {}};
+  return ReadEntryPayload(source, table->offset, first.length);
+}
+
+std::vector<SignatureEntry> ReadLaterSignatureEntries(ByteSource& source,
+                                                      const PeImage& image) {
+  std::vector<SignatureEntry> entries;
+  const std::optional<ByteRange> table = CertificateTable(source, image);
+  if (!table) return entries;
+  const uint64_t end = table->offset + table->size;
+  uint64_t at = table->offset;
+  // The first entry's payload is ReadSignatureEntry's: only its length
+  // matters here.
+  EntryHeader header = ReadEntryHeader(source, at, end);
+  uint64_t held = 0;  // the payloads read so far
+  while (header.status == SignatureStatus::kOk) {
+    // Entries are 8-byte aligned. `at` and a 32-bit length stay far from
+    // overflowing 64 bits.
+    at += (uint64_t{header.length} + 7) & ~uint64_t{7};
+    if (at >= end) break;
+    header = ReadEntryHeader(source, at, end);
+    if (header.status == SignatureStatus::kNoSignature) break;
+    if (header.status == SignatureStatus::kReadError) {
+      entries.push_back({SignatureStatus::kReadError, {}});
+      break;
+    }
+    // One entry past the caps stands for all that are left, as an entry
+    // too large: left out, they could not fail a check of every signature.
+    held += header.length - kWinCertHeaderSize;
+    if (entries.size() + 1 == kMaxSignatureEntries ||
+        held > kMaxSignatureSize) {
+      entries.push_back({SignatureStatus::kTooLarge, {}});
+      break;
+    }
+    entries.push_back(ReadEntryPayload(source, at, header.length));
+    if (entries.back().status == SignatureStatus::kReadError) break;
   }
-  const uint64_t table = image.cert_table_offset;
-  const uint64_t table_size = image.cert_table_size;
-  // In 64 bits the sum of two 32-bit fields is exact; a table that wraps
-  // around in 32 bits lands past the end of any file we can be given.
-  if (table < image.data_end || table + table_size != source.size() ||
-      table_size < kWinCertHeaderSize) {
-    return none;
-  }
-  uint8_t header[kWinCertHeaderSize];
-  if (!source.ReadAt(table, header, sizeof(header))) {
-    return {SignatureStatus::kReadError, {}};
-  }
-  const uint32_t length = Le32(header);
-  if (Le16(header + kWinCertRevisionField) != kWinCertRevision2 ||
-      Le16(header + kWinCertTypeField) != kWinCertTypePkcsSignedData ||
-      length < kWinCertHeaderSize || length > table_size) {
-    return none;
-  }
-  const uint32_t payload = length - static_cast<uint32_t>(kWinCertHeaderSize);
-  if (payload > kMaxSignatureSize) return {SignatureStatus::kTooLarge, {}};
-  SignatureEntry entry{SignatureStatus::kOk, std::vector<uint8_t>(payload)};
-  if (!source.ReadAt(table + kWinCertHeaderSize, entry.pkcs7.data(), payload)) {
-    return {SignatureStatus::kReadError, {}};
-  }
-  return entry;
+  return entries;
 }
 
 std::array<ByteRange, 3> ImageHashRanges(const PeImage& image) {

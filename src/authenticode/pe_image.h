@@ -7,6 +7,7 @@
 #define SEALPROBE_AUTHENTICODE_PE_IMAGE_H_
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -76,6 +77,23 @@ inline constexpr uint32_t kMaxSignatureSize = 16u * 1024 * 1024;
 // revision 2.0 whose dwLength (header included) is at least 8 and fits in
 // the table. Later entries are not looked at.
 SignatureEntry ReadSignatureEntry(ByteSource& source, const PeImage& image);
+
+// The most entries of a certificate table read, the first included.
+inline constexpr size_t kMaxSignatureEntries = 16;
+
+// Reads the entries after the first of `image`'s certificate table, when
+// the table and its first entry's header are what ReadSignatureEntry
+// requires (its payload may be over kMaxSignatureSize). Each entry starts
+// where the one before it ends, rounded up to 8 bytes, and is read as the
+// first is: the entries end at the first that is not a
+// WIN_CERT_TYPE_PKCS_SIGNED_DATA of revision 2.0 whose dwLength is at
+// least 8 and fits in what is left of the table, at the end of the table,
+// after a read error (the last entry, kReadError), or after
+// kMaxSignatureEntries - 1 entries, with one more, kTooLarge, standing for
+// the rest when more follow; so is the entry that takes the payloads read
+// past kMaxSignatureSize in all, which ends them too.
+std::vector<SignatureEntry> ReadLaterSignatureEntries(ByteSource& source,
+                                                      const PeImage& image);
 
 // The ranges the Authenticode image hash covers, in order: the file from
 // the start to the certificate table, less the CheckSum field and the

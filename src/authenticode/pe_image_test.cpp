@@ -100,10 +100,32 @@ TEST_P(PeImageTest, TableOfLayouts) {
   const auto truncate = [](size_t size) {
     return [size](Bytes& b, bool) { b.resize(size); };
   };
+  // Appends `count` entries of `type` with `payload` bytes, then sizes the
+  // table to the file.
+  const auto later = [](uint32_t count, uint32_t payload, uint16_t type = 2) {
+    return [=](Bytes& b, bool p) {
+      for (uint32_t i = 0; i < count; ++i) {
+        const size_t at = b.size();
+        b.resize(at + ((8 + payload + 7) & ~size_t{7}));
+        Put32(b, at, 8 + payload);
+        Put16(b, at + 4, 0x0200);
+        Put16(b, at + 6, type);
+      }
+      Put32(b, CertEntry(p) + 4, static_cast<uint32_t>(b.size() - kTable));
+    };
+  };
+  const auto then = [](Mutate first, Mutate second) {
+    return [=](Bytes& b, bool p) {
+      first(b, p);
+      second(b, p);
+    };
+  };
+  using S = SignatureStatus;
   const struct {
     const char* name;
     Mutate mutate;
     Outcome expected;
+    std::vector<SignatureStatus> later = {};  // ReadLaterSignatureEntries'
   } kCases[] = {
       {"well formed", [](Bytes&, bool) {}, kReadsTable},
       {"empty", truncate(0), kNotPe},
@@ -168,6 +190,31 @@ TEST_P(PeImageTest, TableOfLayouts) {
          Put32(b, kTable, big);
        },
        kTooLarge},
+      // Later entries, each at the 8-byte boundary after the one before.
+      {"two later entries", later(2, 13), kReadsTable, {S::kOk, S::kOk}},
+      {"an X.509 entry ends the entries", then(later(1, 8, 1), later(1, 8)),
+       kReadsTable},
+      {"a later entry beyond the table",
+       then(later(1, 8), set32(kTable + 112, 8 + 9)), kReadsTable},
+      {"less than a header after the first entry",
+       [](Bytes& b, bool p) {
+         b.resize(b.size() + 4);
+         Put32(b, CertEntry(p) + 4, static_cast<uint32_t>(b.size() - kTable));
+       },
+       kReadsTable},
+      {"15 later entries", later(15, 0), kReadsTable,
+       std::vector<SignatureStatus>(15, S::kOk)},
+      {"16 later entries: the rest stand as one too large", later(16, 0),
+       kReadsTable,
+       [] {
+         std::vector<SignatureStatus> read(15, S::kOk);
+         read.push_back(S::kTooLarge);
+         return read;
+       }()},
+      {"a later entry over the size limit ends them",
+       then(later(1, kMaxSignatureSize + 1), later(1, 8)),
+       kReadsTable,
+       {S::kTooLarge}},
   };
   const bool plus = GetParam();
   for (const auto& c : kCases) {
@@ -184,6 +231,12 @@ TEST_P(PeImageTest, TableOfLayouts) {
       ASSERT_EQ(entry.pkcs7.size(), Le32At(image, kTable) - 8);
       EXPECT_EQ(entry.pkcs7[0], image[kTable + 8]);
     }
+    std::vector<SignatureStatus> later;
+    for (const SignatureEntry& e :
+         ReadLaterSignatureEntries(source, parsed.image)) {
+      later.push_back(e.status);
+    }
+    EXPECT_EQ(later, c.later);
   }
 }
 

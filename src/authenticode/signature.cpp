@@ -44,6 +44,7 @@ void SpcIndirectDataContentDeleter::operator()(
 namespace {
 
 constexpr char kSpcIndirectDataOid[] = "1.3.6.1.4.1.311.2.1.4";
+constexpr char kNestedSignatureOid[] = "1.3.6.1.4.1.311.2.4.1";
 
 // The shape of the content a SignedData of `version` carries. PKCS#7 (version
 // 1) puts a content type other than data in [0] as it is: the
@@ -147,6 +148,39 @@ Signature DecodeSignature(std::vector<uint8_t> der) {
   signature.signed_content = *octets;
   signature.pkcs7 = std::move(pkcs7);
   return signature;
+}
+
+std::vector<std::vector<uint8_t>> NestedSignatures(const Signature& signature) {
+  std::vector<std::vector<uint8_t>> nested;
+  if (signature.fault != SignatureFault::kNone || signature.signer == nullptr) {
+    return nested;
+  }
+  const ossl::Asn1ObjectPtr oid(OBJ_txt2obj(kNestedSignatureOid, 1));
+  const STACK_OF(X509_ATTRIBUTE)* attributes = signature.signer->unauth_attr;
+  for (int a = 0; oid && a < sk_X509_ATTRIBUTE_num(attributes); ++a) {
+    X509_ATTRIBUTE* attribute = sk_X509_ATTRIBUTE_value(attributes, a);
+    if (OBJ_cmp(X509_ATTRIBUTE_get0_object(attribute), oid.get()) != 0) {
+      continue;
+    }
+    for (int i = 0; i < X509_ATTRIBUTE_count(attribute); ++i) {
+      // One past the cap, empty so that it does not decode, stands for all
+      // that are left: left out, they could not fail a check of every
+      // signature.
+      if (nested.size() == kMaxNestedSignatures) {
+        nested.emplace_back();
+        return nested;
+      }
+      // A value is kept as its encoding: re-encoding it gives those octets.
+      // One that does not encode stays, empty, for DecodeSignature to refuse.
+      unsigned char* der = nullptr;
+      const int size =
+          i2d_ASN1_TYPE(X509_ATTRIBUTE_get0_type(attribute, i), &der);
+      const ossl::OpenSslBuffer owned(der);
+      nested.emplace_back();
+      if (size > 0) nested.back().assign(der, der + size);
+    }
+  }
+  return nested;
 }
 
 }  // namespace sealprobe

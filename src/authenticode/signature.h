@@ -7,6 +7,7 @@
 #include <openssl/pkcs7.h>
 #include <openssl/x509.h>
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -65,6 +66,17 @@ struct Signature {
 // (CMS) wrapped in an OCTET STRING; and the one signer's authenticated
 // attributes must name that content type. `fault` says why not.
 Signature DecodeSignature(std::vector<uint8_t> der);
+
+// The most nested signatures NestedSignatures decodes.
+inline constexpr size_t kMaxNestedSignatures = 16;
+
+// The DER of each signature nested in `signature`'s signer's
+// unauthenticated attributes (1.3.6.1.4.1.311.2.4.1, each value a
+// ContentInfo), in order of attribute then value, for DecodeSignature: the
+// first kMaxNestedSignatures of them, and when there are more, one empty
+// value (which does not decode) for the rest. Nothing of them is checked
+// here. None unless `signature` decoded.
+std::vector<std::vector<uint8_t>> NestedSignatures(const Signature& signature);
 
 }  // namespace sealprobe
 

@@ -13,27 +13,39 @@ TrustAnchors TrustAnchors::FromEnvironment() {
 }
 
 X509_STORE* TrustAnchors::Get() {
-  if (loaded_) {
-    return windows_ ? windows_->store() : store_.get();
-  }
-  loaded_ = true;
+  State& s = *state_;
+  std::call_once(s.once, [this] { Load(); });
+  return s.windows ? s.windows->store() : s.store.get();
+}
+
+const WindowsRoots* TrustAnchors::windows_roots() const {
+  return loaded() ? state_->windows.get() : nullptr;
+}
+
+const std::optional<TrustLoadError>& TrustAnchors::load_error() const {
+  static const std::optional<TrustLoadError> kNotYet;
+  return loaded() ? state_->load_error : kNotYet;
+}
+
+void TrustAnchors::Load() {
+  State& s = *state_;
   if (source_ == Source::kWindowsRootProgram) {
     TrustLoadError error;
-    windows_ = WindowsRoots::Load(location_, &error);
-    if (!windows_) load_error_ = std::move(error);
-    ERR_clear_error();
-    return windows_ ? windows_->store() : nullptr;
+    s.windows = WindowsRoots::Load(location_, &error);
+    if (!s.windows) s.load_error = std::move(error);
+  } else if ((s.store = ossl::X509StorePtr(X509_STORE_new()))) {
+    // A failed load only means fewer anchors.
+    if (source_ != Source::kPemFile) {
+      X509_STORE_set_default_paths(s.store.get());
+    }
+    if (source_ != Source::kSystem) {
+      X509_STORE_load_file(s.store.get(), location_.c_str());
+    }
   }
-  store_.reset(X509_STORE_new());
-  if (!store_) return nullptr;
-  // A failed load only means fewer anchors; its queued errors must not be
-  // mistaken later for errors of the verification itself.
-  if (source_ != Source::kPemFile) X509_STORE_set_default_paths(store_.get());
-  if (source_ != Source::kSystem) {
-    X509_STORE_load_file(store_.get(), location_.c_str());
-  }
+  // What loading queued on this thread is no error of the verification
+  // that asked for the store.
   ERR_clear_error();
-  return store_.get();
+  s.loaded.store(true, std::memory_order_release);
 }
 
 }  // namespace sealprobe

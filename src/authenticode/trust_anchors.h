@@ -5,7 +5,9 @@
 
 #include <openssl/x509_vfy.h>
 
+#include <atomic>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 
@@ -58,33 +60,45 @@ class TrustAnchors {
   // (possibly none), so chains fail as untrusted rather than the call
   // failing. Null when OpenSSL cannot allocate a store, and when Windows'
   // root program does not load (load_error() says why). Owned by this
-  // object.
+  // object. Several threads may call it, and verify with the store, at
+  // once: the first call loads it, the others wait for that.
   X509_STORE* Get();
 
   // Whether Get() has loaded the store yet.
-  bool loaded() const { return loaded_; }
+  bool loaded() const { return state_->loaded.load(std::memory_order_acquire); }
 
   Source source() const { return source_; }
   // The PEM file or the folder; empty for kSystem.
   const std::string& location() const { return location_; }
 
-  // Once loaded: the root program, when this is one and it loaded.
-  const WindowsRoots* windows_roots() const { return windows_.get(); }
-  // Once loaded: why the root program's folder did not load.
-  const std::optional<TrustLoadError>& load_error() const {
-    return load_error_;
-  }
+  // Once loaded: the root program, when this is one and it loaded; null
+  // before.
+  const WindowsRoots* windows_roots() const;
+  // Once loaded: why the root program's folder did not load; nothing
+  // before.
+  const std::optional<TrustLoadError>& load_error() const;
 
  private:
+  // What loading makes, written once under `once` and only read after.
+  struct State {
+    std::once_flag once;
+    std::atomic<bool> loaded{false};
+    ossl::X509StorePtr store;
+    std::unique_ptr<WindowsRoots> windows;
+    std::optional<TrustLoadError> load_error;
+  };
+
   TrustAnchors(Source source, std::string location)
-      : source_(source), location_(std::move(location)) {}
+      : source_(source),
+        location_(std::move(location)),
+        state_(std::make_unique<State>()) {}
+
+  void Load();
 
   Source source_;
   std::string location_;
-  bool loaded_ = false;
-  ossl::X509StorePtr store_;
-  std::unique_ptr<WindowsRoots> windows_;
-  std::optional<TrustLoadError> load_error_;
+  // On the heap, so that the object stays movable.
+  std::unique_ptr<State> state_;
 };
 
 }  // namespace sealprobe

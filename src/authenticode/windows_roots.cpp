@@ -376,12 +376,12 @@ bool WindowsRoots::AddAnchors(std::vector<std::vector<uint8_t>> bodies) {
   // The anchors, indexed by subject for the store's lookup; a certificate
   // Windows' program does not trust is left out, one seen twice (as
   // <SHA1>.crt and in a store) kept once.
-  std::set<Sha1> anchored;
+  Anchors& anchors = *anchors_;
   std::vector<uint8_t> subject;
   for (std::vector<uint8_t>& der : bodies) {
     const Sha1 sha1 = Sha1OfDer(der);
     if ((roots_.subjects.count(sha1) == 0 && !FindBuiltIn(sha1)) ||
-        !anchored.insert(sha1).second) {
+        !anchors.sha1s.insert(sha1).second) {
       continue;
     }
     CertificateSubject(der.data(), der.size(), &subject);
@@ -392,44 +392,56 @@ bool WindowsRoots::AddAnchors(std::vector<std::vector<uint8_t>> bodies) {
     const unsigned long hash =
         name ? X509_NAME_hash_ex(name.get(), nullptr, nullptr, &ok) : 0;
     if (!ok) return false;
-    by_subject_.emplace(hash, bodies_.size());
-    bodies_.push_back({std::move(der), nullptr});
+    anchors.by_subject.emplace(hash, anchors.bodies.size());
+    anchors.bodies.push_back({std::move(der), nullptr});
   }
   return true;
 }
 
 bool WindowsRoots::MakeStore() {
   method_.reset(X509_LOOKUP_meth_new("windows-roots"));
-  store_.reset(X509_STORE_new());
-  X509_LOOKUP* lookup = nullptr;
-  return method_ && store_ &&
+  return method_ &&
          X509_LOOKUP_meth_set_get_by_subject(method_.get(), LookUp) == 1 &&
-         (lookup = X509_STORE_add_lookup(store_.get(), method_.get())) !=
-             nullptr &&
-         X509_LOOKUP_set_method_data(lookup, this) == 1;
+         (store_ = NewStore()) != nullptr;
+}
+
+ossl::X509StorePtr WindowsRoots::NewStore() const {
+  ossl::X509StorePtr store(X509_STORE_new());
+  X509_LOOKUP* lookup = nullptr;
+  if (!store ||
+      (lookup = X509_STORE_add_lookup(store.get(), method_.get())) == nullptr ||
+      X509_LOOKUP_set_method_data(lookup, anchors_.get()) != 1) {
+    return nullptr;
+  }
+  return store;
 }
 
 int WindowsRoots::LookUp(X509_LOOKUP* lookup, X509_LOOKUP_TYPE type,
                          const X509_NAME* name, X509_OBJECT* found) {
-  auto* self = static_cast<WindowsRoots*>(X509_LOOKUP_get_method_data(lookup));
+  auto* anchors = static_cast<Anchors*>(X509_LOOKUP_get_method_data(lookup));
+  X509_STORE* store = X509_LOOKUP_get_store(lookup);
   int ok = 0;
   const unsigned long hash =
-      type == X509_LU_X509 && self != nullptr && name != nullptr
+      type == X509_LU_X509 && anchors != nullptr && store != nullptr &&
+              name != nullptr
           ? X509_NAME_hash_ex(name, nullptr, nullptr, &ok)
           : 0;
   if (!ok) return 0;
+  // Chains on other threads may ask for the same anchors meanwhile.
+  const std::lock_guard<std::mutex> hold(anchors->mutex);
   X509* first = nullptr;
-  const auto range = self->by_subject_.equal_range(hash);
+  const auto range = anchors->by_subject.equal_range(hash);
   for (auto it = range.first; it != range.second; ++it) {
-    Body& body = self->bodies_[it->second];
+    Body& body = anchors->bodies[it->second];
     if (!body.cert) {
       const unsigned char* p = body.der.data();
       body.cert.reset(
           d2i_X509(nullptr, &p, static_cast<long>(body.der.size())));
-      // One that does not decode anchors nothing.
-      if (!body.cert) continue;
-      X509_STORE_add_cert(self->store_.get(), body.cert.get());
     }
+    // One that does not decode anchors nothing. The store keeps one copy
+    // of each, however often it is added.
+    if (!body.cert) continue;
+    X509_STORE_add_cert(store, body.cert.get());
     if (first == nullptr &&
         X509_NAME_cmp(X509_get_subject_name(body.cert.get()), name) == 0) {
       first = body.cert.get();
@@ -444,15 +456,23 @@ int WindowsRoots::LookUp(X509_LOOKUP* lookup, X509_LOOKUP_TYPE type,
   return 1;
 }
 
-void WindowsRoots::AdoptCarriedRoots(const STACK_OF(X509) * carried) const {
+ossl::X509StorePtr WindowsRoots::StoreWithCarriedRoots(const STACK_OF(X509) *
+                                                       carried) const {
+  ossl::X509StorePtr own;
   for (int i = 0; i < sk_X509_num(carried); ++i) {
     X509* cert = sk_X509_value(carried, i);
     if (!IsSelfSigned(cert)) continue;
     const Sha1 sha1 = Sha1Of(cert);
-    if (roots_.subjects.count(sha1) != 0 || FindBuiltIn(sha1)) {
-      X509_STORE_add_cert(store_.get(), cert);
+    if ((roots_.subjects.count(sha1) == 0 && !FindBuiltIn(sha1)) ||
+        anchors_->sha1s.count(sha1) != 0) {
+      continue;
     }
+    // Without a store of its own, the root is not adopted, as if the
+    // signature did not carry it.
+    if (!own && !(own = NewStore())) return nullptr;
+    X509_STORE_add_cert(own.get(), cert);
   }
+  return own;
 }
 
 AnchorSource WindowsRoots::SourceOf(X509* anchor) const {

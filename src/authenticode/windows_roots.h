@@ -10,6 +10,7 @@
 #include <ctime>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <set>
 #include <string>
@@ -90,17 +91,22 @@ class WindowsRoots {
   // The anchors: the listed roots and the built-in ones whose certificates
   // the folder holds. Owned by this object. Each is decoded the first time
   // a chain asks for its subject: decoding a certificate's key costs far
-  // more than reading the whole folder.
+  // more than reading the whole folder. Every member function may be
+  // called from several threads at once.
   X509_STORE* store() const { return store_.get(); }
 
   const TrustList& roots() const { return roots_; }
-  size_t anchor_count() const { return bodies_.size(); }
+  size_t anchor_count() const { return anchors_->bodies.size(); }
 
-  // Adds to the store every self-signed certificate of `carried` (a
-  // signature's own) that is a listed or built-in root: Windows fetches a
-  // listed root it lacks by its SHA-1, and has the built-in ones, so a
-  // copy with that digest is the same certificate.
-  void AdoptCarriedRoots(const STACK_OF(X509) * carried) const;
+  // The store for chains of a signature that carries `carried`: null when
+  // store() serves, else one of its own that also holds the self-signed
+  // certificates of `carried` that are listed or built-in roots the folder
+  // lacks (Windows fetches a listed root it lacks by its SHA-1, and has the
+  // built-in ones, so a copy with that digest is the same certificate).
+  // Such a root anchors only the signature that carries it, so no file's
+  // verdict depends on which files were verified before it.
+  ossl::X509StorePtr StoreWithCarriedRoots(const STACK_OF(X509) *
+                                           carried) const;
 
   // The faults the root program finds on `chain` (end certificate first),
   // built for `use` and judged as of `when` (the timestamp's time, else
@@ -126,25 +132,37 @@ class WindowsRoots {
     ossl::X509Ptr cert;
   };
 
+  // The anchors' certificates, which lookups decode as chains ask for them,
+  // from whichever thread builds the chain.
+  struct Anchors {
+    std::mutex mutex;  // held while a lookup decodes or reads a Body's cert
+    std::vector<Body> bodies;
+    // Indices into bodies, by X509_NAME_hash_ex of the subject.
+    std::multimap<unsigned long, size_t> by_subject;
+    std::set<Sha1> sha1s;  // of the bodies' DER
+  };
+
   WindowsRoots() = default;
   // Indexes `bodies`, the folder's certificates, that the lists trust;
   // false when one's subject does not decode.
   bool AddAnchors(std::vector<std::vector<uint8_t>> bodies);
-  // The store over them; false when OpenSSL cannot make it.
+  // The lookup method and store(); false when OpenSSL cannot make them.
   bool MakeStore();
+  // A store that finds the anchors through LookUp; null when OpenSSL
+  // cannot make one.
+  ossl::X509StorePtr NewStore() const;
   // The store's lookup: the anchors whose subject is `name`, decoded and
-  // added to the store.
+  // added to the lookup's store. OpenSSL calls it without holding the
+  // store's lock.
   static int LookUp(X509_LOOKUP* lookup, X509_LOOKUP_TYPE type,
                     const X509_NAME* name, X509_OBJECT* found);
 
-  // Declared before the store, which uses it, so that it outlives it.
+  // Declared before the stores, which use them, so that they outlive them.
   std::unique_ptr<X509_LOOKUP_METHOD, LookupMethodDeleter> method_;
+  std::unique_ptr<Anchors> anchors_ = std::make_unique<Anchors>();
   ossl::X509StorePtr store_;
   TrustList roots_;
   std::set<Sha1> disallowed_;
-  std::vector<Body> bodies_;
-  // Indices into bodies_, by X509_NAME_hash_ex of the subject.
-  std::multimap<unsigned long, size_t> by_subject_;
 };
 
 // The SHA-1 of `cert`'s DER.

@@ -137,6 +137,22 @@ std::string SubjectOf(X509* cert) {
                          : std::string();
 }
 
+std::string CertificateDigest(X509* cert, bool sha256) {
+  unsigned char digest[EVP_MAX_MD_SIZE];
+  unsigned size = 0;
+  if (cert == nullptr || X509_digest(cert, sha256 ? EVP_sha256() : EVP_sha1(),
+                                     digest, &size) != 1) {
+    return {};
+  }
+  static constexpr char kHex[] = "0123456789abcdef";
+  std::string hex;
+  for (unsigned i = 0; i < size; ++i) {
+    hex += kHex[digest[i] >> 4];
+    hex += kHex[digest[i] & 0xf];
+  }
+  return hex;
+}
+
 std::string FormatTime(std::time_t time) {
   std::tm utc{};
   if (gmtime_r(&time, &utc) == nullptr) return "(not a valid time)";

@@ -37,6 +37,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (!Printable(sealprobe::HumanReport(report, false))) std::abort();
   std::vector<sealprobe::FileReport> reports;
   reports.push_back(std::move(report));
-  if (!sealprobe::IsUtf8(sealprobe::JsonReport(reports))) std::abort();
+  if (!sealprobe::IsUtf8(sealprobe::JsonReport(reports, "fuzz"))) std::abort();
   return 0;
 }

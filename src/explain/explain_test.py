@@ -9,13 +9,19 @@ Usage: explain_test.py --tool SEALPROBE --explain SEALPROBE_EXPLAIN
 """
 import base64
 import glob
+import hashlib
 import json
 import os
 import re
 import resource
 import shutil
+import ssl
+import subprocess
 import sys
 import unittest
+
+import jsonschema
+import junitparser
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)),
                                 os.pardir, "testing"))
@@ -58,6 +64,40 @@ def status_of_line(line):
     raise AssertionError("not a verdict line: %r" % line)
 
 
+# What SARIF 2.1.0 requires of a log, a run, its tool and a result (the
+# properties its published schema marks required), and what code scanning
+# reads besides: a rule and a file for each result.
+SARIF_SCHEMA = {
+    "type": "object",
+    "required": ["version", "runs"],
+    "properties": {
+        "version": {"const": "2.1.0"},
+        "runs": {"type": "array", "items": {
+            "type": "object",
+            "required": ["tool", "results"],
+            "properties": {
+                "tool": {"type": "object", "required": ["driver"],
+                         "properties": {"driver": {
+                             "type": "object",
+                             "required": ["name", "version"]}}},
+                "results": {"type": "array", "items": {
+                    "type": "object",
+                    "required": ["message", "ruleId", "locations"],
+                    "properties": {
+                        "message": {"type": "object", "required": ["text"]},
+                        "locations": {"type": "array", "minItems": 1,
+                                      "items": {"required":
+                                                ["physicalLocation"]}}}}}}}},
+    },
+}
+
+
+def certificate_digest(pem_path, name):
+    with open(pem_path) as f:
+        der = ssl.PEM_cert_to_DER_cert(f.read())
+    return hashlib.new(name, der).hexdigest()
+
+
 class ExplainTest(unittest.TestCase):
     def explain(self, *args):
         return harness.tool(CONFIG.explain).run(list(args))
@@ -78,12 +118,20 @@ class ExplainTest(unittest.TestCase):
         # A file that cannot be read is reported, and the rest explained.
         missing = os.path.join(CONFIG.fixtures, "no such file.exe")
         run = self.explain("--json", missing, *files)
-        self.assertEqual(run.code, 1, run.err)
+        self.assertEqual(run.code, 3, run.err)
+        self.assertIn(missing + ": No such file or directory", run.err)
         reports = json.loads(run.out)
         self.assertEqual([r["file"] for r in reports], [missing] + files)
         self.assertEqual(reports[0]["verdict"], "Error is: 0x80092003.")
+        # Every code a report gives is one docs/verifier.md lists.
+        with open(os.path.join(os.path.dirname(os.path.abspath(__file__)),
+                               os.pardir, os.pardir, "docs",
+                               "verifier.md")) as f:
+            documented = set(re.findall(r"`([a-z_]+(?:\.[a-z_]+)+)`",
+                                        f.read()))
         for path, report in zip(files, reports[1:]):
             with self.subTest(os.path.basename(path)):
+                self.assertIn(report["code"] or "valid", documented | {"valid"})
                 line, target = self.sealprobe_line(path)
                 self.assertEqual(int(report["status"], 16),
                                  status_of_line(line))
@@ -199,7 +247,8 @@ class ExplainTest(unittest.TestCase):
         for args, named in ((["--windows-trust", os.path.join(folder, "w")],
                              listing),
                             (["--windows-trust", os.path.join(folder, "x")],
-                             os.path.join(folder, "x"))):
+                             os.path.join(folder, "x")),
+                            (["--anchors", listing], listing)):
             run = self.explain(*(args + [valid]))
             self.assertEqual(run.code, 2)
             self.assertEqual(run.out, "")
@@ -224,5 +273,162 @@ class ExplainTest(unittest.TestCase):
                 self.assertNotIn("\x1b", run.err)
 
 
+    def fixture_copies(self, layout):
+        """A new folder holding, for each (path, fixture) of `layout`, a
+        copy of that fixture file (bytes when not a name)."""
+        folder = harness.temp_folder(self)
+        for path, source in layout:
+            target = os.path.join(folder, path)
+            os.makedirs(os.path.dirname(target), exist_ok=True)
+            if isinstance(source, bytes):
+                with open(target, "wb") as f:
+                    f.write(source)
+            else:
+                shutil.copyfile(harness.fixture_path("files/" + source),
+                                target)
+        return folder
+
+    def test_a_folder_stands_for_its_programs_in_byte_order(self):
+        folder = self.fixture_copies([
+            ("b/tampered.dll", "tampered.exe"), ("a.exe", "valid.exe"),
+            ("README", "unsigned.exe"), ("notes.exe", b"MZ? no, text"),
+            ("B.txt", b"plain text"), ("empty", b"")])
+        os.symlink("..", os.path.join(folder, "b", "loop"))
+        os.symlink("a.exe", os.path.join(folder, "link"))
+        run = self.explain("--format", "jsonl", folder)
+        self.assertEqual(run.code, 1, run.err)
+        reports = [json.loads(line) for line in run.out.splitlines()]
+        self.assertEqual([r["file"][len(folder) + 1:] for r in reports],
+                         ["README", "a.exe", "b/tampered.dll", "link",
+                          "notes.exe"])
+        self.assertEqual([r["code"] for r in reports],
+                         ["signature.none", None, "image.hash_mismatch", None,
+                          "file.not_pe"])
+        self.assertEqual({r["tool"]["version"] for r in reports},
+                         {CONFIG.version})
+
+    def test_staging_is_the_installers_walk_and_fails_what_is_missing(self):
+        names = harness.MANIFEST
+        everything = [("P/" + n, "valid.exe") for n in names]
+        cases = [
+            # (layout, code, missing entries, CommonFiles-found entries)
+            (everything, 0, 0, 0),
+            (everything[1:] + [("C/" + names[0], "tampered.exe")], 1, 0, 1),
+            (everything[2:] + [("C/" + names[1], "valid.exe")], 1, 1, 1),
+        ]
+        for layout, code, missing, common in cases:
+            with self.subTest(layout=len(layout), code=code):
+                folder = self.fixture_copies(layout)
+                os.makedirs(os.path.join(folder, "C"), exist_ok=True)
+                run = self.explain("--json", "--staging",
+                                   os.path.join(folder, "P/"),
+                                   os.path.join(folder, "C/"))
+                self.assertEqual(run.code, code, run.err)
+                reports = json.loads(run.out)
+                self.assertEqual([r["staging"]["name"] for r in reports],
+                                 list(names))
+                found = [r["staging"]["found"] for r in reports]
+                self.assertEqual(found.count(None), missing)
+                self.assertEqual(found.count("common_files"), common)
+                self.assertEqual(
+                    sum(r["code"] == "staging.missing" for r in reports),
+                    missing)
+        # A folder without its separator: sealprobe would look beside it.
+        run = self.explain("--staging", folder + "/P", folder + "/C/")
+        self.assertEqual(run.code, 2)
+        self.assertIn("does not end in '/'", run.err)
+        self.assertEqual(run.out, "")
+
+    def test_policy_fails_what_windows_calls_valid(self):
+        leaf = harness.fixture_path("pki/leaf.crt")
+        sha256 = certificate_digest(leaf, "sha256")
+        sha1 = certificate_digest(leaf, "sha1").upper()
+        stranger = "00" * 32
+        cases = [
+            # (file, options, exit code, code)
+            ("valid.exe", ["--signer", sha256], 0, None),
+            ("valid.exe", ["--signer", stranger, "--signer", sha1], 0, None),
+            ("valid.exe", ["--signer", stranger], 1,
+             "policy.signer_not_pinned"),
+            ("expired-ts.exe", ["--require-timestamp"], 0, None),
+            ("valid.exe", ["--require-timestamp"], 1, "policy.no_timestamp"),
+            ("tampered.exe", ["--signer", stranger], 1, "image.hash_mismatch"),
+            ("nested.exe", [], 0, None),
+            ("nested.exe", ["--all-signatures"], 1, "policy.signature_invalid"),
+            ("dual-signed.exe", ["--all-signatures", "--signer", sha256], 0,
+             None),
+            ("dual-signed.exe", ["--all-signatures", "--signer", stranger], 1,
+             "policy.signer_not_pinned"),
+        ]
+        for name, options, code, failure in cases:
+            with self.subTest(name=name, options=options):
+                path = harness.fixture_path("files/" + name)
+                run = self.explain("--json", *options, path)
+                self.assertEqual(run.code, code, run.err)
+                report = json.loads(run.out)[0]
+                self.assertEqual(report["code"], failure)
+                # Windows' verdict is the primary's whatever the policy.
+                line, target = self.sealprobe_line(path)
+                self.assertEqual(report["verdict"].replace(path, target), line)
+        nested = json.loads(self.explain(
+            "--json", harness.fixture_path("files/nested.exe")).out)[0]
+        self.assertEqual([s["code"] for s in nested["signatures"]],
+                         [None, "chain.untrusted_root"])
+
+    def test_ci_formats_are_read_by_their_consumers(self):
+        files = [harness.fixture_path("files/" + name) for name in
+                 ("valid.exe", "tampered.exe", "expired.exe", "valid.exe")]
+        junit = self.explain("--format", "junit", *files)
+        self.assertEqual(junit.code, 1, junit.err)
+        path = os.path.join(harness.temp_folder(self), "junit.xml")
+        with open(path, "w") as f:
+            f.write(junit.out)
+        suites = list(junitparser.JUnitXml.fromfile(path))
+        cases = [case for suite in suites for case in suite]
+        self.assertEqual([case.name for case in cases], files)
+        self.assertEqual(
+            [[r.type for r in case.result] for case in cases],
+            [[], ["image.hash_mismatch"], ["chain.expired"], []])
+        sarif = self.explain("--format", "sarif", *files)
+        log = json.loads(sarif.out)
+        jsonschema.validate(log, SARIF_SCHEMA)
+        run = log["runs"][0]
+        self.assertEqual(run["tool"]["driver"]["version"], CONFIG.version)
+        self.assertEqual(
+            [(r["ruleId"], r["locations"][0]["physicalLocation"]
+              ["artifactLocation"]["uri"]) for r in run["results"]],
+            [("image.hash_mismatch", "file://" + files[1]),
+             ("chain.expired", "file://" + files[2])])
+
+    def test_any_number_of_jobs_gives_the_same_output(self):
+        files = sorted(glob.glob(os.path.join(CONFIG.fixtures, "files",
+                                              "*.exe")))
+        # A chain without a timestamp is judged as of the run's start,
+        # which two runs need not share.
+        now = re.compile(r'[\d:T-]{19}Z(?=", "why": "(now|lifetime)| \(now)')
+        for form in ("text", "jsonl", "junit", "sarif"):
+            with self.subTest(form):
+                runs = [self.explain("--format", form, "--jobs", jobs, *files)
+                        for jobs in ("1", "4")]
+                self.assertEqual(now.sub("NOW", runs[0].out),
+                                 now.sub("NOW", runs[1].out))
+                self.assertEqual(runs[0].code, runs[1].code)
+
+    def test_a_report_that_cannot_be_written_is_an_error(self):
+        explain = harness.tool(CONFIG.explain)
+        valid = harness.fixture_path("files/valid.exe")
+        for args in (["--version"], [valid], ["--format", "junit", valid]):
+            with self.subTest(args=args), open("/dev/full", "w") as full:
+                run = subprocess.run([CONFIG.explain] + args, stdout=full,
+                                     stderr=subprocess.PIPE,
+                                     env=explain.env())
+                self.assertEqual(run.returncode, 2)
+                self.assertIn(b"No space left on device", run.stderr)
+        run = self.explain("--version")
+        self.assertEqual((run.code, run.out),
+                         (0, "sealprobe-explain %s\n" % CONFIG.version))
+
+
 if __name__ == "__main__":
-    harness.main("tool", "explain", "fixtures", flags=("sanitized",))
+    harness.main("tool", "explain", "fixtures", "version",
+                 flags=("sanitized",))

@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "explain/codes.h"
 #include "explain/describe.h"
 #include "explain/line_wrap.h"
 #include "explain/wording.h"
@@ -167,17 +168,56 @@ void AddTimestamp(Writer& w, const Verification& v) {
   }
 }
 
+// Each signature besides the primary, and what its own rules say of it.
+void AddOtherSignatures(Writer& w, const FileReport& r) {
+  for (size_t i = 0; i < r.others.size(); ++i) {
+    const Verification& v = r.others[i];
+    std::string text = "signature " + std::to_string(i + 2);
+    if (v.signature && v.signature->indirect) {
+      text += ", " + AlgorithmName(v.signature->image_digest_algorithm());
+    }
+    if (v.signer && v.signer->certificate != nullptr) {
+      text += ", by " + SubjectOf(v.signer->certificate);
+    }
+    text += ": " + StatusNameOf(v.result.status) + " (" +
+            StatusHex(v.result.status) + "), " + RuleText(v, nullptr);
+    w.Add(std::string(kLabel) + w.Mark(v.result.status == 0) + " also      ",
+          text, kColumn);
+  }
+}
+
 }  // namespace
 
 std::string HumanReport(const FileReport& r, bool colour) {
   const Verification& v = r.verification;
   Writer w(colour);
   w.Add("", r.file, "  ");
+  if (!r.found()) {
+    w.Add("  " + w.Mark(false) + " ", "not found", "    ");
+    w.Add("    ", std::string(kStagingMissingCode) + ": " + DecidingRule(r),
+          "    ");
+    return w.str();
+  }
   w.Add("  " + w.Mark(r.valid()) + " ", r.verdict, "    ");
-  std::string decision = StatusNameOf(v.result.status) + " (" +
-                         StatusHex(v.result.status) + "): " + DecidingRule(r);
+  std::string decision =
+      StatusNameOf(v.result.status) + " (" + StatusHex(v.result.status) +
+      "): " + RuleText(v, r.trust.load_error ? &*r.trust.load_error : nullptr);
   if (X509* on = DecidingCertificate(v)) decision += ", on " + SubjectOf(on);
   w.Add("    ", decision, "    ");
+  if (r.policy) {
+    w.Add(
+        "    ",
+        "but the policy fails it, " + DecidingCode(r) + ": " + DecidingRule(r),
+        "    ");
+  }
+  if (r.entry) {
+    w.Add(std::string(kLabel) + "staged      ",
+          "entry " + r.entry->name + ", found in the " +
+              (*r.entry->found == ProductFolder::kCommonFiles
+                   ? "CommonFiles folder, which sealprobe looks in first"
+                   : "product folder"),
+          kColumn);
+  }
   w.Add(std::string(kLabel) + "trust       ", TrustText(r.trust), kColumn);
   if (v.chain && v.chain->anchor_depth >= 0) {
     w.Add(std::string(kLabel) + "anchor      ",
@@ -193,6 +233,7 @@ std::string HumanReport(const FileReport& r, bool colour) {
     AddChain(w, *v.chain, "    ");
   }
   AddTimestamp(w, v);
+  AddOtherSignatures(w, r);
   return w.str();
 }
 

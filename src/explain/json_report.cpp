@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "explain/codes.h"
 #include "explain/describe.h"
 #include "explain/json_writer.h"
 #include "explain/wording.h"
@@ -145,23 +146,88 @@ std::string CheckedAt(const Verification& v) {
                      {"why", JsonString(why)}});
 }
 
-std::string Report(const FileReport& r) {
+// The signer's certificate digests, as --signer takes them.
+std::string SignerDigests(const Verification& v) {
+  X509* cert = v.signer ? v.signer->certificate : nullptr;
+  if (cert == nullptr) return "null";
+  return JsonObject({{"sha1", JsonString(CertificateDigest(cert, false))},
+                     {"sha256", JsonString(CertificateDigest(cert, true))}});
+}
+
+// Every signature of the file, the primary first, each by its own rules.
+std::string Signatures(const FileReport& r) {
+  std::vector<std::string> items;
+  for (size_t i = 0; i <= r.others.size() && r.found(); ++i) {
+    const Verification& v = i == 0 ? r.verification : r.others[i - 1];
+    const bool valid = v.result.status == 0;
+    const bool decoded = v.signature && v.signature->indirect;
+    const StampCheck* stamp = v.stamp ? &*v.stamp : nullptr;
+    items.push_back(JsonObject(
+        {{"primary", i == 0 ? "true" : "false"},
+         {"valid", valid ? "true" : "false"},
+         {"status", JsonString(StatusHex(v.result.status))},
+         {"status_name", JsonString(StatusNameOf(v.result.status))},
+         {"code", valid ? "null" : JsonString(RuleCode(v))},
+         {"rule", JsonString(RuleText(v, nullptr))},
+         {"digest", decoded ? JsonString(AlgorithmName(
+                                  v.signature->image_digest_algorithm()))
+                            : "null"},
+         {"signer", v.signer && v.signer->certificate != nullptr
+                        ? JsonString(SubjectOf(v.signer->certificate))
+                        : "null"},
+         {"signer_digests", SignerDigests(v)},
+         {"timestamp", stamp && stamp->valid() ? Time(stamp->time) : "null"}}));
+  }
+  return JsonArray(items);
+}
+
+std::string PolicyOf(const FileReport& r) {
+  if (!r.policy) return "null";
+  return JsonObject({{"code", JsonString(PolicyCode(r.policy->kind))},
+                     {"rule", JsonString(DecidingRule(r))},
+                     {"signature", std::to_string(r.policy->signature)}});
+}
+
+std::string Staging(const FileReport& r) {
+  if (!r.entry) return "null";
+  const StagingEntry& e = *r.entry;
+  const char* found = !e.found                                  ? nullptr
+                      : *e.found == ProductFolder::kCommonFiles ? "common_files"
+                                                                : "product";
+  return JsonObject({{"name", JsonString(e.name)},
+                     {"common_files_path", JsonString(e.common_files_path)},
+                     {"product_path", JsonString(e.product_path)},
+                     {"found", found ? JsonString(found) : "null"}});
+}
+
+std::string Report(const FileReport& r, const std::string& version) {
   const Verification& v = r.verification;
-  Members members = {{"file", JsonString(r.file)},
-                     {"valid", r.valid() ? "true" : "false"},
-                     {"status", JsonString(StatusHex(v.result.status))},
-                     {"status_name", JsonString(StatusNameOf(v.result.status))},
-                     {"verdict", JsonString(r.verdict)},
-                     {"decided_by", DecidedBy(r)},
-                     {"trust", Trust(r)},
-                     {"image", Image(v)},
-                     {"signer", Signer(v)},
-                     {"chain", Chain(v.chain)},
-                     {"timestamp", Stamp(v)},
-                     {"checked_at", CheckedAt(v)}};
+  const bool found = r.found();
+  const auto status = [found](const std::string& text) {
+    return found ? JsonString(text) : "null";
+  };
+  Members members = {
+      {"tool", JsonObject({{"name", JsonString("sealprobe-explain")},
+                           {"version", JsonString(version)}})},
+      {"file", JsonString(r.file)},
+      {"valid", r.valid() ? "true" : "false"},
+      {"code", JsonStringOrNull(DecidingCode(r))},
+      {"status", status(StatusHex(v.result.status))},
+      {"status_name", status(StatusNameOf(v.result.status))},
+      {"verdict", JsonStringOrNull(r.verdict)},
+      {"decided_by", DecidedBy(r)},
+      {"trust", Trust(r)},
+      {"image", Image(v)},
+      {"signer", Signer(v)},
+      {"chain", Chain(v.chain)},
+      {"timestamp", found ? Stamp(v) : "null"},
+      {"checked_at", CheckedAt(v)},
+      {"signatures", Signatures(r)},
+      {"policy", PolicyOf(r)},
+      {"staging", Staging(r)}};
   // A path is bytes: where they are not UTF-8, the exact ones beside it.
   if (!IsUtf8(r.file)) {
-    members.insert(members.begin() + 1,
+    members.insert(members.begin() + 2,
                    {"file_base64", JsonString(Base64(r.file))});
   }
   return JsonObject(members);
@@ -169,10 +235,17 @@ std::string Report(const FileReport& r) {
 
 }  // namespace
 
-std::string JsonReport(const std::vector<FileReport>& reports) {
+std::string JsonReportObject(const FileReport& report,
+                             const std::string& version) {
+  return Report(report, version);
+}
+
+std::string JsonReport(const std::vector<FileReport>& reports,
+                       const std::string& version) {
   std::string out = "[\n";
   for (size_t i = 0; i < reports.size(); ++i) {
-    out += "  " + Report(reports[i]) + (i + 1 < reports.size() ? ",\n" : "\n");
+    out += "  " + Report(reports[i], version) +
+           (i + 1 < reports.size() ? ",\n" : "\n");
   }
   return out + "]\n";
 }

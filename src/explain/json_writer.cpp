@@ -113,6 +113,20 @@ bool IsUtf8(const std::string& text) {
   return true;
 }
 
+std::string ValidUtf8(const std::string& text) {
+  std::string out;
+  for (size_t i = 0; i < text.size();) {
+    const Utf8Step step = NextUtf8(text, i);
+    if (step.valid) {
+      out.append(text, i, step.length);
+    } else {
+      out += "\xef\xbf\xbd";
+    }
+    i += step.length;
+  }
+  return out;
+}
+
 std::string Base64(const std::string& bytes) {
   static const char kDigits[] =
       "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";

@@ -29,6 +29,10 @@ std::string JsonArray(const std::vector<std::string>& items);
 // Whether `text` is UTF-8 throughout.
 bool IsUtf8(const std::string& text);
 
+// `text` with each stretch that is not UTF-8 written as U+FFFD, as
+// JsonString does; for the formats that can only carry UTF-8 (XML).
+std::string ValidUtf8(const std::string& text);
+
 // `bytes` in base64 (RFC 4648, with padding).
 std::string Base64(const std::string& bytes);
 

@@ -1,48 +1,86 @@
-// sealprobe-explain [--json] [--anchors PEM | --windows-trust DIR] FILE...:
-// why sealprobe gives each file the status it gives.
+// sealprobe-explain [OPTION]... PATH... | --staging PRODUCT_DIR
+// COMMONFILES_DIR: why sealprobe gives each file the status it gives, and
+// whether a release meets its own rules besides.
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
+#include <ctime>
+#include <memory>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "authenticode/trust_anchors.h"
-#include "explain/human_report.h"
-#include "explain/json_report.h"
+#include "explain/formats.h"
+#include "explain/inputs.h"
+#include "explain/options.h"
+#include "explain/parallel.h"
 #include "explain/report.h"
+#include "explain/staging.h"
 #include "explain/wording.h"
+#include "product_files/file_opener.h"
 #include "terminal_text.h"
 
 namespace {
 
-constexpr char kUsage[] =
-    "usage: sealprobe-explain [--json] [--anchors PEM | --windows-trust DIR]\n"
-    "                         FILE...\n"
+using sealprobe::TerminalSafe;
+
+constexpr char kVersion[] = SEALPROBE_VERSION;
+
+constexpr char kUsageText[] =
+    "usage: sealprobe-explain [OPTION]... PATH...\n"
+    "       sealprobe-explain [OPTION]... --staging PRODUCT_DIR "
+    "COMMONFILES_DIR\n"
     "\n"
-    "For each FILE, the status sealprobe gives it, in Windows' terms, the\n"
+    "For each file, the status sealprobe gives it, in Windows' terms, the\n"
     "rule that decided it, and the evidence: the image, the signer, the\n"
-    "chain, the timestamp and the time the chain was checked at.\n"
+    "chain, the timestamp, the time the chain was checked at, and the\n"
+    "file's other signatures. A folder PATH stands for every file under it\n"
+    "that starts with MZ, in byte order of the paths. --staging checks the\n"
+    "product's files as sealprobe finds them in the two folders, and fails\n"
+    "one found in neither.\n"
     "\n"
-    "  --json         one JSON array for the whole run\n"
-    "  --anchors PEM  trust the certificates in PEM besides the default\n"
-    "                 store (SSL_CERT_FILE, SSL_CERT_DIR)\n"
+    "  --format FORMAT    text (the default), json (one array), jsonl (one\n"
+    "                     object a line, each as soon as it is decided),\n"
+    "                     junit or sarif; --json is --format json\n"
+    "  --signer HASH      fail a file whose signer's certificate does not\n"
+    "                     have this SHA-256 or SHA-1 (hexadecimal, over its\n"
+    "                     DER); repeat for more than one\n"
+    "  --require-timestamp\n"
+    "                     fail a file whose signature has no valid timestamp\n"
+    "  --all-signatures   hold every signature of a file (nested ones, later\n"
+    "                     certificate-table entries) to these rules, not only\n"
+    "                     the primary, which Windows decides by\n"
+    "  --jobs N           verify on N threads (default: one per processor);\n"
+    "                     the output is the same for any N\n"
+    "  --anchors PEM      trust the certificates in PEM besides the default\n"
+    "                     store (SSL_CERT_FILE, SSL_CERT_DIR)\n"
     "  --windows-trust DIR\n"
-    "                 trust Windows' root program as exported to DIR\n"
-    "                 (certutil -syncWithWU DIR) instead; by default the\n"
-    "                 folder SEALPROBE_WINDOWS_TRUST names, as sealprobe\n"
+    "                     trust Windows' root program as exported to DIR\n"
+    "                     (certutil -syncWithWU DIR) instead; by default the\n"
+    "                     folder SEALPROBE_WINDOWS_TRUST names, as sealprobe\n"
+    "  --version, --help\n"
     "\n"
-    "Exit status: 0 when every file is valid, 1 when one is not, 2 for a\n"
-    "usage error or a Windows trust folder that does not load.\n";
+    "Exit status: 0 when every file is valid and meets the rules; 1 when one\n"
+    "is not or does not, or a staged file is missing; 2 for a usage error,\n"
+    "trust data that does not load, or a report that cannot be written; 3\n"
+    "when a file or folder cannot be read. The highest of these wins.\n";
+
+enum Exit { kValid = 0, kNotValid = 1, kUsage = 2, kUnreadable = 3 };
 
 // `problem` may quote an argument: it reaches the terminal TerminalSafe.
 int Usage(const std::string& problem) {
   std::fprintf(stderr, "sealprobe-explain: %s\n%s",
-               sealprobe::TerminalSafe(problem).c_str(), kUsage);
-  return 2;
+               TerminalSafe(problem).c_str(), kUsageText);
+  return kUsage;
+}
+
+void Complain(const std::string& path, const std::string& reason) {
+  std::fprintf(stderr, "sealprobe-explain: %s: %s\n",
+               TerminalSafe(path).c_str(), TerminalSafe(reason).c_str());
 }
 
 // Colour only on a terminal, and not when NO_COLOR is set (no-color.org).
@@ -52,80 +90,182 @@ bool UseColour() {
          (no_color == nullptr || no_color[0] == '\0');
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-  bool json = false;
-  std::string anchors_file;
-  std::string windows_folder;
-  std::vector<std::string> files;
-  bool options = true;
-  for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
-    if (options && arg == "--") {
-      options = false;
-    } else if (options && arg == "--json") {
-      json = true;
-    } else if (options && arg == "--anchors") {
-      if (++i == argc) return Usage("--anchors needs a PEM file");
-      anchors_file = argv[i];
-      if (!std::ifstream(anchors_file)) {
-        return Usage("cannot read " + anchors_file);
-      }
-    } else if (options && arg == "--windows-trust") {
-      if (++i == argc) return Usage("--windows-trust needs a folder");
-      windows_folder = argv[i];
-    } else if (options && arg == "--help") {
-      std::fputs(kUsage, stdout);
-      return 0;
-    } else if (options && arg.size() > 1 && arg[0] == '-') {
-      return Usage("unknown option " + arg);
-    } else {
-      files.push_back(arg);
+// Standard output, every write checked: the first failure is kept, and
+// nothing is written after it.
+class Output {
+ public:
+  bool Write(const std::string& text) {
+    if (failed_ == 0 && !text.empty() &&
+        (std::fwrite(text.data(), 1, text.size(), stdout) != text.size() ||
+         std::fflush(stdout) != 0)) {
+      failed_ = errno != 0 ? errno : EIO;
     }
+    return failed_ == 0;
   }
-  if (files.empty()) return Usage("no FILE given");
+  int failed() const { return failed_; }
 
-  using sealprobe::LoadErrorText;
+ private:
+  int failed_ = 0;
+};
+
+// Why the file at `path`, which did not open or read, could not: the
+// system's words.
+std::string WhyUnreadable(const std::string& path, sealprobe::FileTree& tree) {
+  std::string reason;
+  switch (tree.KindOf(path, &reason)) {
+    case sealprobe::FileTree::Kind::kMissing:
+      return reason;
+    case sealprobe::FileTree::Kind::kFolder:
+    case sealprobe::FileTree::Kind::kOther:
+      return "not a regular file";
+    case sealprobe::FileTree::Kind::kRegularFile:
+      break;
+  }
+  if (!tree.StartsWithMz(path, &reason)) return reason;
+  return "it could not be read";
+}
+
+sealprobe::TrustAnchors MakeAnchors(const sealprobe::ExplainOptions& o) {
   using sealprobe::TrustAnchors;
-  if (windows_folder.empty()) {
+  std::string windows_folder = o.windows_folder;
+  if (windows_folder.empty() && o.anchors_file.empty()) {
     const char* from_environment = std::getenv("SEALPROBE_WINDOWS_TRUST");
     if (from_environment != nullptr) windows_folder = from_environment;
   }
-  if (!anchors_file.empty() && !windows_folder.empty()) {
+  if (!windows_folder.empty()) {
+    return TrustAnchors::WindowsRootProgram(windows_folder);
+  }
+  if (!o.anchors_file.empty()) {
+    return TrustAnchors::SystemDefaultAnd(o.anchors_file);
+  }
+  return TrustAnchors::SystemDefault();
+}
+
+// What to check: the manifest's entries under --staging, else the files
+// of the PATHs. Complains of what cannot be read (kUnreadable), or of a
+// staged folder named without its separator (kUsage, and nothing to
+// check); kValid otherwise.
+struct Work {
+  std::vector<std::string> files;
+  std::vector<sealprobe::StagingEntry> entries;
+  int exit = kValid;
+};
+
+Work Gather(const sealprobe::ExplainOptions& o, sealprobe::FileTree& tree) {
+  Work work;
+  if (!o.staging) {
+    sealprobe::Inputs inputs = sealprobe::CollectInputs(o.paths, tree);
+    for (const sealprobe::InputProblem& problem : inputs.problems) {
+      Complain(problem.path, problem.reason);
+      work.exit = kUnreadable;
+    }
+    work.files = std::move(inputs.files);
+    return work;
+  }
+  const std::unique_ptr<sealprobe::FileOpener> opener =
+      sealprobe::MakePlatformFileOpener();
+  sealprobe::StagingCheck check = sealprobe::CheckStaging(
+      o.staging->first, o.staging->second, tree, *opener);
+  for (const sealprobe::StagingFolderProblem& problem : check.problems) {
+    const std::string text = sealprobe::DescribeStagingProblem(problem);
+    if (problem.kind == sealprobe::StagingFolderProblem::Kind::kNoSeparator) {
+      Usage(text);
+      return Work{{}, {}, kUsage};
+    }
+    std::fprintf(stderr, "sealprobe-explain: %s\n", TerminalSafe(text).c_str());
+    work.exit = kUnreadable;
+  }
+  work.entries = std::move(check.entries);
+  return work;
+}
+
+// Verifies the work on any thread and reports it in order on this one;
+// the exit status.
+int Report(const sealprobe::ExplainOptions& o, const Work& work,
+           sealprobe::TrustAnchors& anchors, sealprobe::FileTree& tree) {
+  const size_t count = o.staging ? work.entries.size() : work.files.size();
+  const std::unique_ptr<sealprobe::ReportRenderer> renderer =
+      sealprobe::MakeReportRenderer(
+          o.format, kVersion,
+          o.format == sealprobe::ReportFormat::kText && UseColour());
+  const std::time_t now = std::time(nullptr);
+  const auto produce = [&](size_t i) {
+    return o.staging
+               ? sealprobe::ExplainEntry(work.entries[i], anchors, o.policy,
+                                         now)
+               : sealprobe::ExplainFile(work.files[i], anchors, o.policy, now);
+  };
+  Output out;
+  bool any_invalid = false;
+  bool any_unreadable = false;
+  const auto deliver = [&](size_t, sealprobe::FileReport report) {
+    any_invalid = any_invalid || !report.valid();
+    const sealprobe::Rule rule = report.verification.rule;
+    if (report.found() && (rule == sealprobe::Rule::kNotOpened ||
+                           rule == sealprobe::Rule::kUnreadable)) {
+      any_unreadable = true;
+      Complain(report.file, WhyUnreadable(report.file, tree));
+    }
+    return out.Write(renderer->Add(report));
+  };
+  sealprobe::RunInOrder(count, o.jobs != 0 ? o.jobs : sealprobe::DefaultJobs(),
+                        produce, deliver);
+  const int exit = work.exit != kValid || any_unreadable ? kUnreadable
+                   : any_invalid                         ? kNotValid
+                                                         : kValid;
+  if (!out.Write(renderer->End()) || std::fclose(stdout) != 0) {
+    Complain("cannot write the report",
+             std::strerror(out.failed() != 0 ? out.failed() : errno));
+    return std::max<int>(exit, kUsage);
+  }
+  return exit;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::string error;
+  const std::optional<sealprobe::ExplainOptions> parsed =
+      sealprobe::ParseExplainOptions({argv + 1, argv + argc}, &error);
+  if (!parsed) return Usage(error);
+  const sealprobe::ExplainOptions& o = *parsed;
+  if (o.help || o.version) {
+    const std::string text =
+        o.help ? kUsageText
+               : std::string("sealprobe-explain ") + kVersion + "\n";
+    Output out;
+    if (out.Write(text)) return kValid;
+    Complain("standard output", std::strerror(out.failed()));
+    return kUsage;
+  }
+  if (!o.anchors_file.empty()) {
+    if (const auto problem = sealprobe::AnchorsFileProblem(o.anchors_file)) {
+      Complain(o.anchors_file, *problem);
+      return kUsage;
+    }
+  }
+  const char* windows_trust = std::getenv("SEALPROBE_WINDOWS_TRUST");
+  if (!o.anchors_file.empty() && o.windows_folder.empty() &&
+      windows_trust != nullptr && windows_trust[0] != '\0') {
     return Usage(
         "--anchors adds to OpenSSL's store, which Windows' root program "
-        "(--windows-trust, SEALPROBE_WINDOWS_TRUST) replaces: give one");
+        "(SEALPROBE_WINDOWS_TRUST) replaces: give one");
   }
-  TrustAnchors anchors =
-      !windows_folder.empty() ? TrustAnchors::WindowsRootProgram(windows_folder)
-      : !anchors_file.empty() ? TrustAnchors::SystemDefaultAnd(anchors_file)
-                              : TrustAnchors::SystemDefault();
+  sealprobe::TrustAnchors anchors = MakeAnchors(o);
   // Trust data that does not load is reported before any file, and
   // nothing is explained against a store sealprobe would not use.
-  if (anchors.source() == TrustAnchors::Source::kWindowsRootProgram) {
+  if (anchors.source() ==
+      sealprobe::TrustAnchors::Source::kWindowsRootProgram) {
     anchors.Get();
     if (const auto& failed = anchors.load_error()) {
-      const std::string line = failed->file + ": " + LoadErrorText(*failed);
-      std::fprintf(stderr, "sealprobe-explain: %s\n",
-                   sealprobe::TerminalSafe(line).c_str());
-      return 2;
+      Complain(failed->file, sealprobe::LoadErrorText(*failed));
+      return kUsage;
     }
   }
-  std::vector<sealprobe::FileReport> reports;
-  bool all_valid = true;
-  const bool colour = !json && UseColour();
-  for (size_t i = 0; i < files.size(); ++i) {
-    sealprobe::FileReport report = sealprobe::ExplainFile(files[i], anchors);
-    all_valid = all_valid && report.valid();
-    if (json) {
-      reports.push_back(std::move(report));
-    } else {
-      // A person's report is written as it is made.
-      if (i > 0) std::fputs("\n", stdout);
-      std::fputs(sealprobe::HumanReport(report, colour).c_str(), stdout);
-    }
-  }
-  if (json) std::fputs(sealprobe::JsonReport(reports).c_str(), stdout);
-  return all_valid ? 0 : 1;
+
+  const std::unique_ptr<sealprobe::FileTree> tree =
+      sealprobe::MakePlatformFileTree();
+  const Work work = Gather(o, *tree);
+  if (work.exit == kUsage) return kUsage;
+  return Report(o, work, anchors, *tree);
 }

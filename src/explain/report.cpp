@@ -1,8 +1,15 @@
 #include "explain/report.h"
 
+#include <openssl/bio.h>
+#include <openssl/err.h>
+#include <openssl/pem.h>
+
 #include <cstdio>
+#include <memory>
 
 #include "authenticode/authenticode.h"
+#include "authenticode/openssl_ptr.h"
+#include "explain/codes.h"
 #include "explain/wording.h"
 #include "trust/verdict.h"
 #include "trust_status.h"
@@ -35,10 +42,16 @@ TrustFacts DescribeTrust(const TrustAnchors& anchors) {
 
 }  // namespace
 
-FileReport ExplainFile(const std::string& path, TrustAnchors& anchors) {
+FileReport ExplainFile(const std::string& path, TrustAnchors& anchors,
+                       const Policy& policy, std::time_t now) {
   FileReport report;
   report.file = path;
-  report.verification = VerifyAuthenticodeFile(path, anchors);
+  std::vector<Verification> signatures =
+      VerifyEverySignatureFile(path, anchors, now);
+  report.policy = CheckPolicy(signatures, policy);
+  report.verification = std::move(signatures[0]);
+  report.others.assign(std::make_move_iterator(signatures.begin() + 1),
+                       std::make_move_iterator(signatures.end()));
   report.trust = DescribeTrust(anchors);
   const AuthenticodeResult& result = report.verification.result;
   report.verdict =
@@ -49,7 +62,55 @@ FileReport ExplainFile(const std::string& path, TrustAnchors& anchors) {
   return report;
 }
 
+FileReport ExplainEntry(const StagingEntry& entry, TrustAnchors& anchors,
+                        const Policy& policy, std::time_t now) {
+  if (!entry.found) {
+    FileReport report;
+    report.file = entry.product_path;
+    report.entry = entry;
+    report.trust = DescribeTrust(anchors);
+    return report;
+  }
+  FileReport report = ExplainFile(entry.path(), anchors, policy, now);
+  report.entry = entry;
+  return report;
+}
+
+std::optional<std::string> AnchorsFileProblem(const std::string& path) {
+  const ossl::BioPtr file(BIO_new_file(path.c_str(), "r"));
+  if (!file) return std::string("it cannot be opened");
+  struct InfoStackDeleter {
+    void operator()(STACK_OF(X509_INFO) * p) const noexcept {
+      sk_X509_INFO_pop_free(p, X509_INFO_free);
+    }
+  };
+  const std::unique_ptr<STACK_OF(X509_INFO), InfoStackDeleter> infos(
+      PEM_X509_INFO_read_bio(file.get(), nullptr, nullptr, nullptr));
+  ERR_clear_error();
+  if (!infos) return std::string("it does not decode as PEM");
+  for (int i = 0; i < sk_X509_INFO_num(infos.get()); ++i) {
+    if (sk_X509_INFO_value(infos.get(), i)->x509 != nullptr) {
+      return std::nullopt;
+    }
+  }
+  return std::string("it holds no certificate");
+}
+
+std::string DecidingCode(const FileReport& report) {
+  if (!report.found()) return kStagingMissingCode;
+  if (report.policy) return PolicyCode(report.policy->kind);
+  if (report.valid()) return {};
+  return RuleCode(report.verification);
+}
+
 std::string DecidingRule(const FileReport& report) {
+  if (!report.found()) return StagingMissingText(*report.entry);
+  if (report.policy) {
+    const size_t index = report.policy->signature;
+    const Verification& v =
+        index == 0 ? report.verification : report.others[index - 1];
+    return PolicyText(*report.policy, v);
+  }
   const std::optional<TrustLoadError>& load_error = report.trust.load_error;
   return RuleText(report.verification, load_error ? &*load_error : nullptr);
 }

@@ -1,6 +1,7 @@
 // What sealprobe-explain says of a file, before it is rendered: sealprobe's
-// own verdict on it, the verifier's record of how it came to it, and the
-// store it was judged against. human_report.h and json_report.h render it.
+// own verdict on it, the verifier's record of how it came to it, its other
+// signatures, the release's policy on top, and the store it was judged
+// against. formats.h renders it.
 #ifndef SEALPROBE_EXPLAIN_REPORT_H_
 #define SEALPROBE_EXPLAIN_REPORT_H_
 
@@ -14,6 +15,8 @@
 
 #include "authenticode/trust_anchors.h"
 #include "authenticode/verification.h"
+#include "explain/policy.h"
+#include "explain/staging.h"
 
 namespace sealprobe {
 
@@ -29,21 +32,50 @@ struct TrustFacts {
 };
 
 struct FileReport {
-  std::string file;  // as given
-  Verification verification;
-  std::string verdict;  // sealprobe's verdict line, without its line break
+  std::string file;           // as given; for a manifest entry not found, where
+                              // sealprobe looks last
+  Verification verification;  // the primary signature's: Windows' verdict
+  std::vector<Verification> others;   // the file's other signatures, in order
+  std::optional<PolicyFault> policy;  // the first policy rule it fails
+  std::optional<StagingEntry> entry;  // under --staging, the manifest's
+  std::string verdict;  // sealprobe's verdict line, without its line break;
+                        // empty for an entry not found
   TrustFacts trust;
 
-  bool valid() const { return verification.result.status == 0; }
+  // Whether there was a file to verify: false only for a manifest entry in
+  // neither staged folder.
+  bool found() const { return !entry || entry->found.has_value(); }
+  bool valid() const {
+    return found() && verification.result.status == 0 && !policy;
+  }
 };
 
-// Verifies `path` exactly as sealprobe's trust service does, and keeps
-// what that verification found.
-FileReport ExplainFile(const std::string& path, TrustAnchors& anchors);
+// Verifies `path` exactly as sealprobe's trust service does, and its other
+// signatures by the same rules, keeps what that found, and judges the whole
+// by `policy`.
+// A chain without a timestamp is judged as of `now`: one time for a whole
+// run gives every file the same, however many threads verify them.
+FileReport ExplainFile(const std::string& path, TrustAnchors& anchors,
+                       const Policy& policy = {},
+                       std::time_t now = std::time(nullptr));
+
+// The report for a manifest entry, found or not, under --staging.
+FileReport ExplainEntry(const StagingEntry& entry, TrustAnchors& anchors,
+                        const Policy& policy, std::time_t now);
+
+// The stable code of what decided the report (codes.h): staging.missing,
+// the policy rule, else the verification's rule; empty when it is valid.
+std::string DecidingCode(const FileReport& report);
+
+// Why the PEM file at `path`, named as trust anchors, cannot serve: it
+// does not open, does not decode as PEM, or holds no certificate; nothing
+// when it can.
+std::optional<std::string> AnchorsFileProblem(const std::string& path);
 
 // What both renderings say of a report, from its record.
 
-// The rule that decided, in words (wording.h).
+// The rule that decided, in words (wording.h): the missing entry, the
+// policy rule, else the verification's.
 std::string DecidingRule(const FileReport& report);
 
 // The certificate the deciding rule was found on; null when it was no

@@ -267,6 +267,30 @@ std::string RuleText(const Verification& v, const TrustLoadError* load_error) {
   return "every check passes";
 }
 
+std::string PolicyText(const PolicyFault& fault, const Verification& v) {
+  const std::string which =
+      fault.signature == 0 ? std::string("the primary signature")
+                           : "signature " + std::to_string(fault.signature + 1);
+  switch (fault.kind) {
+    case PolicyFault::Kind::kSignerNotPinned:
+      return "the signer's certificate of " + which +
+             " is none of those --signer names";
+    case PolicyFault::Kind::kNoTimestamp:
+      return which +
+             " has no valid timestamp, which --require-timestamp "
+             "requires";
+    case PolicyFault::Kind::kSignatureInvalid:
+      break;
+  }
+  return which + " is not valid, which --all-signatures requires: " +
+         RuleText(v, nullptr);
+}
+
+std::string StagingMissingText(const StagingEntry& entry) {
+  return "it is in neither staged folder: sealprobe looks for " +
+         entry.common_files_path + ", then " + entry.product_path;
+}
+
 std::string ProblemText(const ChainProblem& problem, const ChainResult& chain) {
   const std::string use = UseText(chain.use);
   switch (problem.finding) {

@@ -10,6 +10,8 @@
 #include "authenticode/der_limits.h"
 #include "authenticode/verification.h"
 #include "authenticode/windows_roots.h"
+#include "explain/policy.h"
+#include "explain/staging.h"
 
 namespace sealprobe {
 
@@ -26,6 +28,14 @@ std::string ProblemText(const ChainProblem& problem, const ChainResult& chain);
 // "NotBefore", "Disable", "Disallowed", "built-in root"); null when no
 // property did.
 const char* PropertyName(Finding finding);
+
+// The policy rule a file fails, `v` being the signature that fails it:
+// "the signer's certificate is none of those --signer names".
+std::string PolicyText(const PolicyFault& fault, const Verification& v);
+
+// A manifest entry found in neither staged folder: "it is in neither
+// staged folder: sealprobe looks for COMMON, then PRODUCT".
+std::string StagingMissingText(const StagingEntry& entry);
 
 // How an anchor is trusted: "in the store", "listed in the CTL", "built
 // into Windows".

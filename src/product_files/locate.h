@@ -11,16 +11,28 @@
 
 namespace sealprobe {
 
+// The installation folders, in the order they are probed.
+enum class ProductFolder { kCommonFiles, kProduct };
+
 struct LocatedFile {
   NativeString path;
   // Held open while the file is verified; reset before the next entry.
   std::unique_ptr<OpenFile> probe;
+  ProductFolder folder = ProductFolder::kCommonFiles;  // where it was found
 };
 
-// Tries `common_files_path` + `name`, then `product_path` + `name`: plain
-// concatenations, no separator added or removed. The CommonFiles copy wins;
-// the Product copy is not looked at when it opens. When neither opens,
-// writes "\tNon-existing file: <name>\n" and returns nothing.
+// `folder` + `name`: a plain concatenation, no separator added or removed.
+NativeString ProductFilePath(const NativeString& folder, NativeStringView name);
+
+// Tries ProductFilePath(`common_files_path`, `name`), then
+// ProductFilePath(`product_path`, `name`). The CommonFiles copy wins; the
+// Product copy is not looked at when it opens. Nothing when neither opens.
+std::optional<LocatedFile> ProbeProductFile(
+    NativeStringView name, const NativeString& common_files_path,
+    const NativeString& product_path, FileOpener& opener);
+
+// ProbeProductFile, writing "\tNon-existing file: <name>\n" when it finds
+// nothing.
 std::optional<LocatedFile> LocateProductFile(
     NativeStringView name, const NativeString& common_files_path,
     const NativeString& product_path, FileOpener& opener, Console& console);

@@ -33,6 +33,7 @@ TEST(LocateProductFileTest, CommonFilesCopyWinsAndProductIsNeverOpened) {
     std::optional<LocatedFile> found = f.Locate(SP_TEXT("a.dll"));
     ASSERT_TRUE(found);
     EXPECT_EQ(found->path, SP_TEXT("C:\\Common\\a.dll"));
+    EXPECT_EQ(found->folder, ProductFolder::kCommonFiles);
     EXPECT_EQ(f.log,
               (EventLog{Event(SP_TEXT("open"), SP_TEXT("C:\\Common\\a.dll"))}));
   }
@@ -48,6 +49,7 @@ TEST(LocateProductFileTest, FallsBackToProductFolder) {
   std::optional<LocatedFile> found = f.Locate(SP_TEXT("a.dll"));
   ASSERT_TRUE(found);
   EXPECT_EQ(found->path, SP_TEXT("C:\\Product\\a.dll"));
+  EXPECT_EQ(found->folder, ProductFolder::kProduct);
   EXPECT_EQ(f.log,
             (EventLog{Event(SP_TEXT("miss"), SP_TEXT("C:\\Common\\a.dll")),
                       Event(SP_TEXT("open"), SP_TEXT("C:\\Product\\a.dll"))}));

@@ -279,7 +279,8 @@ class Tool:
         error dialog then returns at once), the fixtures' trust store, and
         `extra` added or overriding."""
         env = dict(os.environ)
-        for name in ("DISPLAY", "WAYLAND_DISPLAY", "SSL_CERT_DIR"):
+        for name in ("DISPLAY", "WAYLAND_DISPLAY", "SSL_CERT_DIR",
+                     "SEALPROBE_WINDOWS_TRUST"):
             env.pop(name, None)
         if self.display:
             env["DISPLAY"] = self.display

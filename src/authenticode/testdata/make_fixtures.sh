@@ -244,11 +244,18 @@ expect pagehash32.exe 0
 sign_with "$pki/selfsigned.crt" selfsigned "$files/valid.exe" \
   "$files/nested.exe" -nest -h sha1
 expect nested.exe 0
+# Dual-signed as release tools do it: SHA-1 first, SHA-256 nested in it.
+sign "$files/sha1.exe" "$files/dual-signed.exe" -nest -h sha256
+expect dual-signed.exe 0
 
 sign_with "$pki/ileaf-chain.pem" ileaf "$pe/small64.exe" "$files/intermediate.exe"
 expect intermediate.exe 0
 sign_with "$pki/ileaf.crt" ileaf "$pe/small64.exe" "$files/nochain.exe"
 expect nochain.exe 800b010a
+# A signature that carries its own root (OUT/windows/bare lacks it).
+cat "$pki/leaf.crt" "$pki/root.crt" > "$pki/leaf-root.pem"
+sign_with "$pki/leaf-root.pem" leaf "$pe/small64.exe" "$files/carries-root.exe"
+expect carries-root.exe 0
 sign_with "$pki/stranger-chain.pem" stranger "$pe/small64.exe" "$files/stranger.exe"
 expect stranger.exe 800b0109
 sign_with "$pki/selfsigned.crt" selfsigned "$pe/small64.exe" "$files/selfsigned.exe"
@@ -772,6 +779,28 @@ done
 attr_cert_in outer 0xa1 "$files/valid.exe" "$files/attrcert.exe"
 expect attrcert.exe 0
 
+# --- Signatures in later certificate-table entries ---------------------------
+# Windows decides by the first entry alone. later-entries.exe is valid.exe
+# with two more entries: sha1.exe's signature, valid over the same image,
+# then selfsigned.exe's, whose root is not trusted.
+with_later_entries() {  # in out donor...
+  quiet "${PYTHON:-/usr/bin/python3}" - "$here/../../testing" "$@" <<'PY'
+import sys
+sys.path.insert(0, sys.argv[1])
+from harness import Der, PeLayout, certificate_entry, with_certificate_table
+src, dst, donors = sys.argv[2], sys.argv[3], sys.argv[4:]
+data = open(src, "rb").read()
+table = data[PeLayout(data).cert_offset:]
+for donor in donors:
+    signed = open(donor, "rb").read()
+    table += certificate_entry(Der(signed, PeLayout(signed).blob).encode())
+open(dst, "wb").write(with_certificate_table(data, table))
+PY
+}
+with_later_entries "$files/valid.exe" "$files/later-entries.exe" \
+  "$files/sha1.exe" "$files/selfsigned.exe"
+expect later-entries.exe 0
+
 # --- Windows' root program ---------------------------------------------------
 # Folders laid out as certutil -syncWithWU writes them, made from the
 # formats' public descriptions by make_windows_trust.py: the root list
@@ -787,6 +816,8 @@ expect attrcert.exe 0
 #   OUT/windows/notbefore root and broot with NotBefore 2000-01-01, broot's
 #                         for code signing only
 #   OUT/windows/disable   root and broot disabled from 2021-01-01
+#   OUT/windows/bare      program without root's certificate, which only
+#                         a signature that carries it supplies
 # The verdicts are rows of authenticode_test.cpp's OtherTimesAndAnchors,
 # with the evidence for each rule.
 windows="$out/windows"
@@ -813,6 +844,8 @@ trust_folder program root.crt,eku=cs+ts,notbefore=2100-01-01 broot.crt,eku=cs+ts
 make_trust sst "$windows/program/roots.sst" "$pki/broot.crt"
 make_trust ctl "$windows/program/disallowedcert.stl" disallowed \
   "$pki/ctl-signer.crt" "$pki/ctl-signer.key" "$pki/distrusted.crt"
+rm -rf "$windows/bare" && cp -R "$windows/program" "$windows/bare" &&
+  rm "$windows/bare/$(sha1_of "$pki/root.crt").crt"
 trust_folder eku-tls root.crt,eku=tls \
   broot.crt,eku=cs+ts,disable=2020-01-01,disable-eku=cs
 trust_folder notbefore root.crt,eku=cs+ts,notbefore=2000-01-01 \

@@ -1,0 +1,67 @@
+#include "explain/options.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace sealprobe {
+namespace {
+
+TEST(ParseExplainOptionsTest, TakesWhatTheUsageSaysAndRefusesTheRest) {
+  const std::string sha1(40, 'a'), sha256(64, 'F');
+  std::string colons = "AB";
+  for (int i = 1; i < 20; ++i) colons += ":0c";
+  const struct {
+    std::vector<std::string> args;
+    const char* error;  // the start of the complaint; null when taken
+  } cases[] = {
+      {{"a.exe", "dir/"}, nullptr},
+      {{"--json", "--format", "sarif", "a"}, nullptr},
+      {{"--format", "xml", "a"}, "--format takes"},
+      {{"--format"}, "--format takes"},
+      {{"--signer", sha1, "--signer", sha256, "--signer", colons, "a"},
+       nullptr},
+      {{"--signer", sha1.substr(1), "a"}, "--signer takes"},
+      {{"--signer", colons + ":", "a"}, "--signer takes"},
+      {{"--signer", "g" + sha1.substr(1), "a"}, "--signer takes"},
+      {{"--jobs", "256", "a"}, nullptr},
+      {{"--jobs", "0", "a"}, "--jobs takes"},
+      {{"--jobs", "257", "a"}, "--jobs takes"},
+      {{"--jobs", "-1", "a"}, "--jobs takes"},
+      {{"--staging", "p/", "c/", "--require-timestamp"}, nullptr},
+      {{"--staging", "p/"}, "--staging needs"},
+      {{"--staging", "p/", "c/", "a"}, "--staging checks"},
+      {{"--version"}, nullptr},
+      {{"--version", "a"}, "--version takes"},
+      {{}, "no PATH"},
+      {{"--anchors", "x.pem", "--windows-trust", "w", "a"}, "--anchors adds"},
+      {{"--", "--json"}, nullptr},
+      {{"--bogus", "a"}, "unknown option"},
+  };
+  for (const auto& c : cases) {
+    std::string error;
+    const auto options = ParseExplainOptions(c.args, &error);
+    SCOPED_TRACE(testing::PrintToString(c.args));
+    if (c.error == nullptr) {
+      EXPECT_TRUE(options.has_value()) << error;
+    } else {
+      EXPECT_FALSE(options.has_value());
+      EXPECT_EQ(error.rfind(c.error, 0), 0u) << error;
+    }
+  }
+  std::string error;
+  const auto last = ParseExplainOptions({"--", "--json"}, &error);
+  ASSERT_TRUE(last.has_value());
+  EXPECT_EQ(last->format, ReportFormat::kText);
+  EXPECT_EQ(last->paths, std::vector<std::string>{"--json"});
+  const auto pins = ParseExplainOptions({"--signer", colons, "a"}, &error);
+  ASSERT_TRUE(pins.has_value());
+  ASSERT_EQ(pins->policy.signers.size(), 1u);
+  EXPECT_EQ(pins->policy.signers[0].size(), 20u);
+  EXPECT_EQ(pins->policy.signers[0][0], 0xab);
+  EXPECT_EQ(pins->policy.signers[0][19], 0x0c);
+}
+
+}  // namespace
+}  // namespace sealprobe

@@ -20,7 +20,7 @@
 # command's median wall-clock and processor time, the files per second
 # that gives and its peak resident memory, then the ratios. It judges no
 # figure; it exits 1 only when N jobs report other than one job does (the
-# checking time of unstamped files, the clock's, aside), or something it
+# checking time of unstamped files, each run's start, aside), or something it
 # needs is missing. Run it on a quiet machine.
 set -eu
 here="$(cd "$(dirname "$0")" && pwd)"

@@ -3,10 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <fstream>
 #include <set>
-#include <sstream>
 #include <string>
+#include <vector>
+
+#include "testing/test_support.h"
 
 namespace sealprobe {
 namespace {
@@ -15,15 +16,14 @@ namespace {
 // stands for two rules.
 TEST(CodesTest, EveryCodeIsDocumentedAndDistinct) {
   const char* root = std::getenv("SEALPROBE_SOURCE_DIR");
-  std::ifstream doc(std::string(root != nullptr ? root : ".") +
-                    "/docs/verifier.md");
-  std::stringstream text;
-  text << doc.rdbuf();
-  ASSERT_FALSE(text.str().empty());
+  const std::vector<uint8_t> bytes = ReadFileBytes(
+      std::string(root != nullptr ? root : ".") + "/docs/verifier.md");
+  const std::string doc(bytes.begin(), bytes.end());
+  ASSERT_FALSE(doc.empty());
   std::set<std::string> seen;
   for (const std::string& code : AllFailureCodes()) {
     EXPECT_TRUE(seen.insert(code).second) << code;
-    EXPECT_NE(text.str().find("`" + code + "`"), std::string::npos) << code;
+    EXPECT_NE(doc.find("`" + code + "`"), std::string::npos) << code;
   }
 }
 

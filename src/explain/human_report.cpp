@@ -199,9 +199,9 @@ std::string HumanReport(const FileReport& r, bool colour) {
     return w.str();
   }
   w.Add("  " + w.Mark(r.valid()) + " ", r.verdict, "    ");
-  std::string decision =
-      StatusNameOf(v.result.status) + " (" + StatusHex(v.result.status) +
-      "): " + RuleText(v, r.trust.load_error ? &*r.trust.load_error : nullptr);
+  std::string decision = StatusNameOf(v.result.status) + " (" +
+                         StatusHex(v.result.status) +
+                         "): " + VerificationRule(r);
   if (X509* on = DecidingCertificate(v)) decision += ", on " + SubjectOf(on);
   w.Add("    ", decision, "    ");
   if (r.policy) {

@@ -111,6 +111,10 @@ std::string DecidingRule(const FileReport& report) {
         index == 0 ? report.verification : report.others[index - 1];
     return PolicyText(*report.policy, v);
   }
+  return VerificationRule(report);
+}
+
+std::string VerificationRule(const FileReport& report) {
   const std::optional<TrustLoadError>& load_error = report.trust.load_error;
   return RuleText(report.verification, load_error ? &*load_error : nullptr);
 }

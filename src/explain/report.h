@@ -75,8 +75,12 @@ std::optional<std::string> AnchorsFileProblem(const std::string& path);
 // What both renderings say of a report, from its record.
 
 // The rule that decided, in words (wording.h): the missing entry, the
-// policy rule, else the verification's.
+// policy rule, else VerificationRule.
 std::string DecidingRule(const FileReport& report);
+
+// The rule that decided the primary signature's verification, in words:
+// Windows' reason, whatever the policy says.
+std::string VerificationRule(const FileReport& report);
 
 // The certificate the deciding rule was found on; null when it was no
 // certificate's.

@@ -825,18 +825,18 @@ make_trust() { quiet "${PYTHON:-/usr/bin/python3}" "$here/make_windows_trust.py"
 make_cert ctl-signer "/CN=SealProbe Test CTL Signer" root "$signer_ext
 extendedKeyUsage=1.3.6.1.4.1.311.10.3.9"
 sha1_of() { openssl x509 -in "$1" -noout -fingerprint -sha1 | cut -d= -f2 | tr -d :; }
-trust_folder() {  # name subject-spec...: a spec is a pki name, then properties
+trust_folder() {  # name root...: a root is a pki name, then properties
   folder="$windows/$1"; shift
   rm -rf "$folder" && mkdir -p "$folder"
-  specs=""
-  for spec in "$@"; do
-    specs="$specs $pki/$spec"
-    quiet openssl x509 -in "$pki/${spec%%,*}" -outform DER \
-      -out "$folder/$(sha1_of "$pki/${spec%%,*}").crt"
+  roots=""
+  for root in "$@"; do
+    roots="$roots $pki/$root"
+    quiet openssl x509 -in "$pki/${root%%,*}" -outform DER \
+      -out "$folder/$(sha1_of "$pki/${root%%,*}").crt"
   done
   # shellcheck disable=SC2086
   make_trust ctl "$folder/authroot.stl" roots "$pki/ctl-signer.crt" \
-    "$pki/ctl-signer.key" $specs
+    "$pki/ctl-signer.key" $roots
 }
 trust_folder program root.crt,eku=cs+ts,notbefore=2100-01-01 broot.crt,eku=cs+ts
 (cd "$windows/program" && quiet gcab -c -z authrootstl.cab authroot.stl &&

@@ -92,8 +92,8 @@ def prop(number, value):
                der(0x31, der(0x04, value)))
 
 
-def subject(spec):
-    path, *props = spec.split(",")
+def subject(entry):
+    path, *props = entry.split(",")
     cert = read_cert(path)
     # What Windows' own list carries besides: a friendly name (11), the
     # key identifier (20) and the SHA-256 hash (98).
@@ -112,7 +112,7 @@ def subject(spec):
                der(0x31, b"".join(attributes)))
 
 
-def ctl(out, kind, signer_cert, signer_key, specs):
+def ctl(out, kind, signer_cert, signer_key, entries):
     usage = {"roots": "1.3.6.1.4.1.311.10.3.9",
              "disallowed": "1.3.6.1.4.1.311.10.3.30"}[kind]
     now = datetime.datetime.now(datetime.timezone.utc)
@@ -120,7 +120,7 @@ def ctl(out, kind, signer_cert, signer_key, specs):
                   der(0x02, b"\x01\x23"),  # sequenceNumber
                   utc_time(now),
                   seq(oid("1.3.14.3.2.26"), b"\x05\x00"),
-                  seq(*(subject(s) for s in specs)))
+                  seq(*(subject(s) for s in entries)))
     inner = read_elements(content)[0][2]
     ctl_type = oid("1.3.6.1.4.1.311.10.1")
     attributes = sorted([

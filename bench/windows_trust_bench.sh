@@ -22,7 +22,7 @@ roots="${BENCH_ROOTS:-515}"
 runs="${BENCH_RUNS:-21}"
 explain="$build/sealprobe-explain"
 work="$build/bench/windows-trust-$roots"
-make_trust="$root/src/authenticode/testdata/make_windows_trust.py"
+make_trust="$root/src/authenticode/root_program/testdata/make_windows_trust.py"
 
 [ -x "$explain" ] || { echo "no $explain: build the native preset first" >&2; exit 1; }
 if [ ! -f "$work/folder/authrootstl.cab" ]; then

@@ -7,7 +7,13 @@
 # each one holds):
 #   0  src/ itself    neutral pieces that depend on nothing of ours
 #   1  src/notice, src/product_files, src/authenticode
-#                     each on rank 0 only, never on one another
+#                     each on rank 0 only, never on one another; inside
+#                     src/authenticode, three floors:
+#        the verifier's base: DER, SignedData, keys, certificate bytes and
+#                     the chain's vocabulary (the files `verifier_base`
+#                     names)
+#        src/authenticode/root_program: Windows' root program, on the base
+#        the rest of src/authenticode: the verifier, on both
 #   2  src/trust      the verdict table and the trust service, which on
 #                     POSIX asks the Authenticode verifier
 #   3  src/driver, src/explain
@@ -18,13 +24,22 @@
 cmake_minimum_required(VERSION 3.25)
 
 set(rank_ 0)
-set(rank_notice 1)
-set(rank_product_files 1)
-set(rank_authenticode 1)
-set(rank_trust 2)
-set(rank_driver 3)
-set(rank_explain 3)
-set(rank_testing 4)
+set(rank_notice 10)
+set(rank_product_files 10)
+set(rank_authenticode/base 10)
+set(rank_authenticode/root_program 11)
+set(rank_authenticode 12)
+set(rank_trust 20)
+set(rank_driver 30)
+set(rank_explain 30)
+set(rank_testing 40)
+
+# The verifier's files that Windows' root program may use, which therefore
+# use neither it nor the rest of the verifier.
+set(verifier_base authenticode/certificate_bytes. authenticode/chain_problem.
+                  authenticode/der_limits. authenticode/der_reader.
+                  authenticode/key_policy. authenticode/openssl_ptr.
+                  authenticode/signed_data.)
 
 # The parts of the verifier that read a file's bytes before any cryptography
 # (the byte sources, the PE image, the DER pre-walk) need none: the files
@@ -33,9 +48,25 @@ set(rank_testing 4)
 set(openssl_free authenticode/byte_source. authenticode/pe_image.
                  authenticode/der_limits. authenticode/file_byte_source)
 
-# The folder a path under src/ belongs to: its first component, or "" for a
-# file in src/ itself.
+# The folder a path under src/ belongs to, as ranked: its first two
+# components when they have a rank, else its first, or "" for a file in
+# src/ itself; authenticode/base for the verifier's base.
 function(folder_of path out)
+  foreach(start IN LISTS verifier_base)
+    string(FIND "${path}" "${start}" at)
+    if(at EQUAL 0)
+      set(${out} "authenticode/base" PARENT_SCOPE)
+      return()
+    endif()
+  endforeach()
+  if(path MATCHES "^([^/]+/[^/]+)/")
+    # Expanded only once the match has set it.
+    set(two "${CMAKE_MATCH_1}")
+    if(DEFINED rank_${two})
+      set(${out} "${two}" PARENT_SCOPE)
+      return()
+    endif()
+  endif()
   if(path MATCHES "^([^/]+)/")
     set(${out} "${CMAKE_MATCH_1}" PARENT_SCOPE)
   else()

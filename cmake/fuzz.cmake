@@ -34,5 +34,5 @@ sealprobe_fuzz_target(explain src/explain/explain_fuzz.cpp sealprobe_explain)
 
 # The readers of Windows' trust files: root and Disallowed lists, serialized
 # stores, cabinets. Its seeds are the fixtures' own, copied in at test time.
-sealprobe_fuzz_target(windows_trust src/authenticode/windows_trust_fuzz.cpp
+sealprobe_fuzz_target(windows_trust src/authenticode/root_program/windows_trust_fuzz.cpp
                       sealprobe_authenticode)

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace sealprobe {
 
@@ -46,6 +47,26 @@ struct RegularFile {
 // is not a regular file.
 std::optional<RegularFile> OpenRegularFile(const std::string& path,
                                            int* error = nullptr);
+
+// A small file read whole, or why not.
+struct WholeFile {
+  enum class Fault {
+    kNone,
+    kOpen,        // it does not open: `error` is errno
+    kNotRegular,  // it is a folder, FIFO, device or socket
+    kTooLarge,    // over the bytes allowed
+    kRead,        // a read fails: `error` is errno
+  };
+  std::vector<uint8_t> bytes;  // when ok()
+  Fault fault = Fault::kNone;
+  int error = 0;
+  bool ok() const { return fault == Fault::kNone; }
+};
+
+// The bytes of the regular file at `path`, opened as OpenRegularFile
+// opens it, when it holds at most `max_bytes`; read to its end, so a file
+// that grows while read is over the cap rather than cut short.
+WholeFile ReadWholeFile(const std::string& path, size_t max_bytes);
 
 }  // namespace sealprobe
 

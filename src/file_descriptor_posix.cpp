@@ -2,6 +2,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <utility>
 
@@ -38,6 +39,45 @@ std::optional<RegularFile> OpenRegularFile(const std::string& path,
   if (::fstat(fd.get(), &info) != 0) return fail(errno);
   if (!S_ISREG(info.st_mode)) return fail(0);
   return RegularFile{std::move(fd), static_cast<uint64_t>(info.st_size)};
+}
+
+WholeFile ReadWholeFile(const std::string& path, size_t max_bytes) {
+  WholeFile out;
+  const auto fail = [&out](WholeFile::Fault fault, int error) {
+    out.bytes.clear();
+    out.fault = fault;
+    out.error = error;
+    return std::move(out);
+  };
+  int error = 0;
+  const std::optional<RegularFile> file = OpenRegularFile(path, &error);
+  if (!file) {
+    return fail(
+        error == 0 ? WholeFile::Fault::kNotRegular : WholeFile::Fault::kOpen,
+        error);
+  }
+  if (file->size > max_bytes) return fail(WholeFile::Fault::kTooLarge, 0);
+  out.bytes.resize(static_cast<size_t>(file->size) + 1);
+  size_t got = 0;
+  // One byte more than the size it had when opened: what reads past that is
+  // growth, and over the cap when it would take the file past it.
+  while (true) {
+    if (got == out.bytes.size()) {
+      if (out.bytes.size() > max_bytes) {
+        return fail(WholeFile::Fault::kTooLarge, 0);
+      }
+      out.bytes.resize(std::min(max_bytes + 1, 2 * out.bytes.size()));
+    }
+    const ssize_t n =
+        ::read(file->fd.get(), out.bytes.data() + got, out.bytes.size() - got);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return fail(WholeFile::Fault::kRead, errno);
+    if (n == 0) break;
+    got += static_cast<size_t>(n);
+  }
+  if (got > max_bytes) return fail(WholeFile::Fault::kTooLarge, 0);
+  out.bytes.resize(got);
+  return out;
 }
 
 }  // namespace sealprobe

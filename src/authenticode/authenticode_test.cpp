@@ -446,6 +446,20 @@ TEST_F(AuthenticodeTest, OtherTimesAndAnchors) {
     EXPECT_EQ(VerifyBytes(ReadFixture(c.file), anchors, c.now).result,
               Result(c.expected));
   }
+  // And OUT/windows/expected.txt's rows: folder, file, status, now.
+  std::ifstream list(FixturePath("windows/expected.txt"));
+  std::string folder;
+  std::string file;
+  std::string hex;
+  int checked = 0;
+  while (list >> folder >> file >> hex) {
+    SCOPED_TRACE(file + " under windows/" + folder);
+    TrustAnchors anchors = Anchors("windows/" + folder);
+    EXPECT_EQ(VerifyBytes(ReadFixture(file), anchors, now).result,
+              Result(std::stoul(hex, nullptr, 16)));
+    ++checked;
+  }
+  EXPECT_GE(checked, 8);
 }
 
 TEST_F(AuthenticodeTest, LoadsTheAnchorsOnlyForAChain) {

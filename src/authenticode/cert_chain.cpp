@@ -7,7 +7,7 @@
 #include "authenticode/key_policy.h"
 #include "authenticode/name_constraints.h"
 #include "authenticode/openssl_ptr.h"
-#include "authenticode/windows_roots.h"
+#include "authenticode/root_program/windows_roots.h"
 #include "trust_status.h"
 
 namespace sealprobe {
@@ -50,6 +50,17 @@ bool IsCa(X509* cert) {
   return (flags & EXFLAG_BCONS) != 0 && (flags & EXFLAG_CA) != 0;
 }
 
+// Whether the certificate at `depth` of the chain `ctx` built is the trust
+// anchor: the last, taken from the store. RFC 5280 (6.1) takes the anchor
+// as an input to path validation, and checks basic constraints and the
+// certificate-signing key usage ((k), (n) of 6.1.4) on the certificates
+// below it only; Windows trusts Microsoft Root Authority (1997, no basic
+// constraints) as a root for code signing (KB293781).
+bool IsAnchor(X509_STORE_CTX* ctx, int depth) {
+  const int count = sk_X509_num(X509_STORE_CTX_get0_chain(ctx));
+  return depth == count - 1 && depth >= X509_STORE_CTX_get_num_untrusted(ctx);
+}
+
 // OpenSSL's verdict on one certificate, recorded; verification goes on, so
 // that every fault is found whatever order they come in.
 int RecordChainError(int ok, X509_STORE_CTX* ctx) {
@@ -84,9 +95,12 @@ int RecordChainError(int ok, X509_STORE_CTX* ctx) {
     case X509_V_ERR_INVALID_CA: {
       // OpenSSL says so for a CA whose key usage leaves out certificate
       // signing too; that is wrong usage, which the walk over the chain
-      // reports. Anything else is the basic constraints.
+      // reports. Anything else is the basic constraints, but on the anchor,
+      // which is not checked as a CA.
       X509* cert = X509_STORE_CTX_get_current_cert(ctx);
-      if (cert == nullptr || !IsCa(cert)) add(ChainFault::kBasicConstraints);
+      if ((cert == nullptr || !IsCa(cert)) && !IsAnchor(ctx, depth)) {
+        add(ChainFault::kBasicConstraints);
+      }
       break;
     }
     case X509_V_ERR_KEYUSAGE_NO_CERTSIGN:
@@ -164,8 +178,9 @@ bool HasUnhandledCriticalExtension(X509* cert) {
 }
 
 // The faults of the built chain (leaf first) that OpenSSL does not report
-// the way Windows does.
-void WalkChain(const STACK_OF(X509) * chain, Problems& problems) {
+// the way Windows does. `anchor_depth` is the anchor's, or -1.
+void WalkChain(const STACK_OF(X509) * chain, int anchor_depth,
+               Problems& problems) {
   const int count = sk_X509_num(chain);
   for (int i = 0; i < count; ++i) {
     X509* cert = sk_X509_value(chain, i);
@@ -200,8 +215,9 @@ void WalkChain(const STACK_OF(X509) * chain, Problems& problems) {
       }
       continue;
     }
-    // An issuer's key usage, when it has one, must allow it.
-    if (key_usage && !cert_sign) {
+    // An issuer's key usage, when it has one, must allow it; the anchor's
+    // is not checked (IsAnchor).
+    if (key_usage && !cert_sign && i != anchor_depth) {
       problems.Add(i, ChainFault::kWrongUsage, Finding::kIssuerCannotSign);
     }
   }
@@ -358,7 +374,7 @@ void JudgeBuiltChain(X509_STORE_CTX* ctx, int verified, const ChainCheck& check,
           program->SourceOf(sk_X509_value(chain, result->anchor_depth));
     }
   }
-  WalkChain(chain, problems);
+  WalkChain(chain, result->anchor_depth, problems);
   CheckExtendedKeyUsage(chain, result->use, problems);
   if (program != nullptr) {
     program->Check(chain, result->use, result->when, &result->problems);

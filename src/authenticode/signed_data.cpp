@@ -3,10 +3,12 @@
 #include <openssl/asn1.h>
 #include <openssl/objects.h>
 
+#include <algorithm>
 #include <array>
 #include <climits>
 #include <cstring>
 
+#include "authenticode/certificate_bytes.h"
 #include "authenticode/key_policy.h"
 #include "authenticode/openssl_ptr.h"
 
@@ -170,6 +172,55 @@ bool LeaveOutOtherCertificates(std::vector<uint8_t>* buffer) {
   return true;
 }
 
+// Whether each certificate of `certs` is in `der` as OpenSSL encodes it,
+// so that its encoding is the bytes it came in.
+bool EachEncodedAsGiven(ByteView der, const STACK_OF(X509) * certs) {
+  for (int i = 0; i < sk_X509_num(certs); ++i) {
+    const std::vector<uint8_t> own = EncodingOf(sk_X509_value(certs, i));
+    if (own.empty() || std::search(der.data, der.data + der.size, own.begin(),
+                                   own.end()) == der.data + der.size) {
+      return false;
+    }
+  }
+  return true;
+}
+
+// Records on each certificate of `pkcs7`, decoded from `der`, the bytes it
+// came in (certificate_bytes.h): the members of the certificate set, which
+// d2i_PKCS7 decodes in their order. Where the path down to the set has an
+// indefinite length, each certificate must be found in `der` as OpenSSL
+// encodes it. False when they cannot be matched up or recorded.
+bool KeepCertificateEncodings(ByteView der, PKCS7* pkcs7) {
+  if (!PKCS7_type_is_signed(pkcs7) || pkcs7->d.sign == nullptr) return true;
+  STACK_OF(X509)* certs = pkcs7->d.sign->cert;
+  const int count = sk_X509_num(certs);
+  if (count <= 0) return true;
+  // ContentInfo { signedData, [0] SignedData { version, digestAlgorithms,
+  // encapContentInfo, [0] certificates, ... } }, as d2i_PKCS7 read it.
+  std::optional<Element> at = ElementAt(der, 0, der.size);
+  const size_t end = at ? at->end : 0;
+  if (at) at = ElementAt(der, at->contents, end);      // its type
+  if (at) at = ElementAt(der, at->end, end);           // [0]
+  if (at) at = ElementAt(der, at->contents, at->end);  // SignedData
+  const size_t signed_end = at ? at->end : 0;
+  for (size_t i = 0, from = at ? at->contents : 0; at && i < 4; ++i) {
+    at = ElementAt(der, from, signed_end);
+    if (at) from = at->end;
+  }
+  if (!at || at->identifier != kContext0) return EachEncodedAsGiven(der, certs);
+  size_t from = at->contents;
+  for (int i = 0; i < count; ++i) {
+    const std::optional<Element> member = ElementAt(der, from, at->end);
+    if (!member ||
+        !KeepEncoding(sk_X509_value(certs, i), der.data + member->offset,
+                      member->end - member->offset)) {
+      return false;
+    }
+    from = member->end;
+  }
+  return from == at->end;
+}
+
 // The DER of `name` as it was decoded: OpenSSL keeps a decoded name's
 // encoding and hands it back unchanged until the name is modified.
 std::optional<ByteView> NameEncoding(const X509_NAME* name) {
@@ -262,7 +313,12 @@ ossl::Pkcs7Ptr DecodeSignedData(std::vector<uint8_t> der) {
     return nullptr;
   }
   const unsigned char* p = der.data();
-  return ossl::Pkcs7Ptr(d2i_PKCS7(nullptr, &p, static_cast<long>(der.size())));
+  ossl::Pkcs7Ptr pkcs7(d2i_PKCS7(nullptr, &p, static_cast<long>(der.size())));
+  if (pkcs7 && !KeepCertificateEncodings(ByteView{der.data(), der.size()},
+                                         pkcs7.get())) {
+    return nullptr;
+  }
+  return pkcs7;
 }
 
 std::optional<ByteView> ContentOctets(const ASN1_TYPE* content) {

@@ -12,7 +12,7 @@
 #include <string>
 
 #include "authenticode/openssl_ptr.h"
-#include "authenticode/windows_roots.h"
+#include "authenticode/root_program/windows_roots.h"
 
 namespace sealprobe {
 

@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "authenticode/certificate_bytes.h"
 #include "authenticode/openssl_ptr.h"
 #include "authenticode/signed_data.h"
 
@@ -137,20 +138,24 @@ std::string SubjectOf(X509* cert) {
                          : std::string();
 }
 
-std::string CertificateDigest(X509* cert, bool sha256) {
-  unsigned char digest[EVP_MAX_MD_SIZE];
-  unsigned size = 0;
-  if (cert == nullptr || X509_digest(cert, sha256 ? EVP_sha256() : EVP_sha1(),
-                                     digest, &size) != 1) {
-    return {};
-  }
+std::string HexOf(const uint8_t* bytes, size_t size) {
   static constexpr char kHex[] = "0123456789abcdef";
   std::string hex;
-  for (unsigned i = 0; i < size; ++i) {
-    hex += kHex[digest[i] >> 4];
-    hex += kHex[digest[i] & 0xf];
+  for (size_t i = 0; i < size; ++i) {
+    hex += kHex[bytes[i] >> 4];
+    hex += kHex[bytes[i] & 0xf];
   }
   return hex;
+}
+
+std::string CertificateDigest(X509* cert, bool sha256) {
+  if (cert == nullptr) return {};
+  if (sha256) {
+    const Sha256 digest = Sha256Of(cert);
+    return HexOf(digest.data(), digest.size());
+  }
+  const Sha1 digest = Sha1Of(cert);
+  return HexOf(digest.data(), digest.size());
 }
 
 std::string FormatTime(std::time_t time) {

@@ -33,8 +33,16 @@ CertificateFacts DescribeCertificate(X509* cert);
 // Its subject alone, as DescribeCertificate gives it; empty for null.
 std::string SubjectOf(X509* cert);
 
-// The SHA-256 (or, without `sha256`, SHA-1) of `cert`'s DER in lowercase
-// hexadecimal, as --signer takes it; empty for null.
+// `size` bytes in lowercase hexadecimal.
+std::string HexOf(const uint8_t* bytes, size_t size);
+template <typename Bytes>
+std::string HexOf(const Bytes& bytes) {
+  return HexOf(bytes.data(), bytes.size());
+}
+
+// The SHA-256 (or, without `sha256`, SHA-1) of `cert`'s DER, as it came
+// (certificate_bytes.h), in lowercase hexadecimal, as --signer takes it;
+// empty for null.
 std::string CertificateDigest(X509* cert, bool sha256);
 
 // `time` as ISO 8601 in UTC: "2024-01-01T00:00:00Z".

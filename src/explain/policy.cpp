@@ -1,9 +1,10 @@
 #include "explain/policy.h"
 
-#include <openssl/evp.h>
 #include <openssl/x509.h>
 
 #include <algorithm>
+
+#include "authenticode/certificate_bytes.h"
 
 namespace sealprobe {
 namespace {
@@ -15,21 +16,20 @@ int HexDigit(char c) {
   return -1;
 }
 
-// Whether the digest of `cert`'s DER with `md` is `digest`.
-bool DigestIs(X509* cert, const EVP_MD* md,
-              const std::vector<uint8_t>& digest) {
-  unsigned char value[EVP_MAX_MD_SIZE];
-  unsigned size = 0;
-  return X509_digest(cert, md, value, &size) == 1 && size == digest.size() &&
-         std::equal(digest.begin(), digest.end(), value);
-}
-
+// Whether a digest (SHA-1 or SHA-256, by its size) of `cert`'s DER, as it
+// came (certificate_bytes.h), is one of `policy`'s.
 bool Pinned(X509* cert, const Policy& policy) {
   if (policy.signers.empty()) return true;
   if (cert == nullptr) return false;
+  const Sha1 sha1 = Sha1Of(cert);
+  const Sha256 sha256 = Sha256Of(cert);
   for (const std::vector<uint8_t>& digest : policy.signers) {
-    const EVP_MD* md = digest.size() == 20 ? EVP_sha1() : EVP_sha256();
-    if (DigestIs(cert, md, digest)) return true;
+    if (digest.size() == sha1.size()
+            ? std::equal(digest.begin(), digest.end(), sha1.begin())
+            : digest.size() == sha256.size() &&
+                  std::equal(digest.begin(), digest.end(), sha256.begin())) {
+      return true;
+    }
   }
   return false;
 }

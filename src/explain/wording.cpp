@@ -118,15 +118,28 @@ std::string CabinetText(const CabinetError& e, const std::string& name) {
   return "it unpacks";
 }
 
+// "subject 103 (ab12…, VeriSign Class 3 …)": the subject by its place,
+// identifier and friendly name, as far as they were read.
+std::string SubjectText(const TrustListError& e) {
+  std::string out = "subject " + Number(e.subject);
+  if (e.identifier.empty()) return out;
+  out += " (" + HexOf(e.identifier);
+  if (!e.friendly_name.empty()) out += ", " + e.friendly_name;
+  return out + ")";
+}
+
 std::string TrustListText(const TrustListError& e) {
   const TrustListLimits limits;
-  const std::string subject = "subject " + Number(e.subject);
+  const std::string subject = SubjectText(e);
   switch (e.fault) {
     case TrustListFault::kNone:
       break;
-    case TrustListFault::kOverCap:
+    case TrustListFault::kOverCap: {
+      SignatureLimits caps;
+      caps.elements = limits.elements;
       return "it is not a SignedData within the caps on its work: " +
-             CapText(e.cap);
+             CapText(e.cap, caps);
+    }
     case TrustListFault::kNotSignedData:
       return "it is not a PKCS#7 SignedData";
     case TrustListFault::kNotTrustListContent:
@@ -155,21 +168,26 @@ std::string TrustListText(const TrustListError& e) {
              "(1.3.6.1.4.1.311.10.3.30)";
     case TrustListFault::kNoThisUpdate:
       return "its thisUpdate is not a valid time";
-    case TrustListFault::kNotSha1:
-      return "its subjectAlgorithm is not SHA-1";
+    case TrustListFault::kSubjectAlgorithm:
+      return "its subjectAlgorithm (" + e.oid +
+             ") is not one this list may name its subjects by";
     case TrustListFault::kMalformed:
       return "its CertificateTrustList is malformed";
     case TrustListFault::kTooManySubjects:
       return "it lists more than " + Number(limits.subjects) + " subjects";
-    case TrustListFault::kSubjectNotSha1:
-      return subject + " is not a SHA-1 identifier and its attributes";
+    case TrustListFault::kBadIdentifier:
+      return subject +
+             " is not an identifier of the list's kind and its "
+             "attributes";
     case TrustListFault::kSubjectMalformed:
       return subject + " is malformed";
     case TrustListFault::kTooManyAttributes:
       return subject + " has more than " + Number(limits.attributes) +
              " attributes";
     case TrustListFault::kBadProperty:
-      return subject + " has a malformed property";
+      return subject + " has a malformed property" +
+             (e.property >= 0 ? " (" + Number(e.property) + ")"
+                              : std::string());
     case TrustListFault::kListedTwice:
       return subject + " is listed twice";
   }
@@ -428,11 +446,17 @@ std::string LoadErrorText(const TrustLoadError& error) {
     case LoadFault::kFolderUnreadable:
       return "cannot be read: " + error.detail;
     case LoadFault::kTooManyFiles:
-      return "holds more than " + Number(limits.files) + " files";
+      return "holds more than " + Number(limits.entries) + " names";
     case LoadFault::kNoRootList:
       return "holds no root list (authroot.stl or authrootstl.cab)";
+    case LoadFault::kNamesDiffer:
+      return "and " + error.detail +
+             " differ only in letter case: which one holds the list is "
+             "ambiguous";
     case LoadFault::kFileUnreadable:
-      return "cannot be read";
+      return "cannot be read: " + error.detail;
+    case LoadFault::kNotRegularFile:
+      return "is not a regular file";
     case LoadFault::kFileOverCap:
       return "is over its cap (" + Number(limits.file_bytes) +
              " bytes a file, " + Number(limits.folder_bytes) + " in all)";
@@ -453,6 +477,9 @@ std::string LoadErrorText(const TrustLoadError& error) {
              Number(error.index) + ")";
     case LoadFault::kRootSubject:
       return "holds a root whose subject does not decode";
+    case LoadFault::kSameSubject:
+      return "holds more than " + Number(kMaxAnchorsPerSubject) +
+             " roots of one subject";
     case LoadFault::kNoMemory:
       return "could not be held in memory";
   }

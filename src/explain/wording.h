@@ -8,8 +8,8 @@
 #include <string>
 
 #include "authenticode/der_limits.h"
+#include "authenticode/root_program/windows_roots.h"
 #include "authenticode/verification.h"
-#include "authenticode/windows_roots.h"
 #include "explain/policy.h"
 #include "explain/staging.h"
 

@@ -600,6 +600,23 @@ for r in wine-a:a.com wine-A:A.com; do
     -addext "nameConstraints=critical,permitted;DNS:${r#*:}"
   cat "$pki/${r%%:*}.crt" >> "$pki/anchors.pem"
 done
+# The anchor itself is not checked as a CA: RFC 5280 (6.1) takes it as an
+# input, and checks basic constraints (6.1.4 (k)) and certificate signing
+# in the key usage ((n)) on the certificates below it only. Windows keeps
+# trusting Microsoft Root Authority of 1997, whose one extension is an
+# authority key identifier (KB293781). A root without basic constraints
+# whose key usage leaves out certificate signing anchors a valid
+# signature; below it, the same intermediate as kuonly-ca still fails.
+printf '[req]\ndistinguished_name = dn\n[dn]\n' > "$pki/bare.cnf"
+quiet openssl req -x509 -new -key "$pki/underca.key" -sha256 -days 3650 \
+  -config "$pki/bare.cnf" -subj "/CN=SealProbe Test Root Not A CA" \
+  -addext "keyUsage=digitalSignature,cRLSign" -out "$pki/notca-root.crt"
+for k in notca-root notca-kuonly; do cp "$pki/underca.key" "$pki/$k.key"; done
+cat "$pki/notca-root.crt" >> "$pki/anchors.pem"
+signed_under notca-anchored notca-root 0
+keyed_cert notca-kuonly "/CN=SealProbe Test CA Without Basic Constraints 2" \
+  notca-root "keyUsage=critical,keyCertSign,cRLSign"
+signed_under notca-below notca-kuonly 80096019
 for n in wine19:wine-a:a.com:0 wine20:wine-a:b.com:800b0114 \
          wine21:wine-A:a.COM:0 nc-legacy:nc-ca:ok.permitted.test:0; do
   set -- $(echo "$n" | tr : ' ')
@@ -809,8 +826,12 @@ expect later-entries.exe 0
 #
 #   OUT/windows/program   authrootstl.cab listing root and broot for code
 #                         signing and time stamping (root with a NotBefore
-#                         date of 2100), broot's body in roots.sst, and
-#                         disallowedcert.stl listing distrusted.crt
+#                         date of 2100, broot with an empty one, as some of
+#                         Microsoft's are), broot's body in roots.sst, and
+#                         disallowedcert.stl naming, as Microsoft's does, by
+#                         signature hash distrusted.crt (SHA-256), sha1-ca
+#                         (SHA-1) and md5-ca (MD5), and sha1-signer by the
+#                         MD5 of its key
 #   OUT/windows/eku-tls   root for server authentication only; broot
 #                         disabled for code signing from 2020-01-01
 #   OUT/windows/notbefore root and broot with NotBefore 2000-01-01, broot's
@@ -818,10 +839,16 @@ expect later-entries.exe 0
 #   OUT/windows/disable   root and broot disabled from 2021-01-01
 #   OUT/windows/bare      program without root's certificate, which only
 #                         a signature that carries it supplies
+#   OUT/windows/nonder-*  certificates written with a longer length than
+#                         DER's, named by their bytes as they are: leaf in
+#                         disallowedcert.sst (-sst) or by SHA-1 in the
+#                         Disallowed list (-list); root for server
+#                         authentication only (-root)
 # The verdicts are rows of authenticode_test.cpp's OtherTimesAndAnchors,
 # with the evidence for each rule.
 windows="$out/windows"
-make_trust() { quiet "${PYTHON:-/usr/bin/python3}" "$here/make_windows_trust.py" "$@"; }
+mkdir -p "$windows" && : > "$windows/expected.txt"
+make_trust() { quiet "${PYTHON:-/usr/bin/python3}" "$here/../root_program/testdata/make_windows_trust.py" "$@"; }
 make_cert ctl-signer "/CN=SealProbe Test CTL Signer" root "$signer_ext
 extendedKeyUsage=1.3.6.1.4.1.311.10.3.9"
 sha1_of() { openssl x509 -in "$1" -noout -fingerprint -sha1 | cut -d= -f2 | tr -d :; }
@@ -838,14 +865,71 @@ trust_folder() {  # name root...: a root is a pki name, then properties
   make_trust ctl "$folder/authroot.stl" roots "$pki/ctl-signer.crt" \
     "$pki/ctl-signer.key" $roots
 }
-trust_folder program root.crt,eku=cs+ts,notbefore=2100-01-01 broot.crt,eku=cs+ts
+trust_folder program root.crt,eku=cs+ts,notbefore=2100-01-01 \
+  broot.crt,eku=cs+ts,notbefore=
 (cd "$windows/program" && quiet gcab -c -z authrootstl.cab authroot.stl &&
   rm authroot.stl "$(sha1_of "$pki/broot.crt").crt")
 make_trust sst "$windows/program/roots.sst" "$pki/broot.crt"
-make_trust ctl "$windows/program/disallowedcert.stl" disallowed \
-  "$pki/ctl-signer.crt" "$pki/ctl-signer.key" "$pki/distrusted.crt"
+make_trust ctl "$windows/program/disallowedcert.stl" disallowed-hash \
+  "$pki/ctl-signer.crt" "$pki/ctl-signer.key" "$pki/distrusted.crt" \
+  "$pki/sha1-ca.crt" "$pki/md5-ca.crt" "$pki/sha1-signer.crt,id=keymd5"
+expect_under() { echo "$1 $2 $3" >> "$windows/expected.txt"; }
+expect_under program distrusted.exe 800b0111
+expect_under program sha1-under.exe 800b0111
+expect_under program md5-under.exe 800b0111
+expect_under program sha1-signer.exe 800b0111
 rm -rf "$windows/bare" && cp -R "$windows/program" "$windows/bare" &&
   rm "$windows/bare/$(sha1_of "$pki/root.crt").crt"
+
+# Windows knows a certificate by its bytes as they came; OpenSSL re-encodes
+# what it decodes. leaf.crt and root.crt with their outer length in one
+# octet more than DER allows, and valid.exe carrying that leaf.
+long_form() {  # in.pem out.der
+  openssl x509 -in "$1" -outform DER | "${PYTHON:-/usr/bin/python3}" -c '
+import sys
+der = sys.stdin.buffer.read()
+n = int.from_bytes(der[2:4], "big")
+assert der[1] == 0x82 and n == len(der) - 4
+sys.stdout.buffer.write(b"\x30\x83\x00" + der[2:])' > "$2"
+}
+long_form "$pki/leaf.crt" "$pki/leaf-long.der"
+long_form "$pki/root.crt" "$pki/root-long.der"
+quiet "${PYTHON:-/usr/bin/python3}" - "$here/../../testing" "$pki" \
+  "$files/valid.exe" "$files/long-leaf.exe" <<'PY'
+import subprocess, sys
+sys.path.insert(0, sys.argv[1])
+from harness import Der, PeLayout, certificate_entry, with_certificate_table
+pki, src, dst = sys.argv[2:]
+class Raw:
+    def __init__(self, data):
+        self.data = data
+    def encode(self):
+        return self.data
+leaf = subprocess.run(["openssl", "x509", "-in", pki + "/leaf.crt",
+                       "-outform", "DER"], capture_output=True, check=True).stdout
+data = open(src, "rb").read()
+content_info = Der(data, PeLayout(data).blob)
+certs = [k for k in content_info.kids[1].kids[0].kids if k.tag == 0xa0][0]
+certs.kids = [Raw(open(pki + "/leaf-long.der", "rb").read())
+              if k.encode() == leaf else k for k in certs.kids]
+table = certificate_entry(content_info.encode())
+open(dst, "wb").write(with_certificate_table(data, table))
+PY
+expect long-leaf.exe 0
+rm -rf "$windows/nonder-sst" && cp -R "$windows/program" "$windows/nonder-sst"
+make_trust sst "$windows/nonder-sst/disallowedcert.sst" "$pki/leaf-long.der"
+rm -rf "$windows/nonder-list" && cp -R "$windows/program" "$windows/nonder-list"
+make_trust ctl "$windows/nonder-list/disallowedcert.stl" disallowed \
+  "$pki/ctl-signer.crt" "$pki/ctl-signer.key" "$pki/leaf-long.der"
+expect_under nonder-sst long-leaf.exe 800b0111
+expect_under nonder-list long-leaf.exe 800b0111
+expect_under program long-leaf.exe 0
+trust_folder nonder-root broot.crt,eku=cs+ts
+make_trust ctl "$windows/nonder-root/authroot.stl" roots \
+  "$pki/ctl-signer.crt" "$pki/ctl-signer.key" "$pki/root-long.der,eku=tls" \
+  "$pki/broot.crt,eku=cs+ts"
+cp "$pki/root-long.der" "$windows/nonder-root/root-long.crt"
+expect_under nonder-root valid.exe 800b0110
 trust_folder eku-tls root.crt,eku=tls \
   broot.crt,eku=cs+ts,disable=2020-01-01,disable-eku=cs
 trust_folder notbefore root.crt,eku=cs+ts,notbefore=2000-01-01 \

@@ -5,8 +5,8 @@
 // A certificate's properties come before it; the certificate itself is the
 // element of property id 32. Twelve zero bytes, or the end of the file,
 // end the list.
-#ifndef SEALPROBE_AUTHENTICODE_SERIALIZED_STORE_H_
-#define SEALPROBE_AUTHENTICODE_SERIALIZED_STORE_H_
+#ifndef SEALPROBE_AUTHENTICODE_ROOT_PROGRAM_SERIALIZED_STORE_H_
+#define SEALPROBE_AUTHENTICODE_ROOT_PROGRAM_SERIALIZED_STORE_H_
 
 #include <cstddef>
 #include <cstdint>
@@ -57,4 +57,4 @@ SerializedStore ReadSerializedStore(
 
 }  // namespace sealprobe
 
-#endif  // SEALPROBE_AUTHENTICODE_SERIALIZED_STORE_H_
+#endif  // SEALPROBE_AUTHENTICODE_ROOT_PROGRAM_SERIALIZED_STORE_H_

@@ -7,7 +7,7 @@
 #include <optional>
 #include <string>
 
-#include "authenticode/cabinet.h"
+#include "authenticode/root_program/cabinet.h"
 
 namespace sealprobe {
 namespace {

@@ -6,9 +6,9 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "authenticode/cabinet.h"
-#include "authenticode/serialized_store.h"
-#include "authenticode/trust_list.h"
+#include "authenticode/root_program/cabinet.h"
+#include "authenticode/root_program/serialized_store.h"
+#include "authenticode/root_program/trust_list.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size == 0) return 0;

@@ -5,10 +5,18 @@ PKCS#7 SignedData, its subjects' properties as 1.3.6.1.4.1.311.10.11.<id>
 attributes) and a serialized store (Wine's dlls/crypt32/serialize.c).
 
   make_windows_trust.py ctl OUT KIND SIGNER_CERT SIGNER_KEY [SUBJECT...]
-      KIND: roots (subjectUsage 1.3.6.1.4.1.311.10.3.9) or disallowed
-      (1.3.6.1.4.1.311.10.3.30). SUBJECT: CERT[,PROPERTY=VALUE...] with
-      eku, notbefore-eku, disable-eku (a list of cs, ts, tls joined by +)
-      and notbefore, disable (YYYY-MM-DD). The signer signs with SHA-256.
+      KIND: roots (subjectUsage 1.3.6.1.4.1.311.10.3.9, subjects by
+      SHA-1), disallowed (1.3.6.1.4.1.311.10.3.30, by SHA-1) or
+      disallowed-hash (the same, by signature hash, subjectAlgorithm
+      1.3.6.1.4.1.311.10.11.15, as Microsoft's is). SUBJECT:
+      CERT[,PROPERTY=VALUE...] with eku, notbefore-eku, disable-eku (a list
+      of cs, ts, tls joined by +) and notbefore, disable (YYYY-MM-DD, or
+      nothing for an empty value, as some of Microsoft's are); raw=ID:HEX,
+      property ID holding the octets HEX; eku-nonminimal, eku whose
+      property number is written with a needless 0x80 octet; and, for
+      disallowed-hash, id=keymd5 (the MD5 of the certificate's public key,
+      not its signature hash). Like Microsoft's, the list has extensions
+      ([0]) and no nextUpdate. The signer signs with SHA-256.
   make_windows_trust.py sst OUT CERT...
 
 Certificates are PEM or DER files.
@@ -87,40 +95,88 @@ PROPERTIES = {"eku": 9, "disable": 104, "disable-eku": 122,
               "notbefore": 126, "notbefore-eku": 127}
 
 
-def prop(number, value):
-    return seq(oid("1.3.6.1.4.1.311.10.11.%d" % number),
-               der(0x31, der(0x04, value)))
+def prop(number, value, prefix=None):
+    type_ = prefix or oid("1.3.6.1.4.1.311.10.11.%d" % number)
+    return seq(type_, der(0x31, der(0x04, value)))
 
 
-def subject(entry):
+# The digest of each signature algorithm (sha*WithRSAEncryption, ecdsa).
+SIGNATURE_DIGESTS = {
+    "2a864886f70d010104": "md5", "2a864886f70d010105": "sha1",
+    "2a864886f70d01010b": "sha256", "2a864886f70d01010c": "sha384",
+    "2a864886f70d01010d": "sha512", "2a8648ce3d040302": "sha256",
+    "2a8648ce3d040303": "sha384", "2a8648ce3d040304": "sha512"}
+
+
+def signature_hash(cert, how):
+    """The identifier by which a signature-hash Disallowed list names
+    `cert`: its TBSCertificate hashed with its signature's digest, or the
+    MD5 of its subjectPublicKey's bits."""
+    tbs_whole, algorithm = read_elements(read_elements(cert)[0][2])[:2]
+    if how == "keymd5":
+        fields = read_elements(tbs_whole[2])
+        if fields[0][0] == 0xA0:
+            fields = fields[1:]
+        key = read_elements(fields[5][2])[1][2]  # the BIT STRING's contents
+        return hashlib.md5(key[1:]).digest()
+    digest_oid = read_elements(algorithm[2])[0][2].hex()
+    return hashlib.new(SIGNATURE_DIGESTS[digest_oid], tbs_whole[1]).digest()
+
+
+def subject(entry, kind):
     path, *props = entry.split(",")
     cert = read_cert(path)
     # What Windows' own list carries besides: a friendly name (11), the
     # key identifier (20) and the SHA-256 hash (98).
-    attributes = [prop(11, os.path.basename(path).encode("utf-16-le")),
+    attributes = [prop(11, os.path.basename(path).encode("utf-16-le") + b"\0\0"),
                   prop(20, hashlib.sha1(cert[-64:]).digest()),
                   prop(98, hashlib.sha256(cert).digest())]
+    identifier = hashlib.sha1(cert).digest()
     for item in props:
         name, value = item.split("=")
-        if name.endswith("eku"):
+        if name == "id":
+            identifier = signature_hash(cert, value)
+        elif name == "raw":
+            number, octets = value.split(":")
+            attributes.append(prop(int(number), bytes.fromhex(octets)))
+        elif name == "eku-nonminimal":
             body = seq(*(oid(USAGES[u]) for u in value.split("+") if u))
+            prefix = oid("1.3.6.1.4.1.311.10.11")
+            prefix = bytes([0x06, prefix[1] + 2]) + prefix[2:] + b"\x80\x09"
+            attributes.append(prop(9, body, prefix))
+        elif name.endswith("eku"):
+            body = seq(*(oid(USAGES[u]) for u in value.split("+") if u))
+            attributes.append(prop(PROPERTIES[name], body))
         else:
-            body = filetime(value)
-        attributes.append(prop(PROPERTIES[name], body))
+            attributes.append(prop(PROPERTIES[name],
+                                   filetime(value) if value else b""))
+    if kind == "disallowed-hash" and "id=" not in entry:
+        identifier = signature_hash(cert, "sighash")
     attributes.sort()  # DER orders a SET OF
-    return seq(der(0x04, hashlib.sha1(cert).digest()),
-               der(0x31, b"".join(attributes)))
+    return seq(der(0x04, identifier), der(0x31, b"".join(attributes)))
 
 
-def ctl(out, kind, signer_cert, signer_key, entries):
+def ctl(out, kind, signer_cert, signer_key, entries, sequence="0123",
+        this_update=None):
     usage = {"roots": "1.3.6.1.4.1.311.10.3.9",
-             "disallowed": "1.3.6.1.4.1.311.10.3.30"}[kind]
+             "disallowed": "1.3.6.1.4.1.311.10.3.30",
+             "disallowed-hash": "1.3.6.1.4.1.311.10.3.30"}[kind]
+    algorithm = ("1.3.6.1.4.1.311.10.11.15" if kind == "disallowed-hash"
+                 else "1.3.14.3.2.26")
     now = datetime.datetime.now(datetime.timezone.utc)
+    if this_update:
+        now = datetime.datetime.strptime(this_update, "%Y-%m-%d").replace(
+            tzinfo=datetime.timezone.utc)
+    # The extensions Microsoft's lists have carried since 2023: the
+    # Certificate Transparency logs (1.3.6.1.4.1.311.10.3.52), here empty.
+    extensions = der(0xA0, seq(seq(oid("1.3.6.1.4.1.311.10.3.52"),
+                                   der(0x04, seq()))))
     content = seq(seq(oid(usage)),
-                  der(0x02, b"\x01\x23"),  # sequenceNumber
+                  der(0x02, bytes.fromhex(sequence)),  # sequenceNumber
                   utc_time(now),
-                  seq(oid("1.3.14.3.2.26"), b"\x05\x00"),
-                  seq(*(subject(s) for s in entries)))
+                  seq(oid(algorithm), b"\x05\x00"),
+                  seq(*(subject(s, kind) for s in entries)),
+                  extensions)
     inner = read_elements(content)[0][2]
     ctl_type = oid("1.3.6.1.4.1.311.10.1")
     attributes = sorted([
@@ -165,7 +221,12 @@ def sst(out, certs):
 
 
 if __name__ == "__main__":
+    options = {}
+    while sys.argv[1].startswith("--"):  # --sequence HEX, --this-update DAY
+        options[sys.argv[1][2:].replace("-", "_")] = sys.argv[2]
+        del sys.argv[1:3]
     if sys.argv[1] == "ctl":
-        ctl(sys.argv[2], sys.argv[3], sys.argv[4], sys.argv[5], sys.argv[6:])
+        ctl(sys.argv[2], sys.argv[3], sys.argv[4], sys.argv[5], sys.argv[6:],
+            **options)
     else:
         sst(sys.argv[2], sys.argv[3:])

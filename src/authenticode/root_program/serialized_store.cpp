@@ -1,4 +1,4 @@
-#include "authenticode/serialized_store.h"
+#include "authenticode/root_program/serialized_store.h"
 
 #include <cstring>
 

@@ -1,4 +1,4 @@
-#include "authenticode/windows_roots.h"
+#include "authenticode/root_program/windows_roots.h"
 
 #include <gtest/gtest.h>
 
@@ -8,7 +8,7 @@
 #include <variant>
 #include <vector>
 
-#include "authenticode/serialized_store.h"
+#include "authenticode/root_program/serialized_store.h"
 #include "testing/test_support.h"
 
 namespace sealprobe {
@@ -66,7 +66,7 @@ TEST(WindowsRootsTest, BadFoldersSayWhichFileAndWhy) {
        "program",
        [](const fs::path& dir) { fs::remove_all(dir); },
        "",
-       LoadFault::kFolderUnreadable,
+       LoadFault::kNotAFolder,
        {}},
       {"no root list",
        "program",

@@ -1,8 +1,8 @@
 // Reading one file out of a Microsoft cabinet (.cab), as Windows Update
 // ships its certificate trust lists. The decompression is a system
 // library's; this is only the bounded way in.
-#ifndef SEALPROBE_AUTHENTICODE_CABINET_H_
-#define SEALPROBE_AUTHENTICODE_CABINET_H_
+#ifndef SEALPROBE_AUTHENTICODE_ROOT_PROGRAM_CABINET_H_
+#define SEALPROBE_AUTHENTICODE_ROOT_PROGRAM_CABINET_H_
 
 #include <cstddef>
 #include <cstdint>
@@ -49,4 +49,4 @@ CabinetMember ReadCabinetMember(const uint8_t* cab, size_t size,
 
 }  // namespace sealprobe
 
-#endif  // SEALPROBE_AUTHENTICODE_CABINET_H_
+#endif  // SEALPROBE_AUTHENTICODE_ROOT_PROGRAM_CABINET_H_

@@ -93,6 +93,34 @@ size_t EncodeHeader(uint8_t identifier, size_t length,
   return 2 + count;
 }
 
+// A header as EncodeHeader writes it.
+struct Header {
+  uint8_t octets[2 + sizeof(size_t)];
+  size_t size;
+};
+
+// The headers of `path`, elements each read inside the one before it, once
+// the last one's contents are `length` octets long, worked out from the
+// inside out: each element loses what the one inside it lost, header
+// included, since a shorter length may take fewer octets (and a header that
+// came in longer than DER needs is written in DER's form). `length` must
+// not exceed the last one's contents.
+std::array<Header, 4> ShortenedHeaders(const std::array<Element, 4>& path,
+                                       size_t length) {
+  std::array<Header, 4> headers;
+  for (size_t i = path.size(); i-- > 0;) {
+    headers[i].size =
+        EncodeHeader(path[i].identifier, length, headers[i].octets);
+    if (i > 0) {
+      // No underflow: the element lies inside its parent's contents, and
+      // its new length and header are no longer than the old ones.
+      length = (path[i - 1].end - path[i - 1].contents) -
+               (path[i].end - path[i].offset) + headers[i].size + length;
+    }
+  }
+  return headers;
+}
+
 // Leaves out of the ContentInfo `der` begins with the members of its
 // SignedData's certificates that are CMS's other choices ([0] to [3],
 // constructed), and makes the lengths of the four elements down to the set
@@ -142,10 +170,15 @@ bool LeaveOutOtherCertificates(std::vector<uint8_t>* buffer) {
   }
   if (left_out == 0) return false;
 
+  const std::array<Element, 4> path = {*info, *content, *signed_data, *set};
+  const std::array<Header, 4> headers =
+      ShortenedHeaders(path, set->end - set->contents - left_out);
+
   // Written over itself from the front, in the order it was read: each
-  // element's header with its contents shortened and what comes before the
-  // next one, the members kept, then, innermost first, what comes after
-  // each. No header grows, so what is written never overtakes what is
+  // element's header and what comes before the next one, the members kept,
+  // then, innermost first, what comes after each. No header grows (a
+  // length in its shortest form takes no more octets than any form of a
+  // length at least as long), so what is written never overtakes what is
   // still to be read.
   uint8_t* const out = buffer->data();
   size_t written = 0;
@@ -153,13 +186,9 @@ bool LeaveOutOtherCertificates(std::vector<uint8_t>* buffer) {
     std::memmove(out + written, out + from, to - from);
     written += to - from;
   };
-  const std::array<Element, 4> path = {*info, *content, *signed_data, *set};
   for (size_t i = 0; i < path.size(); ++i) {
-    uint8_t header[2 + sizeof(size_t)];
-    const size_t size = EncodeHeader(
-        path[i].identifier, path[i].end - path[i].contents - left_out, header);
-    std::memcpy(out + written, header, size);
-    written += size;
+    std::memcpy(out + written, headers[i].octets, headers[i].size);
+    written += headers[i].size;
     if (i + 1 < path.size()) move(path[i].contents, path[i + 1].offset);
   }
   for (const Element& member : kept) move(member.offset, member.end);

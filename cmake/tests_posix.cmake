@@ -25,6 +25,7 @@ sealprobe_add_gtest(sealprobe_trust_tests
     src/authenticode/der_limits_test.cpp
     src/authenticode/pe_image_test.cpp
     src/authenticode/root_program/windows_roots_test.cpp
+    src/authenticode/signed_data_test.cpp
     src/trust/trust_service_posix_test.cpp
   LIBRARIES sealprobe_platform sealprobe_authenticode Threads::Threads
   PROPERTIES

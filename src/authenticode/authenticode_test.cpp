@@ -131,6 +131,7 @@ TEST_F(AuthenticodeTest, EverySignatureOfAFile) {
       {"tampered.exe", {{Result(status::kTrustBadDigest)}}},
       {"dual-signed.exe", {kValid, kValid}},
       {"nested.exe", {kValid, kUntrusted}},
+      {"attrcert-nested-64k.exe", {kValid, kValid}},
       // A nested signature over a cap is a bad signature, not a bad file.
       {"nested-overcap.exe",
        {kValid, {kMalformed, SignatureLimitCheck::kTooManyCertificates}}},

@@ -8,61 +8,20 @@
 
 #include "authenticode/byte_source.h"
 #include "authenticode/pe_image.h"
+#include "testing/der_builder.h"
 #include "testing/test_support.h"
 
 namespace sealprobe {
 namespace {
 
-using Bytes = std::vector<uint8_t>;
 using Check = SignatureLimitCheck;
-
-Bytes Cat(std::initializer_list<Bytes> parts) {
-  Bytes out;
-  for (const Bytes& part : parts)
-    out.insert(out.end(), part.begin(), part.end());
-  return out;
-}
-
-Bytes Repeat(const Bytes& part, size_t count) {
-  Bytes out;
-  for (size_t i = 0; i < count; ++i)
-    out.insert(out.end(), part.begin(), part.end());
-  return out;
-}
-
-// One DER element, its length in the shortest form.
-Bytes Tlv(uint8_t tag, const Bytes& contents) {
-  Bytes out = {tag};
-  const size_t n = contents.size();
-  if (n < 0x80) {
-    out.push_back(static_cast<uint8_t>(n));
-  } else {
-    Bytes length;
-    for (size_t v = n; v != 0; v >>= 8) {
-      length.insert(length.begin(), static_cast<uint8_t>(v));
-    }
-    out.push_back(static_cast<uint8_t>(0x80 | length.size()));
-    out.insert(out.end(), length.begin(), length.end());
-  }
-  return Cat({out, contents});
-}
 
 // The same element with an indefinite length.
 Bytes Indefinite(uint8_t tag, const Bytes& contents) {
   return Cat({{tag, 0x80}, contents, {0x00, 0x00}});
 }
 
-Bytes Seq(std::initializer_list<Bytes> parts) { return Tlv(0x30, Cat(parts)); }
-Bytes SetOf(const Bytes& members) { return Tlv(0x31, members); }
-Bytes Octets(size_t size) { return Tlv(0x04, Bytes(size, 0x55)); }
-
 const Bytes kNull = {0x05, 0x00};
-const Bytes kOtherOid = {0x06, 0x02, 0x2a, 0x03};
-const Bytes kInteger1 = {0x02, 0x01, 0x01};
-const Bytes kSignedDataOid =
-    Tlv(0x06, {0x2a, 0x86, 0x48, 0x86, 0xf7, 0x0d, 0x01, 0x07, 0x02});
-const Bytes kDataOid =
-    Tlv(0x06, {0x2a, 0x86, 0x48, 0x86, 0xf7, 0x0d, 0x01, 0x07, 0x01});
 const Bytes kTokenOid =
     Tlv(0x06, {0x2b, 0x06, 0x01, 0x04, 0x01, 0x82, 0x37, 0x03, 0x03, 0x01});
 const Bytes kCounterSignatureOid =
@@ -101,17 +60,6 @@ Bytes SignedData(const Parts& p) {
                                                     : Tlv(0xa0, p.certificates),
                              p.crls.empty() ? Bytes() : Tlv(0xa1, p.crls),
                              SetOf(p.signers)}))});
-}
-
-// What `make` gives for the n that makes it exactly `size` octets long.
-template <typename Make>
-Bytes Sized(size_t size, Make make) {
-  for (size_t n = size; n > 0; --n) {
-    Bytes out = make(n);
-    if (out.size() == size) return out;
-  }
-  ADD_FAILURE() << "no encoding of " << size << " octets";
-  return {};
 }
 
 // A stand-in for a certificate, CRL or token of exactly `size` octets.

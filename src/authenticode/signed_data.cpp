@@ -95,41 +95,77 @@ size_t EncodeHeader(uint8_t identifier, size_t length,
   return 2 + count;
 }
 
-// Leaves out of the ContentInfo `der` begins with the members of its
-// SignedData's certificates that are CMS's other choices ([0] to [3],
-// constructed), and makes the lengths of the four elements down to the set
-// fit; what follows the ContentInfo goes. Nothing changes, and false is
-// returned, when there are none to leave out or the path down to them is
-// not, in definite lengths,
+// A header as EncodeHeader writes it.
+struct Header {
+  uint8_t octets[2 + sizeof(size_t)];
+  size_t size;
+};
+
+// The headers of `path`, elements each read inside the one before it, once
+// the last one's contents are `length` octets long, worked out from the
+// inside out: each element loses what the one inside it lost, header
+// included, since a shorter length may take fewer octets (and a header that
+// came in longer than DER needs is written in DER's form). `length` must
+// not exceed the last one's contents.
+std::array<Header, 4> ShortenedHeaders(const std::array<Element, 4>& path,
+                                       size_t length) {
+  std::array<Header, 4> headers;
+  for (size_t i = path.size(); i-- > 0;) {
+    headers[i].size =
+        EncodeHeader(path[i].identifier, length, headers[i].octets);
+    if (i > 0) {
+      // No underflow: the element lies inside its parent's contents, and
+      // its new length and header are no longer than the old ones.
+      length = (path[i - 1].end - path[i - 1].contents) -
+               (path[i].end - path[i].offset) + headers[i].size + length;
+    }
+  }
+  return headers;
+}
+
+// The four elements down to a SignedData's certificate set, in definite
+// lengths: ContentInfo, its [0], the SignedData and the set, the fourth
+// element of
 //   ContentInfo { signedData, [0] SignedData { version, digestAlgorithms,
 //                 encapContentInfo, [0] certificates, ... } }
-// The elements are at a fixed depth: four levels are read, and no more.
-bool LeaveOutOtherCertificates(std::vector<uint8_t>* buffer) {
-  const ByteView der{buffer->data(), buffer->size()};
+// nullopt when `der` does not begin so. Four levels are read, and no more.
+std::optional<std::array<Element, 4>> CertificateSetPath(ByteView der) {
   const std::optional<Element> info = ElementAt(der, 0, der.size);
-  if (!info || info->identifier != kSequenceIdentifier) return false;
+  if (!info || info->identifier != kSequenceIdentifier) return std::nullopt;
   const std::optional<Element> type = ElementAt(der, info->contents, info->end);
   if (!type || type->identifier != kOidIdentifier ||
       type->end - type->contents != sizeof(kSignedDataOid) ||
       std::memcmp(der.data + type->contents, kSignedDataOid,
                   sizeof(kSignedDataOid)) != 0) {
-    return false;
+    return std::nullopt;
   }
   const std::optional<Element> content = ElementAt(der, type->end, info->end);
-  if (!content || content->identifier != kContext0) return false;
+  if (!content || content->identifier != kContext0) return std::nullopt;
   const std::optional<Element> signed_data =
       ElementAt(der, content->contents, content->end);
   if (!signed_data || signed_data->identifier != kSequenceIdentifier) {
-    return false;
+    return std::nullopt;
   }
-  // The set, when there is one, is the fourth element.
   std::optional<Element> set;
   for (size_t at = signed_data->contents, i = 0; i < 4; ++i, at = set->end) {
     set = ElementAt(der, at, signed_data->end);
-    if (!set) return false;
+    if (!set) return std::nullopt;
   }
-  if (set->identifier != kContext0) return false;
+  if (set->identifier != kContext0) return std::nullopt;
+  return std::array<Element, 4>{*info, *content, *signed_data, *set};
+}
 
+// Leaves out of the ContentInfo `der` begins with the members of its
+// SignedData's certificates that are CMS's other choices ([0] to [3],
+// constructed), and makes the lengths of the four elements down to the set
+// fit; what follows the ContentInfo goes. Nothing changes, and false is
+// returned, when there are none to leave out or the path down to them is
+// not CertificateSetPath's.
+bool LeaveOutOtherCertificates(std::vector<uint8_t>* buffer) {
+  const ByteView der{buffer->data(), buffer->size()};
+  const std::optional<std::array<Element, 4>> path = CertificateSetPath(der);
+  if (!path) return false;
+  const Element* set = &(*path)[3];
   std::vector<Element> kept;
   size_t left_out = 0;
   for (size_t at = set->contents; at < set->end;) {
@@ -144,10 +180,14 @@ bool LeaveOutOtherCertificates(std::vector<uint8_t>* buffer) {
   }
   if (left_out == 0) return false;
 
+  const std::array<Header, 4> headers =
+      ShortenedHeaders(*path, set->end - set->contents - left_out);
+
   // Written over itself from the front, in the order it was read: each
-  // element's header with its contents shortened and what comes before the
-  // next one, the members kept, then, innermost first, what comes after
-  // each. No header grows, so what is written never overtakes what is
+  // element's header and what comes before the next one, the members kept,
+  // then, innermost first, what comes after each. No header grows (a
+  // length in its shortest form takes no more octets than any form of a
+  // length at least as long), so what is written never overtakes what is
   // still to be read.
   uint8_t* const out = buffer->data();
   size_t written = 0;
@@ -155,18 +195,14 @@ bool LeaveOutOtherCertificates(std::vector<uint8_t>* buffer) {
     std::memmove(out + written, out + from, to - from);
     written += to - from;
   };
-  const std::array<Element, 4> path = {*info, *content, *signed_data, *set};
-  for (size_t i = 0; i < path.size(); ++i) {
-    uint8_t header[2 + sizeof(size_t)];
-    const size_t size = EncodeHeader(
-        path[i].identifier, path[i].end - path[i].contents - left_out, header);
-    std::memcpy(out + written, header, size);
-    written += size;
-    if (i + 1 < path.size()) move(path[i].contents, path[i + 1].offset);
+  for (size_t i = 0; i < path->size(); ++i) {
+    std::memcpy(out + written, headers[i].octets, headers[i].size);
+    written += headers[i].size;
+    if (i + 1 < path->size()) move((*path)[i].contents, (*path)[i + 1].offset);
   }
   for (const Element& member : kept) move(member.offset, member.end);
-  for (size_t i = path.size() - 1; i > 0; --i) {
-    move(path[i].end, path[i - 1].end);
+  for (size_t i = path->size() - 1; i > 0; --i) {
+    move((*path)[i].end, (*path)[i - 1].end);
   }
   buffer->resize(written);
   return true;
@@ -195,19 +231,9 @@ bool KeepCertificateEncodings(ByteView der, PKCS7* pkcs7) {
   STACK_OF(X509)* certs = pkcs7->d.sign->cert;
   const int count = sk_X509_num(certs);
   if (count <= 0) return true;
-  // ContentInfo { signedData, [0] SignedData { version, digestAlgorithms,
-  // encapContentInfo, [0] certificates, ... } }, as d2i_PKCS7 read it.
-  std::optional<Element> at = ElementAt(der, 0, der.size);
-  const size_t end = at ? at->end : 0;
-  if (at) at = ElementAt(der, at->contents, end);      // its type
-  if (at) at = ElementAt(der, at->end, end);           // [0]
-  if (at) at = ElementAt(der, at->contents, at->end);  // SignedData
-  const size_t signed_end = at ? at->end : 0;
-  for (size_t i = 0, from = at ? at->contents : 0; at && i < 4; ++i) {
-    at = ElementAt(der, from, signed_end);
-    if (at) from = at->end;
-  }
-  if (!at || at->identifier != kContext0) return EachEncodedAsGiven(der, certs);
+  const std::optional<std::array<Element, 4>> path = CertificateSetPath(der);
+  if (!path) return EachEncodedAsGiven(der, certs);
+  const Element* at = &(*path)[3];
   size_t from = at->contents;
   for (int i = 0; i < count; ++i) {
     const std::optional<Element> member = ElementAt(der, from, at->end);

@@ -32,8 +32,10 @@ struct ByteView {
 // chain. No signature covers that set, so leaving members out changes no
 // digest. Members with any other tag stay, for d2i_PKCS7 to refuse; so do
 // all of them unless every element from the ContentInfo down to the set
-// has a definite length. `der` is consumed: the members are left out in
-// place, so a large signature is never copied. Null when decoding fails.
+// has a definite length. When members are left out, those four elements
+// get the lengths that fit, in DER's shortest form whatever form they came
+// in. `der` is consumed: the members are left out in place, so a large
+// signature is never copied. Null when decoding fails.
 ossl::Pkcs7Ptr DecodeSignedData(std::vector<uint8_t> der);
 
 // The octets a SignedData's messageDigest is computed over: for content

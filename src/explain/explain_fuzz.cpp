@@ -1,8 +1,8 @@
 // Fuzzes what sealprobe-explain makes of a file's bytes: the verification,
 // then both renderings of its record, descriptions of whatever certificates
 // the signature carries included. What a person sees may hold no control
-// character but the line feeds (and no ESC at all without colour), and the
-// JSON must be strict UTF-8.
+// character but the line feeds (and no ESC at all without colour), and it
+// must be strict UTF-8, as the JSON must.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -18,6 +18,8 @@
 namespace {
 
 bool Printable(const std::string& text) {
+  // Not UTF-8 could be a lone C1 control (0x9B) to an 8-bit terminal.
+  if (!sealprobe::IsUtf8(text)) return false;
   for (size_t i = 0; i < text.size(); ++i) {
     const auto byte = static_cast<unsigned char>(text[i]);
     const bool c1 = byte == 0xc2 && i + 1 < text.size() &&

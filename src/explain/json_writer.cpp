@@ -4,66 +4,15 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "utf8.h"
+
 namespace sealprobe {
-namespace {
-
-// The UTF-8 character at text[i]: its length and whether it is one (RFC
-// 3629: shortest form, no surrogates, nothing past U+10FFFF). When it is
-// not, the length is that of the longest start of one there, at least 1,
-// which is replaced as a whole.
-struct Utf8Step {
-  size_t length;
-  bool valid;
-};
-
-Utf8Step NextUtf8(const std::string& text, size_t i) {
-  const auto lead = static_cast<unsigned char>(text[i]);
-  if (lead < 0x80) return {1, true};
-  size_t follow = 0;
-  unsigned char low = 0x80;  // the range of the second byte
-  unsigned char high = 0xbf;
-  if (lead >= 0xc2 && lead <= 0xdf) {
-    follow = 1;
-  } else if (lead >= 0xe0 && lead <= 0xef) {
-    follow = 2;
-    if (lead == 0xe0) low = 0xa0;   // no overlong forms
-    if (lead == 0xed) high = 0x9f;  // no surrogates
-  } else if (lead >= 0xf0 && lead <= 0xf4) {
-    follow = 3;
-    if (lead == 0xf0) low = 0x90;
-    if (lead == 0xf4) high = 0x8f;  // nothing past U+10FFFF
-  } else {
-    return {1, false};
-  }
-  for (size_t k = 1; k <= follow; ++k) {
-    if (i + k >= text.size()) return {k, false};
-    const auto byte = static_cast<unsigned char>(text[i + k]);
-    if (byte < (k == 1 ? low : 0x80) || byte > (k == 1 ? high : 0xbf)) {
-      return {k, false};
-    }
-  }
-  return {follow + 1, true};
-}
-
-// The code point of the valid UTF-8 character of `length` octets at
-// text[i], for the controls among them: only one or two octets matter.
-uint32_t CodePoint(const std::string& text, size_t i, size_t length) {
-  const auto lead = static_cast<unsigned char>(text[i]);
-  if (length == 1) return lead;
-  if (length == 2) {
-    return (lead & 0x1fu) << 6 |
-           (static_cast<unsigned char>(text[i + 1]) & 0x3fu);
-  }
-  return 0x800;  // past the controls
-}
-
-}  // namespace
 
 std::string JsonString(const std::string& text) {
   std::string out = "\"";
   for (size_t i = 0; i < text.size();) {
     const Utf8Step step = NextUtf8(text, i);
-    const uint32_t code = step.valid ? CodePoint(text, i, step.length) : 0;
+    const char32_t code = step.code_point;
     if (!step.valid) {
       out += "\\ufffd";
     } else if (code == '"' || code == '\\') {

@@ -752,15 +752,22 @@ expect oddname.exe 0
 # they are skipped, never chain certificates: expired-ts.exe with one in
 # its token, under each choice's tag, and valid.exe with one in its own set
 # still verify. Under no choice's tag ([4]) the token is still malformed.
+# Leaving one out shortens every length around it, and a length may then
+# take fewer octets: with an extension of 65,000 octets in it, the set and
+# the three elements around it fall from 65,536 octets or more to fewer,
+# in the signature, in a token and in a nested signature (dual-signed.exe's),
+# which all still verify. A set holding nothing but one is a signature
+# without its signer's certificate.
 #
 # The attribute certificate, an AttributeCertificateV1 (RFC 5652, 12.2)
 # whose holder is tsa.crt, is made and signed here with tsa.key.
-attr_cert_in() {  # token|outer tag in out
+attr_cert_in() {  # token|nested|outer|alone tag in out [extension-size]
   quiet "${PYTHON:-/usr/bin/python3}" - "$here/../../testing" "$pki" "$@" <<'PY'
 import subprocess, sys
 sys.path.insert(0, sys.argv[1])
 from harness import Der, PeLayout, certificate_entry, tlv, with_certificate_table
-pki, where, tag, src, dst = sys.argv[2:]
+pki, where, tag, src, dst = sys.argv[2:7]
+padding = int(sys.argv[7]) if len(sys.argv) > 7 else 0
 def run(*args, data=None):
     return subprocess.run(args, input=data, capture_output=True,
                           check=True).stdout
@@ -773,18 +780,25 @@ info = seq(tlv(0xa0, seq(seq(tlv(0xa4, issuer)), serial)),  # holder
            seq(tlv(0xa4, subject)), algorithm, tlv(0x02, b"\1"),
            seq(tlv(0x18, b"20100101000000Z"), tlv(0x18, b"20400101000000Z")),
            seq(seq(tlv(0x06, bytes.fromhex("550448")),  # role
-                   tlv(0x31, seq(tlv(0xa1, tlv(0x86, b"urn:test:tsa")))))))
+                   tlv(0x31, seq(tlv(0xa1, tlv(0x86, b"urn:test:tsa")))))),
+           # an extension of `padding` octets, 2.25.1 (a UUID arc)
+           seq(seq(tlv(0x06, b"\x69\x01"), tlv(0x04, tlv(0x04, bytes(padding)))))
+           if padding else b"")
 value = run("openssl", "dgst", "-sha256", "-sign", pki + "/tsa.key", data=info)
 cert = Der(tlv(int(tag, 16), info + algorithm + tlv(0x03, b"\0" + value)))
 data = open(src, "rb").read()
 content_info = Der(data, PeLayout(data).blob)
 signed = content_info.kids[1].kids[0]
-if where == "token":
+if where in ("token", "nested"):
     unsigned = [k for k in signed.kids[-1].kids[0].kids if k.tag == 0xa1][0]
-    token_oid = bytes.fromhex("2b060104018237030301")
-    token = [a for a in unsigned.kids if a.kids[0].body == token_oid][0]
-    signed = token.kids[1].kids[0].kids[1].kids[0]
-[k for k in signed.kids if k.tag == 0xa0][0].kids.append(cert)
+    oid = bytes.fromhex("2b060104018237030301" if where == "token"
+                        else "2b060104018237020401")
+    attribute = [a for a in unsigned.kids if a.kids[0].body == oid][0]
+    signed = attribute.kids[1].kids[0].kids[1].kids[0]
+certificates = [k for k in signed.kids if k.tag == 0xa0][0]
+if where == "alone":
+    certificates.kids = []
+certificates.kids.append(cert)
 table = certificate_entry(content_info.encode())
 open(dst, "wb").write(with_certificate_table(data, table))
 PY
@@ -795,6 +809,15 @@ for t in 0 1 2 3 4; do
 done
 attr_cert_in outer 0xa1 "$files/valid.exe" "$files/attrcert.exe"
 expect attrcert.exe 0
+attr_cert_in outer 0xa1 "$files/valid.exe" "$files/attrcert-64k.exe" 65000
+attr_cert_in token 0xa1 "$files/expired-ts.exe" "$files/attrcert-ts-64k.exe" 65000
+attr_cert_in nested 0xa1 "$files/dual-signed.exe" \
+  "$files/attrcert-nested-64k.exe" 65000
+for f in attrcert-64k.exe attrcert-ts-64k.exe attrcert-nested-64k.exe; do
+  expect "$f" 0
+done
+attr_cert_in alone 0xa1 "$files/valid.exe" "$files/attrcert-alone.exe"
+expect attrcert-alone.exe 80096002
 
 # --- Signatures in later certificate-table entries ---------------------------
 # Windows decides by the first entry alone. later-entries.exe is valid.exe

@@ -1,5 +1,7 @@
 #include "authenticode/trust_anchors.h"
 
+#include "authenticode/root_program/default_folder.h"
+
 #include <openssl/err.h>
 
 #include <cstdlib>
@@ -8,7 +10,13 @@ namespace sealprobe {
 
 TrustAnchors TrustAnchors::FromEnvironment() {
   const char* folder = std::getenv("SEALPROBE_WINDOWS_TRUST");
-  if (folder != nullptr && folder[0] != '\0') return WindowsRootProgram(folder);
+  if (folder != nullptr) {
+    // Set but empty: OpenSSL's store, whatever is synced.
+    if (folder[0] == '\0') return SystemDefault();
+    return WindowsRootProgram(folder);
+  }
+  const std::string synced = DefaultWindowsTrustFolder();
+  if (HoldsRootList(synced)) return WindowsRootProgram(synced);
   return SystemDefault();
 }
 

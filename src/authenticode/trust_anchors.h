@@ -48,8 +48,10 @@ class TrustAnchors {
     return TrustAnchors(Source::kWindowsRootProgram, std::move(folder));
   }
 
-  // The folder of the environment variable SEALPROBE_WINDOWS_TRUST when it
-  // is set and not empty; SystemDefault() otherwise.
+  // The folder the environment variable SEALPROBE_WINDOWS_TRUST names;
+  // with it unset, the folder sealprobe-roots syncs to when it holds a root
+  // list (DefaultWindowsTrustFolder); SystemDefault() otherwise, and when
+  // the variable is set but empty.
   static TrustAnchors FromEnvironment();
 
   TrustAnchors(TrustAnchors&&) = default;

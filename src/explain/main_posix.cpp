@@ -125,20 +125,18 @@ std::string WhyUnreadable(const std::string& path, sealprobe::FileTree& tree) {
   return "it could not be read";
 }
 
+// --windows-trust, else --anchors, else what sealprobe takes
+// (TrustAnchors::FromEnvironment: SEALPROBE_WINDOWS_TRUST, else the synced
+// folder, else OpenSSL's store).
 sealprobe::TrustAnchors MakeAnchors(const sealprobe::ExplainOptions& o) {
   using sealprobe::TrustAnchors;
-  std::string windows_folder = o.windows_folder;
-  if (windows_folder.empty() && o.anchors_file.empty()) {
-    const char* from_environment = std::getenv("SEALPROBE_WINDOWS_TRUST");
-    if (from_environment != nullptr) windows_folder = from_environment;
-  }
-  if (!windows_folder.empty()) {
-    return TrustAnchors::WindowsRootProgram(windows_folder);
+  if (!o.windows_folder.empty()) {
+    return TrustAnchors::WindowsRootProgram(o.windows_folder);
   }
   if (!o.anchors_file.empty()) {
     return TrustAnchors::SystemDefaultAnd(o.anchors_file);
   }
-  return TrustAnchors::SystemDefault();
+  return TrustAnchors::FromEnvironment();
 }
 
 // What to check: the manifest's entries under --staging, else the files

@@ -295,6 +295,9 @@ class Tool:
             # and distrusted.crt's rejection) and nothing else.
             env["SSL_CERT_FILE"] = os.path.join(self.fixtures, "pki",
                                                 "anchors.pem")
+            # Set but empty: OpenSSL's store, even where sealprobe-roots
+            # has synced Windows' root program on this machine.
+            env["SEALPROBE_WINDOWS_TRUST"] = ""
         env.update(extra or {})
         return env
 

@@ -1,12 +1,58 @@
 #include "authenticode/trust_anchors.h"
 
-#include "authenticode/root_program/default_folder.h"
-
 #include <openssl/err.h>
+#include <openssl/pem.h>
 
 #include <cstdlib>
 
+#include "authenticode/root_program/default_folder.h"
+#include "file_descriptor.h"
+
 namespace sealprobe {
+
+PemAnchors ReadPemAnchors(const std::string& path) {
+  PemAnchors out;
+  const WholeFile file = ReadWholeFile(path, kMaxPemAnchorsBytes);
+  switch (file.fault) {
+    case WholeFile::Fault::kNone:
+      break;
+    case WholeFile::Fault::kNotRegular:
+      out.fault = PemAnchors::Fault::kNotRegularFile;
+      return out;
+    case WholeFile::Fault::kTooLarge:
+      out.fault = PemAnchors::Fault::kTooLarge;
+      return out;
+    case WholeFile::Fault::kOpen:
+    case WholeFile::Fault::kRead:
+      out.fault = PemAnchors::Fault::kUnreadable;
+      out.error = file.error;
+      return out;
+  }
+  struct InfoStackDeleter {
+    void operator()(STACK_OF(X509_INFO) * p) const noexcept {
+      sk_X509_INFO_pop_free(p, X509_INFO_free);
+    }
+  };
+  const ossl::BioPtr bio(
+      BIO_new_mem_buf(file.bytes.data(), static_cast<int>(file.bytes.size())));
+  const std::unique_ptr<STACK_OF(X509_INFO), InfoStackDeleter> infos(
+      bio ? PEM_X509_INFO_read_bio(bio.get(), nullptr, nullptr, nullptr)
+          : nullptr);
+  ERR_clear_error();
+  if (!infos) {
+    out.fault = PemAnchors::Fault::kNotPem;
+    return out;
+  }
+  for (int i = 0; i < sk_X509_INFO_num(infos.get()); ++i) {
+    X509_INFO* info = sk_X509_INFO_value(infos.get(), i);
+    if (info->x509 != nullptr) {
+      out.certificates.emplace_back(info->x509);
+      info->x509 = nullptr;  // owned by `out` now
+    }
+  }
+  if (out.certificates.empty()) out.fault = PemAnchors::Fault::kNoCertificate;
+  return out;
+}
 
 TrustAnchors TrustAnchors::FromEnvironment() {
   const char* folder = std::getenv("SEALPROBE_WINDOWS_TRUST");
@@ -47,7 +93,9 @@ void TrustAnchors::Load() {
       X509_STORE_set_default_paths(s.store.get());
     }
     if (source_ != Source::kSystem) {
-      X509_STORE_load_file(s.store.get(), location_.c_str());
+      for (const ossl::X509Ptr& cert : ReadPemAnchors(location_).certificates) {
+        X509_STORE_add_cert(s.store.get(), cert.get());
+      }
     }
   }
   // What loading queued on this thread is no error of the verification

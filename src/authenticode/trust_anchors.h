@@ -10,11 +10,32 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "authenticode/openssl_ptr.h"
 #include "authenticode/root_program/windows_roots.h"
 
 namespace sealprobe {
+
+// The certificates of a PEM file of anchors (--anchors), opened without
+// blocking (a FIFO or device under the name is no file), a regular file of
+// at most kMaxPemAnchorsBytes; "TRUSTED CERTIFICATE" blocks keep their
+// trust settings.
+struct PemAnchors {
+  enum class Fault {
+    kNone,
+    kUnreadable,      // it does not open or read: `error` is errno
+    kNotRegularFile,  // a folder, FIFO, device or socket
+    kTooLarge,        // over kMaxPemAnchorsBytes
+    kNotPem,          // it does not decode as PEM
+    kNoCertificate,   // it decodes, but holds no certificate
+  };
+  Fault fault = Fault::kNone;
+  int error = 0;
+  std::vector<ossl::X509Ptr> certificates;
+};
+inline constexpr size_t kMaxPemAnchorsBytes = size_t{16} << 20;
+PemAnchors ReadPemAnchors(const std::string& path);
 
 class TrustAnchors {
  public:

@@ -1,10 +1,7 @@
 #include "explain/report.h"
 
-#include <openssl/bio.h>
-#include <openssl/err.h>
-#include <openssl/pem.h>
-
 #include <cstdio>
+#include <cstring>
 #include <memory>
 
 #include "authenticode/authenticode.h"
@@ -77,21 +74,21 @@ FileReport ExplainEntry(const StagingEntry& entry, TrustAnchors& anchors,
 }
 
 std::optional<std::string> AnchorsFileProblem(const std::string& path) {
-  const ossl::BioPtr file(BIO_new_file(path.c_str(), "r"));
-  if (!file) return std::string("it cannot be opened");
-  struct InfoStackDeleter {
-    void operator()(STACK_OF(X509_INFO) * p) const noexcept {
-      sk_X509_INFO_pop_free(p, X509_INFO_free);
-    }
-  };
-  const std::unique_ptr<STACK_OF(X509_INFO), InfoStackDeleter> infos(
-      PEM_X509_INFO_read_bio(file.get(), nullptr, nullptr, nullptr));
-  ERR_clear_error();
-  if (!infos) return std::string("it does not decode as PEM");
-  for (int i = 0; i < sk_X509_INFO_num(infos.get()); ++i) {
-    if (sk_X509_INFO_value(infos.get(), i)->x509 != nullptr) {
+  const PemAnchors read = ReadPemAnchors(path);
+  switch (read.fault) {
+    case PemAnchors::Fault::kNone:
       return std::nullopt;
-    }
+    case PemAnchors::Fault::kUnreadable:
+      return "it cannot be read: " + std::string(std::strerror(read.error));
+    case PemAnchors::Fault::kNotRegularFile:
+      return std::string("it is not a regular file");
+    case PemAnchors::Fault::kTooLarge:
+      return "it is larger than " + std::to_string(kMaxPemAnchorsBytes) +
+             " bytes";
+    case PemAnchors::Fault::kNotPem:
+      return std::string("it does not decode as PEM");
+    case PemAnchors::Fault::kNoCertificate:
+      break;
   }
   return std::string("it holds no certificate");
 }

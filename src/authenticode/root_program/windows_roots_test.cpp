@@ -1,6 +1,7 @@
 #include "authenticode/root_program/windows_roots.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <functional>
@@ -103,6 +104,52 @@ TEST(WindowsRootsTest, BadFoldersSayWhichFileAndWhy) {
        "authrootstl.cab",
        LoadFault::kListsDiffer,
        {}},
+      {"two root lists whose names differ in letter case",
+       "eku-tls",
+       [](const fs::path& dir) {
+         fs::copy_file(dir / "authroot.stl", dir / "AuthRoot.stl");
+       },
+       "AuthRoot.stl",
+       LoadFault::kNamesDiffer,
+       {}},
+      {"a FIFO as a root body, opened without waiting for a writer",
+       "program",
+       [](const fs::path& dir) {
+         ASSERT_EQ(mkfifo((dir / "fifo.crt").c_str(), 0600), 0);
+       },
+       "fifo.crt",
+       LoadFault::kNotRegularFile,
+       {}},
+      {"a link to itself as a root body",
+       "program",
+       [](const fs::path& dir) {
+         fs::create_symlink("loop.crt", dir / "loop.crt");
+       },
+       "loop.crt",
+       LoadFault::kFileUnreadable,
+       {}},
+      // Every name counts, links that lead nowhere too.
+      {"more names than the cap",
+       "program",
+       [](const fs::path& dir) {
+         for (int i = 0; i < 10000; ++i) {
+           fs::create_symlink("x", dir / ("l" + std::to_string(i)));
+         }
+       },
+       "",
+       LoadFault::kTooManyFiles,
+       {}},
+      {"a property number written with a needless octet", "nonminimal",
+       [](const fs::path&) {}, "authroot.stl", LoadFault::kTrustList,
+       TrustListFault::kBadProperty},
+      {"a NotBefore of three octets", "shortdate", [](const fs::path&) {},
+       "authroot.stl", LoadFault::kTrustList, TrustListFault::kBadProperty},
+      {"nine roots of one subject",
+       "twins",
+       [](const fs::path&) {},
+       "",
+       LoadFault::kSameSubject,
+       {}},
       {"root body that is no certificate",
        "program",
        [&](const fs::path& dir) {
@@ -125,8 +172,17 @@ TEST(WindowsRootsTest, BadFoldersSayWhichFileAndWhy) {
     EXPECT_EQ(error.fault, c.fault);
     EXPECT_EQ(FaultOfCause(error), c.cause);
   }
-  // The sound folder: two listed roots, one as <SHA1>.crt, one in a store.
+  // A malformed property is named by its number, on a subject named by
+  // its identifier and friendly name.
   TrustLoadError error;
+  WindowsRoots::Load(FixturePath("windows/shortdate"), &error);
+  const auto* list = std::get_if<TrustListError>(&error.cause);
+  ASSERT_NE(list, nullptr);
+  EXPECT_EQ(list->property, 126);
+  EXPECT_EQ(list->identifier.size(), 20u);
+  EXPECT_EQ(list->friendly_name, "root.crt");
+  // The sound folder: two listed roots, one as <SHA1>.crt, one in a store.
+  error = {};
   const auto roots = WindowsRoots::Load(FixturePath("windows/program"), &error);
   ASSERT_NE(roots, nullptr) << error.file;
   EXPECT_EQ(roots->anchor_count(), 2u);

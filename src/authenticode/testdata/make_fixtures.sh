@@ -953,6 +953,17 @@ make_trust ctl "$windows/nonder-root/authroot.stl" roots \
   "$pki/broot.crt,eku=cs+ts"
 cp "$pki/root-long.der" "$windows/nonder-root/root-long.crt"
 expect_under nonder-root valid.exe 800b0110
+# Lists that must not load (windows_roots_test.cpp): an EKU property whose
+# number is written with a needless octet (80 09 for 9), which Windows'
+# decoder reads as 9; a NotBefore of three octets; nine roots of one
+# subject.
+trust_folder nonminimal root.crt,eku-nonminimal=tls broot.crt,eku=cs+ts
+trust_folder shortdate root.crt,eku=cs+ts,raw=126:000102
+for i in 1 2 3 4 5 6 7 8 9; do
+  make_root "twin$i" "/CN=SealProbe Test Twin Root"
+done
+trust_folder twins twin1.crt twin2.crt twin3.crt twin4.crt twin5.crt \
+  twin6.crt twin7.crt twin8.crt twin9.crt
 trust_folder eku-tls root.crt,eku=tls \
   broot.crt,eku=cs+ts,disable=2020-01-01,disable-eku=cs
 trust_folder notbefore root.crt,eku=cs+ts,notbefore=2000-01-01 \

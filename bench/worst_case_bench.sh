@@ -19,4 +19,5 @@ if [ ! -f "$fixtures/pki/leaf.key" ]; then
 fi
 exec "${PYTHON:-/usr/bin/python3}" "$root/src/authenticode/mutation_test.py" --tool "$build/sealprobe" \
   --fixtures "$fixtures" --report --targets \
-  MutationTest.test_signatures_that_ask_for_work
+  MutationTest.test_signatures_that_ask_for_work \
+  MutationTest.test_trust_folders_that_ask_for_work

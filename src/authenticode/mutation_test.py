@@ -19,12 +19,14 @@ Each variant gets:
     dwLength below 8, odd, larger than the table; a second certificate
     entry; bytes appended after the table; NumberOfSections and
     SizeOfOptionalHeader that lie; NumberOfRvaAndSizes below 5.
-Plus a 0-byte file and 4 GiB sparse files, and signatures that ask for
-work: the largest valid one, and the attacks the caps stop (hundreds of
-thousands of certificates, CRLs or attributes, millions of values in one
-attribute, deep nesting, huge names, thousands of policies, name constraints
-or alternative names) and the names the budget on name matching stops, each
-decided within the same time and memory.
+Plus a 0-byte file and 4 GiB sparse files; trust folders that ask for
+work (links that loop, as many roots of one subject as fit, the most bytes
+the caps allow); and signatures that ask for work: the largest valid one,
+and the attacks the caps stop (hundreds of thousands of certificates, CRLs
+or attributes, millions of values in one attribute, deep nesting, huge
+names, thousands of policies, name constraints or alternative names) and
+the names the budget on name matching stops, each decided within the same
+time and memory.
 
 Processor time and peak memory are judged only on an optimised build, at
 twice the 1 s and 64 MiB the verifier is held to: the attacks the caps stop
@@ -525,6 +527,71 @@ def worst_cases(signed, stamped):
            "0x80096004")
 
 
+# --- Trust folders that ask for work -------------------------------------------
+
+def body_of_subject(serial, subject, size=0):
+    """A certificate's outline (what the folder reads of a body before a
+    chain asks for it) with `subject`, padded to about `size` bytes."""
+    name = seq(set_of(seq(CN, tlv(0x0C, subject))))
+    algorithm = seq(tlv(0x06, bytes.fromhex("2a864886f70d01010b")), NULL)
+    tbs = [tlv(0xA0, integer(2)), integer(serial), algorithm, name,
+           seq(tlv(0x17, b"200101000000Z"), tlv(0x17, b"400101000000Z")), name]
+    padding = max(size - 64 - len(b"".join(tbs)), 0)
+    tbs.append(seq(tlv(0x04, b"\0" * padding)))
+    return seq(seq(*tbs), algorithm, tlv(0x03, b"\0"))
+
+
+def worst_trust_folders(fixtures, work):
+    """Yields (label, folder, expected verdict of valid.exe under it), one
+    folder at a time, each within or just over the folder's caps: 10,000
+    names, 16 MiB a file, 256 MiB in all, 8 roots of one subject."""
+    sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)),
+                                    "root_program", "testdata"))
+    import make_windows_trust as trust  # noqa: E402
+    program = os.path.join(fixtures, "windows", "program")
+    pki = os.path.join(fixtures, "pki")
+
+    def folder(name):
+        path = os.path.join(work, name)
+        subprocess.run(["cp", "-R", program, path], check=True)
+        return path
+
+    def listing(path, bodies):
+        """Writes the root list naming root and broot and `bodies`."""
+        files = [os.path.join(pki, "root.crt,eku=cs+ts"),
+                 os.path.join(pki, "broot.crt,eku=cs+ts")]
+        for i, der in enumerate(bodies):
+            files.append(os.path.join(path, "%05d.crt" % i))
+            with open(files[-1], "wb") as f:
+                f.write(der)
+        os.unlink(os.path.join(path, "authrootstl.cab"))
+        trust.ctl(os.path.join(path, "authroot.stl"), "roots",
+                  os.path.join(pki, "ctl-signer.crt"),
+                  os.path.join(pki, "ctl-signer.key"), files)
+
+    path = folder("loops")
+    for i in range(9990):
+        os.symlink("x%d" % i, os.path.join(path, "x%d" % i))
+    yield "9,990 links to themselves in the folder", path, VALID
+    path = folder("crt-loops")
+    for i in range(9990):
+        os.symlink("%d.crt" % i, os.path.join(path, "%d.crt" % i))
+    yield "9,990 links to themselves as root bodies", path, "0x80096001"
+    path = folder("one-subject")
+    listing(path, [body_of_subject(i, b"twin") for i in range(9990)])
+    yield "9,990 listed roots of one subject", path, "0x80096001"
+    path = folder("eight-a-subject")
+    listing(path, [body_of_subject(i, b"twin%d" % (i // 8))
+                   for i in range(9990 // 8 * 8)])
+    yield "9,984 listed roots, 8 of each subject", path, VALID
+    path = folder("biggest")
+    body = body_of_subject(1, b"unlisted", 1 << 20)
+    for i in range(250):
+        with open(os.path.join(path, "%03d.crt" % i), "wb") as f:
+            f.write(body[:-1] + bytes([i]))
+    yield "250 unlisted root bodies of 1 MiB", path, VALID
+
+
 # --- Running the tool ----------------------------------------------------------
 
 class Runner:
@@ -539,7 +606,7 @@ class Runner:
         self.peak_kb = 0
         self.last = (0.0, 0)  # processor seconds and peak RSS of the last run
 
-    def verdict_of_file(self, label):
+    def verdict_of_file(self, label, env=None):
         # GNU time reports the run's own usage: the processor time, its own
         # and the kernel's on its behalf (unlike the wall clock, not
         # stretched by a loaded machine), and its peak RSS. Read by this
@@ -547,7 +614,7 @@ class Runner:
         # Linux carries it over into a child through fork and exec.
         folder = self.tool.folder(self.folder)
         run = self.tool.start(
-            [folder, folder, "T", "{FileName}", "0"],
+            [folder, folder, "T", "{FileName}", "0"], env=env,
             prefix=["/usr/bin/time", "-f", "%U %S %M", "-o", self.usage])
         try:
             code = run.wait(HANG_LIMIT)
@@ -589,10 +656,10 @@ class Runner:
             return "distrusted"
         return "other:" + first[:60]
 
-    def verdict(self, label, data):
+    def verdict(self, label, data, env=None):
         with open(self.target, "wb") as f:
             f.write(data)
-        return self.verdict_of_file(label)
+        return self.verdict_of_file(label, env)
 
 
 class MutationTest(unittest.TestCase):
@@ -614,7 +681,7 @@ class MutationTest(unittest.TestCase):
                   "peak RSS %d KiB" % (sum(cls.counts.values()),
                                        cls.runner.slowest, cls.runner.peak_kb))
         if CONFIG.report and cls.worst:
-            print("\nsignatures that ask for work:")
+            print("\nsignatures and trust folders that ask for work:")
             for label, cpu, rss, verdict in cls.worst:
                 print("  %-52s %6.3f s %8d KiB  %s" % (label, cpu, rss, verdict))
         cls.tmp.cleanup()
@@ -658,6 +725,23 @@ class MutationTest(unittest.TestCase):
                 runner.failures.append("%s: %s, not %s" %
                                        (label, verdict, expected))
         os.unlink(runner.target)
+        self.assertEqual(runner.failures, [])
+
+    def test_trust_folders_that_ask_for_work(self):
+        work = os.path.join(self.tmp.name, "trust")
+        runner = Runner(work)
+        with open(os.path.join(CONFIG.fixtures, "files", "valid.exe"),
+                  "rb") as f:
+            valid = f.read()
+        for label, folder, expected in worst_trust_folders(CONFIG.fixtures,
+                                                           work):
+            verdict = runner.verdict(label, valid,
+                                     {"SEALPROBE_WINDOWS_TRUST": folder})
+            self.worst.append((label,) + runner.last + (verdict,))
+            if verdict != expected:
+                runner.failures.append("%s: %s, not %s" %
+                                       (label, verdict, expected))
+            subprocess.run(["rm", "-rf", folder], check=True)
         self.assertEqual(runner.failures, [])
 
     def test_empty_and_huge_sparse_files(self):

@@ -70,7 +70,8 @@ def read_elements(data):
 
 
 def read_cert(path):
-    data = open(path, "rb").read()
+    with open(path, "rb") as f:
+        data = f.read()
     if data.startswith(b"-----"):
         body = data.split(b"-----")[2]
         data = base64.b64decode(b"".join(body.split()))

@@ -10,6 +10,8 @@
 # without, differs by the loading cost.
 #
 #   BUILD_DIR    the native build folder (default: build/native)
+#   BENCH_FOLDER a folder to time instead (the one sealprobe-roots synced,
+#                say); nothing is made then
 #   BENCH_ROOTS  roots in the folder (default 515)
 #   BENCH_RUNS   timed runs of each (default 21)
 #
@@ -25,7 +27,11 @@ work="$build/bench/windows-trust-$roots"
 make_trust="$root/src/authenticode/root_program/testdata/make_windows_trust.py"
 
 [ -x "$explain" ] || { echo "no $explain: build the native preset first" >&2; exit 1; }
-if [ ! -f "$work/folder/authrootstl.cab" ]; then
+mkdir -p "$work"
+if [ -n "${BENCH_FOLDER:-}" ]; then
+  folder="$BENCH_FOLDER"
+  roots="$(ls "$folder" | grep -ci '\.crt$' || true)"
+elif [ ! -f "$work/folder/authrootstl.cab" ]; then
   echo "making a folder of $roots roots (once)..."
   rm -rf "$work" && mkdir -p "$work/certs" "$work/folder"
   openssl req -x509 -newkey rsa:2048 -nodes -subj "/CN=Bench CTL Signer" \
@@ -51,12 +57,14 @@ if [ ! -f "$work/folder/authrootstl.cab" ]; then
   python3 "$make_trust" sst "$work/folder/roots.sst" $(ls "$work"/certs/*.crt)
   (cd "$work" && gcab -c -z folder/authrootstl.cab authroot.stl)
 fi
+folder="${folder:-$work/folder}"
 printf 'This is not a program.\n' > "$work/notpe.txt"
 
-python3 - "$explain" "$work/folder" "$work/notpe.txt" "$runs" "$roots" <<'PY'
+python3 - "$explain" "$folder" "$work/notpe.txt" "$runs" "$roots" <<'PY'
 import os, subprocess, sys
 explain, folder, file, runs, roots = sys.argv[1], sys.argv[2], sys.argv[3], int(sys.argv[4]), sys.argv[5]
-env = {k: v for k, v in os.environ.items() if k != "SEALPROBE_WINDOWS_TRUST"}
+# Set but empty: OpenSSL's store, even where a folder is synced.
+env = dict(os.environ, SEALPROBE_WINDOWS_TRUST="")
 
 def cpu(args):
     """Processor time (user + system) of one run, from the kernel's own

@@ -7,6 +7,7 @@
 #include "explain/line_wrap.h"
 #include "explain/wording.h"
 #include "terminal_text.h"
+#include "trust_status.h"
 
 namespace sealprobe {
 namespace {
@@ -179,8 +180,8 @@ void AddOtherSignatures(Writer& w, const FileReport& r) {
     if (v.signer && v.signer->certificate != nullptr) {
       text += ", by " + SubjectOf(v.signer->certificate);
     }
-    text += ": " + StatusNameOf(v.result.status) + " (" +
-            StatusHex(v.result.status) + "), " + RuleText(v, nullptr);
+    text += ": " + status::StatusNameOf(v.result.status) + " (" +
+            status::StatusHex(v.result.status) + "), " + RuleText(v, nullptr);
     w.Add(std::string(kLabel) + w.Mark(v.result.status == 0) + " also      ",
           text, kColumn);
   }
@@ -199,8 +200,8 @@ std::string HumanReport(const FileReport& r, bool colour) {
     return w.str();
   }
   w.Add("  " + w.Mark(r.valid()) + " ", r.verdict, "    ");
-  std::string decision = StatusNameOf(v.result.status) + " (" +
-                         StatusHex(v.result.status) +
+  std::string decision = status::StatusNameOf(v.result.status) + " (" +
+                         status::StatusHex(v.result.status) +
                          "): " + VerificationRule(r);
   if (X509* on = DecidingCertificate(v)) decision += ", on " + SubjectOf(on);
   w.Add("    ", decision, "    ");

@@ -6,6 +6,7 @@
 #include "explain/describe.h"
 #include "explain/json_writer.h"
 #include "explain/wording.h"
+#include "trust_status.h"
 
 namespace sealprobe {
 namespace {
@@ -165,8 +166,8 @@ std::string Signatures(const FileReport& r) {
     items.push_back(JsonObject(
         {{"primary", i == 0 ? "true" : "false"},
          {"valid", valid ? "true" : "false"},
-         {"status", JsonString(StatusHex(v.result.status))},
-         {"status_name", JsonString(StatusNameOf(v.result.status))},
+         {"status", JsonString(status::StatusHex(v.result.status))},
+         {"status_name", JsonString(status::StatusNameOf(v.result.status))},
          {"code", valid ? "null" : JsonString(RuleCode(v))},
          {"rule", JsonString(RuleText(v, nullptr))},
          {"digest", decoded ? JsonString(AlgorithmName(
@@ -212,8 +213,8 @@ std::string Report(const FileReport& r, const std::string& version) {
       {"file", JsonString(r.file)},
       {"valid", r.valid() ? "true" : "false"},
       {"code", JsonStringOrNull(DecidingCode(r))},
-      {"status", status(StatusHex(v.result.status))},
-      {"status_name", status(StatusNameOf(v.result.status))},
+      {"status", status(status::StatusHex(v.result.status))},
+      {"status_name", status(status::StatusNameOf(v.result.status))},
       {"verdict", JsonStringOrNull(r.verdict)},
       {"decided_by", DecidedBy(r)},
       {"trust", Trust(r)},

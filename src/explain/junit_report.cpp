@@ -6,6 +6,7 @@
 
 #include "explain/formats.h"
 #include "explain/json_writer.h"
+#include "trust_status.h"
 
 namespace sealprobe {
 namespace {
@@ -74,8 +75,8 @@ class JUnitRenderer : public ReportRenderer {
     std::string body = report.verdict;
     if (report.found()) {
       const uint32_t status = report.verification.result.status;
-      body += (body.empty() ? "" : "\n") + StatusNameOf(status) + " (" +
-              StatusHex(status) + ")";
+      body += (body.empty() ? "" : "\n") + status::StatusNameOf(status) + " (" +
+              status::StatusHex(status) + ")";
     }
     cases_ += ">\n      <failure type=\"" + Xml(code) + "\" message=\"" +
               Xml(code + ": " + DecidingRule(report)) + "\">" + Xml(body) +

@@ -4,7 +4,6 @@
 #include <openssl/err.h>
 #include <openssl/pem.h>
 
-#include <cstdio>
 #include <memory>
 
 #include "authenticode/authenticode.h"
@@ -53,12 +52,7 @@ FileReport ExplainFile(const std::string& path, TrustAnchors& anchors,
   report.others.assign(std::make_move_iterator(signatures.begin() + 1),
                        std::make_move_iterator(signatures.end()));
   report.trust = DescribeTrust(anchors);
-  const AuthenticodeResult& result = report.verification.result;
-  report.verdict =
-      DescribeTrustResult({result.status, result.last_error}, path).line;
-  if (!report.verdict.empty() && report.verdict.back() == '\n') {
-    report.verdict.pop_back();
-  }
+  report.verdict = DescribeTrustResult(report.verification.result, path).line;
   return report;
 }
 
@@ -155,17 +149,6 @@ X509* DecidingCertificate(const Verification& v) {
 std::optional<bool> HashMatches(const Verification& v) {
   if (!v.image_hash) return std::nullopt;
   return v.rule != Rule::kImageHashMismatch;
-}
-
-std::string StatusHex(uint32_t code) {
-  char text[16];
-  std::snprintf(text, sizeof(text), "0x%x", static_cast<unsigned>(code));
-  return text;
-}
-
-std::string StatusNameOf(uint32_t code) {
-  const char* name = status::StatusName(code);
-  return name != nullptr ? name : "(no name)";
 }
 
 }  // namespace sealprobe

@@ -103,10 +103,6 @@ std::vector<const ChainProblem*> ProblemsAt(const ChainResult& chain,
 // computed.
 std::optional<bool> HashMatches(const Verification& v);
 
-// "0x800b0110", and Windows' name for the status, "CERT_E_WRONG_USAGE".
-std::string StatusHex(uint32_t code);
-std::string StatusNameOf(uint32_t code);
-
 }  // namespace sealprobe
 
 #endif  // SEALPROBE_EXPLAIN_REPORT_H_

@@ -7,6 +7,7 @@
 
 #include "explain/formats.h"
 #include "explain/json_writer.h"
+#include "trust_status.h"
 
 namespace sealprobe {
 namespace {
@@ -60,8 +61,9 @@ class SarifRenderer : public ReportRenderer {
         {"file", JsonString(report.file)}};
     if (report.found()) {
       const uint32_t status = report.verification.result.status;
-      properties.push_back({"status", JsonString(StatusHex(status))});
-      properties.push_back({"status_name", JsonString(StatusNameOf(status))});
+      properties.push_back({"status", JsonString(status::StatusHex(status))});
+      properties.push_back(
+          {"status_name", JsonString(status::StatusNameOf(status))});
     }
     results_.push_back(
         JsonObject({{"ruleId", JsonString(code)},

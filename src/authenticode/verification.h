@@ -70,6 +70,16 @@ struct Verification {
   std::optional<CheckingTime> checked_at;
   std::optional<ChainResult> chain;            // the signer's
   std::optional<ChainResult> authority_chain;  // the stamp's authority's
+
+  // The chain that decided, when one did (its deciding() is then the
+  // deciding problem); null otherwise.
+  const ChainResult* DecidingChain() const;
+  // The certificate the deciding rule was found on; null when it was no
+  // certificate's.
+  X509* DecidingCertificate() const;
+  // Whether the image hash matches the signed one; nothing when it was not
+  // computed.
+  std::optional<bool> HashMatches() const;
 };
 
 }  // namespace sealprobe

@@ -45,7 +45,7 @@ class Writer {
 
 void AddProblems(Writer& w, const ChainResult& chain, int depth,
                  const std::string& indent) {
-  for (const ChainProblem* problem : ProblemsAt(chain, depth)) {
+  for (const ChainProblem* problem : chain.ProblemsAt(depth)) {
     w.Add(indent + w.Mark(false) + " ", ProblemText(*problem, chain),
           indent + "  ");
   }
@@ -68,16 +68,16 @@ void AddCertificate(Writer& w, const CertificateFacts& c,
 // A chain as a tree: each issuer under the certificate it issued.
 void AddChain(Writer& w, const ChainResult& chain, const std::string& indent) {
   const int count = sk_X509_num(chain.chain.get());
-  const bool whole_sound = ProblemsAt(chain, -1).empty();
+  const bool whole_sound = chain.ProblemsAt(-1).empty();
   std::string at = indent;
   for (int i = 0; i < count; ++i) {
-    const CertificateFacts c = DescribeCertificate(CertificateAt(chain, i));
+    const CertificateFacts c = DescribeCertificate(chain.CertificateAt(i));
     const std::string branch = i == 0 ? "" : "\u2514\u2500";
     const std::string anchor =
         i + 1 == count && whole_sound && c.subject == c.issuer
             ? " (self-signed)"
             : "";
-    w.Add(at + branch + w.Mark(ProblemsAt(chain, i).empty()) + " ",
+    w.Add(at + branch + w.Mark(chain.ProblemsAt(i).empty()) + " ",
           c.subject + anchor, at + (i == 0 ? "  " : "    "));
     const std::string details = i == 0 ? at : at + "  ";
     AddCertificate(w, c, details);
@@ -118,7 +118,7 @@ void AddImage(Writer& w, const Verification& v) {
     text +=
         ", image hash " + AlgorithmName(v.signature->image_digest_algorithm());
   }
-  if (const std::optional<bool> matches = HashMatches(v)) {
+  if (const std::optional<bool> matches = v.HashMatches()) {
     text += *matches ? ", matches the signed one"
                      : ", does not match the signed one";
   }
@@ -203,7 +203,7 @@ std::string HumanReport(const FileReport& r, bool colour) {
   std::string decision = status::StatusNameOf(v.result.status) + " (" +
                          status::StatusHex(v.result.status) +
                          "): " + VerificationRule(r);
-  if (X509* on = DecidingCertificate(v)) decision += ", on " + SubjectOf(on);
+  if (X509* on = v.DecidingCertificate()) decision += ", on " + SubjectOf(on);
   w.Add("    ", decision, "    ");
   if (r.policy) {
     w.Add(
@@ -222,7 +222,7 @@ std::string HumanReport(const FileReport& r, bool colour) {
   w.Add(std::string(kLabel) + "trust       ", TrustText(r.trust), kColumn);
   if (v.chain && v.chain->anchor_depth >= 0) {
     w.Add(std::string(kLabel) + "anchor      ",
-          SubjectOf(CertificateAt(*v.chain, v.chain->anchor_depth)) + " (" +
+          SubjectOf(v.chain->CertificateAt(v.chain->anchor_depth)) + " (" +
               AnchorSourceText(v.chain->anchor_source) + ")",
           kColumn);
   }

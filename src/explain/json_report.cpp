@@ -18,9 +18,9 @@ std::string Time(const std::optional<std::time_t>& time) {
 }
 
 std::string Certificate(const ChainResult& chain, int depth) {
-  const CertificateFacts c = DescribeCertificate(CertificateAt(chain, depth));
+  const CertificateFacts c = DescribeCertificate(chain.CertificateAt(depth));
   std::vector<std::string> problems;
-  for (const ChainProblem* problem : ProblemsAt(chain, depth)) {
+  for (const ChainProblem* problem : chain.ProblemsAt(depth)) {
     problems.push_back(JsonString(ProblemText(*problem, chain)));
   }
   return JsonObject(
@@ -48,17 +48,17 @@ std::string Chain(const std::optional<ChainResult>& chain) {
 // The subject of the anchor `chain` ended in, or null.
 std::string Anchor(const std::optional<ChainResult>& chain) {
   if (!chain || chain->anchor_depth < 0) return "null";
-  return JsonString(SubjectOf(CertificateAt(*chain, chain->anchor_depth)));
+  return JsonString(SubjectOf(chain->CertificateAt(chain->anchor_depth)));
 }
 
 std::string DecidedBy(const FileReport& r) {
   const Verification& v = r.verification;
-  const ChainResult* chain = DecidingChain(v);
+  const ChainResult* chain = v.DecidingChain();
   const ChainProblem* problem = chain ? chain->deciding() : nullptr;
   const char* property = problem ? PropertyName(problem->finding) : nullptr;
   return JsonObject(
       {{"rule", JsonString(DecidingRule(r))},
-       {"certificate", JsonStringOrNull(SubjectOf(DecidingCertificate(v)))},
+       {"certificate", JsonStringOrNull(SubjectOf(v.DecidingCertificate()))},
        {"property", property == nullptr
                         ? "null"
                         : JsonObject({{"name", JsonString(property)},
@@ -89,7 +89,7 @@ std::string Image(const Verification& v) {
                         {"size", std::to_string(image.cert_table_size)}})
           : "null";
   const bool decoded = v.signature && v.signature->indirect;
-  const std::optional<bool> matches = HashMatches(v);
+  const std::optional<bool> matches = v.HashMatches();
   return JsonObject(
       {{"format", JsonString(image.pe32_plus ? "PE32+" : "PE32")},
        {"machine", JsonString(MachineName(image.machine))},

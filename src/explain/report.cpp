@@ -113,42 +113,4 @@ std::string VerificationRule(const FileReport& report) {
   return RuleText(report.verification, load_error ? &*load_error : nullptr);
 }
 
-const ChainResult* DecidingChain(const Verification& v) {
-  const std::optional<ChainResult>& chain =
-      v.rule == Rule::kAuthorityChain ? v.authority_chain : v.chain;
-  const bool by_chain =
-      v.rule == Rule::kSignerChain || v.rule == Rule::kAuthorityChain;
-  return by_chain && chain && chain->deciding() != nullptr ? &*chain : nullptr;
-}
-
-X509* CertificateAt(const ChainResult& chain, int depth) {
-  if (depth < 0 || depth >= sk_X509_num(chain.chain.get())) return nullptr;
-  return sk_X509_value(chain.chain.get(), depth);
-}
-
-std::vector<const ChainProblem*> ProblemsAt(const ChainResult& chain,
-                                            int depth) {
-  std::vector<const ChainProblem*> found;
-  for (const ChainProblem& problem : chain.problems) {
-    const bool on_one = CertificateAt(chain, problem.depth) != nullptr;
-    if (on_one ? problem.depth == depth : depth < 0) found.push_back(&problem);
-  }
-  return found;
-}
-
-X509* DecidingCertificate(const Verification& v) {
-  if (const ChainResult* chain = DecidingChain(v)) {
-    return CertificateAt(*chain, chain->deciding()->depth);
-  }
-  if (v.rule == Rule::kTimestampInvalid && v.stamp) return v.stamp->authority;
-  const bool by_signer = v.rule == Rule::kSignerAlgorithmUnsupported ||
-                         v.rule == Rule::kSignerSignatureBad;
-  return by_signer && v.signer ? v.signer->certificate : nullptr;
-}
-
-std::optional<bool> HashMatches(const Verification& v) {
-  if (!v.image_hash) return std::nullopt;
-  return v.rule != Rule::kImageHashMismatch;
-}
-
 }  // namespace sealprobe

@@ -82,27 +82,6 @@ std::string DecidingRule(const FileReport& report);
 // Windows' reason, whatever the policy says.
 std::string VerificationRule(const FileReport& report);
 
-// The certificate the deciding rule was found on; null when it was no
-// certificate's.
-X509* DecidingCertificate(const Verification& v);
-
-// The chain that decided, when one did (its deciding() is then the
-// deciding problem); null otherwise.
-const ChainResult* DecidingChain(const Verification& v);
-
-// The certificate at `depth` of `chain`; null outside it.
-X509* CertificateAt(const ChainResult& chain, int depth);
-
-// The problems found on the certificate at `depth` of `chain`, in the order
-// found; with -1, those of the chain as a whole (or of no certificate it
-// holds).
-std::vector<const ChainProblem*> ProblemsAt(const ChainResult& chain,
-                                            int depth);
-
-// Whether the image hash matches the signed one; nullopt when it was not
-// computed.
-std::optional<bool> HashMatches(const Verification& v);
-
 }  // namespace sealprobe
 
 #endif  // SEALPROBE_EXPLAIN_REPORT_H_

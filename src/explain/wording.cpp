@@ -204,10 +204,7 @@ std::string DatedProperty(const char* name, const char* what,
 
 std::string NotBeforeText(const ChainProblem& problem,
                           const ChainResult& chain) {
-  X509* issued = problem.cause_depth >= 0 &&
-                         problem.cause_depth < sk_X509_num(chain.chain.get())
-                     ? sk_X509_value(chain.chain.get(), problem.cause_depth)
-                     : nullptr;
+  X509* issued = chain.CertificateAt(problem.cause_depth);
   const std::optional<std::time_t> when =
       issued != nullptr ? ToUnixTime(X509_get0_notBefore(issued))
                         : std::nullopt;

@@ -39,6 +39,7 @@ sealprobe_add_gtest(sealprobe_trust_tests
 sealprobe_add_gtest(sealprobe_explain_tests
   SOURCES
     src/explain/codes_test.cpp
+    src/explain/wording_test.cpp
     src/explain/human_report_test.cpp
     src/explain/inputs_test.cpp
     src/explain/json_writer_test.cpp

@@ -242,10 +242,8 @@ std::optional<std::time_t> FromFileTime(const uint8_t* octets, size_t size) {
 
 TrustListRead ReadTrustList(const uint8_t* der, size_t size, TrustListKind kind,
                             const TrustListLimits& limits) {
-  // The signature's caps, but for the element count: a list of hundreds of
-  // roots, each with its properties, holds tens of thousands.
   SignatureLimits caps;
-  caps.elements = 2000000;
+  caps.elements = limits.elements;
   const SignatureLimitCheck over = CheckSignatureLimits(der, size, caps);
   if (over != SignatureLimitCheck::kWithinLimits) {
     TrustListRead read = Failed(TrustListFault::kOverCap);

@@ -4,12 +4,21 @@
 
 #include <variant>
 
+#include "authenticode/key_policy.h"
+#include "authenticode/pe_image.h"
 #include "explain/describe.h"
 
 namespace sealprobe {
 namespace {
 
 std::string Number(uint64_t value) { return std::to_string(value); }
+
+// A size in bytes: "16 MiB" when it is a whole number of them.
+std::string Size(uint64_t bytes) {
+  constexpr uint64_t kMiB = uint64_t{1} << 20;
+  if (bytes != 0 && bytes % kMiB == 0) return Number(bytes / kMiB) + " MiB";
+  return Number(bytes) + " bytes";
+}
 
 std::string UseText(ChainUse use) {
   return use == ChainUse::kCodeSigning ? "code signing" : "time stamping";
@@ -124,9 +133,13 @@ std::string TrustListText(const TrustListError& e) {
   switch (e.fault) {
     case TrustListFault::kNone:
       break;
-    case TrustListFault::kOverCap:
+    case TrustListFault::kOverCap: {
+      // ReadTrustList's caps: the signature's, but for the element count.
+      SignatureLimits caps;
+      caps.elements = limits.elements;
       return "it is not a SignedData within the caps on its work: " +
-             CapText(e.cap);
+             CapText(e.cap, caps);
+    }
     case TrustListFault::kNotSignedData:
       return "it is not a PKCS#7 SignedData";
     case TrustListFault::kNotTrustListContent:
@@ -228,7 +241,7 @@ std::string RuleText(const Verification& v, const TrustLoadError* load_error) {
       return "it has no certificate table that holds a signature and ends "
              "the file";
     case Rule::kSignatureTooLarge:
-      return "its signature is larger than 16 MiB";
+      return "its signature is larger than " + Size(kMaxSignatureSize);
     case Rule::kMalformedSignature:
       return v.signature ? SignatureFaultText(*v.signature)
                          : "its signature is not an Authenticode signature";
@@ -302,7 +315,7 @@ std::string ProblemText(const ChainProblem& problem, const ChainResult& chain) {
     case Finding::kStoreRejects:
       return "the store rejects it for this use";
     case Finding::kWeakRsaKey:
-      return "its RSA key is under 1024 bits";
+      return "its RSA key is under " + Number(kMinRsaBits) + " bits";
     case Finding::kUnsupportedKey:
       return "its key is one Windows cannot verify signatures with";
     case Finding::kBrokenDigest:

@@ -38,15 +38,15 @@ sealprobe_add_gtest(sealprobe_trust_tests
 # on several threads.
 sealprobe_add_gtest(sealprobe_explain_tests
   SOURCES
-    src/explain/codes_test.cpp
-    src/explain/wording_test.cpp
-    src/explain/human_report_test.cpp
-    src/explain/inputs_test.cpp
-    src/explain/json_writer_test.cpp
-    src/explain/line_wrap_test.cpp
+    src/explain/decide/inputs_test.cpp
+    src/explain/decide/staging_test.cpp
+    src/explain/formats/json_writer_test.cpp
+    src/explain/formats/line_wrap_test.cpp
+    src/explain/formats/text_renderer_test.cpp
     src/explain/options_test.cpp
     src/explain/parallel_test.cpp
-    src/explain/staging_test.cpp
+    src/explain/words/codes_test.cpp
+    src/explain/words/wording_test.cpp
   LIBRARIES sealprobe_explain sealprobe_platform
   PROPERTIES ENVIRONMENT "SEALPROBE_SOURCE_DIR=${CMAKE_SOURCE_DIR}")
 

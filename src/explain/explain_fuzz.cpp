@@ -10,9 +10,9 @@
 #include <utility>
 #include <vector>
 
-#include "explain/human_report.h"
-#include "explain/json_report.h"
-#include "explain/json_writer.h"
+#include "explain/formats/json_record.h"
+#include "explain/formats/json_writer.h"
+#include "explain/formats/text_renderer.h"
 #include "testing/fuzz_trust.h"
 
 namespace {
@@ -33,11 +33,11 @@ bool Printable(const std::string& text) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  sealprobe::FileReport report;
+  sealprobe::FileRecord report;
   report.file = "fuzz.exe";
   report.verification = sealprobe::VerifyFuzzInput(data, size);
   if (!Printable(sealprobe::HumanReport(report, false))) std::abort();
-  std::vector<sealprobe::FileReport> reports;
+  std::vector<sealprobe::FileRecord> reports;
   reports.push_back(std::move(report));
   if (!sealprobe::IsUtf8(sealprobe::JsonReport(reports, "fuzz"))) std::abort();
   return 0;

@@ -14,13 +14,13 @@
 #include <vector>
 
 #include "authenticode/trust_anchors.h"
-#include "explain/formats.h"
-#include "explain/inputs.h"
+#include "explain/decide/file_record.h"
+#include "explain/decide/inputs.h"
+#include "explain/decide/staging.h"
+#include "explain/formats/format_table.h"
 #include "explain/options.h"
 #include "explain/parallel.h"
-#include "explain/report.h"
-#include "explain/staging.h"
-#include "explain/wording.h"
+#include "explain/words/wording.h"
 #include "product_files/file_opener.h"
 #include "terminal_text.h"
 
@@ -198,7 +198,7 @@ int Report(const sealprobe::ExplainOptions& o, const Work& work,
   Output out;
   bool any_invalid = false;
   bool any_unreadable = false;
-  const auto deliver = [&](size_t, sealprobe::FileReport report) {
+  const auto deliver = [&](size_t, sealprobe::FileRecord report) {
     any_invalid = any_invalid || !report.valid();
     const sealprobe::Rule rule = report.verification.rule;
     if (report.found() && (rule == sealprobe::Rule::kNotOpened ||

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "explain/formats.h"
-#include "explain/policy.h"
+#include "explain/decide/policy.h"
+#include "explain/formats/format_table.h"
 
 namespace sealprobe {
 

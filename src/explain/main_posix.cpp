@@ -186,8 +186,8 @@ int Report(const sealprobe::ExplainOptions& o, const Work& work,
   const size_t count = o.staging ? work.entries.size() : work.files.size();
   const std::unique_ptr<sealprobe::ReportRenderer> renderer =
       sealprobe::MakeReportRenderer(
-          o.format, kVersion,
-          o.format == sealprobe::ReportFormat::kText && UseColour());
+          o.format, {kVersion, o.format == sealprobe::ReportFormat::kText &&
+                                   UseColour()});
   const std::time_t now = std::time(nullptr);
   const auto produce = [&](size_t i) {
     return o.staging
@@ -198,15 +198,15 @@ int Report(const sealprobe::ExplainOptions& o, const Work& work,
   Output out;
   bool any_invalid = false;
   bool any_unreadable = false;
-  const auto deliver = [&](size_t, sealprobe::FileRecord report) {
-    any_invalid = any_invalid || !report.valid();
-    const sealprobe::Rule rule = report.verification.rule;
-    if (report.found() && (rule == sealprobe::Rule::kNotOpened ||
+  const auto deliver = [&](size_t, sealprobe::FileRecord record) {
+    any_invalid = any_invalid || !record.valid();
+    const sealprobe::Rule rule = record.verification.rule;
+    if (record.found() && (rule == sealprobe::Rule::kNotOpened ||
                            rule == sealprobe::Rule::kUnreadable)) {
       any_unreadable = true;
-      Complain(report.file, WhyUnreadable(report.file, tree));
+      Complain(record.file, WhyUnreadable(record.file, tree));
     }
-    return out.Write(renderer->Add(report));
+    return out.Write(renderer->Add(record));
   };
   sealprobe::RunInOrder(count, o.jobs != 0 ? o.jobs : sealprobe::DefaultJobs(),
                         produce, deliver);

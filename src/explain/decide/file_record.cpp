@@ -41,31 +41,31 @@ TrustFacts DescribeTrust(const TrustAnchors& anchors) {
 
 FileRecord ExplainFile(const std::string& path, TrustAnchors& anchors,
                        const Policy& policy, std::time_t now) {
-  FileRecord report;
-  report.file = path;
+  FileRecord record;
+  record.file = path;
   std::vector<Verification> signatures =
       VerifyEverySignatureFile(path, anchors, now);
-  report.policy = CheckPolicy(signatures, policy);
-  report.verification = std::move(signatures[0]);
-  report.others.assign(std::make_move_iterator(signatures.begin() + 1),
+  record.policy = CheckPolicy(signatures, policy);
+  record.verification = std::move(signatures[0]);
+  record.others.assign(std::make_move_iterator(signatures.begin() + 1),
                        std::make_move_iterator(signatures.end()));
-  report.trust = DescribeTrust(anchors);
-  report.verdict = DescribeTrustResult(report.verification.result, path).line;
-  return report;
+  record.trust = DescribeTrust(anchors);
+  record.verdict = DescribeTrustResult(record.verification.result, path).line;
+  return record;
 }
 
 FileRecord ExplainEntry(const StagingEntry& entry, TrustAnchors& anchors,
                         const Policy& policy, std::time_t now) {
   if (!entry.found) {
-    FileRecord report;
-    report.file = entry.product_path;
-    report.entry = entry;
-    report.trust = DescribeTrust(anchors);
-    return report;
+    FileRecord record;
+    record.file = entry.product_path;
+    record.entry = entry;
+    record.trust = DescribeTrust(anchors);
+    return record;
   }
-  FileRecord report = ExplainFile(entry.path(), anchors, policy, now);
-  report.entry = entry;
-  return report;
+  FileRecord record = ExplainFile(entry.path(), anchors, policy, now);
+  record.entry = entry;
+  return record;
 }
 
 std::optional<std::string> AnchorsFileProblem(const std::string& path) {

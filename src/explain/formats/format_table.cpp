@@ -1,82 +1,66 @@
 #include "explain/formats/format_table.h"
 
-#include "explain/formats/json_record.h"
+#include <cstddef>
+
+#include "explain/formats/json_lines_renderer.h"
+#include "explain/formats/json_renderer.h"
+#include "explain/formats/junit_renderer.h"
+#include "explain/formats/sarif_renderer.h"
 #include "explain/formats/text_renderer.h"
 
 namespace sealprobe {
 namespace {
 
-class TextRenderer : public ReportRenderer {
- public:
-  explicit TextRenderer(bool colour) : colour_(colour) {}
-  std::string Add(const FileRecord& report) override {
-    const char* gap = first_ ? "" : "\n";
-    first_ = false;
-    return gap + HumanReport(report, colour_);
-  }
-  std::string End() override { return {}; }
-
- private:
-  bool colour_;
-  bool first_ = true;
+struct Format {
+  const char* name;  // as --format takes it
+  ReportFormat format;
+  const char* usage;  // what the usage says of it, after its name
+  std::unique_ptr<ReportRenderer> (*make)(const RendererSettings& settings);
 };
 
-// One array, its items written as they come: the same bytes as JsonReport.
-class JsonRenderer : public ReportRenderer {
- public:
-  explicit JsonRenderer(std::string version) : version_(std::move(version)) {}
-  std::string Add(const FileRecord& report) override {
-    const char* before = first_ ? "[\n  " : ",\n  ";
-    first_ = false;
-    return before + JsonReportObject(report, version_);
-  }
-  std::string End() override { return first_ ? "[\n]\n" : "\n]\n"; }
-
- private:
-  std::string version_;
-  bool first_ = true;
+// In the order the usage lists them.
+constexpr Format kFormats[] = {
+    {"text", ReportFormat::kText, " (the default)", MakeTextRenderer},
+    {"json", ReportFormat::kJson, " (one array)", MakeJsonRenderer},
+    {"jsonl", ReportFormat::kJsonLines,
+     " (one object a line, each as soon as it is decided)",
+     MakeJsonLinesRenderer},
+    {"junit", ReportFormat::kJUnit, "", MakeJUnitRenderer},
+    {"sarif", ReportFormat::kSarif, "", MakeSarifRenderer},
 };
+constexpr size_t kCount = sizeof(kFormats) / sizeof(kFormats[0]);
 
-class JsonLinesRenderer : public ReportRenderer {
- public:
-  explicit JsonLinesRenderer(std::string version)
-      : version_(std::move(version)) {}
-  std::string Add(const FileRecord& report) override {
-    return JsonReportObject(report, version_) + "\n";
+// The formats' names, each with its usage when `with_usage`, as a list:
+// "a, b or c".
+std::string List(bool with_usage) {
+  std::string list;
+  for (size_t i = 0; i < kCount; ++i) {
+    if (i > 0) list += i + 1 < kCount ? ", " : " or ";
+    list += kFormats[i].name;
+    if (with_usage) list += kFormats[i].usage;
   }
-  std::string End() override { return {}; }
-
- private:
-  std::string version_;
-};
+  return list;
+}
 
 }  // namespace
 
 std::optional<ReportFormat> ParseReportFormat(const std::string& name) {
-  if (name == "text") return ReportFormat::kText;
-  if (name == "json") return ReportFormat::kJson;
-  if (name == "jsonl") return ReportFormat::kJsonLines;
-  if (name == "junit") return ReportFormat::kJUnit;
-  if (name == "sarif") return ReportFormat::kSarif;
+  for (const Format& f : kFormats) {
+    if (name == f.name) return f.format;
+  }
   return std::nullopt;
 }
 
-std::unique_ptr<ReportRenderer> MakeReportRenderer(ReportFormat format,
-                                                   const std::string& version,
-                                                   bool colour) {
-  switch (format) {
-    case ReportFormat::kText:
-      return std::make_unique<TextRenderer>(colour);
-    case ReportFormat::kJson:
-      return std::make_unique<JsonRenderer>(version);
-    case ReportFormat::kJsonLines:
-      return std::make_unique<JsonLinesRenderer>(version);
-    case ReportFormat::kJUnit:
-      return MakeJUnitRenderer(version);
-    case ReportFormat::kSarif:
-      break;
+std::string FormatNames() { return List(false); }
+
+std::string FormatUsage() { return List(true); }
+
+std::unique_ptr<ReportRenderer> MakeReportRenderer(
+    ReportFormat format, const RendererSettings& settings) {
+  for (const Format& f : kFormats) {
+    if (format == f.format) return f.make(settings);
   }
-  return MakeSarifRenderer(version);
+  return nullptr;
 }
 
 }  // namespace sealprobe

@@ -1,5 +1,5 @@
-// A run's reports in the format asked for: for a person, as one JSON
-// array, as JSON Lines, as JUnit XML, as SARIF 2.1.0.
+// The formats a run's records can be written in, as one table: --format's
+// names, the usage's words for them, and their renderers.
 #ifndef SEALPROBE_EXPLAIN_FORMATS_FORMAT_TABLE_H_
 #define SEALPROBE_EXPLAIN_FORMATS_FORMAT_TABLE_H_
 
@@ -7,37 +7,25 @@
 #include <optional>
 #include <string>
 
-#include "explain/decide/file_record.h"
+#include "explain/formats/renderer.h"
 
 namespace sealprobe {
 
 enum class ReportFormat { kText, kJson, kJsonLines, kJUnit, kSarif };
 
-// "text", "json", "jsonl", "junit", "sarif"; nullopt for anything else.
+// The format --format names `name` ("text", "json", "jsonl", "junit",
+// "sarif"); nothing for any other.
 std::optional<ReportFormat> ParseReportFormat(const std::string& name);
 
-// Renders the reports of one run, in the order they are decided: Add gives
-// what to write for a report as soon as it is decided (all of it for text
-// and JSON Lines; JUnit and SARIF, which count or gather before their
-// first byte, give nothing until End), End what to write after the last.
-// What a run writes is the same whatever order the reports are made in, as
-// long as they are added in order. Every format but text carries `version`
-// and each failing report's code (codes.h).
-class ReportRenderer {
- public:
-  virtual ~ReportRenderer() = default;
-  virtual std::string Add(const FileRecord& report) = 0;
-  virtual std::string End() = 0;
-};
+// Every format's name, for a sentence: "text, json, jsonl, junit or sarif".
+std::string FormatNames();
 
-// With `colour`, the text format marks crosses red; no other uses it.
-std::unique_ptr<ReportRenderer> MakeReportRenderer(ReportFormat format,
-                                                   const std::string& version,
-                                                   bool colour);
+// Every format's name with what the usage says of it: "text (the
+// default), json (one array), ..., junit or sarif".
+std::string FormatUsage();
 
-// The same JUnit and SARIF renderers MakeReportRenderer gives.
-std::unique_ptr<ReportRenderer> MakeJUnitRenderer(const std::string& version);
-std::unique_ptr<ReportRenderer> MakeSarifRenderer(const std::string& version);
+std::unique_ptr<ReportRenderer> MakeReportRenderer(
+    ReportFormat format, const RendererSettings& settings);
 
 }  // namespace sealprobe
 

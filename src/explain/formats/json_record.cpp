@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "explain/formats/json_writer.h"
+#include "explain/formats/text_encodings.h"
 #include "explain/words/codes.h"
 #include "explain/words/describe.h"
 #include "explain/words/wording.h"
@@ -10,8 +11,6 @@
 
 namespace sealprobe {
 namespace {
-
-using Members = std::vector<std::pair<const char*, std::string>>;
 
 std::string Time(const std::optional<std::time_t>& time) {
   return time ? JsonString(FormatTime(*time)) : "null";
@@ -201,20 +200,22 @@ std::string Staging(const FileRecord& r) {
                      {"found", found ? JsonString(found) : "null"}});
 }
 
-std::string Report(const FileRecord& r, const std::string& version) {
+}  // namespace
+
+std::string JsonRecord(const FileRecord& r, const std::string& version) {
   const Verification& v = r.verification;
   const bool found = r.found();
-  const auto status = [found](const std::string& text) {
+  const auto if_found = [found](const std::string& text) {
     return found ? JsonString(text) : "null";
   };
-  Members members = {
+  JsonMembers members = {
       {"tool", JsonObject({{"name", JsonString("sealprobe-explain")},
                            {"version", JsonString(version)}})},
       {"file", JsonString(r.file)},
       {"valid", r.valid() ? "true" : "false"},
       {"code", JsonStringOrNull(DecidingCode(r))},
-      {"status", status(status::StatusHex(v.result.status))},
-      {"status_name", status(status::StatusNameOf(v.result.status))},
+      {"status", if_found(status::StatusHex(v.result.status))},
+      {"status_name", if_found(status::StatusNameOf(v.result.status))},
       {"verdict", JsonStringOrNull(r.verdict)},
       {"decided_by", DecidedBy(r)},
       {"trust", Trust(r)},
@@ -232,23 +233,6 @@ std::string Report(const FileRecord& r, const std::string& version) {
                    {"file_base64", JsonString(Base64(r.file))});
   }
   return JsonObject(members);
-}
-
-}  // namespace
-
-std::string JsonReportObject(const FileRecord& report,
-                             const std::string& version) {
-  return Report(report, version);
-}
-
-std::string JsonReport(const std::vector<FileRecord>& reports,
-                       const std::string& version) {
-  std::string out = "[\n";
-  for (size_t i = 0; i < reports.size(); ++i) {
-    out += "  " + Report(reports[i], version) +
-           (i + 1 < reports.size() ? ",\n" : "\n");
-  }
-  return out + "]\n";
 }
 
 }  // namespace sealprobe

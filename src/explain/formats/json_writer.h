@@ -19,22 +19,14 @@ std::string JsonString(const std::string& text);
 // JsonString(text), or null for the empty string.
 std::string JsonStringOrNull(const std::string& text);
 
-// An object of `members` (a name, and a value already written), in order.
-std::string JsonObject(
-    const std::vector<std::pair<const char*, std::string>>& members);
+// An object's members: each a name, and a value already written.
+using JsonMembers = std::vector<std::pair<const char*, std::string>>;
+
+// An object of `members`, in order.
+std::string JsonObject(const JsonMembers& members);
 
 // An array of values already written.
 std::string JsonArray(const std::vector<std::string>& items);
-
-// Whether `text` is UTF-8 throughout.
-bool IsUtf8(const std::string& text);
-
-// `text` with each stretch that is not UTF-8 written as U+FFFD, as
-// JsonString does; for the formats that can only carry UTF-8 (XML).
-std::string ValidUtf8(const std::string& text);
-
-// `bytes` in base64 (RFC 4648, with padding).
-std::string Base64(const std::string& bytes);
 
 }  // namespace sealprobe
 

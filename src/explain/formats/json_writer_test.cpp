@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "explain/formats/text_encodings.h"
+
 namespace sealprobe {
 namespace {
 

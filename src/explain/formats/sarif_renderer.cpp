@@ -1,11 +1,9 @@
-// SARIF 2.1.0, as code scanning reads it: one run of sealprobe-explain,
-// one result per report that is not valid, its rule the report's code and
-// its location the file.
+#include "explain/formats/sarif_renderer.h"
+
 #include <string>
 #include <utility>
 #include <vector>
 
-#include "explain/formats/format_table.h"
 #include "explain/formats/json_writer.h"
 #include "explain/words/codes.h"
 #include "explain/words/wording.h"
@@ -40,9 +38,9 @@ class SarifRenderer : public ReportRenderer {
  public:
   explicit SarifRenderer(std::string version) : version_(std::move(version)) {}
 
-  std::string Add(const FileRecord& report) override {
-    if (report.valid()) return {};
-    const std::string code = DecidingCode(report);
+  std::string Add(const FileRecord& record) override {
+    if (record.valid()) return {};
+    const std::string code = DecidingCode(record);
     size_t index = 0;
     while (index < rules_.size() && rules_[index] != code) ++index;
     if (index == rules_.size()) rules_.push_back(code);
@@ -50,19 +48,18 @@ class SarifRenderer : public ReportRenderer {
         {{"physicalLocation",
           JsonObject(
               {{"artifactLocation",
-                JsonObject({{"uri", JsonString(PathUri(report.file))}})}})}});
+                JsonObject({{"uri", JsonString(PathUri(record.file))}})}})}});
     // A policy fails a file Windows calls valid: its rule comes first.
-    std::string text = DecidingRule(report);
-    if (report.policy) {
+    std::string text = DecidingRule(record);
+    if (record.policy) {
       text = "The policy fails it: " + text +
-             ". Windows' verdict: " + report.verdict;
-    } else if (!report.verdict.empty()) {
-      text = report.verdict + " (" + text + ")";
+             ". Windows' verdict: " + record.verdict;
+    } else if (!record.verdict.empty()) {
+      text = record.verdict + " (" + text + ")";
     }
-    std::vector<std::pair<const char*, std::string>> properties = {
-        {"file", JsonString(report.file)}};
-    if (report.found()) {
-      const uint32_t status = report.verification.result.status;
+    JsonMembers properties = {{"file", JsonString(record.file)}};
+    if (record.found()) {
+      const uint32_t status = record.verification.result.status;
       properties.push_back({"status", JsonString(status::StatusHex(status))});
       properties.push_back(
           {"status_name", JsonString(status::StatusNameOf(status))});
@@ -106,8 +103,9 @@ class SarifRenderer : public ReportRenderer {
 
 }  // namespace
 
-std::unique_ptr<ReportRenderer> MakeSarifRenderer(const std::string& version) {
-  return std::make_unique<SarifRenderer>(version);
+std::unique_ptr<ReportRenderer> MakeSarifRenderer(
+    const RendererSettings& settings) {
+  return std::make_unique<SarifRenderer>(settings.version);
 }
 
 }  // namespace sealprobe

@@ -187,6 +187,21 @@ void AddOtherSignatures(Writer& w, const FileRecord& r) {
   }
 }
 
+class TextRenderer : public ReportRenderer {
+ public:
+  explicit TextRenderer(bool colour) : colour_(colour) {}
+  std::string Add(const FileRecord& record) override {
+    const char* gap = first_ ? "" : "\n";
+    first_ = false;
+    return gap + HumanReport(record, colour_);
+  }
+  std::string End() override { return {}; }
+
+ private:
+  bool colour_;
+  bool first_ = true;
+};
+
 }  // namespace
 
 std::string HumanReport(const FileRecord& r, bool colour) {
@@ -236,6 +251,11 @@ std::string HumanReport(const FileRecord& r, bool colour) {
   AddTimestamp(w, v);
   AddOtherSignatures(w, r);
   return w.str();
+}
+
+std::unique_ptr<ReportRenderer> MakeTextRenderer(
+    const RendererSettings& settings) {
+  return std::make_unique<TextRenderer>(settings.colour);
 }
 
 }  // namespace sealprobe

@@ -1,10 +1,12 @@
-// A file's report for a person.
+// Records for a person: the text format.
 #ifndef SEALPROBE_EXPLAIN_FORMATS_TEXT_RENDERER_H_
 #define SEALPROBE_EXPLAIN_FORMATS_TEXT_RENDERER_H_
 
+#include <memory>
 #include <string>
 
 #include "explain/decide/file_record.h"
+#include "explain/formats/renderer.h"
 
 namespace sealprobe {
 
@@ -15,7 +17,12 @@ namespace sealprobe {
 // (the file's name, what certificates say, the trust folder) is
 // TerminalSafe (terminal_text.h); the marks are not. With `colour`, a cross
 // is red.
-std::string HumanReport(const FileRecord& report, bool colour);
+std::string HumanReport(const FileRecord& record, bool colour);
+
+// Each record's HumanReport, a blank line between two; with
+// settings.colour.
+std::unique_ptr<ReportRenderer> MakeTextRenderer(
+    const RendererSettings& settings);
 
 }  // namespace sealprobe
 

@@ -40,6 +40,7 @@ sealprobe_add_gtest(sealprobe_explain_tests
   SOURCES
     src/explain/decide/inputs_test.cpp
     src/explain/decide/staging_test.cpp
+    src/explain/decide/trust_choice_test.cpp
     src/explain/formats/format_table_test.cpp
     src/explain/formats/json_writer_test.cpp
     src/explain/formats/line_wrap_test.cpp

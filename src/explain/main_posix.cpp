@@ -13,10 +13,10 @@
 #include <string>
 #include <vector>
 
-#include "authenticode/trust_anchors.h"
 #include "explain/decide/file_record.h"
 #include "explain/decide/inputs.h"
 #include "explain/decide/staging.h"
+#include "explain/decide/trust_choice.h"
 #include "explain/formats/format_table.h"
 #include "explain/options.h"
 #include "explain/parallel.h"
@@ -125,20 +125,13 @@ std::string WhyUnreadable(const std::string& path, sealprobe::FileTree& tree) {
   return "it could not be read";
 }
 
-sealprobe::TrustAnchors MakeAnchors(const sealprobe::ExplainOptions& o) {
-  using sealprobe::TrustAnchors;
-  std::string windows_folder = o.windows_folder;
-  if (windows_folder.empty() && o.anchors_file.empty()) {
-    const char* from_environment = std::getenv("SEALPROBE_WINDOWS_TRUST");
-    if (from_environment != nullptr) windows_folder = from_environment;
-  }
-  if (!windows_folder.empty()) {
-    return TrustAnchors::WindowsRootProgram(windows_folder);
-  }
-  if (!o.anchors_file.empty()) {
-    return TrustAnchors::SystemDefaultAnd(o.anchors_file);
-  }
-  return TrustAnchors::SystemDefault();
+// Stops the run for a problem of the trust asked for: the command line's
+// as a usage error, a file's or folder's with its path; the exit status.
+int StopForTrust(const sealprobe::TrustProblem& problem) {
+  const std::string text = sealprobe::TrustProblemText(problem);
+  if (problem.path.empty()) return Usage(text);
+  Complain(problem.path, text);
+  return kUsage;
 }
 
 // What to check: the manifest's entries under --staging, else the files
@@ -238,34 +231,13 @@ int main(int argc, char** argv) {
     Complain("standard output", std::strerror(out.failed()));
     return kUsage;
   }
-  if (!o.anchors_file.empty()) {
-    if (const auto problem = sealprobe::AnchorsFileProblem(o.anchors_file)) {
-      Complain(o.anchors_file, *problem);
-      return kUsage;
-    }
-  }
-  const char* windows_trust = std::getenv("SEALPROBE_WINDOWS_TRUST");
-  if (!o.anchors_file.empty() && o.windows_folder.empty() &&
-      windows_trust != nullptr && windows_trust[0] != '\0') {
-    return Usage(
-        "--anchors adds to OpenSSL's store, which Windows' root program "
-        "(SEALPROBE_WINDOWS_TRUST) replaces: give one");
-  }
-  sealprobe::TrustAnchors anchors = MakeAnchors(o);
-  // Trust data that does not load is reported before any file, and
-  // nothing is explained against a store sealprobe would not use.
-  if (anchors.source() ==
-      sealprobe::TrustAnchors::Source::kWindowsRootProgram) {
-    anchors.Get();
-    if (const auto& failed = anchors.load_error()) {
-      Complain(failed->file, sealprobe::LoadErrorText(*failed));
-      return kUsage;
-    }
-  }
+  sealprobe::TrustChoice trust =
+      sealprobe::ChooseTrust(o.trust, sealprobe::ReadTrustEnvironment());
+  if (trust.problem) return StopForTrust(*trust.problem);
 
   const std::unique_ptr<sealprobe::FileTree> tree =
       sealprobe::MakePlatformFileTree();
   const Work work = Gather(o, *tree);
   if (work.exit == kUsage) return kUsage;
-  return Report(o, work, anchors, *tree);
+  return Report(o, work, *trust.anchors, *tree);
 }

@@ -76,11 +76,11 @@ std::optional<ExplainOptions> ParseExplainOptions(
     } else if (arg == "--anchors") {
       const std::string* file = value();
       if (!file) return fail("--anchors needs a PEM file");
-      o.anchors_file = *file;
+      o.trust.anchors_file = *file;
     } else if (arg == "--windows-trust") {
       const std::string* folder = value();
       if (!folder) return fail("--windows-trust needs a folder");
-      o.windows_folder = *folder;
+      o.trust.windows_folder = *folder;
     } else if (arg == "--staging") {
       if (i + 2 >= args.size()) {
         return fail("--staging needs PRODUCT_DIR and COMMONFILES_DIR");
@@ -96,11 +96,6 @@ std::optional<ExplainOptions> ParseExplainOptions(
     return fail("--staging checks the product's files: give no PATH besides");
   }
   if (!o.staging && o.paths.empty()) return fail("no PATH given");
-  if (!o.anchors_file.empty() && !o.windows_folder.empty()) {
-    return fail(
-        "--anchors adds to OpenSSL's store, which Windows' root program "
-        "(--windows-trust) replaces: give one");
-  }
   return o;
 }
 

@@ -19,8 +19,8 @@ namespace sealprobe {
 
 // Which store the chains were judged against.
 struct TrustFacts {
-  std::string store;     // "system", "anchors" or "windows-root-program"
-  std::string location;  // the PEM file or the folder; empty for "system"
+  TrustAnchors::Source source = TrustAnchors::Source::kSystem;
+  std::string location;  // the PEM file or the folder; empty for kSystem
   // Windows' root program: its CTL's thisUpdate and sequence number.
   std::optional<std::time_t> ctl_this_update;
   std::string ctl_sequence_number;
@@ -59,11 +59,6 @@ FileRecord ExplainFile(const std::string& path, TrustAnchors& anchors,
 // The record of a manifest entry, found or not, under --staging.
 FileRecord ExplainEntry(const StagingEntry& entry, TrustAnchors& anchors,
                         const Policy& policy, std::time_t now);
-
-// Why the PEM file at `path`, named as trust anchors, cannot serve: it
-// does not open, does not decode as PEM, or holds no certificate; nothing
-// when it can.
-std::optional<std::string> AnchorsFileProblem(const std::string& path);
 
 }  // namespace sealprobe
 

@@ -6,6 +6,7 @@
 #include "explain/formats/text_encodings.h"
 #include "explain/words/codes.h"
 #include "explain/words/describe.h"
+#include "explain/words/names.h"
 #include "explain/words/wording.h"
 #include "trust_status.h"
 
@@ -69,7 +70,7 @@ std::string Trust(const FileRecord& r) {
   const std::optional<ChainResult>& chain = r.verification.chain;
   const bool anchored = chain && chain->anchor_depth >= 0;
   return JsonObject(
-      {{"store", JsonString(t.store)},
+      {{"store", JsonString(StoreName(t.source))},
        {"location", JsonStringOrNull(t.location)},
        {"ctl_this_update", Time(t.ctl_this_update)},
        {"ctl_sequence_number", JsonStringOrNull(t.ctl_sequence_number)},
@@ -121,11 +122,8 @@ std::string Signer(const Verification& v) {
 std::string Stamp(const Verification& v) {
   const StampCheck* stamp = v.stamp ? &*v.stamp : nullptr;
   const StampForm form = stamp ? stamp->form : StampForm::kNone;
-  const char* kind = form == StampForm::kRfc3161            ? "rfc3161"
-                     : form == StampForm::kCounterSignature ? "legacy"
-                                                            : "none";
   return JsonObject(
-      {{"kind", JsonString(kind)},
+      {{"kind", JsonString(StampFormName(form))},
        {"time", stamp && stamp->valid() ? Time(stamp->time) : "null"},
        {"authority", stamp && stamp->authority != nullptr
                          ? JsonString(SubjectOf(stamp->authority))
@@ -137,13 +135,9 @@ std::string Stamp(const Verification& v) {
 
 std::string CheckedAt(const Verification& v) {
   if (!v.checked_at) return "null";
-  using Basis = CheckingTime::Basis;
-  const Basis basis = v.checked_at->basis;
-  const char* why = basis == Basis::kStamp ? "stamp"
-                    : basis == Basis::kNow ? "now"
-                                           : "lifetime-signing";
-  return JsonObject({{"time", JsonString(FormatTime(v.checked_at->time))},
-                     {"why", JsonString(why)}});
+  return JsonObject(
+      {{"time", JsonString(FormatTime(v.checked_at->time))},
+       {"why", JsonString(CheckingBasisName(v.checked_at->basis))}});
 }
 
 // The signer's certificate digests, as --signer takes them.
@@ -191,13 +185,11 @@ std::string PolicyOf(const FileRecord& r) {
 std::string Staging(const FileRecord& r) {
   if (!r.entry) return "null";
   const StagingEntry& e = *r.entry;
-  const char* found = !e.found                                  ? nullptr
-                      : *e.found == ProductFolder::kCommonFiles ? "common_files"
-                                                                : "product";
-  return JsonObject({{"name", JsonString(e.name)},
-                     {"common_files_path", JsonString(e.common_files_path)},
-                     {"product_path", JsonString(e.product_path)},
-                     {"found", found ? JsonString(found) : "null"}});
+  return JsonObject(
+      {{"name", JsonString(e.name)},
+       {"common_files_path", JsonString(e.common_files_path)},
+       {"product_path", JsonString(e.product_path)},
+       {"found", e.found ? JsonString(ProductFolderName(*e.found)) : "null"}});
 }
 
 }  // namespace

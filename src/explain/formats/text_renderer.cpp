@@ -5,6 +5,7 @@
 #include "explain/formats/line_wrap.h"
 #include "explain/words/codes.h"
 #include "explain/words/describe.h"
+#include "explain/words/names.h"
 #include "explain/words/wording.h"
 #include "terminal_text.h"
 #include "trust_status.h"
@@ -88,20 +89,25 @@ void AddChain(Writer& w, const ChainResult& chain, const std::string& indent) {
 }
 
 std::string TrustText(const TrustFacts& trust) {
-  if (trust.store == "system") {
-    return "OpenSSL's default store (SSL_CERT_FILE, SSL_CERT_DIR)";
+  switch (trust.source) {
+    case TrustAnchors::Source::kSystem:
+      break;
+    case TrustAnchors::Source::kPemFile:
+      return "the certificates in " + trust.location;
+    case TrustAnchors::Source::kSystemAndPemFile:
+      return "the default store and " + trust.location;
+    case TrustAnchors::Source::kWindowsRootProgram: {
+      std::string text = "Windows' root program in " + trust.location;
+      if (trust.ctl_this_update) {
+        text += ", CTL of " + FormatTime(*trust.ctl_this_update);
+      }
+      if (!trust.ctl_sequence_number.empty()) {
+        text += ", sequence number " + trust.ctl_sequence_number;
+      }
+      return text;
+    }
   }
-  if (trust.store == "anchors") {
-    return "the default store and " + trust.location;
-  }
-  std::string text = "Windows' root program in " + trust.location;
-  if (trust.ctl_this_update) {
-    text += ", CTL of " + FormatTime(*trust.ctl_this_update);
-  }
-  if (!trust.ctl_sequence_number.empty()) {
-    text += ", sequence number " + trust.ctl_sequence_number;
-  }
-  return text;
+  return "OpenSSL's default store (SSL_CERT_FILE, SSL_CERT_DIR)";
 }
 
 void AddImage(Writer& w, const Verification& v) {
@@ -140,14 +146,10 @@ void AddSigner(Writer& w, const Verification& v) {
 
 void AddCheckedAt(Writer& w, const Verification& v) {
   if (!v.checked_at) return;
-  using Basis = CheckingTime::Basis;
-  const Basis basis = v.checked_at->basis;
-  const char* why = basis == Basis::kStamp ? "the timestamp's time"
-                    : basis == Basis::kNow
-                        ? "now: no timestamp"
-                        : "now: lifetime signing, whatever the timestamp";
   w.Add(std::string(kLabel) + "checked at  ",
-        FormatTime(v.checked_at->time) + " (" + why + ")", kColumn);
+        FormatTime(v.checked_at->time) + " (" +
+            CheckingBasisText(v.checked_at->basis) + ")",
+        kColumn);
 }
 
 void AddTimestamp(Writer& w, const Verification& v) {
@@ -158,7 +160,7 @@ void AddTimestamp(Writer& w, const Verification& v) {
     w.Add(label, "none", kColumn);
     return;
   }
-  std::string text = stamp.form == StampForm::kRfc3161 ? "RFC 3161" : "legacy";
+  std::string text = StampFormText(stamp.form);
   if (stamp.valid()) text += ", " + FormatTime(stamp.time);
   if (stamp.authority != nullptr) text += ", by " + SubjectOf(stamp.authority);
   w.Add(label, text, kColumn);
@@ -229,9 +231,7 @@ std::string HumanReport(const FileRecord& r, bool colour) {
   if (r.entry) {
     w.Add(std::string(kLabel) + "staged      ",
           "entry " + r.entry->name + ", found in the " +
-              (*r.entry->found == ProductFolder::kCommonFiles
-                   ? "CommonFiles folder, which sealprobe looks in first"
-                   : "product folder"),
+              ProductFolderText(*r.entry->found),
           kColumn);
   }
   w.Add(std::string(kLabel) + "trust       ", TrustText(r.trust), kColumn);

@@ -71,7 +71,6 @@ FileRecord WrongUsage(const std::string& file, const std::string& signer) {
   FileRecord r;
   r.file = file;
   r.verdict = "Error is: 0x800b0110.";
-  r.trust.store = "system";
   Verification& v = r.verification;
   v.result = {0x800b0110, 0x800b0110};
   v.rule = Rule::kSignerChain;

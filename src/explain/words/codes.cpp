@@ -3,102 +3,93 @@
 namespace sealprobe {
 namespace {
 
-const char* FaultCode(ChainFault fault) {
-  switch (fault) {
-    case ChainFault::kDistrusted:
-      return "distrusted";
-    case ChainFault::kCertSignature:
-      return "bad_certificate_signature";
-    case ChainFault::kUntrustedRoot:
-      return "untrusted_root";
-    case ChainFault::kChaining:
-      return "issuer_missing";
-    case ChainFault::kWrongUsage:
-      return "wrong_usage";
-    case ChainFault::kExpired:
-      return "expired";
-    case ChainFault::kPolicy:
-      return "invalid_policy";
-    case ChainFault::kBasicConstraints:
-      return "basic_constraints";
-    case ChainFault::kCritical:
-      return "unknown_critical_extension";
-    case ChainFault::kInvalidName:
-      return "invalid_name";
-    case ChainFault::kOther:
-      break;
-  }
-  return "engine_failure";
+bool OverCap(const Verification& v) {
+  return v.signature && v.signature->fault == SignatureFault::kOverCap;
 }
 
-constexpr ChainFault kChainFaults[] = {
-    ChainFault::kDistrusted,    ChainFault::kCertSignature,
-    ChainFault::kUntrustedRoot, ChainFault::kChaining,
-    ChainFault::kWrongUsage,    ChainFault::kExpired,
-    ChainFault::kPolicy,        ChainFault::kBasicConstraints,
-    ChainFault::kCritical,      ChainFault::kInvalidName,
-    ChainFault::kOther,
+// A rule's code. Where a rule has two, the first row whose `applies` holds
+// gives it; a chain rule's row gives the start of its codes, which end in
+// the code of its chain's deciding fault (kFaultCodes).
+struct RuleCodeRow {
+  Rule rule;
+  const char* code;
+  bool (*applies)(const Verification& v) = nullptr;
+  std::optional<ChainResult> Verification::*chain = nullptr;
 };
 
-std::string ChainCode(const char* prefix,
-                      const std::optional<ChainResult>& chain) {
+// In the order docs/verifier.md lists them.
+const RuleCodeRow kRuleCodes[] = {
+    {Rule::kNotOpened, "file.not_opened"},
+    {Rule::kUnreadable, "file.unreadable"},
+    {Rule::kNotPe, "file.not_pe"},
+    {Rule::kNoSignature, "signature.none"},
+    {Rule::kSignatureTooLarge, "signature.too_large"},
+    {Rule::kMalformedSignature, "signature.over_cap", OverCap},
+    {Rule::kMalformedSignature, "signature.malformed"},
+    {Rule::kImageDigestUnsupported, "signature.digest_unsupported"},
+    {Rule::kSignerAlgorithmUnsupported, "signer.algorithm_unsupported"},
+    {Rule::kSignerCertificateMissing, "signer.certificate_missing"},
+    {Rule::kSignerSignatureBad, "signer.bad_signature"},
+    {Rule::kImageHashMismatch, "image.hash_mismatch"},
+    {Rule::kTimestampInvalid, "timestamp.invalid"},
+    {Rule::kTrustNotLoaded, "trust.not_loaded"},
+    {Rule::kSignerChain, "chain.", nullptr, &Verification::chain},
+    {Rule::kAuthorityChain, "timestamp.chain.", nullptr,
+     &Verification::authority_chain},
+};
+
+// The end of a chain rule's code; kOther's when no fault decided.
+const struct {
+  ChainFault fault;
+  const char* code;
+} kFaultCodes[] = {
+    {ChainFault::kDistrusted, "distrusted"},
+    {ChainFault::kCertSignature, "bad_certificate_signature"},
+    {ChainFault::kUntrustedRoot, "untrusted_root"},
+    {ChainFault::kChaining, "issuer_missing"},
+    {ChainFault::kWrongUsage, "wrong_usage"},
+    {ChainFault::kExpired, "expired"},
+    {ChainFault::kPolicy, "invalid_policy"},
+    {ChainFault::kBasicConstraints, "basic_constraints"},
+    {ChainFault::kCritical, "unknown_critical_extension"},
+    {ChainFault::kInvalidName, "invalid_name"},
+    {ChainFault::kOther, "engine_failure"},
+};
+
+const struct {
+  PolicyFault::Kind kind;
+  const char* code;
+} kPolicyCodes[] = {
+    {PolicyFault::Kind::kSignerNotPinned, "policy.signer_not_pinned"},
+    {PolicyFault::Kind::kNoTimestamp, "policy.no_timestamp"},
+    {PolicyFault::Kind::kSignatureInvalid, "policy.signature_invalid"},
+};
+
+std::string FaultCode(const std::optional<ChainResult>& chain) {
   const ChainProblem* deciding = chain ? chain->deciding() : nullptr;
-  return std::string(prefix) +
-         FaultCode(deciding ? deciding->fault : ChainFault::kOther);
+  const ChainFault fault = deciding ? deciding->fault : ChainFault::kOther;
+  for (const auto& row : kFaultCodes) {
+    if (row.fault == fault) return row.code;
+  }
+  return {};
 }
 
 }  // namespace
 
 std::string RuleCode(const Verification& v) {
-  switch (v.rule) {
-    case Rule::kNotOpened:
-      return "file.not_opened";
-    case Rule::kUnreadable:
-      return "file.unreadable";
-    case Rule::kNotPe:
-      return "file.not_pe";
-    case Rule::kNoSignature:
-      return "signature.none";
-    case Rule::kSignatureTooLarge:
-      return "signature.too_large";
-    case Rule::kMalformedSignature:
-      return v.signature && v.signature->fault == SignatureFault::kOverCap
-                 ? "signature.over_cap"
-                 : "signature.malformed";
-    case Rule::kImageDigestUnsupported:
-      return "signature.digest_unsupported";
-    case Rule::kSignerAlgorithmUnsupported:
-      return "signer.algorithm_unsupported";
-    case Rule::kSignerCertificateMissing:
-      return "signer.certificate_missing";
-    case Rule::kSignerSignatureBad:
-      return "signer.bad_signature";
-    case Rule::kImageHashMismatch:
-      return "image.hash_mismatch";
-    case Rule::kTimestampInvalid:
-      return "timestamp.invalid";
-    case Rule::kTrustNotLoaded:
-      return "trust.not_loaded";
-    case Rule::kSignerChain:
-      return ChainCode("chain.", v.chain);
-    case Rule::kAuthorityChain:
-      return ChainCode("timestamp.chain.", v.authority_chain);
-    case Rule::kValid:
-      break;
+  if (v.rule == Rule::kValid) return "valid";
+  for (const RuleCodeRow& row : kRuleCodes) {
+    if (row.rule != v.rule || (row.applies && !row.applies(v))) continue;
+    return row.chain ? row.code + FaultCode(v.*row.chain) : row.code;
   }
-  return "valid";
+  return {};
 }
 
-const char* PolicyCode(PolicyFault::Kind kind) {
-  switch (kind) {
-    case PolicyFault::Kind::kSignerNotPinned:
-      return "policy.signer_not_pinned";
-    case PolicyFault::Kind::kNoTimestamp:
-      return "policy.no_timestamp";
-    case PolicyFault::Kind::kSignatureInvalid:
-      break;
+std::string PolicyCode(PolicyFault::Kind kind) {
+  for (const auto& row : kPolicyCodes) {
+    if (row.kind == kind) return row.code;
   }
-  return "policy.signature_invalid";
+  return {};
 }
 
 std::string DecidingCode(const FileRecord& record) {
@@ -110,32 +101,17 @@ std::string DecidingCode(const FileRecord& record) {
 
 const std::vector<std::string>& AllFailureCodes() {
   static const std::vector<std::string> codes = [] {
-    std::vector<std::string> all = {
-        "file.not_opened",
-        "file.unreadable",
-        "file.not_pe",
-        "signature.none",
-        "signature.too_large",
-        "signature.over_cap",
-        "signature.malformed",
-        "signature.digest_unsupported",
-        "signer.algorithm_unsupported",
-        "signer.certificate_missing",
-        "signer.bad_signature",
-        "image.hash_mismatch",
-        "timestamp.invalid",
-        "trust.not_loaded",
-    };
-    for (const char* prefix : {"chain.", "timestamp.chain."}) {
-      for (ChainFault fault : kChainFaults) {
-        all.push_back(std::string(prefix) + FaultCode(fault));
+    std::vector<std::string> all;
+    for (const RuleCodeRow& row : kRuleCodes) {
+      if (row.chain == nullptr) {
+        all.push_back(row.code);
+        continue;
+      }
+      for (const auto& fault : kFaultCodes) {
+        all.push_back(std::string(row.code) + fault.code);
       }
     }
-    for (PolicyFault::Kind kind :
-         {PolicyFault::Kind::kSignerNotPinned, PolicyFault::Kind::kNoTimestamp,
-          PolicyFault::Kind::kSignatureInvalid}) {
-      all.push_back(PolicyCode(kind));
-    }
+    for (const auto& row : kPolicyCodes) all.push_back(row.code);
     all.push_back(kStagingMissingCode);
     return all;
   }();

@@ -15,12 +15,12 @@ namespace sealprobe {
 
 // The code of the rule that decided `v`: "chain.untrusted_root",
 // "timestamp.chain.expired", "image.hash_mismatch"; "valid" when every
-// check passes.
+// check passes. One table gives these and AllFailureCodes.
 std::string RuleCode(const Verification& v);
 
 // "policy.signer_not_pinned", "policy.no_timestamp",
 // "policy.signature_invalid".
-const char* PolicyCode(PolicyFault::Kind kind);
+std::string PolicyCode(PolicyFault::Kind kind);
 
 // A manifest entry found in neither staged folder.
 inline constexpr char kStagingMissingCode[] = "staging.missing";

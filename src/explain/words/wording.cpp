@@ -7,6 +7,7 @@
 #include "authenticode/key_policy.h"
 #include "authenticode/pe_image.h"
 #include "explain/words/describe.h"
+#include "explain/words/names.h"
 
 namespace sealprobe {
 namespace {
@@ -18,10 +19,6 @@ std::string Size(uint64_t bytes) {
   constexpr uint64_t kMiB = uint64_t{1} << 20;
   if (bytes != 0 && bytes % kMiB == 0) return Number(bytes / kMiB) + " MiB";
   return Number(bytes) + " bytes";
-}
-
-std::string UseText(ChainUse use) {
-  return use == ChainUse::kCodeSigning ? "code signing" : "time stamping";
 }
 
 std::string StampFaultText(StampFault fault) {
@@ -212,7 +209,8 @@ std::string DatedProperty(const char* name, const char* what,
   return std::string("its ") + name + " property (" +
          (problem.date ? FormatTime(*problem.date) : "no date") +
          ") distrusts " + what + " from then on" +
-         (problem.for_use_only ? " for " + UseText(chain.use) : "");
+         (problem.for_use_only ? std::string(" for ") + UseText(chain.use)
+                               : "");
 }
 
 std::string NotBeforeText(const ChainProblem& problem,
@@ -387,56 +385,6 @@ std::string ProblemText(const ChainProblem& problem, const ChainResult& chain) {
   return "a fault";
 }
 
-const char* PropertyName(Finding finding) {
-  switch (finding) {
-    case Finding::kDisallowed:
-      return "Disallowed";
-    case Finding::kBuiltInRootOtherUses:
-      return "built-in root";
-    case Finding::kEkuProperty:
-      return "EKU";
-    case Finding::kNotBeforeProperty:
-    case Finding::kNotBeforeUseWithoutDate:
-      return "NotBefore";
-    case Finding::kDisableProperty:
-    case Finding::kDisableUseWithoutDate:
-      return "Disable";
-    case Finding::kEngineError:
-    case Finding::kNotStarted:
-    case Finding::kEngineFailed:
-    case Finding::kStoreTrustsOtherUses:
-    case Finding::kStoreRejects:
-    case Finding::kWeakRsaKey:
-    case Finding::kUnsupportedKey:
-    case Finding::kBrokenDigest:
-    case Finding::kUnhandledCritical:
-    case Finding::kEndCertificateSigns:
-    case Finding::kIssuerCannotSign:
-    case Finding::kUseNotInEku:
-    case Finding::kNoTimeStampingEku:
-    case Finding::kPolicyTreeTooLarge:
-    case Finding::kNameWorkOverBudget:
-    case Finding::kUnmatchableName:
-    case Finding::kUnsupportedConstraint:
-    case Finding::kLegacyAltNameUndecodable:
-    case Finding::kLegacyAltNameOutside:
-      break;
-  }
-  return nullptr;
-}
-
-const char* AnchorSourceText(AnchorSource source) {
-  switch (source) {
-    case AnchorSource::kStore:
-      return "in the store";
-    case AnchorSource::kListed:
-      return "listed in the CTL";
-    case AnchorSource::kBuiltIn:
-      return "built into Windows";
-  }
-  return "in the store";
-}
-
 std::string StampStatusText(const Verification& v) {
   if (!v.stamp || !v.stamp->present()) return {};
   if (!v.stamp->valid()) return "invalid: " + StampFaultText(v.stamp->fault);
@@ -483,6 +431,27 @@ std::string LoadErrorText(const TrustLoadError& error) {
       return "could not be held in memory";
   }
   return "loads";
+}
+
+std::string TrustProblemText(const TrustProblem& problem) {
+  const std::string conflict =
+      "--anchors adds to OpenSSL's store, which Windows' root program ";
+  switch (problem.kind) {
+    case TrustProblem::Kind::kAnchorsWithWindowsTrust:
+      return conflict + "(--windows-trust) replaces: give one";
+    case TrustProblem::Kind::kAnchorsWithEnvironment:
+      return conflict + "(SEALPROBE_WINDOWS_TRUST) replaces: give one";
+    case TrustProblem::Kind::kAnchorsNotOpened:
+      return "it cannot be opened";
+    case TrustProblem::Kind::kAnchorsNotPem:
+      return "it does not decode as PEM";
+    case TrustProblem::Kind::kAnchorsNoCertificate:
+      return "it holds no certificate";
+    case TrustProblem::Kind::kNotLoaded:
+      break;
+  }
+  return problem.load_error ? LoadErrorText(*problem.load_error)
+                            : "it does not load";
 }
 
 std::string CapText(SignatureLimitCheck cap, const SignatureLimits& limits) {

@@ -13,6 +13,7 @@
 #include "explain/decide/file_record.h"
 #include "explain/decide/policy.h"
 #include "explain/decide/staging.h"
+#include "explain/decide/trust_choice.h"
 
 namespace sealprobe {
 
@@ -33,11 +34,6 @@ std::string RuleText(const Verification& v, const TrustLoadError* load_error);
 // under 1024 bits".
 std::string ProblemText(const ChainProblem& problem, const ChainResult& chain);
 
-// The name of the root-program property that found `finding` ("EKU",
-// "NotBefore", "Disable", "Disallowed", "built-in root"); null when no
-// property did.
-const char* PropertyName(Finding finding);
-
 // The policy rule a file fails, `v` being the signature that fails it:
 // "the signer's certificate is none of those --signer names".
 std::string PolicyText(const PolicyFault& fault, const Verification& v);
@@ -45,10 +41,6 @@ std::string PolicyText(const PolicyFault& fault, const Verification& v);
 // A manifest entry found in neither staged folder: "it is in neither
 // staged folder: sealprobe looks for COMMON, then PRODUCT".
 std::string StagingMissingText(const StagingEntry& entry);
-
-// How an anchor is trusted: "in the store", "listed in the CTL", "built
-// into Windows".
-const char* AnchorSourceText(AnchorSource source);
 
 // What is known of `v`'s timestamp: "its own checks pass", "invalid: it
 // stamps another signature", "its authority is not trusted"; empty when
@@ -58,6 +50,12 @@ std::string StampStatusText(const Verification& v);
 // Why a folder of Windows' root program does not load, after its file's
 // name: "is not a valid trust list: its signature does not verify".
 std::string LoadErrorText(const TrustLoadError& error);
+
+// Why nothing is trusted as asked: "--anchors adds to OpenSSL's store,
+// which Windows' root program (--windows-trust) replaces: give one", "it
+// holds no certificate", or LoadErrorText's words; after the path at fault
+// when there is one.
+std::string TrustProblemText(const TrustProblem& problem);
 
 // The cap a signature, a token or a trust list is over, with its value:
 // "it holds more than 64 certificates in one SignedData".

@@ -18,6 +18,7 @@
 #include "explain/decide/staging.h"
 #include "explain/decide/trust_choice.h"
 #include "explain/formats/format_table.h"
+#include "explain/formats/line_wrap.h"
 #include "explain/options.h"
 #include "explain/parallel.h"
 #include "explain/words/wording.h"
@@ -30,7 +31,7 @@ using sealprobe::TerminalSafe;
 
 constexpr char kVersion[] = SEALPROBE_VERSION;
 
-constexpr char kUsageText[] =
+constexpr char kUsageHead[] =
     "usage: sealprobe-explain [OPTION]... PATH...\n"
     "       sealprobe-explain [OPTION]... --staging PRODUCT_DIR "
     "COMMONFILES_DIR\n"
@@ -42,10 +43,9 @@ constexpr char kUsageText[] =
     "that starts with MZ, in byte order of the paths. --staging checks the\n"
     "product's files as sealprobe finds them in the two folders, and fails\n"
     "one found in neither.\n"
-    "\n"
-    "  --format FORMAT    text (the default), json (one array), jsonl (one\n"
-    "                     object a line, each as soon as it is decided),\n"
-    "                     junit or sarif; --json is --format json\n"
+    "\n";
+
+constexpr char kUsageOptions[] =
     "  --signer HASH      fail a file whose signer's certificate does not\n"
     "                     have this SHA-256 or SHA-1 (hexadecimal, over its\n"
     "                     DER); repeat for more than one\n"
@@ -69,12 +69,23 @@ constexpr char kUsageText[] =
     "trust data that does not load, or a report that cannot be written; 3\n"
     "when a file or folder cannot be read. The highest of these wins.\n";
 
+// The --format entry, its formats from the format table.
+std::string FormatEntry() {
+  sealprobe::LineWrap entry(72);
+  entry.Add("  --format FORMAT    ",
+            sealprobe::FormatUsage() + "; --json is --format json",
+            std::string(21, ' '));
+  return entry.str();
+}
+
+std::string UsageText() { return kUsageHead + FormatEntry() + kUsageOptions; }
+
 enum Exit { kValid = 0, kNotValid = 1, kUsage = 2, kUnreadable = 3 };
 
 // `problem` may quote an argument: it reaches the terminal TerminalSafe.
 int Usage(const std::string& problem) {
   std::fprintf(stderr, "sealprobe-explain: %s\n%s",
-               TerminalSafe(problem).c_str(), kUsageText);
+               TerminalSafe(problem).c_str(), UsageText().c_str());
   return kUsage;
 }
 
@@ -224,7 +235,7 @@ int main(int argc, char** argv) {
   const sealprobe::ExplainOptions& o = *parsed;
   if (o.help || o.version) {
     const std::string text =
-        o.help ? kUsageText
+        o.help ? UsageText()
                : std::string("sealprobe-explain ") + kVersion + "\n";
     Output out;
     if (out.Write(text)) return kValid;

@@ -32,10 +32,11 @@ sealprobe_add_gtest(sealprobe_trust_tests
     FIXTURES_REQUIRED sealprobe_fixtures
     ENVIRONMENT "SEALPROBE_FIXTURES=${SEALPROBE_FIXTURE_DIR}")
 
-# sealprobe-explain's pieces: the line wrapper, the JSON writer, human
-# reports of records made by hand (one of them held against the excerpt in
-# docs/verifier.md), what it is to check on real folders, and ordered work
-# on several threads.
+# sealprobe-explain's pieces: what it is to check on real folders, and the
+# trust choice; the stable codes and the caps' words; the format table, the
+# line wrapper, the JSON and XML writers, human reports of records made by
+# hand (one of them held against the excerpt in docs/verifier.md); the
+# options, and ordered work on several threads.
 sealprobe_add_gtest(sealprobe_explain_tests
   SOURCES
     src/explain/decide/inputs_test.cpp
@@ -45,6 +46,7 @@ sealprobe_add_gtest(sealprobe_explain_tests
     src/explain/formats/json_writer_test.cpp
     src/explain/formats/line_wrap_test.cpp
     src/explain/formats/text_renderer_test.cpp
+    src/explain/formats/xml_writer_test.cpp
     src/explain/options_test.cpp
     src/explain/parallel_test.cpp
     src/explain/words/codes_test.cpp

@@ -123,7 +123,7 @@ std::string Stamp(const Verification& v) {
   const StampCheck* stamp = v.stamp ? &*v.stamp : nullptr;
   const StampForm form = stamp ? stamp->form : StampForm::kNone;
   return JsonObject(
-      {{"kind", JsonString(StampFormName(form))},
+      {{"kind", JsonString(NamesOf(form).json)},
        {"time", stamp && stamp->valid() ? Time(stamp->time) : "null"},
        {"authority", stamp && stamp->authority != nullptr
                          ? JsonString(SubjectOf(stamp->authority))
@@ -135,9 +135,8 @@ std::string Stamp(const Verification& v) {
 
 std::string CheckedAt(const Verification& v) {
   if (!v.checked_at) return "null";
-  return JsonObject(
-      {{"time", JsonString(FormatTime(v.checked_at->time))},
-       {"why", JsonString(CheckingBasisName(v.checked_at->basis))}});
+  return JsonObject({{"time", JsonString(FormatTime(v.checked_at->time))},
+                     {"why", JsonString(NamesOf(v.checked_at->basis).json)}});
 }
 
 // The signer's certificate digests, as --signer takes them.
@@ -189,7 +188,7 @@ std::string Staging(const FileRecord& r) {
       {{"name", JsonString(e.name)},
        {"common_files_path", JsonString(e.common_files_path)},
        {"product_path", JsonString(e.product_path)},
-       {"found", e.found ? JsonString(ProductFolderName(*e.found)) : "null"}});
+       {"found", e.found ? JsonString(NamesOf(*e.found).json) : "null"}});
 }
 
 }  // namespace

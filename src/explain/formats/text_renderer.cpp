@@ -148,7 +148,7 @@ void AddCheckedAt(Writer& w, const Verification& v) {
   if (!v.checked_at) return;
   w.Add(std::string(kLabel) + "checked at  ",
         FormatTime(v.checked_at->time) + " (" +
-            CheckingBasisText(v.checked_at->basis) + ")",
+            NamesOf(v.checked_at->basis).text + ")",
         kColumn);
 }
 
@@ -160,7 +160,7 @@ void AddTimestamp(Writer& w, const Verification& v) {
     w.Add(label, "none", kColumn);
     return;
   }
-  std::string text = StampFormText(stamp.form);
+  std::string text = NamesOf(stamp.form).text;
   if (stamp.valid()) text += ", " + FormatTime(stamp.time);
   if (stamp.authority != nullptr) text += ", by " + SubjectOf(stamp.authority);
   w.Add(label, text, kColumn);
@@ -231,7 +231,7 @@ std::string HumanReport(const FileRecord& r, bool colour) {
   if (r.entry) {
     w.Add(std::string(kLabel) + "staged      ",
           "entry " + r.entry->name + ", found in the " +
-              ProductFolderText(*r.entry->found),
+              NamesOf(*r.entry->found).text,
           kColumn);
   }
   w.Add(std::string(kLabel) + "trust       ", TrustText(r.trust), kColumn);

@@ -15,38 +15,40 @@ const char* StoreName(TrustAnchors::Source source) {
   return "system";
 }
 
-const char* StampFormName(StampForm form) {
+ValueNames NamesOf(StampForm form) {
   switch (form) {
     case StampForm::kNone:
       break;
     case StampForm::kRfc3161:
-      return "rfc3161";
+      return {"rfc3161", "RFC 3161"};
     case StampForm::kCounterSignature:
-      return "legacy";
+      return {"legacy", "legacy"};
   }
-  return "none";
+  return {"none", "none"};
 }
 
-const char* CheckingBasisName(CheckingTime::Basis basis) {
+ValueNames NamesOf(CheckingTime::Basis basis) {
   switch (basis) {
     case CheckingTime::Basis::kStamp:
-      return "stamp";
+      return {"stamp", "the timestamp's time"};
     case CheckingTime::Basis::kNow:
       break;
     case CheckingTime::Basis::kLifetimeSigning:
-      return "lifetime-signing";
+      return {"lifetime-signing",
+              "now: lifetime signing, whatever the timestamp"};
   }
-  return "now";
+  return {"now", "now: no timestamp"};
 }
 
-const char* ProductFolderName(ProductFolder folder) {
+ValueNames NamesOf(ProductFolder folder) {
   switch (folder) {
     case ProductFolder::kCommonFiles:
-      return "common_files";
+      return {"common_files",
+              "CommonFiles folder, which sealprobe looks in first"};
     case ProductFolder::kProduct:
       break;
   }
-  return "product";
+  return {"product", "product folder"};
 }
 
 const char* UseText(ChainUse use) {
@@ -57,40 +59,6 @@ const char* UseText(ChainUse use) {
       return "time stamping";
   }
   return "code signing";
-}
-
-const char* StampFormText(StampForm form) {
-  switch (form) {
-    case StampForm::kNone:
-      break;
-    case StampForm::kRfc3161:
-      return "RFC 3161";
-    case StampForm::kCounterSignature:
-      return "legacy";
-  }
-  return "none";
-}
-
-const char* CheckingBasisText(CheckingTime::Basis basis) {
-  switch (basis) {
-    case CheckingTime::Basis::kStamp:
-      return "the timestamp's time";
-    case CheckingTime::Basis::kNow:
-      break;
-    case CheckingTime::Basis::kLifetimeSigning:
-      return "now: lifetime signing, whatever the timestamp";
-  }
-  return "now: no timestamp";
-}
-
-const char* ProductFolderText(ProductFolder folder) {
-  switch (folder) {
-    case ProductFolder::kCommonFiles:
-      return "CommonFiles folder, which sealprobe looks in first";
-    case ProductFolder::kProduct:
-      break;
-  }
-  return "product folder";
 }
 
 const char* PropertyName(Finding finding) {

@@ -13,36 +13,30 @@
 
 namespace sealprobe {
 
-// JSON's names.
+// What a value is called: its stable name in JSON, and a person's words.
+struct ValueNames {
+  const char* json;
+  const char* text;
+};
 
-// "system", "anchors" (with a PEM file) or "windows-root-program".
+// "rfc3161", "RFC 3161"; "legacy" (a counter-signature); "none".
+ValueNames NamesOf(StampForm form);
+
+// Why the chain was checked at its time: "stamp", "the timestamp's time";
+// "now", "now: no timestamp"; "lifetime-signing", "now: lifetime signing,
+// whatever the timestamp".
+ValueNames NamesOf(CheckingTime::Basis basis);
+
+// Where a staged entry was found: "common_files", "CommonFiles folder,
+// which sealprobe looks in first"; "product", "product folder".
+ValueNames NamesOf(ProductFolder folder);
+
+// The store's name in JSON: "system", "anchors" (with a PEM file) or
+// "windows-root-program".
 const char* StoreName(TrustAnchors::Source source);
-
-// "rfc3161", "legacy" (a counter-signature) or "none".
-const char* StampFormName(StampForm form);
-
-// Why the chain was checked at its time: "stamp", "now" or
-// "lifetime-signing".
-const char* CheckingBasisName(CheckingTime::Basis basis);
-
-// "common_files" or "product".
-const char* ProductFolderName(ProductFolder folder);
-
-// A person's words.
 
 // "code signing", "time stamping".
 const char* UseText(ChainUse use);
-
-// "RFC 3161", "legacy", "none".
-const char* StampFormText(StampForm form);
-
-// "the timestamp's time", "now: no timestamp", "now: lifetime signing,
-// whatever the timestamp".
-const char* CheckingBasisText(CheckingTime::Basis basis);
-
-// Where a staged entry was found: "CommonFiles folder, which sealprobe
-// looks in first", "product folder".
-const char* ProductFolderText(ProductFolder folder);
 
 // How an anchor is trusted: "in the store", "listed in the CTL", "built
 // into Windows".

@@ -4,21 +4,25 @@
 #   cmake -DSOURCE_DIR=<checkout>/src -P cmake/check_layers.cmake
 #
 # The folders, lowest first (this list is the order; the README says what
-# each one holds):
-#   0  src/ itself    neutral pieces that depend on nothing of ours
-#   1  src/notice, src/product_files, src/authenticode
-#                     each on rank 0 only, never on one another; inside
-#                     src/authenticode, three floors:
-#        the verifier's base: DER, SignedData, keys, certificate bytes and
-#                     the chain's vocabulary (the files `verifier_base`
-#                     names)
-#        src/authenticode/root_program: Windows' root program, on the base
-#        the rest of src/authenticode: the verifier, on both
-#   2  src/trust      the verdict table and the trust service, which on
-#                     POSIX asks the Authenticode verifier
-#   3  src/driver, src/explain
-#                     the tool, and the program that explains its verdicts
-#   4  src/testing    fakes and helpers for tests, never linked into the tool
+# each one holds). A folder's rank is its tens; folders of the same tens
+# are siblings, which never include one another:
+#   0   src/ itself    neutral pieces that depend on nothing of ours
+#   10  src/notice, src/product_files, src/authenticode
+#                      each on rank 0 only, never on one another; inside
+#                      src/authenticode, three rooms: the verifier's base
+#                      (DER, SignedData, keys, certificate bytes, the
+#                      chain's vocabulary: the files `verifier_base`
+#                      names) < src/authenticode/root_program, Windows'
+#                      root program < the rest, the verifier
+#   20  src/trust      the verdict table and the trust service, which on
+#                      POSIX asks the Authenticode verifier
+#   30  src/driver, src/explain
+#                      the tool, and the program that explains its verdicts
+#   40  src/testing    fakes and helpers for tests, never linked into the tool
+# A folder may rank the rooms inside it by its units: a room includes only
+# itself and the rooms of its folder ranked below it, and a file in the
+# folder itself ranks as the folder. A folder inside one that has no rank
+# of its own belongs to the folder around it.
 # Tests (*_test.cpp) and fuzz targets (*_fuzz.cpp) may include src/testing
 # besides.
 cmake_minimum_required(VERSION 3.25)
@@ -31,15 +35,13 @@ set(rank_authenticode/root_program 11)
 set(rank_authenticode 12)
 set(rank_trust 20)
 set(rank_driver 30)
-set(rank_explain 30)
+set(rank_explain 34)
+# sealprobe-explain: what is decided about a file < how it is said < how it
+# is written out < the program.
+set(rank_explain/decide 31)
+set(rank_explain/words 32)
+set(rank_explain/formats 33)
 set(rank_testing 40)
-
-# The verifier's files that Windows' root program may use, which therefore
-# use neither it nor the rest of the verifier.
-set(verifier_base authenticode/certificate_bytes. authenticode/chain_problem.
-                  authenticode/der_limits. authenticode/der_reader.
-                  authenticode/key_policy. authenticode/openssl_ptr.
-                  authenticode/signed_data.)
 
 # The parts of the verifier that read a file's bytes before any cryptography
 # (the byte sources, the PE image, the DER pre-walk) need none: the files
@@ -48,9 +50,16 @@ set(verifier_base authenticode/certificate_bytes. authenticode/chain_problem.
 set(openssl_free authenticode/byte_source. authenticode/pe_image.
                  authenticode/der_limits. authenticode/file_byte_source)
 
-# The folder a path under src/ belongs to, as ranked: its first two
-# components when they have a rank, else its first, or "" for a file in
-# src/ itself; authenticode/base for the verifier's base.
+# The verifier's files that Windows' root program may use, which therefore
+# use neither it nor the rest of the verifier: the room authenticode/base.
+set(verifier_base authenticode/certificate_bytes. authenticode/chain_problem.
+                  authenticode/der_limits. authenticode/der_reader.
+                  authenticode/key_policy. authenticode/openssl_ptr.
+                  authenticode/signed_data.)
+
+# The folder a path under src/ belongs to: authenticode/base for the
+# verifier's base, its first two components when they have a rank, else its
+# first, or "" for a file in src/ itself.
 function(folder_of path out)
   foreach(start IN LISTS verifier_base)
     string(FIND "${path}" "${start}" at)
@@ -59,18 +68,33 @@ function(folder_of path out)
       return()
     endif()
   endforeach()
+  set(folder "")
+  if(path MATCHES "^([^/]+)/")
+    set(folder "${CMAKE_MATCH_1}")
+  endif()
   if(path MATCHES "^([^/]+/[^/]+)/")
-    # Expanded only once the match has set it.
-    set(two "${CMAKE_MATCH_1}")
-    if(DEFINED rank_${two})
-      set(${out} "${two}" PARENT_SCOPE)
-      return()
+    if(DEFINED rank_${CMAKE_MATCH_1})
+      set(folder "${CMAKE_MATCH_1}")
     endif()
   endif()
-  if(path MATCHES "^([^/]+)/")
-    set(${out} "${CMAKE_MATCH_1}" PARENT_SCOPE)
+  set(${out} "${folder}" PARENT_SCOPE)
+endfunction()
+
+# Whether the folder `target` ranks below the folder `folder`: by the whole
+# rank inside one folder, by the tens between folders.
+function(ranks_below target folder out)
+  string(REGEX REPLACE "/.*" "" target_top "${target}")
+  string(REGEX REPLACE "/.*" "" folder_top "${folder}")
+  set(below "${rank_${target}}")
+  set(own "${rank_${folder}}")
+  if(NOT target_top STREQUAL folder_top)
+    math(EXPR below "${below} / 10")
+    math(EXPR own "${own} / 10")
+  endif()
+  if(below LESS own)
+    set(${out} TRUE PARENT_SCOPE)
   else()
-    set(${out} "" PARENT_SCOPE)
+    set(${out} FALSE PARENT_SCOPE)
   endif()
 endfunction()
 
@@ -83,7 +107,6 @@ foreach(file IN LISTS files)
     list(APPEND problems "${file}: src/${folder} has no rank in this check")
     continue()
   endif()
-  set(own "${rank_${folder}}")
   set(may_use_testing FALSE)
   if(file MATCHES "_(test|fuzz)\\.cpp$")
     set(may_use_testing TRUE)
@@ -100,7 +123,10 @@ foreach(file IN LISTS files)
     endif()
     if(NOT DEFINED rank_${target})
       list(APPEND problems "${file}: includes ${included}, outside src/")
-    elseif(NOT rank_${target} LESS own)
+      continue()
+    endif()
+    ranks_below("${target}" "${folder}" below)
+    if(NOT below)
       list(APPEND problems "${file}: includes ${included}, not below src/${folder}")
     endif()
   endforeach()

@@ -32,20 +32,25 @@ sealprobe_add_gtest(sealprobe_trust_tests
     FIXTURES_REQUIRED sealprobe_fixtures
     ENVIRONMENT "SEALPROBE_FIXTURES=${SEALPROBE_FIXTURE_DIR}")
 
-# sealprobe-explain's pieces: the line wrapper, the JSON writer, human
-# reports of records made by hand (one of them held against the excerpt in
-# docs/verifier.md), what it is to check on real folders, and ordered work
-# on several threads.
+# sealprobe-explain's pieces: what it is to check on real folders, and the
+# trust choice; the stable codes and the caps' words; the format table, the
+# line wrapper, the JSON and XML writers, human reports of records made by
+# hand (one of them held against the excerpt in docs/verifier.md); the
+# options, and ordered work on several threads.
 sealprobe_add_gtest(sealprobe_explain_tests
   SOURCES
-    src/explain/codes_test.cpp
-    src/explain/human_report_test.cpp
-    src/explain/inputs_test.cpp
-    src/explain/json_writer_test.cpp
-    src/explain/line_wrap_test.cpp
+    src/explain/decide/inputs_test.cpp
+    src/explain/decide/staging_test.cpp
+    src/explain/decide/trust_choice_test.cpp
+    src/explain/formats/format_table_test.cpp
+    src/explain/formats/json_writer_test.cpp
+    src/explain/formats/line_wrap_test.cpp
+    src/explain/formats/text_renderer_test.cpp
+    src/explain/formats/xml_writer_test.cpp
     src/explain/options_test.cpp
     src/explain/parallel_test.cpp
-    src/explain/staging_test.cpp
+    src/explain/words/codes_test.cpp
+    src/explain/words/wording_test.cpp
   LIBRARIES sealprobe_explain sealprobe_platform
   PROPERTIES ENVIRONMENT "SEALPROBE_SOURCE_DIR=${CMAKE_SOURCE_DIR}")
 

@@ -5,6 +5,23 @@
 #define SEALPROBE_TRUST_STATUS_H_
 
 #include <cstdint>
+#include <string>
+
+namespace sealprobe {
+
+// What the trust service says of one file: WinVerifyTrust's return, and
+// the thread's last error read right after it. The POSIX verifier gives
+// the same pair for the same case.
+struct TrustResult {
+  // 0 when the signature is valid and trusted, otherwise a status below
+  // (or any other code the platform returns).
+  uint32_t status = 0;
+  // Only meaningful when `status` is TRUST_E_NOSIGNATURE, where it tells an
+  // unsigned file from other trouble.
+  uint32_t last_error = 0;
+};
+
+}  // namespace sealprobe
 
 namespace sealprobe::status {
 
@@ -105,6 +122,28 @@ constexpr const char* StatusName(uint32_t status) {
     default:
       return nullptr;
   }
+}
+
+// `code` in lower-case hexadecimal without leading zeros ("800b0110"), in
+// the characters of the text it goes into.
+template <typename Char = char>
+std::basic_string<Char> HexDigits(uint32_t code) {
+  constexpr char kDigits[] = "0123456789abcdef";
+  std::basic_string<Char> digits;
+  do {
+    digits.insert(digits.begin(), static_cast<Char>(kDigits[code % 16]));
+    code /= 16;
+  } while (code != 0);
+  return digits;
+}
+
+// "0x800b0110".
+inline std::string StatusHex(uint32_t code) { return "0x" + HexDigits(code); }
+
+// StatusName, or "(no name)" for a code it does not list.
+inline std::string StatusNameOf(uint32_t code) {
+  const char* name = StatusName(code);
+  return name != nullptr ? name : "(no name)";
 }
 
 // The status of every file when the platform's trust service could not be

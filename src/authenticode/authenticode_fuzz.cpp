@@ -74,7 +74,7 @@ bool Coherent(const sealprobe::Verification& v) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const sealprobe::Verification first = sealprobe::VerifyFuzzInput(data, size);
-  const sealprobe::AuthenticodeResult& result = first.result;
+  const sealprobe::TrustResult& result = first.result;
   // Every outcome is one of the statuses the verdict table is built for;
   // anything else means a path that forgot to decide.
   if (!KnownStatus(result.status)) std::abort();

@@ -21,10 +21,10 @@
 namespace sealprobe {
 
 // For EXPECT_EQ: both codes must match, and a failure shows them in hex.
-bool operator==(const AuthenticodeResult& a, const AuthenticodeResult& b) {
+bool operator==(const TrustResult& a, const TrustResult& b) {
   return a.status == b.status && a.last_error == b.last_error;
 }
-void PrintTo(const AuthenticodeResult& r, std::ostream* out) {
+void PrintTo(const TrustResult& r, std::ostream* out) {
   *out << std::hex << "{status 0x" << r.status << ", last error 0x"
        << r.last_error << "}";
 }
@@ -55,9 +55,9 @@ TrustAnchors Anchors(const std::string& name = "anchors.pem") {
 
 // The result of `code` when the last error is the same code, as it is for
 // every status but the malformed signature's.
-AuthenticodeResult Result(uint32_t code) { return {code, code}; }
-const AuthenticodeResult kMalformed{status::kTrustNoSignature,
-                                    status::kCryptAsn1BadTag};
+TrustResult Result(uint32_t code) { return {code, code}; }
+const TrustResult kMalformed{status::kTrustNoSignature,
+                             status::kCryptAsn1BadTag};
 
 class AuthenticodeTest : public ::testing::Test {
  protected:
@@ -116,7 +116,7 @@ TEST_F(AuthenticodeTest, ImageHashMatchesOsslsigncode) {
 // then those of later table entries.
 TEST_F(AuthenticodeTest, EverySignatureOfAFile) {
   struct Judged {
-    AuthenticodeResult result;
+    TrustResult result;
     SignatureLimitCheck cap = SignatureLimitCheck::kWithinLimits;
   };
   const Judged kValid{Result(0)};
@@ -260,7 +260,7 @@ TEST_F(AuthenticodeTest, DamagedSignatures) {
   struct Case {
     const char* name;
     std::function<void(SignedFile&)> damage;
-    AuthenticodeResult expected;
+    TrustResult expected;
     const char* file = "valid.exe";
     // For a malformed signature: why, and which cap.
     SignatureFault fault = SignatureFault::kNone;
@@ -654,7 +654,7 @@ TEST_F(AuthenticodeTest, ContentShapeFollowsTheVersion) {
   const struct {
     const char* name;
     Bytes file;
-    AuthenticodeResult expected;
+    TrustResult expected;
     SignatureFault fault = SignatureFault::kContentShape;
   } kCases[] = {
       {"version 1, bare", bare, Result(0), SignatureFault::kNone},

@@ -487,4 +487,18 @@ ExtendedKeyUsage ReadExtendedKeyUsage(X509* cert) {
   return usage;
 }
 
+X509* ChainResult::CertificateAt(int depth) const {
+  if (depth < 0 || depth >= sk_X509_num(chain.get())) return nullptr;
+  return sk_X509_value(chain.get(), depth);
+}
+
+std::vector<const ChainProblem*> ChainResult::ProblemsAt(int depth) const {
+  std::vector<const ChainProblem*> found;
+  for (const ChainProblem& problem : problems) {
+    const bool on_one = CertificateAt(problem.depth) != nullptr;
+    if (on_one ? problem.depth == depth : depth < 0) found.push_back(&problem);
+  }
+  return found;
+}
+
 }  // namespace sealprobe

@@ -38,6 +38,12 @@ struct ChainResult {
   // from the store, and how the store trusts it; -1 when it ends in none.
   int anchor_depth = -1;
   AnchorSource anchor_source = AnchorSource::kStore;
+
+  // The certificate at `depth` of the chain; null outside it.
+  X509* CertificateAt(int depth) const;
+  // The problems found on the certificate at `depth`, in the order found;
+  // with -1, those of the chain as a whole (or of no certificate it holds).
+  std::vector<const ChainProblem*> ProblemsAt(int depth) const;
 };
 
 class WindowsRoots;

@@ -9,7 +9,6 @@
 namespace sealprobe {
 namespace {
 
-constexpr int kMinRsaBits = 1024;
 constexpr int kMaxRsaExponentBits = 32;
 
 bool AlgorithmFitsKey(const X509_ALGOR* algorithm, X509* cert) {

@@ -7,6 +7,9 @@
 
 namespace sealprobe {
 
+// The smallest RSA key Windows accepts in a chain.
+inline constexpr int kMinRsaBits = 1024;
+
 // How Windows can use a certificate's public key to verify signatures.
 enum class KeyClass {
   kAccepted,     // RSA of 1024 bits or more with an odd public exponent from

@@ -54,15 +54,25 @@ PemAnchors ReadPemAnchors(const std::string& path) {
   return out;
 }
 
-TrustAnchors TrustAnchors::FromEnvironment() {
+TrustEnvironment ReadTrustEnvironment() {
+  TrustEnvironment environment;
   const char* folder = std::getenv("SEALPROBE_WINDOWS_TRUST");
-  if (folder != nullptr) {
-    // Set but empty: OpenSSL's store, whatever is synced.
-    if (folder[0] == '\0') return SystemDefault();
-    return WindowsRootProgram(folder);
-  }
+  environment.set = folder != nullptr;
+  if (folder != nullptr) environment.folder = folder;
   const std::string synced = DefaultWindowsTrustFolder();
-  if (HoldsRootList(synced)) return WindowsRootProgram(synced);
+  if (HoldsRootList(synced)) environment.synced = synced;
+  return environment;
+}
+
+TrustAnchors TrustAnchors::FromEnvironment(
+    const TrustEnvironment& environment) {
+  if (environment.set) {
+    // Set but empty: OpenSSL's store, whatever is synced.
+    if (environment.folder.empty()) return SystemDefault();
+    return WindowsRootProgram(environment.folder);
+  }
+  if (!environment.synced.empty())
+    return WindowsRootProgram(environment.synced);
   return SystemDefault();
 }
 

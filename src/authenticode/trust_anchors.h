@@ -37,6 +37,17 @@ struct PemAnchors {
 inline constexpr size_t kMaxPemAnchorsBytes = size_t{16} << 20;
 PemAnchors ReadPemAnchors(const std::string& path);
 
+// What the environment says of trust, read once for a run: the one read of
+// SEALPROBE_WINDOWS_TRUST, and whether sealprobe-roots has synced Windows'
+// root program to its default folder.
+struct TrustEnvironment {
+  bool set = false;    // SEALPROBE_WINDOWS_TRUST is set, perhaps empty
+  std::string folder;  // its value
+  // DefaultWindowsTrustFolder() when it holds a root list; empty else.
+  std::string synced;
+};
+TrustEnvironment ReadTrustEnvironment();
+
 class TrustAnchors {
  public:
   enum class Source {
@@ -69,11 +80,13 @@ class TrustAnchors {
     return TrustAnchors(Source::kWindowsRootProgram, std::move(folder));
   }
 
-  // The folder the environment variable SEALPROBE_WINDOWS_TRUST names;
-  // with it unset, the folder sealprobe-roots syncs to when it holds a root
-  // list (DefaultWindowsTrustFolder); SystemDefault() otherwise, and when
-  // the variable is set but empty.
-  static TrustAnchors FromEnvironment();
+  // The folder SEALPROBE_WINDOWS_TRUST names; with it unset, the folder
+  // sealprobe-roots syncs to when it holds a root list; SystemDefault()
+  // otherwise, and when the variable is set but empty.
+  static TrustAnchors FromEnvironment(const TrustEnvironment& environment);
+  static TrustAnchors FromEnvironment() {
+    return FromEnvironment(ReadTrustEnvironment());
+  }
 
   TrustAnchors(TrustAnchors&&) = default;
   TrustAnchors& operator=(TrustAnchors&&) = default;

@@ -15,15 +15,9 @@
 #include "authenticode/signature.h"
 #include "authenticode/signed_data.h"
 #include "authenticode/timestamp.h"
+#include "trust_status.h"
 
 namespace sealprobe {
-
-// What WinVerifyTrust returns for a file, and what GetLastError gives right
-// after it: the codes of trust_status.h.
-struct AuthenticodeResult {
-  uint32_t status = 0;  // 0 when the signature is valid and trusted
-  uint32_t last_error = 0;
-};
 
 // The step that decided a file's status: a row of the verifier's rulebook
 // (docs/verifier.md), in the order the steps are taken. Where a rule has
@@ -63,7 +57,7 @@ struct CheckingTime {
 };
 
 struct Verification {
-  AuthenticodeResult result;
+  TrustResult result;  // what WinVerifyTrust would return for the file
   Rule rule = Rule::kNotOpened;
   // The evidence, as far as the verification got: each part is there once
   // its step has run.
@@ -76,6 +70,16 @@ struct Verification {
   std::optional<CheckingTime> checked_at;
   std::optional<ChainResult> chain;            // the signer's
   std::optional<ChainResult> authority_chain;  // the stamp's authority's
+
+  // The chain that decided, when one did (its deciding() is then the
+  // deciding problem); null otherwise.
+  const ChainResult* DecidingChain() const;
+  // The certificate the deciding rule was found on; null when it was no
+  // certificate's.
+  X509* DecidingCertificate() const;
+  // Whether the image hash matches the signed one; nothing when it was not
+  // computed.
+  std::optional<bool> HashMatches() const;
 };
 
 }  // namespace sealprobe

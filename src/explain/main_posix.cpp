@@ -13,14 +13,15 @@
 #include <string>
 #include <vector>
 
-#include "authenticode/trust_anchors.h"
-#include "explain/formats.h"
-#include "explain/inputs.h"
+#include "explain/decide/file_record.h"
+#include "explain/decide/inputs.h"
+#include "explain/decide/staging.h"
+#include "explain/decide/trust_choice.h"
+#include "explain/formats/format_table.h"
+#include "explain/formats/line_wrap.h"
 #include "explain/options.h"
 #include "explain/parallel.h"
-#include "explain/report.h"
-#include "explain/staging.h"
-#include "explain/wording.h"
+#include "explain/words/wording.h"
 #include "product_files/file_opener.h"
 #include "terminal_text.h"
 
@@ -30,7 +31,7 @@ using sealprobe::TerminalSafe;
 
 constexpr char kVersion[] = SEALPROBE_VERSION;
 
-constexpr char kUsageText[] =
+constexpr char kUsageHead[] =
     "usage: sealprobe-explain [OPTION]... PATH...\n"
     "       sealprobe-explain [OPTION]... --staging PRODUCT_DIR "
     "COMMONFILES_DIR\n"
@@ -42,10 +43,9 @@ constexpr char kUsageText[] =
     "that starts with MZ, in byte order of the paths. --staging checks the\n"
     "product's files as sealprobe finds them in the two folders, and fails\n"
     "one found in neither.\n"
-    "\n"
-    "  --format FORMAT    text (the default), json (one array), jsonl (one\n"
-    "                     object a line, each as soon as it is decided),\n"
-    "                     junit or sarif; --json is --format json\n"
+    "\n";
+
+constexpr char kUsageOptions[] =
     "  --signer HASH      fail a file whose signer's certificate does not\n"
     "                     have this SHA-256 or SHA-1 (hexadecimal, over its\n"
     "                     DER); repeat for more than one\n"
@@ -69,12 +69,23 @@ constexpr char kUsageText[] =
     "trust data that does not load, or a report that cannot be written; 3\n"
     "when a file or folder cannot be read. The highest of these wins.\n";
 
+// The --format entry, its formats from the format table.
+std::string FormatEntry() {
+  sealprobe::LineWrap entry(72);
+  entry.Add("  --format FORMAT    ",
+            sealprobe::FormatUsage() + "; --json is --format json",
+            std::string(21, ' '));
+  return entry.str();
+}
+
+std::string UsageText() { return kUsageHead + FormatEntry() + kUsageOptions; }
+
 enum Exit { kValid = 0, kNotValid = 1, kUsage = 2, kUnreadable = 3 };
 
 // `problem` may quote an argument: it reaches the terminal TerminalSafe.
 int Usage(const std::string& problem) {
   std::fprintf(stderr, "sealprobe-explain: %s\n%s",
-               TerminalSafe(problem).c_str(), kUsageText);
+               TerminalSafe(problem).c_str(), UsageText().c_str());
   return kUsage;
 }
 
@@ -125,18 +136,13 @@ std::string WhyUnreadable(const std::string& path, sealprobe::FileTree& tree) {
   return "it could not be read";
 }
 
-// --windows-trust, else --anchors, else what sealprobe takes
-// (TrustAnchors::FromEnvironment: SEALPROBE_WINDOWS_TRUST, else the synced
-// folder, else OpenSSL's store).
-sealprobe::TrustAnchors MakeAnchors(const sealprobe::ExplainOptions& o) {
-  using sealprobe::TrustAnchors;
-  if (!o.windows_folder.empty()) {
-    return TrustAnchors::WindowsRootProgram(o.windows_folder);
-  }
-  if (!o.anchors_file.empty()) {
-    return TrustAnchors::SystemDefaultAnd(o.anchors_file);
-  }
-  return TrustAnchors::FromEnvironment();
+// Stops the run for a problem of the trust asked for: the command line's
+// as a usage error, a file's or folder's with its path; the exit status.
+int StopForTrust(const sealprobe::TrustProblem& problem) {
+  const std::string text = sealprobe::TrustProblemText(problem);
+  if (problem.path.empty()) return Usage(text);
+  Complain(problem.path, text);
+  return kUsage;
 }
 
 // What to check: the manifest's entries under --staging, else the files
@@ -184,8 +190,8 @@ int Report(const sealprobe::ExplainOptions& o, const Work& work,
   const size_t count = o.staging ? work.entries.size() : work.files.size();
   const std::unique_ptr<sealprobe::ReportRenderer> renderer =
       sealprobe::MakeReportRenderer(
-          o.format, kVersion,
-          o.format == sealprobe::ReportFormat::kText && UseColour());
+          o.format, {kVersion, o.format == sealprobe::ReportFormat::kText &&
+                                   UseColour()});
   const std::time_t now = std::time(nullptr);
   const auto produce = [&](size_t i) {
     return o.staging
@@ -196,15 +202,15 @@ int Report(const sealprobe::ExplainOptions& o, const Work& work,
   Output out;
   bool any_invalid = false;
   bool any_unreadable = false;
-  const auto deliver = [&](size_t, sealprobe::FileReport report) {
-    any_invalid = any_invalid || !report.valid();
-    const sealprobe::Rule rule = report.verification.rule;
-    if (report.found() && (rule == sealprobe::Rule::kNotOpened ||
+  const auto deliver = [&](size_t, sealprobe::FileRecord record) {
+    any_invalid = any_invalid || !record.valid();
+    const sealprobe::Rule rule = record.verification.rule;
+    if (record.found() && (rule == sealprobe::Rule::kNotOpened ||
                            rule == sealprobe::Rule::kUnreadable)) {
       any_unreadable = true;
-      Complain(report.file, WhyUnreadable(report.file, tree));
+      Complain(record.file, WhyUnreadable(record.file, tree));
     }
-    return out.Write(renderer->Add(report));
+    return out.Write(renderer->Add(record));
   };
   sealprobe::RunInOrder(count, o.jobs != 0 ? o.jobs : sealprobe::DefaultJobs(),
                         produce, deliver);
@@ -229,41 +235,20 @@ int main(int argc, char** argv) {
   const sealprobe::ExplainOptions& o = *parsed;
   if (o.help || o.version) {
     const std::string text =
-        o.help ? kUsageText
+        o.help ? UsageText()
                : std::string("sealprobe-explain ") + kVersion + "\n";
     Output out;
     if (out.Write(text)) return kValid;
     Complain("standard output", std::strerror(out.failed()));
     return kUsage;
   }
-  if (!o.anchors_file.empty()) {
-    if (const auto problem = sealprobe::AnchorsFileProblem(o.anchors_file)) {
-      Complain(o.anchors_file, *problem);
-      return kUsage;
-    }
-  }
-  const char* windows_trust = std::getenv("SEALPROBE_WINDOWS_TRUST");
-  if (!o.anchors_file.empty() && o.windows_folder.empty() &&
-      windows_trust != nullptr && windows_trust[0] != '\0') {
-    return Usage(
-        "--anchors adds to OpenSSL's store, which Windows' root program "
-        "(SEALPROBE_WINDOWS_TRUST) replaces: give one");
-  }
-  sealprobe::TrustAnchors anchors = MakeAnchors(o);
-  // Trust data that does not load is reported before any file, and
-  // nothing is explained against a store sealprobe would not use.
-  if (anchors.source() ==
-      sealprobe::TrustAnchors::Source::kWindowsRootProgram) {
-    anchors.Get();
-    if (const auto& failed = anchors.load_error()) {
-      Complain(failed->file, sealprobe::LoadErrorText(*failed));
-      return kUsage;
-    }
-  }
+  sealprobe::TrustChoice trust =
+      sealprobe::ChooseTrust(o.trust, sealprobe::ReadTrustEnvironment());
+  if (trust.problem) return StopForTrust(*trust.problem);
 
   const std::unique_ptr<sealprobe::FileTree> tree =
       sealprobe::MakePlatformFileTree();
   const Work work = Gather(o, *tree);
   if (work.exit == kUsage) return kUsage;
-  return Report(o, work, anchors, *tree);
+  return Report(o, work, *trust.anchors, *tree);
 }

@@ -5,8 +5,40 @@
 namespace sealprobe {
 namespace {
 
-// A whole number from 1 to `most`, in decimal; nullopt otherwise.
-std::optional<unsigned> Count(const std::string& text, unsigned most) {
+// What an option takes after its name.
+enum class Takes {
+  kNothing,      // a flag
+  kNothingElse,  // a flag that stands alone: no other argument
+  kValue,        // the next argument, or what follows '=' in its own
+  kTwoValues,    // the next two, the first of which may follow '='
+};
+
+size_t ValuesOf(Takes takes) {
+  switch (takes) {
+    case Takes::kNothing:
+    case Takes::kNothingElse:
+      break;
+    case Takes::kValue:
+      return 1;
+    case Takes::kTwoValues:
+      return 2;
+  }
+  return 0;
+}
+
+// One option: `take` puts its values (as many as it takes) into the
+// options, false when they do not serve; the complaint is then the name and
+// `needs`, and with `quote`, the value given.
+struct Option {
+  const char* name;
+  Takes takes;
+  bool (*take)(ExplainOptions& o, const std::vector<std::string>& values);
+  std::string needs = {};
+  bool quote = false;
+};
+
+// A whole number from 1 to `most`, in decimal; nothing otherwise.
+std::optional<unsigned> JobCount(const std::string& text, unsigned most) {
   if (text.empty() || text.size() > 4) return std::nullopt;
   unsigned value = 0;
   for (const char c : text) {
@@ -17,78 +49,128 @@ std::optional<unsigned> Count(const std::string& text, unsigned most) {
   return value;
 }
 
+using Values = std::vector<std::string>;
+
+std::vector<Option> Options() {
+  return {
+      {"--help", Takes::kNothingElse,
+       [](ExplainOptions& o, const Values&) {
+         o.help = true;
+         return true;
+       }},
+      {"--version", Takes::kNothingElse,
+       [](ExplainOptions& o, const Values&) {
+         o.version = true;
+         return true;
+       }},
+      {"--json", Takes::kNothing,
+       [](ExplainOptions& o, const Values&) {
+         o.format = ReportFormat::kJson;
+         return true;
+       }},
+      {"--format", Takes::kValue,
+       [](ExplainOptions& o, const Values& v) {
+         const std::optional<ReportFormat> format = ParseReportFormat(v[0]);
+         if (format) o.format = *format;
+         return format.has_value();
+       },
+       "takes " + FormatNames()},
+      {"--signer", Takes::kValue,
+       [](ExplainOptions& o, const Values& v) {
+         std::optional<std::vector<uint8_t>> digest =
+             ParseCertificateDigest(v[0]);
+         if (digest) o.policy.signers.push_back(std::move(*digest));
+         return digest.has_value();
+       },
+       "takes a certificate's SHA-256 or SHA-1 in hexadecimal", true},
+      {"--require-timestamp", Takes::kNothing,
+       [](ExplainOptions& o, const Values&) {
+         o.policy.require_timestamp = true;
+         return true;
+       }},
+      {"--all-signatures", Takes::kNothing,
+       [](ExplainOptions& o, const Values&) {
+         o.policy.all_signatures = true;
+         return true;
+       }},
+      {"--jobs", Takes::kValue,
+       [](ExplainOptions& o, const Values& v) {
+         const std::optional<unsigned> jobs = JobCount(v[0], kMaxJobs);
+         if (jobs) o.jobs = *jobs;
+         return jobs.has_value();
+       },
+       "takes a number from 1 to " + std::to_string(kMaxJobs)},
+      {"--anchors", Takes::kValue,
+       [](ExplainOptions& o, const Values& v) {
+         o.trust.anchors_file = v[0];
+         return true;
+       },
+       "needs a PEM file"},
+      {"--windows-trust", Takes::kValue,
+       [](ExplainOptions& o, const Values& v) {
+         o.trust.windows_folder = v[0];
+         return true;
+       },
+       "needs a folder"},
+      {"--staging", Takes::kTwoValues,
+       [](ExplainOptions& o, const Values& v) {
+         o.staging.emplace(v[0], v[1]);
+         return true;
+       },
+       "needs PRODUCT_DIR and COMMONFILES_DIR"},
+  };
+}
+
+// Takes the option args[*i] (--name or --name=value) and its values into
+// `o`, moving *i past what it took; why not, when it cannot.
+std::optional<std::string> TakeOption(const std::vector<Option>& options,
+                                      const std::vector<std::string>& args,
+                                      size_t* i, ExplainOptions& o) {
+  const std::string& arg = args[*i];
+  const size_t equals = arg.find('=');
+  const std::string name = arg.substr(0, equals);
+  const Option* option = nullptr;
+  for (const Option& candidate : options) {
+    if (name == candidate.name) option = &candidate;
+  }
+  if (option == nullptr) return "unknown option " + arg;
+  const size_t wanted = ValuesOf(option->takes);
+  Values values;
+  if (equals != std::string::npos) {
+    if (wanted == 0) return name + " takes no value";
+    values.push_back(arg.substr(equals + 1));
+  }
+  while (values.size() < wanted && *i + 1 < args.size()) {
+    values.push_back(args[++*i]);
+  }
+  if (option->takes == Takes::kNothingElse && args.size() != 1) {
+    return name + " takes nothing else";
+  }
+  if (values.size() == wanted && option->take(o, values)) return std::nullopt;
+  return name + " " + option->needs +
+         (option->quote && !values.empty() ? ", not " + values[0] : "");
+}
+
 }  // namespace
 
 std::optional<ExplainOptions> ParseExplainOptions(
     const std::vector<std::string>& args, std::string* error) {
+  const std::vector<Option> options = Options();
   ExplainOptions o;
-  bool options = true;
   const auto fail = [error](std::string why) {
     *error = std::move(why);
     return std::nullopt;
   };
+  bool taking_options = true;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
-    // The value after an option, when there is one.
-    const auto value = [&args, &i]() -> const std::string* {
-      return i + 1 < args.size() ? &args[++i] : nullptr;
-    };
-    if (!options || arg.empty() || arg[0] != '-' || arg == "-") {
+    if (!taking_options || arg.empty() || arg[0] != '-' || arg == "-") {
       o.paths.push_back(arg);
     } else if (arg == "--") {
-      options = false;
-    } else if (arg == "--help" || arg == "--version") {
-      if (args.size() != 1) return fail(arg + " takes nothing else");
-      (arg == "--help" ? o.help : o.version) = true;
-    } else if (arg == "--json") {
-      o.format = ReportFormat::kJson;
-    } else if (arg == "--format") {
-      const std::string* name = value();
-      const std::optional<ReportFormat> format =
-          name ? ParseReportFormat(*name) : std::nullopt;
-      if (!format) {
-        return fail("--format takes text, json, jsonl, junit or sarif");
-      }
-      o.format = *format;
-    } else if (arg == "--signer") {
-      const std::string* hash = value();
-      std::optional<std::vector<uint8_t>> digest =
-          hash ? ParseCertificateDigest(*hash) : std::nullopt;
-      if (!digest) {
-        return fail(
-            "--signer takes a certificate's SHA-256 or SHA-1 in hexadecimal" +
-            (hash ? ", not " + *hash : std::string()));
-      }
-      o.policy.signers.push_back(std::move(*digest));
-    } else if (arg == "--require-timestamp") {
-      o.policy.require_timestamp = true;
-    } else if (arg == "--all-signatures") {
-      o.policy.all_signatures = true;
-    } else if (arg == "--jobs") {
-      const std::string* text = value();
-      const std::optional<unsigned> jobs =
-          text ? Count(*text, kMaxJobs) : std::nullopt;
-      if (!jobs) {
-        return fail("--jobs takes a number from 1 to " +
-                    std::to_string(kMaxJobs));
-      }
-      o.jobs = *jobs;
-    } else if (arg == "--anchors") {
-      const std::string* file = value();
-      if (!file) return fail("--anchors needs a PEM file");
-      o.anchors_file = *file;
-    } else if (arg == "--windows-trust") {
-      const std::string* folder = value();
-      if (!folder) return fail("--windows-trust needs a folder");
-      o.windows_folder = *folder;
-    } else if (arg == "--staging") {
-      if (i + 2 >= args.size()) {
-        return fail("--staging needs PRODUCT_DIR and COMMONFILES_DIR");
-      }
-      o.staging.emplace(args[i + 1], args[i + 2]);
-      i += 2;
-    } else {
-      return fail("unknown option " + arg);
+      taking_options = false;
+    } else if (std::optional<std::string> why =
+                   TakeOption(options, args, &i, o)) {
+      return fail(std::move(*why));
     }
   }
   if (o.help || o.version) return o;
@@ -96,11 +178,6 @@ std::optional<ExplainOptions> ParseExplainOptions(
     return fail("--staging checks the product's files: give no PATH besides");
   }
   if (!o.staging && o.paths.empty()) return fail("no PATH given");
-  if (!o.anchors_file.empty() && !o.windows_folder.empty()) {
-    return fail(
-        "--anchors adds to OpenSSL's store, which Windows' root program "
-        "(--windows-trust) replaces: give one");
-  }
   return o;
 }
 

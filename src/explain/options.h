@@ -6,17 +6,17 @@
 #include <string>
 #include <vector>
 
-#include "explain/formats.h"
-#include "explain/policy.h"
+#include "explain/decide/policy.h"
+#include "explain/decide/trust_choice.h"
+#include "explain/formats/format_table.h"
 
 namespace sealprobe {
 
 struct ExplainOptions {
   ReportFormat format = ReportFormat::kText;
   Policy policy;
-  unsigned jobs = 0;  // 0: one per processor
-  std::string anchors_file;
-  std::string windows_folder;  // empty: SEALPROBE_WINDOWS_TRUST's
+  unsigned jobs = 0;   // 0: one per processor
+  TrustOptions trust;  // ChooseTrust's to judge
   std::vector<std::string> paths;
   // --staging: the product folder and the CommonFiles folder, as given.
   std::optional<std::pair<std::string, std::string>> staging;

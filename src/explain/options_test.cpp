@@ -35,9 +35,16 @@ TEST(ParseExplainOptionsTest, TakesWhatTheUsageSaysAndRefusesTheRest) {
       {{"--version"}, nullptr},
       {{"--version", "a"}, "--version takes"},
       {{}, "no PATH"},
-      {{"--anchors", "x.pem", "--windows-trust", "w", "a"}, "--anchors adds"},
       {{"--", "--json"}, nullptr},
       {{"--bogus", "a"}, "unknown option"},
+      // A value may follow its name after '='.
+      {{"--format=sarif", "--jobs=4", "--signer=" + sha1, "a"}, nullptr},
+      {{"--staging=p/", "c/"}, nullptr},
+      {{"--jobs=", "a"}, "--jobs takes"},
+      {{"--signer=" + sha1.substr(1), "a"}, "--signer takes"},
+      {{"--json=1", "a"}, "--json takes no value"},
+      {{"--help=1"}, "--help takes no value"},
+      {{"--bogus=1", "a"}, "unknown option --bogus=1"},
   };
   for (const auto& c : cases) {
     std::string error;
@@ -55,6 +62,11 @@ TEST(ParseExplainOptionsTest, TakesWhatTheUsageSaysAndRefusesTheRest) {
   ASSERT_TRUE(last.has_value());
   EXPECT_EQ(last->format, ReportFormat::kText);
   EXPECT_EQ(last->paths, std::vector<std::string>{"--json"});
+  const auto equals =
+      ParseExplainOptions({"--format=sarif", "--jobs=4", "a"}, &error);
+  ASSERT_TRUE(equals.has_value());
+  EXPECT_EQ(equals->format, ReportFormat::kSarif);
+  EXPECT_EQ(equals->jobs, 4u);
   const auto pins = ParseExplainOptions({"--signer", colons, "a"}, &error);
   ASSERT_TRUE(pins.has_value());
   ASSERT_EQ(pins->policy.signers.size(), 1u);

@@ -3,22 +3,12 @@
 #ifndef SEALPROBE_TRUST_TRUST_SERVICE_H_
 #define SEALPROBE_TRUST_TRUST_SERVICE_H_
 
-#include <cstdint>
 #include <memory>
 
 #include "native_text.h"
+#include "trust_status.h"
 
 namespace sealprobe {
-
-struct TrustResult {
-  // 0 when the signature is valid and trusted, otherwise a status from
-  // trust_status.h (or any other code the platform returns).
-  uint32_t status = 0;
-  // The thread's last-error code read right after the call. Only meaningful
-  // when `status` is TRUST_E_NOSIGNATURE, where it tells an unsigned file
-  // from other trouble.
-  uint32_t last_error = 0;
-};
 
 class TrustService {
  public:

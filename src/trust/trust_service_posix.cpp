@@ -8,9 +8,7 @@ namespace {
 class OpenSslTrustService final : public TrustService {
  public:
   TrustResult Verify(const NativeString& path) override {
-    const AuthenticodeResult result =
-        VerifyAuthenticodeFile(path, anchors_).result;
-    return {result.status, result.last_error};
+    return VerifyAuthenticodeFile(path, anchors_).result;
   }
 
  private:

@@ -13,16 +13,6 @@ NativeString Quoted(NativeStringView before, const NativeString& path,
   return line;
 }
 
-NativeString Hex(uint32_t value) {
-  static constexpr NativeStringView kDigits = SP_TEXT("0123456789abcdef");
-  NativeString digits;
-  do {
-    digits.insert(digits.begin(), kDigits[value % 16]);
-    value /= 16;
-  } while (value != 0);
-  return digits;
-}
-
 bool LastErrorMeansUnsigned(uint32_t last_error) {
   return last_error == status::kTrustNoSignature ||
          last_error == status::kTrustSubjectFormUnknown ||
@@ -36,22 +26,22 @@ Verdict DescribeTrustResult(const TrustResult& result,
   switch (result.status) {
     case status::kSuccess:
       return {true, Quoted(SP_TEXT("\""), path,
-                           SP_TEXT("\" has a valid digital signature.\n"))};
+                           SP_TEXT("\" has a valid digital signature."))};
     case status::kTrustNoSignature:
       if (LastErrorMeansUnsigned(result.last_error)) {
         return {false, Quoted(SP_TEXT("The file \""), path,
-                              SP_TEXT("\" is not digitally signed.\n"))};
+                              SP_TEXT("\" is not digitally signed."))};
       }
       return {false,
               Quoted(SP_TEXT("An unknown error occurred trying to verify the "
                              "signature of the \""),
-                     path, SP_TEXT("\" file.\n"))};
+                     path, SP_TEXT("\" file."))};
     case status::kTrustExplicitDistrust:
       return {false, Quoted(SP_TEXT("The signature is present for \""), path,
-                            SP_TEXT("\", but specifically disallowed.\n"))};
+                            SP_TEXT("\", but specifically disallowed."))};
     case status::kTrustSubjectNotTrusted:
       return {false, Quoted(SP_TEXT("The signature is present for \""), path,
-                            SP_TEXT("\", but not trusted.\n"))};
+                            SP_TEXT("\", but not trusted."))};
     case status::kCryptSecuritySettings:
       return {
           false,
@@ -60,23 +50,24 @@ Verdict DescribeTrustResult(const TrustResult& result,
                          "trusted by the admin and admin policy has "
                          "disabled user trust. No signature, publisher or "
                          "timestamp errors. File: \""),
-                 path, SP_TEXT("\"\n"))};
+                 path, SP_TEXT("\""))};
     case status::kCertUntrustedRoot:
       return {false,
               Quoted(SP_TEXT("The signature is present for \""), path,
                      SP_TEXT("\", but the certificate chain terminated in a "
                              "root certificate which is not trusted by the "
-                             "trust provider.\n"))};
+                             "trust provider."))};
     default:
-      return {false,
-              SP_TEXT("Error is: 0x") + Hex(result.status) + SP_TEXT(".\n")};
+      return {false, SP_TEXT("Error is: 0x") +
+                         status::HexDigits<NativeChar>(result.status) +
+                         SP_TEXT(".")};
   }
 }
 
 bool VerifyFileSignature(const NativeString& path, TrustService& trust,
                          Console& console) {
   const Verdict verdict = DescribeTrustResult(trust.Verify(path), path);
-  console.Write(verdict.line);
+  console.Write(verdict.line + SP_TEXT("\n"));
   return verdict.valid;
 }
 

@@ -10,7 +10,7 @@ namespace sealprobe {
 
 struct Verdict {
   bool valid = false;
-  NativeString line;  // one line, ending in "\n"
+  NativeString line;  // one line, without its line break
 };
 
 // The verdict table: pure, no output. `path` is the full path that was
@@ -19,8 +19,8 @@ struct Verdict {
 Verdict DescribeTrustResult(const TrustResult& result,
                             const NativeString& path);
 
-// Verifies `path` once through `trust`, writes its verdict line to
-// `console` and returns true only when the signature is valid.
+// Verifies `path` once through `trust`, writes its verdict line and a line
+// break to `console` and returns true only when the signature is valid.
 bool VerifyFileSignature(const NativeString& path, TrustService& trust,
                          Console& console);
 

@@ -15,43 +15,43 @@ TEST(VerdictTest, EachStatusGetsItsLine) {
     // The line, with kPath in place of the first "%".
     NativeStringView line;
   } kCases[] = {
-      {0, 0, true, SP_TEXT("\"%\" has a valid digital signature.\n")},
+      {0, 0, true, SP_TEXT("\"%\" has a valid digital signature.")},
       // A stale last error does not matter when the file is valid.
-      {0, 0x800B0100, true, SP_TEXT("\"%\" has a valid digital signature.\n")},
+      {0, 0x800B0100, true, SP_TEXT("\"%\" has a valid digital signature.")},
       {0x800B0100, 0x800B0100, false,
-       SP_TEXT("The file \"%\" is not digitally signed.\n")},
+       SP_TEXT("The file \"%\" is not digitally signed.")},
       {0x800B0100, 0x800B0003, false,
-       SP_TEXT("The file \"%\" is not digitally signed.\n")},
+       SP_TEXT("The file \"%\" is not digitally signed.")},
       {0x800B0100, 0x800B0001, false,
-       SP_TEXT("The file \"%\" is not digitally signed.\n")},
+       SP_TEXT("The file \"%\" is not digitally signed.")},
       {0x800B0100, 0x8009310B, false,
        SP_TEXT("An unknown error occurred trying to verify the signature of "
-               "the \"%\" file.\n")},
+               "the \"%\" file.")},
       {0x800B0100, 0, false,
        SP_TEXT("An unknown error occurred trying to verify the signature of "
-               "the \"%\" file.\n")},
+               "the \"%\" file.")},
       {0x800B0111, 0, false,
        SP_TEXT("The signature is present for \"%\", but specifically "
-               "disallowed.\n")},
+               "disallowed.")},
       {0x800B0004, 0, false,
-       SP_TEXT("The signature is present for \"%\", but not trusted.\n")},
+       SP_TEXT("The signature is present for \"%\", but not trusted.")},
       {0x80092026, 0, false,
        SP_TEXT("CRYPT_E_SECURITY_SETTINGS - The hash representing the subject "
                "or the publisher wasn't explicitly trusted by the admin and "
                "admin policy has disabled user trust. No signature, publisher "
-               "or timestamp errors. File: \"%\"\n")},
+               "or timestamp errors. File: \"%\"")},
       {0x800B0109, 0, false,
        SP_TEXT("The signature is present for \"%\", but the certificate chain "
                "terminated in a root certificate which is not trusted by the "
-               "trust provider.\n")},
+               "trust provider.")},
       // Everything else: the status in lower-case hex, and no path.
-      {0x80096010, 0x80096010, false, SP_TEXT("Error is: 0x80096010.\n")},
-      {0x800B0003, 0x800B0003, false, SP_TEXT("Error is: 0x800b0003.\n")},
-      {0x800B010A, 0, false, SP_TEXT("Error is: 0x800b010a.\n")},
-      {0x80092003, 0, false, SP_TEXT("Error is: 0x80092003.\n")},
-      {1, 0, false, SP_TEXT("Error is: 0x1.\n")},
-      {0xA, 0, false, SP_TEXT("Error is: 0xa.\n")},
-      {0xFFFFFFFF, 0, false, SP_TEXT("Error is: 0xffffffff.\n")},
+      {0x80096010, 0x80096010, false, SP_TEXT("Error is: 0x80096010.")},
+      {0x800B0003, 0x800B0003, false, SP_TEXT("Error is: 0x800b0003.")},
+      {0x800B010A, 0, false, SP_TEXT("Error is: 0x800b010a.")},
+      {0x80092003, 0, false, SP_TEXT("Error is: 0x80092003.")},
+      {1, 0, false, SP_TEXT("Error is: 0x1.")},
+      {0xA, 0, false, SP_TEXT("Error is: 0xa.")},
+      {0xFFFFFFFF, 0, false, SP_TEXT("Error is: 0xffffffff.")},
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(testing::Message() << std::hex << "status 0x" << c.status

@@ -130,12 +130,13 @@ struct TrustListRead {
 // Caps on what a CTL may hold, far above Windows' own lists (515 roots in
 // 2026, each with under a dozen properties, every value under 1 KiB).
 struct TrustListLimits {
+  // Elements of the whole SignedData: the signature's other caps hold
+  // (der_limits.h), but its count does not fit a list of hundreds of
+  // roots, each with its properties, which holds tens of thousands.
+  size_t elements = 2000000;
   size_t subjects = 20000;
   size_t attributes = 64;  // per subject
   size_t usages = 64;      // object identifiers per usage list
-  // DER elements in the whole SignedData: the signature's cap is far too
-  // low for hundreds of roots, each with its properties.
-  size_t elements = 2000000;
 };
 
 // Reads the CTL in the `size` bytes at `der`, which must be of `kind`.

@@ -1,0 +1,65 @@
+// What is decided about one file, before anything is said of it:
+// sealprobe's own verdict on it, the verifier's record of how it came to
+// it, its other signatures, the release's policy on top, and the store it
+// was judged against. words/ puts it in words, formats/ writes it out.
+#ifndef SEALPROBE_EXPLAIN_DECIDE_FILE_RECORD_H_
+#define SEALPROBE_EXPLAIN_DECIDE_FILE_RECORD_H_
+
+#include <ctime>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "authenticode/trust_anchors.h"
+#include "authenticode/verification.h"
+#include "explain/decide/policy.h"
+#include "explain/decide/staging.h"
+
+namespace sealprobe {
+
+// Which store the chains were judged against.
+struct TrustFacts {
+  TrustAnchors::Source source = TrustAnchors::Source::kSystem;
+  std::string location;  // the PEM file or the folder; empty for kSystem
+  // Windows' root program: its CTL's thisUpdate and sequence number.
+  std::optional<std::time_t> ctl_this_update;
+  std::string ctl_sequence_number;
+  // Why the folder did not load, when it did not.
+  std::optional<TrustLoadError> load_error;
+};
+
+struct FileRecord {
+  std::string file;           // as given; for a manifest entry not found, where
+                              // sealprobe looks last
+  Verification verification;  // the primary signature's: Windows' verdict
+  std::vector<Verification> others;   // the file's other signatures, in order
+  std::optional<PolicyFault> policy;  // the first policy rule it fails
+  std::optional<StagingEntry> entry;  // under --staging, the manifest's
+  std::string verdict;  // sealprobe's verdict line, without its line break;
+                        // empty for an entry not found
+  TrustFacts trust;
+
+  // Whether there was a file to verify: false only for a manifest entry in
+  // neither staged folder.
+  bool found() const { return !entry || entry->found.has_value(); }
+  bool valid() const {
+    return found() && verification.result.status == 0 && !policy;
+  }
+};
+
+// Verifies `path` exactly as sealprobe's trust service does, and its other
+// signatures by the same rules, keeps what that found, and judges the whole
+// by `policy`.
+// A chain without a timestamp is judged as of `now`: one time for a whole
+// run gives every file the same, however many threads verify them.
+FileRecord ExplainFile(const std::string& path, TrustAnchors& anchors,
+                       const Policy& policy = {},
+                       std::time_t now = std::time(nullptr));
+
+// The record of a manifest entry, found or not, under --staging.
+FileRecord ExplainEntry(const StagingEntry& entry, TrustAnchors& anchors,
+                        const Policy& policy, std::time_t now);
+
+}  // namespace sealprobe
+
+#endif  // SEALPROBE_EXPLAIN_DECIDE_FILE_RECORD_H_

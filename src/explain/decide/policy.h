@@ -1,0 +1,59 @@
+// A release's own rules, on top of Windows' verdict: whose certificate must
+// have signed, whether a timestamp is required, whether every signature of
+// a file must be valid or only the primary, which Windows decides by.
+#ifndef SEALPROBE_EXPLAIN_DECIDE_POLICY_H_
+#define SEALPROBE_EXPLAIN_DECIDE_POLICY_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "authenticode/verification.h"
+
+namespace sealprobe {
+
+struct Policy {
+  // SHA-1 (20 octets) or SHA-256 (32 octets) digests of certificates'
+  // DER: when any is given, a signer's certificate must be one of these.
+  std::vector<std::vector<uint8_t>> signers;
+  bool require_timestamp = false;
+  // Every signature must be valid and meet the rules above, not only the
+  // primary.
+  bool all_signatures = false;
+
+  bool empty() const {
+    return signers.empty() && !require_timestamp && !all_signatures;
+  }
+};
+
+// A certificate digest as a person copies it: 40 or 64 hexadecimal digits,
+// either case, optionally in pairs separated by ':' (as `openssl x509
+// -fingerprint` prints them). nullopt for anything else.
+std::optional<std::vector<uint8_t>> ParseCertificateDigest(
+    const std::string& text);
+
+// The first rule of a Policy a file fails.
+struct PolicyFault {
+  enum class Kind {
+    kSignerNotPinned,   // its certificate is none of Policy::signers
+    kNoTimestamp,       // it carries no valid timestamp
+    kSignatureInvalid,  // a signature other than the primary is not valid
+  };
+  Kind kind;
+  size_t signature;  // which: an index into the file's signatures
+};
+
+// The first rule of `policy` that `signatures` (the file's, the primary
+// first) fail, taking the signatures in order and, for each, its validity
+// (the primary's is Windows' verdict and never a policy fault), then its
+// signer, then its timestamp; only the primary unless
+// Policy::all_signatures. Nothing when the primary is not valid: Windows'
+// verdict then decides the file.
+std::optional<PolicyFault> CheckPolicy(
+    const std::vector<Verification>& signatures, const Policy& policy);
+
+}  // namespace sealprobe
+
+#endif  // SEALPROBE_EXPLAIN_DECIDE_POLICY_H_

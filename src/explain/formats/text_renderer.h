@@ -1,0 +1,29 @@
+// Records for a person: the text format.
+#ifndef SEALPROBE_EXPLAIN_FORMATS_TEXT_RENDERER_H_
+#define SEALPROBE_EXPLAIN_FORMATS_TEXT_RENDERER_H_
+
+#include <memory>
+#include <string>
+
+#include "explain/decide/file_record.h"
+#include "explain/formats/renderer.h"
+
+namespace sealprobe {
+
+// In 80 columns: the file, its verdict line and the deciding rule first,
+// then the store that decided and the anchor, the image, the signer, the
+// time the chain was checked at, the chain as a tree with a tick or a
+// cross beside each certificate, and the timestamp. Every text from outside
+// (the file's name, what certificates say, the trust folder) is
+// TerminalSafe (terminal_text.h); the marks are not. With `colour`, a cross
+// is red.
+std::string HumanReport(const FileRecord& record, bool colour);
+
+// Each record's HumanReport, a blank line between two; with
+// settings.colour.
+std::unique_ptr<ReportRenderer> MakeTextRenderer(
+    const RendererSettings& settings);
+
+}  // namespace sealprobe
+
+#endif  // SEALPROBE_EXPLAIN_FORMATS_TEXT_RENDERER_H_

@@ -1,0 +1,59 @@
+// Certificates, times and algorithms as a person reads them, made from the
+// verifier's evidence when a report asks for them. Text here is as the
+// evidence holds it, control characters included: each rendering makes it
+// safe its own way (TerminalSafe for a person, escapes in JSON).
+#ifndef SEALPROBE_EXPLAIN_WORDS_DESCRIBE_H_
+#define SEALPROBE_EXPLAIN_WORDS_DESCRIBE_H_
+
+#include <openssl/x509.h>
+
+#include <cstdint>
+#include <ctime>
+#include <string>
+
+namespace sealprobe {
+
+// A certificate as a person reads it. Empty strings stand for what it does
+// not have (an extension left out).
+struct CertificateFacts {
+  std::string subject;  // RFC 2253 form, UTF-8, nothing else escaped
+  std::string issuer;
+  std::string serial;      // hexadecimal
+  std::string not_before;  // ISO 8601, UTC
+  std::string not_after;
+  std::string key;                  // "RSA 2048 bits", "EC P-256", ...
+  std::string signature_algorithm;  // how its issuer signed it
+  std::string key_usage;            // "critical: Digital Signature, ..."
+  std::string extended_key_usage;   // "Code Signing, ..."
+  std::string basic_constraints;    // "critical: CA:TRUE, pathlen:0"
+};
+
+CertificateFacts DescribeCertificate(X509* cert);
+
+// Its subject alone, as DescribeCertificate gives it; empty for null.
+std::string SubjectOf(X509* cert);
+
+// `size` bytes in lowercase hexadecimal.
+std::string HexOf(const uint8_t* bytes, size_t size);
+template <typename Bytes>
+std::string HexOf(const Bytes& bytes) {
+  return HexOf(bytes.data(), bytes.size());
+}
+
+// The SHA-256 (or, without `sha256`, SHA-1) of `cert`'s DER, as it came
+// (certificate_bytes.h), in lowercase hexadecimal, as --signer takes it;
+// empty for null.
+std::string CertificateDigest(X509* cert, bool sha256);
+
+// `time` as ISO 8601 in UTC: "2024-01-01T00:00:00Z".
+std::string FormatTime(std::time_t time);
+
+// An algorithm's long name, "sha256", "rsaEncryption".
+std::string AlgorithmName(const X509_ALGOR* algorithm);
+
+// A COFF Machine value: "x64", "x86", "ARM64", "ARM", "machine 0x1234".
+std::string MachineName(uint16_t machine);
+
+}  // namespace sealprobe
+
+#endif  // SEALPROBE_EXPLAIN_WORDS_DESCRIBE_H_

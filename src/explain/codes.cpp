@@ -57,6 +57,10 @@ std::string RuleCode(const Verification& v) {
       return "file.unreadable";
     case Rule::kNotPe:
       return "file.not_pe";
+    case Rule::kNotInstaller:
+      return "file.not_installer";
+    case Rule::kMalformedCompoundFile:
+      return "file.malformed_compound";
     case Rule::kNoSignature:
       return "signature.none";
     case Rule::kSignatureTooLarge:
@@ -73,6 +77,8 @@ std::string RuleCode(const Verification& v) {
       return "signer.certificate_missing";
     case Rule::kSignerSignatureBad:
       return "signer.bad_signature";
+    case Rule::kMetadataHashMismatch:
+      return "image.metadata_mismatch";
     case Rule::kImageHashMismatch:
       return "image.hash_mismatch";
     case Rule::kTimestampInvalid:
@@ -107,6 +113,8 @@ const std::vector<std::string>& AllFailureCodes() {
         "file.not_opened",
         "file.unreadable",
         "file.not_pe",
+        "file.not_installer",
+        "file.malformed_compound",
         "signature.none",
         "signature.too_large",
         "signature.over_cap",
@@ -115,6 +123,7 @@ const std::vector<std::string>& AllFailureCodes() {
         "signer.algorithm_unsupported",
         "signer.certificate_missing",
         "signer.bad_signature",
+        "image.metadata_mismatch",
         "image.hash_mismatch",
         "timestamp.invalid",
         "trust.not_loaded",

@@ -537,10 +537,10 @@ class Der:
         return tlv(self.tag, b"".join(k.encode() for k in self.kids))
 
 
-# --- Compound files ([MS-CFB], version 3: 512-byte sectors) -------------------
+# --- Compound files ([MS-CFB]) ------------------------------------------------
 
 END_OF_CHAIN, FREE_SECTOR, FAT_SECTOR = 0xFFFFFFFE, 0xFFFFFFFF, 0xFFFFFFFD
-NO_STREAM = 0xFFFFFFFF
+DIFAT_SECTOR, NO_STREAM = 0xFFFFFFFC, 0xFFFFFFFF
 STORAGE, STREAM, ROOT = 1, 2, 5
 ENTRY = struct.Struct("<64sHBBIII16sI8s8sIQ")
 
@@ -566,6 +566,8 @@ class CompoundLayout:
 
     def __init__(self, data):
         self.data = bytes(data)
+        self.sector_size = 1 << struct.unpack_from("<H", data, 0x1E)[0]
+        words = self.sector_size // 4
         fat_count, self.dir_start = struct.unpack_from("<II", data, 0x2C)
         self.mini_fat_start, _, difat, difat_count = struct.unpack_from(
             "<4I", data, 0x3C)
@@ -573,15 +575,14 @@ class CompoundLayout:
         self.difat_sectors = []
         for _ in range(difat_count):
             self.difat_sectors.append(difat)
-            words = struct.unpack_from("<128I", data, self.offset(difat))
-            sectors, difat = sectors + list(words[:127]), words[127]
+            table = self.table(difat)
+            sectors, difat = sectors + table[:-1], table[-1]
         self.fat_sectors = sectors[:fat_count]
         self.fat_at = [self.offset(s) + 4 * i
-                       for s in self.fat_sectors for i in range(128)]
-        self.fat = [struct.unpack_from("<I", data, at)[0]
-                    for at in self.fat_at]
-        slots = [self.offset(s) + 128 * i
-                 for s in self.chain(self.dir_start) for i in range(4)]
+                       for s in self.fat_sectors for i in range(words)]
+        self.fat = [w for s in self.fat_sectors for w in self.table(s)]
+        slots = [self.offset(s) + 128 * i for s in self.chain(self.dir_start)
+                 for i in range(self.sector_size // 128)]
         self.entries = [CompoundEntry(i, at, data[at:at + 128])
                         for i, at in enumerate(slots)]
         for e in self.entries:
@@ -593,12 +594,15 @@ class CompoundLayout:
                     pending += [self.entries[i].left, self.entries[i].right]
         self.mini_stream = self.chain(self.entries[0].start)
         self.mini_fat = [w for s in self.chain(self.mini_fat_start)
-                         for w in struct.unpack_from("<128I", data,
-                                                     self.offset(s))]
+                         for w in self.table(s)]
 
-    @staticmethod
-    def offset(sector):
-        return (sector + 1) * 512
+    def offset(self, sector):
+        return (sector + 1) * self.sector_size
+
+    def table(self, sector):
+        """The sector's 32-bit words."""
+        return list(struct.unpack_from("<%dI" % (self.sector_size // 4),
+                                       self.data, self.offset(sector)))
 
     def chain(self, sector, table=None):
         table, out = self.fat if table is None else table, []
@@ -609,11 +613,12 @@ class CompoundLayout:
 
     def pieces(self, entry):
         """(offset, size) in the file of each piece of a stream's bytes."""
+        size = self.sector_size
         if entry.size >= 4096:
-            return [(self.offset(s), min(512, entry.size - 512 * i))
+            return [(self.offset(s), min(size, entry.size - size * i))
                     for i, s in enumerate(self.chain(entry.start))
-                    if 512 * i < entry.size]
-        return [(self.offset(self.mini_stream[64 * m // 512]) + 64 * m % 512,
+                    if size * i < entry.size]
+        return [(self.offset(self.mini_stream[64 * m // size]) + 64 * m % size,
                  min(64, entry.size - 64 * i))
                 for i, m in enumerate(self.chain(entry.start, self.mini_fat))
                 if 64 * i < entry.size]
@@ -634,11 +639,12 @@ class CompoundLayout:
 
 
 def write_compound(root):
-    """A version 3 compound file holding `root`. A storage is (name, clsid,
-    [kids]), a stream (name, bytes); the root's name is not written. Each
-    storage's kids are a chain of right siblings in [MS-CFB]'s order, as
-    osslsigncode writes them; streams under 4096 bytes are in the mini
-    stream. No DIFAT: up to about 7 MB."""
+    """A version 3 compound file (512-byte sectors) holding `root`. A
+    storage is (name, clsid, [kids]), a stream (name, bytes); the root's
+    name is not written. Each storage's kids are a chain of right siblings
+    in [MS-CFB]'s order, as osslsigncode writes them; streams under 4096
+    bytes are in the mini stream; past 109 FAT sectors (about 7 MB), DIFAT
+    sectors list the rest."""
     nodes, mini, big = [], b"", []
 
     def add(node):
@@ -667,10 +673,11 @@ def write_compound(root):
     counts = [(len(nodes) + 3) // 4, (len(mini) // 64 + 127) // 128,
               (len(mini) + 511) // 512] + [(len(n[5]) + 511) // 512
                                            for n in big]
-    fat_count = 1
-    while fat_count * 128 < fat_count + sum(counts):
+    fat_count, difat_count = 1, 0
+    while fat_count * 128 < fat_count + difat_count + sum(counts):
         fat_count += 1
-    fat, starts = [FAT_SECTOR] * fat_count, []
+        difat_count = max(0, fat_count - 109 + 126) // 127
+    fat, starts = [FAT_SECTOR] * fat_count + [DIFAT_SECTOR] * difat_count, []
     for count in counts:
         starts.append(len(fat) if count else END_OF_CHAIN)
         fat += [len(fat) + i + 1 for i in range(count - 1)] + [END_OF_CHAIN] * (
@@ -691,18 +698,24 @@ def write_compound(root):
                    bytes(8), rest[0] if rest and data else END_OF_CHAIN,
                    len(data) if data is not None else 0)
         for name, kind, clsid, right, child, data, *rest in nodes)
+    listed = list(range(fat_count)) + [FREE_SECTOR] * (
+        109 + 127 * difat_count - fat_count)
+    difat = b"".join(struct.pack(
+        "<128I", *listed[109 + 127 * i:236 + 127 * i],
+        fat_count + i + 1 if i + 1 < difat_count else END_OF_CHAIN)
+        for i in range(difat_count))
     header = struct.pack(
         "<8s16sHHHHH6sIIIIIIIII", bytes.fromhex("d0cf11e0a1b11ae1"),
         bytes(16), 0x3E, 3, 0xFFFE, 9, 6, bytes(6), 0, fat_count,
-        starts[0], 0, 4096, starts[1], counts[1], END_OF_CHAIN, 0)
-    header += struct.pack("<109I", *(list(range(fat_count)) + [FREE_SECTOR] * (
-        109 - fat_count)))
+        starts[0], 0, 4096, starts[1], counts[1],
+        fat_count if difat_count else END_OF_CHAIN, difat_count)
+    header += struct.pack("<109I", *listed[:109])
 
     def sectors(data):
         return data + bytes(-len(data) % 512)
 
     fat += [FREE_SECTOR] * (-len(fat) % 128)
     return header + b"".join(sectors(part) for part in [
-        struct.pack("<%dI" % len(fat), *fat), directory,
+        struct.pack("<%dI" % len(fat), *fat), difat, directory,
         struct.pack("<%dI" % len(mini_fat), *mini_fat) if mini_fat else b"",
         mini] + [n[5] for n in big])

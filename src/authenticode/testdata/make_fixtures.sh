@@ -830,7 +830,9 @@ expect trailing.exe 0
 #   OUT/msi/small.msi    a package of 10 kB: its cabinet a stream of whole
 #                        sectors, its tables in the mini stream
 #   OUT/msi/big.msi      of 8 MB: its FAT outgrows the header's 109 sectors,
-#                        so that DIFAT sectors list the rest (checked below)
+#                        so that DIFAT sectors list the rest (checked below;
+#                        osslsigncode signs it as a version 4 file, of 4 KiB
+#                        sectors, which msi-big-v3.msi rewrites as version 3)
 #   OUT/msi/storages.msi a storage, names whose octet order is not
 #                        [MS-CFB]'s tree order, an empty stream (no storage
 #                        in a storage nor an empty one: osslsigncode 2.9
@@ -941,6 +943,11 @@ changed("msi-storages.msi", "msi-storages-clsid.msi",
         lambda l: l.named("sub").offset + 0x50)
 changed("msi-valid.msi", "msi-badsig.msi",
         lambda l: byte_of(l, l.named(signature), l.named(signature).size - 10))
+big = write_compound(CompoundLayout(
+    open(files + "/msi-big.msi", "rb").read()).tree())
+if not CompoundLayout(big).difat_sectors:
+    sys.exit("msi-big-v3.msi has no DIFAT sector")
+open(files + "/msi-big-v3.msi", "wb").write(big)
 name, clsid, kids = CompoundLayout(
     open(files + "/msi-valid.msi", "rb").read()).tree()
 open(files + "/msi-rewritten.msi", "wb").write(
@@ -958,6 +965,7 @@ expect msi-clsid.msi 80096010
 expect msi-storages-clsid.msi 80096010
 expect msi-badsig.msi 80096010
 expect msi-rewritten.msi 0
+expect msi-big-v3.msi 0
 
 # --- Windows' root program ---------------------------------------------------
 # Folders laid out as certutil -syncWithWU writes them, made from the

@@ -207,12 +207,16 @@ def spread(start, end, count=6):
     return sorted({start + (n - 1) * i // (count - 1) for i in range(count)})
 
 
+def flipped(data, pos):
+    m = bytearray(data)
+    m[pos] ^= 0xFF if m[pos] in (0, 0xFF) else 0x01
+    return bytes(m)
+
+
 def byte_mutations(data, layout):
     for name, start, end, covered in regions(data, layout):
         for pos in spread(start, end):
-            m = bytearray(data)
-            m[pos] ^= 0xFF if m[pos] in (0, 0xFF) else 0x01
-            yield name, covered, bytes(m)
+            yield name, covered, flipped(data, pos)
 
 
 RFC3161_ATTRIBUTE = bytes.fromhex("060a2b0601040182370303 01".replace(" ", ""))
@@ -735,6 +739,13 @@ class MutationTest(unittest.TestCase):
         if verdict == VALID and not may_be_valid:
             self.runner.failures.append("%s: called valid" % label)
 
+    def judged(self, runner, label, verdict, expected):
+        """Keeps a worst case's figures, and a failure unless `expected`."""
+        self.worst.append((label,) + runner.last + (verdict,))
+        if verdict != expected:
+            runner.failures.append("%s: %s, not %s" % (label, verdict,
+                                                        expected))
+
     def test_unchanged_variants_get_their_verdict(self):
         for name, path in self.variants.items():
             with open(path, "rb") as f:
@@ -762,11 +773,7 @@ class MutationTest(unittest.TestCase):
         with open(self.variants["pe32plus-timestamped"], "rb") as f:
             stamped = f.read()
         for label, data, expected in worst_cases(signed, stamped):
-            verdict = runner.verdict(label, data)
-            self.worst.append((label,) + runner.last + (verdict,))
-            if verdict != expected:
-                runner.failures.append("%s: %s, not %s" %
-                                       (label, verdict, expected))
+            self.judged(runner, label, runner.verdict(label, data), expected)
         os.unlink(runner.target)
         self.assertEqual(runner.failures, [])
 
@@ -777,10 +784,9 @@ class MutationTest(unittest.TestCase):
                 data = f.read()
             for region, start, end, covered in installer_regions(data):
                 for pos in spread(start, end, 3):
-                    m = bytearray(data)
-                    m[pos] ^= 0xFF if m[pos] in (0, 0xFF) else 0x01
                     self.check("%s/%s@%d" % (name, region, pos),
-                               "byte:" + region, not covered, bytes(m))
+                               "byte:" + region, not covered,
+                               flipped(data, pos))
             # The last byte may be a sector's padding, in no stream.
             for cut in (0, 8, 511, 512, len(data) // 2, len(data) - 1):
                 self.check("%s/truncated-at-%d" % (name, cut), "truncated",
@@ -794,11 +800,7 @@ class MutationTest(unittest.TestCase):
         with open(harness.fixture_path("files/msi-big-v3.msi"), "rb") as f:
             big = f.read()
         for label, data, expected in hostile_compound_files(signed, big):
-            verdict = runner.verdict(label, data)
-            self.worst.append((label,) + runner.last + (verdict,))
-            if verdict != expected:
-                runner.failures.append("%s: %s, not %s" %
-                                       (label, verdict, expected))
+            self.judged(runner, label, runner.verdict(label, data), expected)
         # Sparse files past the cap on sectors, and just under it with a
         # package's directory: unreferenced sectors are in no stream.
         for label, size, expected in (
@@ -807,11 +809,7 @@ class MutationTest(unittest.TestCase):
             with open(runner.target, "wb") as f:
                 f.write(signed)
                 f.truncate(size)
-            verdict = runner.verdict_of_file(label)
-            self.worst.append((label,) + runner.last + (verdict,))
-            if verdict != expected:
-                runner.failures.append("%s: %s, not %s" %
-                                       (label, verdict, expected))
+            self.judged(runner, label, runner.verdict_of_file(label), expected)
         os.unlink(runner.target)
         self.assertEqual(runner.failures, [])
 

@@ -114,11 +114,11 @@ struct CompoundLayout {
 
 // A pointer range into CompoundFile::children.
 struct EntryList {
-  const uint32_t* begin_ = nullptr;
-  const uint32_t* end_ = nullptr;
-  const uint32_t* begin() const { return begin_; }
-  const uint32_t* end() const { return end_; }
-  size_t size() const { return static_cast<size_t>(end_ - begin_); }
+  const uint32_t* first = nullptr;
+  const uint32_t* past_last = nullptr;
+  const uint32_t* begin() const { return first; }
+  const uint32_t* end() const { return past_last; }
+  size_t size() const { return static_cast<size_t>(past_last - first); }
 };
 
 class CompoundFile;

@@ -44,10 +44,12 @@ set(rank_explain/formats 33)
 set(rank_testing 40)
 
 # The parts of the verifier that read a file's bytes before any cryptography
-# (the byte sources, the PE image, the DER pre-walk) need none: the files
+# (the byte sources, the PE image, the compound file and the installer's
+# digest walk, the DER pre-walk) need none: the files
 # whose names start so may not include an OpenSSL header, directly or through
 # a header of ours, so that what they accept is decided by our own code.
 set(openssl_free authenticode/byte_source. authenticode/pe_image.
+                 authenticode/compound_file. authenticode/msi_package.
                  authenticode/der_limits. authenticode/file_byte_source)
 
 # The verifier's files that Windows' root program may use, which therefore

@@ -28,6 +28,11 @@ sealprobe_fuzz_target(args src/driver/args_fuzz.cpp)
 sealprobe_fuzz_target(authenticode src/authenticode/authenticode_fuzz.cpp
                       sealprobe_authenticode)
 
+# The compound-file reader and the installer's digest walks alone, without
+# the cryptography after them. Its seeds are the fixtures' compound files.
+sealprobe_fuzz_target(compound_file src/authenticode/compound_file_fuzz.cpp
+                      sealprobe_authenticode)
+
 # What sealprobe-explain makes of the same bytes: the record's renderings,
 # descriptions of hostile certificates included. The same seeds.
 sealprobe_fuzz_target(explain src/explain/explain_fuzz.cpp sealprobe_explain)

@@ -21,6 +21,7 @@ sealprobe_add_gtest(sealprobe_posix_tests
 sealprobe_add_gtest(sealprobe_trust_tests
   SOURCES
     src/authenticode/authenticode_test.cpp
+    src/authenticode/compound_file_test.cpp
     src/authenticode/concurrency_test.cpp
     src/authenticode/der_limits_test.cpp
     src/authenticode/pe_image_test.cpp

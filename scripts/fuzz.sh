@@ -3,6 +3,7 @@
 # Fuzzes one libFuzzer target of the fuzz preset for SECONDS (default 60):
 #   args          the command line: argument count, UI level, notice split
 #   authenticode  the native verification of a file's bytes
+#   compound_file the compound-file reader and the installer's digest walks
 #   explain       sealprobe-explain's reports of the same
 #   windows_trust the readers of Windows' trust lists, stores and cabinets
 # The corpus grows in BUILD_DIR/corpus/TARGET between runs. Inputs that once
@@ -41,6 +42,17 @@ case "$target" in
     SEALPROBE_FUZZ_ROOTS="$fixtures/pki/root.crt"
     export SEALPROBE_FUZZ_ROOTS
     ;;
+  compound_file)
+    binary="$build/compound_file_fuzz"
+    [ -d "$fixtures/msi" ] || sh "$root/src/authenticode/testdata/make_fixtures.sh" "$fixtures" >/dev/null
+    seeds="$build/corpus/compound_file-seeds"
+    mkdir -p "$seeds"
+    # The small ones: past the 1 MiB an input may take, a seed is cut.
+    for f in "$fixtures"/files/*.msi "$fixtures"/files/*.doc; do
+      if [ "$(wc -c < "$f")" -le 1048576 ]; then cp "$f" "$seeds"/; fi
+    done
+    regressions="$root/src/authenticode/fuzz_regressions/compound_file"
+    ;;
   windows_trust)
     binary="$build/windows_trust_fuzz"
     [ -d "$fixtures/windows" ] || sh "$root/src/authenticode/testdata/make_fixtures.sh" "$fixtures" >/dev/null
@@ -62,7 +74,7 @@ case "$target" in
     regressions="$root/src/authenticode/fuzz_regressions/windows_trust"
     ;;
   *)
-    echo "unknown target: $target (args, authenticode, explain, windows_trust)" >&2
+    echo "unknown target: $target (args, authenticode, compound_file, explain, windows_trust)" >&2
     exit 2
     ;;
 esac

@@ -3,16 +3,22 @@
 #include <openssl/err.h>
 #include <openssl/evp.h>
 
+#include <functional>
 #include <optional>
 #include <utility>
 #include <vector>
 
+#include "authenticode/compound_file.h"
 #include "authenticode/file_byte_source.h"
+#include "authenticode/msi_package.h"
 #include "authenticode/openssl_ptr.h"
 #include "trust_status.h"
 
 namespace sealprobe {
 namespace {
+
+// SPC_SIPINFO_OBJID: the SpcSipInfo an installer's signature signs.
+constexpr char kSipInfoOid[] = "1.3.6.1.4.1.311.2.1.30";
 
 // Leaves OpenSSL's per-thread error queue empty however verification ends,
 // so that one file's failures never show up in the next file's checks.
@@ -34,56 +40,134 @@ bool Decide(Verification* v, Rule rule, uint32_t status,
   return false;
 }
 
-// The Authenticode hash of `image` with `digest`: the bytes of
-// ImageHashRanges(image), read in blocks. nullopt when a read fails.
-std::optional<std::vector<uint8_t>> HashImage(ByteSource& source,
-                                              const PeImage& image,
-                                              const EVP_MD* digest) {
-  const ossl::EvpMdCtxPtr ctx(EVP_MD_CTX_new());
-  if (!ctx || EVP_DigestInit_ex(ctx.get(), digest, nullptr) != 1) {
-    return std::nullopt;
-  }
-  EVP_MD_CTX* md = ctx.get();
-  const ChunkSink update = [md](const uint8_t* data, size_t size) {
-    return EVP_DigestUpdate(md, data, size) == 1;
-  };
-  for (const ByteRange& range : ImageHashRanges(image)) {
-    if (!source.Stream(range.offset, range.size, update)) return std::nullopt;
-  }
-  std::vector<uint8_t> hash(EVP_MAX_MD_SIZE);
-  unsigned size = 0;
-  if (EVP_DigestFinal_ex(md, hash.data(), &size) != 1) return std::nullopt;
-  hash.resize(size);
-  return hash;
-}
-
-// The image hashes of one image, each digest's computed once: every
-// signature of a file covers the same ranges, the whole certificate table
-// left out.
-class ImageHashes {
+// A digest being computed, its bytes handed in as a ChunkSink.
+class RunningDigest {
  public:
-  ImageHashes(ByteSource& source, const PeImage& image)
-      : source_(source), image_(image) {}
-
-  // HashImage's result; a failed read is tried again the next time.
-  std::optional<std::vector<uint8_t>> Of(const EVP_MD* digest) {
-    for (const auto& [type, hash] : done_) {
-      if (type == EVP_MD_type(digest)) return hash;
+  explicit RunningDigest(const EVP_MD* digest) : ctx_(EVP_MD_CTX_new()) {
+    ok_ = ctx_ && EVP_DigestInit_ex(ctx_.get(), digest, nullptr) == 1;
+  }
+  bool ok() const { return ok_; }
+  ChunkSink Sink() {
+    EVP_MD_CTX* md = ctx_.get();
+    return [md](const uint8_t* data, size_t size) {
+      return EVP_DigestUpdate(md, data, size) == 1;
+    };
+  }
+  std::optional<std::vector<uint8_t>> Final() {
+    std::vector<uint8_t> hash(EVP_MAX_MD_SIZE);
+    unsigned size = 0;
+    if (!ok_ || EVP_DigestFinal_ex(ctx_.get(), hash.data(), &size) != 1) {
+      return std::nullopt;
     }
-    std::optional<std::vector<uint8_t>> hash =
-        HashImage(source_, image_, digest);
-    if (hash) done_.emplace_back(EVP_MD_type(digest), *hash);
+    hash.resize(size);
     return hash;
   }
 
  private:
-  ByteSource& source_;
-  const PeImage image_;
-  std::vector<std::pair<int, std::vector<uint8_t>>> done_;
+  ossl::EvpMdCtxPtr ctx_;
+  bool ok_ = false;
 };
 
-// The image's layout. True to go on.
-bool ReadImage(ByteSource& source, Verification* v) {
+// What a signature's digest is checked against, with one digest: the
+// subject's hash, and an installer's pre-hash when it has one.
+struct SubjectHash {
+  enum class Status { kOk, kReadError, kMalformed };
+  Status status = Status::kOk;
+  std::vector<uint8_t> digest;
+  std::optional<std::vector<uint8_t>> metadata;
+};
+
+SubjectHash Failed(SubjectHash::Status status) {
+  SubjectHash hash;
+  hash.status = status;
+  return hash;
+}
+
+// The Authenticode hash of `image` with `digest`: the bytes of
+// ImageHashRanges(image), read in blocks.
+SubjectHash HashImage(ByteSource& source, const PeImage& image,
+                      const EVP_MD* digest) {
+  RunningDigest md(digest);
+  if (!md.ok()) return Failed(SubjectHash::Status::kReadError);
+  const ChunkSink update = md.Sink();
+  for (const ByteRange& range : ImageHashRanges(image)) {
+    if (!source.Stream(range.offset, range.size, update)) {
+      return Failed(SubjectHash::Status::kReadError);
+    }
+  }
+  SubjectHash hash;
+  std::optional<std::vector<uint8_t>> value = md.Final();
+  if (!value) return Failed(SubjectHash::Status::kReadError);
+  hash.digest = std::move(*value);
+  return hash;
+}
+
+// An installer's hash with `digest`: with its pre-hash first when
+// `with_metadata` (msi_package.h).
+SubjectHash HashInstaller(ByteSource& source, CompoundFile& file,
+                          bool with_metadata, const EVP_MD* digest) {
+  SubjectHash hash;
+  RunningDigest md(digest);
+  const ChunkSink update = md.Sink();
+  if (with_metadata) {
+    RunningDigest pre(digest);
+    hash.metadata = pre.ok() && FeedInstallerMetadata(file, pre.Sink())
+                        ? pre.Final()
+                        : std::nullopt;
+    if (!hash.metadata || !md.ok() ||
+        !update(hash.metadata->data(), hash.metadata->size())) {
+      return Failed(SubjectHash::Status::kReadError);
+    }
+  }
+  if (!md.ok()) return Failed(SubjectHash::Status::kReadError);
+  switch (FeedInstallerContent(file, source, update)) {
+    case CompoundStatus::kOk:
+      break;
+    case CompoundStatus::kMalformed:
+      return Failed(SubjectHash::Status::kMalformed);
+    default:
+      return Failed(SubjectHash::Status::kReadError);
+  }
+  std::optional<std::vector<uint8_t>> value = md.Final();
+  if (!value) return Failed(SubjectHash::Status::kReadError);
+  hash.digest = std::move(*value);
+  return hash;
+}
+
+// A subject's hashes, each digest's computed once: every signature of a
+// file covers the same bytes.
+class SubjectHashes {
+ public:
+  using Compute = std::function<SubjectHash(const EVP_MD*)>;
+  explicit SubjectHashes(Compute compute) : compute_(std::move(compute)) {}
+
+  // The hash with `digest`; one that failed is tried again the next time.
+  SubjectHash Of(const EVP_MD* digest) {
+    for (const auto& [type, hash] : done_) {
+      if (type == EVP_MD_type(digest)) return hash;
+    }
+    SubjectHash hash = compute_(digest);
+    if (hash.status == SubjectHash::Status::kOk) {
+      done_.emplace_back(EVP_MD_type(digest), hash);
+    }
+    return hash;
+  }
+
+ private:
+  Compute compute_;
+  std::vector<std::pair<int, SubjectHash>> done_;
+};
+
+// The file under verification once its kind is known: what its hashes are
+// computed from, kept where the hashes can reach it.
+struct Subject {
+  std::optional<PeImage> image;
+  std::optional<CompoundFile> compound;
+  std::optional<SubjectHashes> hashes;
+};
+
+// The image's layout, and its hashes. True to go on.
+bool ReadImage(ByteSource& source, Subject* subject, Verification* v) {
   const PeParseResult pe = ParsePeImage(source);
   switch (pe.status) {
     case PeStatus::kOk:
@@ -93,7 +177,13 @@ bool ReadImage(ByteSource& source, Verification* v) {
     case PeStatus::kReadError:
       return Decide(v, Rule::kUnreadable, status::kCryptFileError);
   }
+  v->format = SubjectFormat::kPe;
   v->image = pe.image;
+  subject->image = pe.image;
+  const PeImage* image = &*subject->image;
+  subject->hashes.emplace([&source, image](const EVP_MD* digest) {
+    return HashImage(source, *image, digest);
+  });
   return true;
 }
 
@@ -113,20 +203,168 @@ bool CheckEntry(const SignatureEntry& entry, Verification* v) {
   return true;
 }
 
-// The signature decoded. True to go on.
+// A compound file's status, decided. False.
+bool CompoundFailed(CompoundStatus status, CompoundFault fault,
+                    Verification* v) {
+  if (status == CompoundStatus::kReadError) {
+    return Decide(v, Rule::kUnreadable, status::kCryptFileError);
+  }
+  v->compound->fault = fault;
+  return Decide(v, Rule::kMalformedCompoundFile,
+                status::kTrustSubjectFormUnknown);
+}
+
+// A compound file: its kind by its root's CLSID, as Windows' installer SIP
+// tells its files, then, for an installer, all of it. True to go on.
+bool ReadCompoundFile(ByteSource& source, Subject* subject, Verification* v) {
+  v->format = SubjectFormat::kCompoundFile;
+  v->compound.emplace();
+  const RootClsidRead root = ReadRootClsid(source);
+  if (root.status != CompoundStatus::kOk) {
+    return CompoundFailed(root.status, root.fault, v);
+  }
+  v->compound->layout.root_clsid = root.clsid;
+  if (!IsInstallerClsid(root.clsid)) {
+    return Decide(v, Rule::kNotInstaller, status::kTrustSubjectFormUnknown);
+  }
+  v->format = SubjectFormat::kInstaller;
+  const CompoundRead read = CompoundFile::Read(source, &subject->compound);
+  v->compound->layout = read.layout;
+  if (read.status != CompoundStatus::kOk) {
+    return CompoundFailed(read.status, read.fault, v);
+  }
+  return true;
+}
+
+// The bytes of an installer's stream `index`, whose size was checked.
+CompoundStatus ReadStream(ByteSource& source, CompoundFile& file,
+                          uint32_t index, std::vector<uint8_t>* bytes) {
+  bytes->clear();
+  bytes->reserve(static_cast<size_t>(file.entries()[index].size));
+  return file.Stream(source, index, [bytes](const uint8_t* data, size_t size) {
+    bytes->insert(bytes->end(), data, data + size);
+    return true;
+  });
+}
+
+// An installer's signature streams, and its hashes. True to go on, with
+// `der` the \x05DigitalSignature stream's bytes.
+bool ReadInstallerSignature(ByteSource& source, Subject* subject,
+                            Verification* v, std::vector<uint8_t>* der) {
+  CompoundFile* file = &*subject->compound;
+  CompoundEvidence& evidence = *v->compound;
+  const std::optional<uint32_t> metadata = FindMetadataStream(*file);
+  if (metadata) {
+    evidence.metadata_size = file->entries()[*metadata].size;
+    if (*evidence.metadata_size <= EVP_MAX_MD_SIZE) {
+      const CompoundStatus read =
+          ReadStream(source, *file, *metadata, &evidence.metadata_stored);
+      if (read != CompoundStatus::kOk) {
+        return CompoundFailed(read, CompoundFault::kBrokenChain, v);
+      }
+    }
+  }
+  const bool with_metadata = metadata.has_value();
+  subject->hashes.emplace([&source, file, with_metadata](const EVP_MD* md) {
+    return HashInstaller(source, *file, with_metadata, md);
+  });
+  const std::optional<uint32_t> signature = FindSignatureStream(*file);
+  if (!signature) {
+    return Decide(v, Rule::kNoSignature, status::kTrustNoSignature);
+  }
+  evidence.signature_size = file->entries()[*signature].size;
+  if (*evidence.signature_size > kMaxSignatureSize) {
+    return Decide(v, Rule::kSignatureTooLarge, status::kTrustNoSignature,
+                  status::kErrorNotEnoughMemory);
+  }
+  const CompoundStatus read = ReadStream(source, *file, *signature, der);
+  if (read != CompoundStatus::kOk) {
+    return CompoundFailed(read, CompoundFault::kBrokenChain, v);
+  }
+  return true;
+}
+
+// How many bytes of `held` come after a PKCS#7 of `encoded` bytes that do
+// not belong to its container's format: in a PE's table entry, those past
+// the padding to 8 bytes that ends the entry where the next one starts.
+uint64_t BytesAfter(size_t held, size_t encoded, SubjectFormat format) {
+  if (held <= encoded) return 0;
+  const size_t padding =
+      format == SubjectFormat::kPe ? (8 - encoded % 8) % 8 : 0;
+  return held - encoded > padding ? held - encoded - padding : 0;
+}
+
+// An installer's signature signs its SIP information
+// (SPC_SIPINFO_OBJID), which is what osslsigncode and signtool write; a
+// signature of any other content is refused, failing closed, since nothing
+// public shows what Windows' installer SIP makes of one. Nothing may follow
+// the PKCS#7 in its stream either: whether Windows' decoder reads past
+// trailing bytes there is not documented, so they fail closed too.
+SignatureFault InstallerFault(const Signature& signature, uint64_t after) {
+  if (after > 0) return SignatureFault::kBytesAfterSignature;
+  const ossl::Asn1ObjectPtr sip_info(OBJ_txt2obj(kSipInfoOid, 1));
+  const ASN1_OBJECT* type = signature.subject_type();
+  if (!sip_info || type == nullptr || OBJ_cmp(type, sip_info.get()) != 0) {
+    return SignatureFault::kNotForThisFormat;
+  }
+  return SignatureFault::kNone;
+}
+
+// The signature decoded, and what its container holds after it. True to go
+// on.
 bool Decode(std::vector<uint8_t> der, Verification* v) {
+  const size_t held = der.size();
   v->signature = DecodeSignature(std::move(der));
-  if (v->signature->fault != SignatureFault::kNone) {
+  Signature& signature = *v->signature;
+  if (signature.encoded_size != 0) {
+    v->bytes_after_signature =
+        BytesAfter(held, signature.encoded_size, v->format);
+  }
+  if (signature.fault == SignatureFault::kNone &&
+      v->format == SubjectFormat::kInstaller) {
+    signature.fault =
+        InstallerFault(signature, v->bytes_after_signature.value_or(0));
+  }
+  if (signature.fault != SignatureFault::kNone) {
     return Decide(v, Rule::kMalformedSignature, status::kTrustNoSignature,
                   status::kCryptAsn1BadTag);
   }
   return true;
 }
 
-// The signer's signature over the content, then the image hash the content
-// carries: the signer's part is cheap and settled first, then the one pass
-// over the whole file. True to go on.
-bool CheckSignatureAndImage(ImageHashes& hashes, Verification* v) {
+// The subject's hash with the signature's digest, and an installer's
+// pre-hash, against what the signature and the file carry. True to go on.
+bool CheckSubjectHash(SubjectHashes& hashes, const EVP_MD* digest,
+                      Verification* v) {
+  SubjectHash hash = hashes.Of(digest);
+  switch (hash.status) {
+    case SubjectHash::Status::kOk:
+      break;
+    case SubjectHash::Status::kReadError:
+      return Decide(v, Rule::kUnreadable, status::kCryptFileError);
+    case SubjectHash::Status::kMalformed:
+      return CompoundFailed(CompoundStatus::kMalformed,
+                            CompoundFault::kBrokenChain, v);
+  }
+  if (hash.metadata) {
+    CompoundEvidence& evidence = *v->compound;
+    evidence.metadata_hash = *hash.metadata;
+    if (evidence.metadata_size != hash.metadata->size() ||
+        evidence.metadata_stored != *hash.metadata) {
+      return Decide(v, Rule::kMetadataHashMismatch, status::kTrustBadDigest);
+    }
+  }
+  v->image_hash = std::move(hash.digest);
+  if (!DigestMatches(v->signature->image_digest(), *v->image_hash)) {
+    return Decide(v, Rule::kImageHashMismatch, status::kTrustBadDigest);
+  }
+  return true;
+}
+
+// The signer's signature over the content, then the subject's hash the
+// content carries: the signer's part is cheap and settled first, then the
+// one pass over the whole file. True to go on.
+bool CheckSignatureAndImage(SubjectHashes& hashes, Verification* v) {
   const Signature& signature = *v->signature;
   const EVP_MD* image_digest =
       SupportedDigest(signature.image_digest_algorithm());
@@ -146,14 +384,7 @@ bool CheckSignatureAndImage(ImageHashes& hashes, Verification* v) {
     case SignerCheck::Outcome::kBadSignature:
       return Decide(v, Rule::kSignerSignatureBad, status::kTrustBadDigest);
   }
-  v->image_hash = hashes.Of(image_digest);
-  if (!v->image_hash) {
-    return Decide(v, Rule::kUnreadable, status::kCryptFileError);
-  }
-  if (!DigestMatches(signature.image_digest(), *v->image_hash)) {
-    return Decide(v, Rule::kImageHashMismatch, status::kTrustBadDigest);
-  }
-  return true;
+  return CheckSubjectHash(hashes, image_digest, v);
 }
 
 // The timestamp's own checks, with the signature and before any chain, and
@@ -207,9 +438,10 @@ void CheckChains(TrustAnchors& anchors, Verification* v) {
   Decide(v, Rule::kValid, status::kSuccess);
 }
 
-// Every step from the signature's DER on, for a signature of the image in
-// `v`: decoding it, its signer and the image hash, its stamp, its chains.
-void JudgeSignature(std::vector<uint8_t> der, ImageHashes& hashes,
+// Every step from the signature's DER on, for a signature of the subject in
+// `v`: decoding it, its signer and the subject's hash, its stamp, its
+// chains.
+void JudgeSignature(std::vector<uint8_t> der, SubjectHashes& hashes,
                     TrustAnchors& anchors, std::time_t now, Verification* v) {
   if (Decode(std::move(der), v) && CheckSignatureAndImage(hashes, v) &&
       CheckStamp(now, v)) {
@@ -223,16 +455,22 @@ Verification NotOpened() {
   return v;
 }
 
-// The primary signature, judged; `hashes` made for its image once known.
+// The primary signature, judged; `subject` filled in as far as the file
+// was read: its hashes are there once its kind is known.
 Verification VerifyPrimary(ByteSource& source, TrustAnchors& anchors,
-                           std::time_t now,
-                           std::optional<ImageHashes>* hashes) {
+                           std::time_t now, Subject* subject) {
   Verification v;
-  if (ReadImage(source, &v)) {
-    hashes->emplace(source, *v.image);
+  std::vector<uint8_t> der;
+  if (StartsAsCompoundFile(source)) {
+    if (ReadCompoundFile(source, subject, &v) &&
+        ReadInstallerSignature(source, subject, &v, &der)) {
+      JudgeSignature(std::move(der), *subject->hashes, anchors, now, &v);
+    }
+  } else if (ReadImage(source, subject, &v)) {
     SignatureEntry entry = ReadSignatureEntry(source, *v.image);
     if (CheckEntry(entry, &v)) {
-      JudgeSignature(std::move(entry.pkcs7), **hashes, anchors, now, &v);
+      JudgeSignature(std::move(entry.pkcs7), *subject->hashes, anchors, now,
+                     &v);
     }
   }
   return v;
@@ -243,8 +481,8 @@ Verification VerifyPrimary(ByteSource& source, TrustAnchors& anchors,
 Verification VerifyAuthenticode(ByteSource& source, TrustAnchors& anchors,
                                 std::time_t now) {
   const ErrorQueueGuard clear_errors;
-  std::optional<ImageHashes> hashes;
-  return VerifyPrimary(source, anchors, now, &hashes);
+  Subject subject;
+  return VerifyPrimary(source, anchors, now, &subject);
 }
 
 Verification VerifyAuthenticode(ByteSource& source, TrustAnchors& anchors) {
@@ -255,20 +493,23 @@ std::vector<Verification> VerifyEverySignature(ByteSource& source,
                                                TrustAnchors& anchors,
                                                std::time_t now) {
   const ErrorQueueGuard clear_errors;
-  std::optional<ImageHashes> hashes;
+  Subject subject;
   std::vector<Verification> all;
-  all.push_back(VerifyPrimary(source, anchors, now, &hashes));
-  // Not a PE image, or one that stopped reading: nothing more is read.
-  if (!hashes || all[0].rule == Rule::kUnreadable) return all;
-  const PeImage image = *all[0].image;
+  all.push_back(VerifyPrimary(source, anchors, now, &subject));
+  // Of no kind signed here, or one that stopped reading: nothing more is
+  // read.
+  if (!subject.hashes || all[0].rule == Rule::kUnreadable) return all;
   // Each judged alone: what one signature leaves in OpenSSL's error queue
   // never reaches the next one's checks.
   const auto judge = [&](SignatureEntry entry) {
     const ErrorQueueGuard clear_between;
     Verification v;
-    v.image = image;
+    v.format = all[0].format;
+    v.image = all[0].image;
+    v.compound = all[0].compound;
+    if (v.compound) v.compound->metadata_hash.reset();
     if (CheckEntry(entry, &v)) {
-      JudgeSignature(std::move(entry.pkcs7), *hashes, anchors, now, &v);
+      JudgeSignature(std::move(entry.pkcs7), *subject.hashes, anchors, now, &v);
     }
     all.push_back(std::move(v));
   };
@@ -277,8 +518,11 @@ std::vector<Verification> VerifyEverySignature(ByteSource& source,
       judge({SignatureStatus::kOk, std::move(der)});
     }
   }
-  for (SignatureEntry& entry : ReadLaterSignatureEntries(source, image)) {
-    judge(std::move(entry));
+  if (subject.image) {
+    for (SignatureEntry& entry :
+         ReadLaterSignatureEntries(source, *subject.image)) {
+      judge(std::move(entry));
+    }
   }
   return all;
 }

@@ -1,9 +1,9 @@
 // Fuzzes the native verification over a file's bytes held in memory: the
-// same code the tool runs on a file (PE layout, image hash, certificate
-// table, PKCS#7, timestamps, chain decision). Its record must agree with
-// its result (the rule that decided names the evidence that decided), and
-// a second verification of the same bytes, after the first has used the
-// store, must decide the same. Its store: FuzzTrustForRun
+// same code the tool runs on a file (PE layout, installer's compound file,
+// image hash, certificate table, PKCS#7, timestamps, chain decision). Its
+// record must agree with its result (the rule that decided names the evidence
+// that decided), and a second verification of the same bytes, after the first
+// has used the store, must decide the same. Its store: FuzzTrustForRun
 // (testing/fuzz_trust.h).
 #include <cstddef>
 #include <cstdint>
@@ -59,6 +59,10 @@ bool Coherent(const sealprobe::Verification& v) {
              (v.signature->fault == sealprobe::SignatureFault::kOverCap) ==
                  (v.signature->cap !=
                   sealprobe::SignatureLimitCheck::kWithinLimits);
+    case Rule::kMalformedCompoundFile:
+      return v.compound && v.compound->fault != sealprobe::CompoundFault::kNone;
+    case Rule::kMetadataHashMismatch:
+      return v.compound && v.compound->metadata_hash;
     case Rule::kTimestampInvalid:
       return v.stamp && v.stamp->present() && !v.stamp->valid();
     case Rule::kSignerChain:

@@ -128,6 +128,7 @@ TEST_F(AuthenticodeTest, EverySignatureOfAFile) {
       {"no such file.exe", {{Result(status::kCryptFileError)}}},
       {"notpe.txt", {{Result(status::kTrustSubjectFormUnknown)}}},
       {"valid.exe", {kValid}},
+      {"msi-nested.msi", {kValid, kValid}},
       {"tampered.exe", {{Result(status::kTrustBadDigest)}}},
       {"dual-signed.exe", {kValid, kValid}},
       {"nested.exe", {kValid, kUntrusted}},
@@ -150,6 +151,46 @@ TEST_F(AuthenticodeTest, EverySignatureOfAFile) {
                 c.expected[i].cap);
     }
   }
+}
+
+// What a file is, and what its signature's container holds after it.
+// Bytes after a PE's PKCS#7 and its padding change nothing (Windows calls
+// such a file signed); after an installer's they fail closed (see
+// make_fixtures.sh). The statuses of the others are EveryFixtureGetsItsStatus'.
+TEST_F(AuthenticodeTest, FormatsAndBytesAfterTheSignature) {
+  const std::optional<uint64_t> kNone;
+  const struct {
+    const char* file;
+    SubjectFormat format;
+    Rule rule;
+    std::optional<uint64_t> after;
+  } kCases[] = {
+      {"notpe.txt", SubjectFormat::kUnknown, Rule::kNotPe, kNone},
+      {"valid.exe", SubjectFormat::kPe, Rule::kValid, 0},
+      {"trailing.exe", SubjectFormat::kPe, Rule::kValid, 16},
+      {"notinstaller.doc", SubjectFormat::kCompoundFile, Rule::kNotInstaller,
+       kNone},
+      {"msi-unsigned.msi", SubjectFormat::kInstaller, Rule::kNoSignature,
+       kNone},
+      {"msi-dse.msi", SubjectFormat::kInstaller, Rule::kValid, 0},
+      {"msi-trailing.msi", SubjectFormat::kInstaller, Rule::kMalformedSignature,
+       8},
+      {"msi-tampered.msi", SubjectFormat::kInstaller, Rule::kImageHashMismatch,
+       0},
+      {"msi-dse-renamed-kept.msi", SubjectFormat::kInstaller,
+       Rule::kMetadataHashMismatch, 0},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.file);
+    const Verification v = VerifyBytes(ReadFixture(c.file), anchors_);
+    EXPECT_EQ(v.format, c.format);
+    EXPECT_EQ(v.rule, c.rule);
+    EXPECT_EQ(v.bytes_after_signature, c.after);
+  }
+  const Verification trailing =
+      VerifyBytes(ReadFixture("msi-trailing.msi"), anchors_);
+  EXPECT_EQ(trailing.result, kMalformed);
+  EXPECT_EQ(trailing.signature->fault, SignatureFault::kBytesAfterSignature);
 }
 
 // Offset of the first (`nth` = 0) or a later occurrence of `needle`.

@@ -14,6 +14,19 @@ namespace sealprobe {
 // Receives consecutive pieces of a range. Returning false stops the stream.
 using ChunkSink = std::function<bool(const uint8_t* data, size_t size)>;
 
+// Little-endian fields of a file's bytes, read whatever the host's order.
+inline uint16_t Le16(const uint8_t* p) {
+  return static_cast<uint16_t>(p[0] | (p[1] << 8));
+}
+inline uint32_t Le32(const uint8_t* p) {
+  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
+         (static_cast<uint32_t>(p[2]) << 16) |
+         (static_cast<uint32_t>(p[3]) << 24);
+}
+inline uint64_t Le64(const uint8_t* p) {
+  return Le32(p) | (static_cast<uint64_t>(Le32(p + 4)) << 32);
+}
+
 class ByteSource {
  public:
   virtual ~ByteSource() = default;

@@ -107,6 +107,28 @@ std::optional<Header> ReadHeader(const uint8_t* p, size_t avail) {
   return h;
 }
 
+// Where an element of indefinite length whose contents start at `at` ends,
+// its end-of-contents octets included, found the way OpenSSL's decoder
+// finds it (asn1_find_end, tasn_dec.c): with a count of the indefinite
+// lengths opened inside it, each definite one skipped whole, and no stack.
+// nullopt when it does not end before `limit`.
+std::optional<size_t> IndefiniteEnd(const uint8_t* der, size_t at,
+                                    size_t limit) {
+  size_t open = 1;
+  while (at < limit) {
+    if (limit - at >= 2 && der[at] == 0 && der[at + 1] == 0) {
+      at += 2;
+      if (--open == 0) return at;
+      continue;
+    }
+    const std::optional<Header> header = ReadHeader(der + at, limit - at);
+    if (!header) return std::nullopt;
+    at += header->size + header->length;
+    if (header->indefinite) ++open;
+  }
+  return std::nullopt;
+}
+
 // What an element is, as far as the caps go: a node of the grammar below.
 // An element the grammar names nothing for is kPlain (or kSequence, which
 // may turn out to be a ContentInfo or an extension), and counts only
@@ -458,35 +480,17 @@ class Walker {
     return Over(frame.held_by, Measure::kEachChild, element);
   }
 
-  // Moves past `frame`, an element that is not walked. When its length is
-  // indefinite, its end is found the way OpenSSL's decoder finds it
-  // (asn1_find_end, tasn_dec.c): with a count of the indefinite lengths
-  // opened inside it, each definite one skipped whole, and no stack.
+  // Moves past `frame`, an element that is not walked.
   Check Skip(const Frame& frame) {
     if (!frame.indefinite) {
       pos_ = frame.end;
       return Check::kWithinLimits;
     }
-    size_t at = frame.contents;
-    size_t open = 1;
-    while (at < frame.end) {
-      if (frame.end - at >= 2 && der_[at] == 0 && der_[at + 1] == 0) {
-        at += 2;
-        if (--open == 0) {
-          pos_ = at;
-          return Check::kWithinLimits;
-        }
-        continue;
-      }
-      const std::optional<Header> header =
-          ReadHeader(der_ + at, frame.end - at);
-      if (!header) break;
-      at += header->size + header->length;
-      if (header->indefinite) ++open;
-    }
+    const std::optional<size_t> end =
+        IndefiniteEnd(der_, frame.contents, frame.end);
+    pos_ = end ? *end : frame.end;
     // No end: the decoder refuses it, and nothing after it is decoded.
-    pos_ = at;
-    Abandon();
+    if (!end) Abandon();
     return Check::kWithinLimits;
   }
 
@@ -531,6 +535,14 @@ class Walker {
 };
 
 }  // namespace
+
+size_t EncodedSize(const uint8_t* der, size_t size) {
+  const std::optional<Header> header =
+      der != nullptr ? ReadHeader(der, size) : std::nullopt;
+  if (!header) return 0;
+  if (!header->indefinite) return header->size + header->length;
+  return IndefiniteEnd(der, header->size, size).value_or(0);
+}
 
 SignatureLimitCheck CheckSignatureLimits(const uint8_t* der, size_t size,
                                          const SignatureLimits& limits) {

@@ -116,6 +116,11 @@ enum class SignatureLimitCheck {
 SignatureLimitCheck CheckSignatureLimits(const uint8_t* der, size_t size,
                                          const SignatureLimits& limits = {});
 
+// The size of the element the `size` bytes at `der` begin with, its header
+// and (for an indefinite length) end-of-contents octets included; 0 when
+// its header is malformed or it does not end within them.
+size_t EncodedSize(const uint8_t* der, size_t size);
+
 }  // namespace sealprobe
 
 #endif  // SEALPROBE_AUTHENTICODE_DER_LIMITS_H_

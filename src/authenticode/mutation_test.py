@@ -19,6 +19,13 @@ Each variant gets:
     dwLength below 8, odd, larger than the table; a second certificate
     entry; bytes appended after the table; NumberOfSections and
     SizeOfOptionalHeader that lie; NumberOfRvaAndSizes below 5.
+Signed Windows Installer packages get one-byte changes across their
+compound file's header, tables, directory entries and streams, and
+truncations; hostile compound files (cycles in the directory, stream, mini
+and DIFAT chains, shared sectors, sector shifts and counts no file has,
+50,000 siblings in one chain, storages 5,000 deep, sparse files past and
+just under the cap on sectors) are each decided within the same time and
+memory.
 Plus a 0-byte file and 4 GiB sparse files; trust folders that ask for
 work (links that loop, as many roots of one subject as fit, the most bytes
 the caps allow); and signatures that ask for work: the largest valid one,
@@ -50,6 +57,7 @@ a verdict other than valid.
 """
 import collections
 import os
+import struct
 import subprocess
 import sys
 import tempfile
@@ -201,12 +209,16 @@ def spread(start, end, count=6):
     return sorted({start + (n - 1) * i // (count - 1) for i in range(count)})
 
 
+def flipped(data, pos):
+    m = bytearray(data)
+    m[pos] ^= 0xFF if m[pos] in (0, 0xFF) else 0x01
+    return bytes(m)
+
+
 def byte_mutations(data, layout):
     for name, start, end, covered in regions(data, layout):
         for pos in spread(start, end):
-            m = bytearray(data)
-            m[pos] ^= 0xFF if m[pos] in (0, 0xFF) else 0x01
-            yield name, covered, bytes(m)
+            yield name, covered, flipped(data, pos)
 
 
 RFC3161_ATTRIBUTE = bytes.fromhex("060a2b0601040182370303 01".replace(" ", ""))
@@ -590,6 +602,106 @@ def worst_trust_folders(fixtures, work):
         with open(os.path.join(path, "%03d.crt" % i), "wb") as f:
             f.write(body[:-1] + bytes([i]))
     yield "250 unlisted root bodies of 1 MiB", path, VALID
+# --- Installer packages --------------------------------------------------------
+# Signed packages (make_fixtures.sh) changed one byte at a time across their
+# structure, and compound files that ask the reader for work.
+
+SIGNATURE_STREAMS = ("\x05DigitalSignature", "\x05MsiDigitalSignatureEx")
+
+
+def installer_regions(data):
+    """(name, start, end, covered) spans of a signed package's structure and
+    streams. The digest covers every stream but the signature streams and
+    each storage's CLSID; with \x05MsiDigitalSignatureEx also the entries'
+    names, sizes, state bits and times (the root's state bits only)."""
+    L = harness.CompoundLayout(data)
+    dse = any(e.name == SIGNATURE_STREAMS[1] for e in L.entries)
+    r = [("cfb-header", 0, 512, False)]
+    r += [("cfb-table", L.offset(s), L.offset(s) + 512, False)
+          for s in L.fat_sectors[:1] + L.fat_sectors[-1:] + L.difat_sectors +
+          L.chain(L.mini_fat_start)]
+    for e in (e for e in L.entries if e.type):
+        signed = e.name not in SIGNATURE_STREAMS
+        stream = e.type == harness.STREAM
+        fields = [("name", 0, e.name_size - 2, dse and signed and e.index != 0),
+                  ("links", 0x40, 0x50, False),
+                  ("clsid", 0x50, 0x60, not stream),
+                  ("state", 0x60, 0x64, dse and signed),
+                  ("times", 0x64, 0x74, dse and signed and e.index != 0),
+                  ("start-size", 0x74, 0x7C, stream and signed and e.size > 0)]
+        r += [("cfb-entry-" + f, e.offset + a, e.offset + b, c)
+              for f, a, b, c in fields]
+        if stream and e.size:
+            pieces = L.pieces(e)
+            r += [("cfb-stream", at, at + n, signed)
+                  for at, n in (pieces[0], pieces[-1])]
+    return [x for x in r if x[2] > x[1]]
+
+
+def patched(data, *changes):
+    """`data` with each (offset, 32-bit value) written little-endian."""
+    m = bytearray(data)
+    for at, value in changes:
+        m[at:at + 4] = struct.pack("<I", value)
+    return bytes(m)
+
+
+def hostile_compound_files(signed, big):
+    """(label, data, expected verdict): `signed` a signed package, `big` one
+    whose FAT is listed by DIFAT sectors."""
+    L, B = harness.CompoundLayout(signed), harness.CompoundLayout(big)
+    broken = "0x800b0003"
+    directory = L.chain(L.dir_start)
+    stream = max((e for e in L.entries if e.type == harness.STREAM),
+                 key=lambda e: e.size)
+    mini = next(e for e in L.entries if e.type == harness.STREAM and
+                64 < e.size < 4096 and e.name not in SIGNATURE_STREAMS)
+    yield ("directory chain in a cycle",
+           patched(signed, (L.fat_at[directory[-1]], directory[0])), broken)
+    yield ("stream chain in a cycle",
+           patched(signed, (L.fat_at[stream.start], stream.start)), broken)
+    mini_fat = L.chain(L.mini_fat_start)
+    yield ("mini chain in a cycle", patched(signed, (
+        L.offset(mini_fat[mini.start // 128]) + 4 * (mini.start % 128),
+        mini.start)), broken)
+    yield ("two streams sharing their sectors",
+           patched(signed, (mini.offset + 0x74, stream.start),
+                   (mini.offset + 0x78, stream.size)), broken)
+    # DIFAT sectors listing sectors of the file's tail as FAT sectors, the
+    # first naming itself as the next.
+    difat, tail = B.difat_sectors[0], len(big) // 512 - 1
+    listed = [(B.offset(difat) + 4 * i, tail - i) for i in range(15, 127)]
+    yield ("DIFAT chain in a cycle", patched(
+        big, (0x2C, 109 + 2 * 127), (0x48, tail),
+        (B.offset(difat) + 508, difat), *listed), broken)
+    yield ("sector shift of 30", patched(signed, (0x1C, 0x001EFFFE)), broken)
+    yield ("2^32 FAT sectors", patched(signed, (0x2C, 0xFFFFFFFF)), broken)
+    # Degenerate trees, built whole: one storage holding 50,000 streams in
+    # one chain of siblings, and 5,000 storages inside one another; each
+    # given the signed package's signature, which decides once all of it
+    # is hashed.
+    name, clsid, kids = L.tree()
+    sig = [k for k in kids if k[0] == SIGNATURE_STREAMS[0]]
+    many = [("s%d" % i, b"") for i in range(50000)]
+    yield ("50,000 siblings in one chain",
+           harness.write_compound((name, clsid, many + sig)), "0x80096010")
+    # A 32 MiB stream whose chain moves to another FAT sector at every link:
+    # each step reads the FAT anew.
+    jumpy = harness.write_compound((name, clsid, [("j", bytes(32 << 20))] + sig))
+    J = harness.CompoundLayout(jumpy)
+    start, count = J.named("j").start, (32 << 20) // 512
+    order = [start + (i % (count // 128)) * 128 + i // (count // 128)
+             for i in range(count)]
+    links = zip(order, order[1:] + [harness.END_OF_CHAIN])
+    yield ("a 32 MiB chain changing FAT sector at every link", patched(
+        jumpy, (J.named("j").offset + 0x74, order[0]),
+        *((J.fat_at[a], b) for a, b in links)), "0x80096010")
+    deep = ("d", clsid, [])
+    sys.setrecursionlimit(max(sys.getrecursionlimit(), 20000))
+    for i in range(5000):
+        deep = ("d", clsid, [deep, ("x", b"%d" % i)])
+    yield ("5,000 storages deep",
+           harness.write_compound((name, clsid, [deep] + sig)), "0x80096010")
 
 
 # --- Running the tool ----------------------------------------------------------
@@ -692,6 +804,13 @@ class MutationTest(unittest.TestCase):
         if verdict == VALID and not may_be_valid:
             self.runner.failures.append("%s: called valid" % label)
 
+    def judged(self, runner, label, verdict, expected):
+        """Keeps a worst case's figures, and a failure unless `expected`."""
+        self.worst.append((label,) + runner.last + (verdict,))
+        if verdict != expected:
+            runner.failures.append("%s: %s, not %s" % (label, verdict,
+                                                        expected))
+
     def test_unchanged_variants_get_their_verdict(self):
         for name, path in self.variants.items():
             with open(path, "rb") as f:
@@ -719,11 +838,43 @@ class MutationTest(unittest.TestCase):
         with open(self.variants["pe32plus-timestamped"], "rb") as f:
             stamped = f.read()
         for label, data, expected in worst_cases(signed, stamped):
-            verdict = runner.verdict(label, data)
-            self.worst.append((label,) + runner.last + (verdict,))
-            if verdict != expected:
-                runner.failures.append("%s: %s, not %s" %
-                                       (label, verdict, expected))
+            self.judged(runner, label, runner.verdict(label, data), expected)
+        os.unlink(runner.target)
+        self.assertEqual(runner.failures, [])
+
+    def test_installer_mutations(self):
+        for name in ("msi-valid.msi", "msi-dse.msi", "msi-storages.msi",
+                     "msi-big.msi", "msi-big-v3.msi"):
+            with open(harness.fixture_path("files/" + name), "rb") as f:
+                data = f.read()
+            for region, start, end, covered in installer_regions(data):
+                for pos in spread(start, end, 3):
+                    self.check("%s/%s@%d" % (name, region, pos),
+                               "byte:" + region, not covered,
+                               flipped(data, pos))
+            # The last byte may be a sector's padding, in no stream.
+            for cut in (0, 8, 511, 512, len(data) // 2, len(data) - 1):
+                self.check("%s/truncated-at-%d" % (name, cut), "truncated",
+                           cut == len(data) - 1, data[:cut])
+        self.assertEqual(self.runner.failures, [])
+
+    def test_compound_files_that_ask_for_work(self):
+        runner = Runner(os.path.join(self.tmp.name, "compound"))
+        with open(harness.fixture_path("files/msi-valid.msi"), "rb") as f:
+            signed = f.read()
+        with open(harness.fixture_path("files/msi-big-v3.msi"), "rb") as f:
+            big = f.read()
+        for label, data, expected in hostile_compound_files(signed, big):
+            self.judged(runner, label, runner.verdict(label, data), expected)
+        # Sparse files past the cap on sectors, and just under it with a
+        # package's directory: unreferenced sectors are in no stream.
+        for label, size, expected in (
+                ("5 GiB sparse", 5 << 30, "0x800b0003"),
+                ("4 GiB sparse after a package", (4 << 30) - 512, VALID)):
+            with open(runner.target, "wb") as f:
+                f.write(signed)
+                f.truncate(size)
+            self.judged(runner, label, runner.verdict_of_file(label), expected)
         os.unlink(runner.target)
         self.assertEqual(runner.failures, [])
 

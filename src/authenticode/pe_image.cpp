@@ -39,16 +39,6 @@ constexpr uint64_t kWinCertTypeField = 6;
 constexpr uint16_t kWinCertRevision2 = 0x0200;
 constexpr uint16_t kWinCertTypePkcsSignedData = 0x0002;
 
-uint16_t Le16(const uint8_t* p) {
-  return static_cast<uint16_t>(p[0] | (p[1] << 8));
-}
-
-uint32_t Le32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-         (static_cast<uint32_t>(p[2]) << 16) |
-         (static_cast<uint32_t>(p[3]) << 24);
-}
-
 // Reads `N` bytes at `offset`: kNotPe when the range is not in the source
 // (headers that do not fit make no PE), kReadError when the read fails.
 template <size_t N>

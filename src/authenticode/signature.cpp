@@ -90,25 +90,8 @@ Signature Failed(SignatureFault fault) {
   return signature;
 }
 
-}  // namespace
-
-STACK_OF(X509) * Signature::certificates() const {
-  return pkcs7 ? pkcs7->d.sign->cert : nullptr;
-}
-
-const X509_ALGOR* Signature::image_digest_algorithm() const {
-  const X509_ALGOR* algorithm = nullptr;
-  if (indirect) X509_SIG_get0(indirect->message_digest, &algorithm, nullptr);
-  return algorithm;
-}
-
-const ASN1_OCTET_STRING* Signature::image_digest() const {
-  const ASN1_OCTET_STRING* digest = nullptr;
-  if (indirect) X509_SIG_get0(indirect->message_digest, nullptr, &digest);
-  return digest;
-}
-
-Signature DecodeSignature(std::vector<uint8_t> der) {
+// DecodeSignature, once the ContentInfo's size is taken.
+Signature DecodeContentInfo(std::vector<uint8_t> der) {
   // The decoder builds everything it reads before any check can fail:
   // refuse what would make that costly before it starts.
   const SignatureLimitCheck over = CheckSignatureLimits(der.data(), der.size());
@@ -147,6 +130,35 @@ Signature DecodeSignature(std::vector<uint8_t> der) {
   }
   signature.signed_content = *octets;
   signature.pkcs7 = std::move(pkcs7);
+  return signature;
+}
+
+}  // namespace
+
+STACK_OF(X509) * Signature::certificates() const {
+  return pkcs7 ? pkcs7->d.sign->cert : nullptr;
+}
+
+const X509_ALGOR* Signature::image_digest_algorithm() const {
+  const X509_ALGOR* algorithm = nullptr;
+  if (indirect) X509_SIG_get0(indirect->message_digest, &algorithm, nullptr);
+  return algorithm;
+}
+
+const ASN1_OBJECT* Signature::subject_type() const {
+  return indirect && indirect->data ? indirect->data->type : nullptr;
+}
+
+const ASN1_OCTET_STRING* Signature::image_digest() const {
+  const ASN1_OCTET_STRING* digest = nullptr;
+  if (indirect) X509_SIG_get0(indirect->message_digest, nullptr, &digest);
+  return digest;
+}
+
+Signature DecodeSignature(std::vector<uint8_t> der) {
+  const size_t encoded_size = EncodedSize(der.data(), der.size());
+  Signature signature = DecodeContentInfo(std::move(der));
+  signature.encoded_size = encoded_size;
   return signature;
 }
 

@@ -40,6 +40,10 @@ enum class SignatureFault {
   kContentTypeNotSigned,  // its signer's authenticated attributes do not
                           // name the content type
   kIndirectDataMalformed,  // the content does not decode
+  // Set by the verification for the kind of file that holds it:
+  kBytesAfterSignature,  // bytes follow it where nothing may (an installer's
+                         // signature stream)
+  kNotForThisFormat,     // its content names another kind of file
 };
 
 // The signature, decoded as far as it goes.
@@ -50,12 +54,18 @@ struct Signature {
   PKCS7_SIGNER_INFO* signer = nullptr;  // its one signer, in pkcs7
   ByteView signed_content;              // the octets messageDigest covers
   SpcIndirectDataContentPtr indirect;
+  // The size of the ContentInfo in what was given to DecodeSignature, its
+  // header included (0 when that does not parse): what follows is not its.
+  size_t encoded_size = 0;
 
   // Once decoded: the certificates it carries, and the algorithm and
   // digest of the image hash it signs.
   STACK_OF(X509) * certificates() const;
   const X509_ALGOR* image_digest_algorithm() const;
   const ASN1_OCTET_STRING* image_digest() const;
+  // The type of what the content signs (its SpcAttributeTypeAndOptionalValue):
+  // a PE image's, an installer's SIP information...
+  const ASN1_OBJECT* subject_type() const;
 };
 
 // Decodes the signature in `der`, which it consumes: only the decoded copy

@@ -1,6 +1,6 @@
 """What the Python tests share: their options, running either tool, Wine's
 view of host paths, the tests' trust store, what the tool prints, a headless
-X display for the dialogs, and PE and DER layout.
+X display for the dialogs, and PE, DER and compound file layout.
 
 A test finds this module by a path relative to its own file:
 
@@ -16,6 +16,7 @@ import collections
 import os
 import shutil
 import signal
+import struct
 import subprocess
 import sys
 import tempfile
@@ -537,3 +538,187 @@ class Der:
         if self.kids is None:
             return tlv(self.tag, self.body)
         return tlv(self.tag, b"".join(k.encode() for k in self.kids))
+
+
+# --- Compound files ([MS-CFB]) ------------------------------------------------
+
+END_OF_CHAIN, FREE_SECTOR, FAT_SECTOR = 0xFFFFFFFE, 0xFFFFFFFF, 0xFFFFFFFD
+DIFAT_SECTOR, NO_STREAM = 0xFFFFFFFC, 0xFFFFFFFF
+STORAGE, STREAM, ROOT = 1, 2, 5
+ENTRY = struct.Struct("<64sHBBIII16sI8s8sIQ")
+
+
+class CompoundEntry:
+    """A directory entry: its index, its offset in the file, its fields."""
+
+    def __init__(self, index, offset, raw):
+        self.index, self.offset = index, offset
+        (raw_name, self.name_size, self.type, _, self.left, self.right,
+         self.child, self.clsid, self.state, self.created, self.modified,
+         self.start, self.size) = ENTRY.unpack(raw)
+        self.name = raw_name[:max(self.name_size - 2, 0)].decode(
+            "utf-16-le", "replace")
+        self.size &= 0xFFFFFFFF
+        self.kids = []
+
+
+class CompoundLayout:
+    """Where the parts of a compound file lie: its FAT (`fat_at`, the offset
+    of each FAT entry), DIFAT and mini FAT, its directory entries with each
+    storage's kids, and the pieces of each stream's bytes."""
+
+    def __init__(self, data):
+        self.data = bytes(data)
+        self.sector_size = 1 << struct.unpack_from("<H", data, 0x1E)[0]
+        words = self.sector_size // 4
+        fat_count, self.dir_start = struct.unpack_from("<II", data, 0x2C)
+        self.mini_fat_start, _, difat, difat_count = struct.unpack_from(
+            "<4I", data, 0x3C)
+        sectors = list(struct.unpack_from("<109I", data, 0x4C))
+        self.difat_sectors = []
+        for _ in range(difat_count):
+            self.difat_sectors.append(difat)
+            table = self.table(difat)
+            sectors, difat = sectors + table[:-1], table[-1]
+        self.fat_sectors = sectors[:fat_count]
+        self.fat_at = [self.offset(s) + 4 * i
+                       for s in self.fat_sectors for i in range(words)]
+        self.fat = [w for s in self.fat_sectors for w in self.table(s)]
+        slots = [self.offset(s) + 128 * i for s in self.chain(self.dir_start)
+                 for i in range(self.sector_size // 128)]
+        self.entries = [CompoundEntry(i, at, data[at:at + 128])
+                        for i, at in enumerate(slots)]
+        for e in self.entries:
+            pending = [e.child] if e.type in (STORAGE, ROOT) else []
+            while pending:
+                i = pending.pop()
+                if i != NO_STREAM:
+                    e.kids.append(self.entries[i])
+                    pending += [self.entries[i].left, self.entries[i].right]
+        self.mini_stream = self.chain(self.entries[0].start)
+        self.mini_fat = [w for s in self.chain(self.mini_fat_start)
+                         for w in self.table(s)]
+
+    def offset(self, sector):
+        return (sector + 1) * self.sector_size
+
+    def table(self, sector):
+        """The sector's 32-bit words."""
+        return list(struct.unpack_from("<%dI" % (self.sector_size // 4),
+                                       self.data, self.offset(sector)))
+
+    def chain(self, sector, table=None):
+        table, out = self.fat if table is None else table, []
+        while sector < 0xFFFFFFFA:
+            out.append(sector)
+            sector = table[sector]
+        return out
+
+    def pieces(self, entry):
+        """(offset, size) in the file of each piece of a stream's bytes."""
+        size = self.sector_size
+        if entry.size >= 4096:
+            return [(self.offset(s), min(size, entry.size - size * i))
+                    for i, s in enumerate(self.chain(entry.start))
+                    if size * i < entry.size]
+        return [(self.offset(self.mini_stream[64 * m // size]) + 64 * m % size,
+                 min(64, entry.size - 64 * i))
+                for i, m in enumerate(self.chain(entry.start, self.mini_fat))
+                if 64 * i < entry.size]
+
+    def named(self, name):
+        return next(e for e in self.entries if e.type and e.name == name)
+
+    def contents(self, entry):
+        return b"".join(self.data[at:at + n] for at, n in self.pieces(entry))
+
+    def tree(self, entry=None):
+        """The file as write_compound takes it, times and state bits left
+        out."""
+        entry = entry or self.entries[0]
+        if entry.type == STREAM:
+            return (entry.name, self.contents(entry))
+        return (entry.name, entry.clsid, [self.tree(k) for k in entry.kids])
+
+
+def write_compound(root):
+    """A version 3 compound file (512-byte sectors) holding `root`. A
+    storage is (name, clsid, [kids]), a stream (name, bytes); the root's
+    name is not written. Each storage's kids are a chain of right siblings
+    in [MS-CFB]'s order, as osslsigncode writes them; streams under 4096
+    bytes are in the mini stream; past 109 FAT sectors (about 7 MB), DIFAT
+    sectors list the rest."""
+    nodes, mini, big = [], b"", []
+
+    def add(node):
+        index, sorted_kids = len(nodes), []
+        nodes.append(None)
+        if len(node) == 2:
+            nodes[index] = [node[0], STREAM, bytes(16), NO_STREAM, NO_STREAM,
+                            node[1]]
+            return index
+        for kid in sorted(node[2], key=lambda k: (len(k[0]), k[0].upper())):
+            sorted_kids.append(add(kid))
+        for a, b in zip(sorted_kids, sorted_kids[1:]):
+            nodes[a][3] = b
+        nodes[index] = [node[0], STORAGE, node[1], NO_STREAM,
+                        sorted_kids[0] if sorted_kids else NO_STREAM, None]
+        return index
+
+    add(root)
+    nodes[0][0], nodes[0][1] = "Root Entry", ROOT
+    for n in nodes:
+        if n[1] == STREAM and len(n[5]) < 4096:
+            n.append(len(mini) // 64)
+            mini += n[5] + bytes(-len(n[5]) % 64)
+        elif n[1] == STREAM:
+            big.append(n)
+    counts = [(len(nodes) + 3) // 4, (len(mini) // 64 + 127) // 128,
+              (len(mini) + 511) // 512] + [(len(n[5]) + 511) // 512
+                                           for n in big]
+    fat_count, difat_count = 1, 0
+    while fat_count * 128 < fat_count + difat_count + sum(counts):
+        fat_count += 1
+        difat_count = max(0, fat_count - 109 + 126) // 127
+    fat, starts = [FAT_SECTOR] * fat_count + [DIFAT_SECTOR] * difat_count, []
+    for count in counts:
+        starts.append(len(fat) if count else END_OF_CHAIN)
+        fat += [len(fat) + i + 1 for i in range(count - 1)] + [END_OF_CHAIN] * (
+            count > 0)
+    for n, start in zip(big, starts[3:]):
+        n.append(start)
+    nodes[0] += [starts[2]]
+    nodes[0][5] = mini
+    mini_fat = []
+    for n in nodes:
+        if n[1] == STREAM and len(n[5]) < 4096:
+            count = (len(n[5]) + 63) // 64
+            mini_fat += [n[6] + i + 1 for i in range(count - 1)] + [
+                END_OF_CHAIN] * (count > 0)
+    directory = b"".join(
+        ENTRY.pack((name + "\0").encode("utf-16-le"), 2 * len(name) + 2,
+                   kind, 1, NO_STREAM, right, child, clsid, 0, bytes(8),
+                   bytes(8), rest[0] if rest and data else END_OF_CHAIN,
+                   len(data) if data is not None else 0)
+        for name, kind, clsid, right, child, data, *rest in nodes)
+    listed = list(range(fat_count)) + [FREE_SECTOR] * (
+        109 + 127 * difat_count - fat_count)
+    difat = b"".join(struct.pack(
+        "<128I", *listed[109 + 127 * i:236 + 127 * i],
+        fat_count + i + 1 if i + 1 < difat_count else END_OF_CHAIN)
+        for i in range(difat_count))
+    header = struct.pack(
+        "<8s16sHHHHH6sIIIIIIIII", bytes.fromhex("d0cf11e0a1b11ae1"),
+        bytes(16), 0x3E, 3, 0xFFFE, 9, 6, bytes(6), 0, fat_count,
+        starts[0], 0, 4096, starts[1], counts[1],
+        fat_count if difat_count else END_OF_CHAIN, difat_count)
+    header += struct.pack("<109I", *listed[:109])
+
+    def sectors(data):
+        return data + bytes(-len(data) % 512)
+
+    fat += [FREE_SECTOR] * (-len(fat) % 128)
+    return header + b"".join(sectors(part) for part in [
+        struct.pack("<%dI" % len(fat), *fat), difat, directory,
+        struct.pack("<%dI" % len(mini_fat), *mini_fat) if mini_fat else b"",
+        mini] + [n[5] for n in big])

@@ -11,6 +11,7 @@
 #   OUT/files/tampered.exe              valid.exe with one section byte changed
 #   OUT/files/unsigned.exe              small64 as built
 #   OUT/files/notpe.txt                 a text file
+#   OUT/files/*.msi                     Windows Installer packages (below)
 set -eu
 out="$1"
 here="$(cd "$(dirname "$0")" && pwd)"
@@ -841,6 +842,171 @@ with_later_entries "$files/valid.exe" "$files/later-entries.exe" \
   "$files/sha1.exe" "$files/selfsigned.exe"
 expect later-entries.exe 0
 
+# --- Bytes after the signature ----------------------------------------------
+# A certificate-table entry holding 16 bytes after valid.exe's PKCS#7 and
+# its padding, as a modified vendor binary does: Windows still calls it
+# signed, and the verifier counts them.
+quiet "${PYTHON:-/usr/bin/python3}" - "$here/../../testing" \
+  "$files/valid.exe" "$files/trailing.exe" <<'PY'
+import sys
+sys.path.insert(0, sys.argv[1])
+from harness import Der, PeLayout, certificate_entry, with_certificate_table
+data = open(sys.argv[2], "rb").read()
+der = Der(data, PeLayout(data).blob).encode()
+der += bytes(-len(der) % 8) + b"TRAILING" * 2
+open(sys.argv[3], "wb").write(with_certificate_table(data, certificate_entry(der)))
+PY
+expect trailing.exe 0
+
+# --- Windows Installer packages ------------------------------------------------
+# Packages built with wixl, signed with osslsigncode with and without the
+# \x05MsiDigitalSignatureEx stream (-add-msi-dse), then changed after
+# signing. The digest (msi_package.h) covers every stream's bytes and each
+# storage's CLSID in the order of the raw names, and with that stream the
+# entries' names, sizes, times and state bits too (osslsigncode's msi.c,
+# msi_hash_dir and msi_prehash_dir): a name changed where the streams keep
+# their order is caught only with it.
+#
+#   OUT/msi/small.msi    a package of 10 kB: its cabinet a stream of whole
+#                        sectors, its tables in the mini stream
+#   OUT/msi/big.msi      of 8 MB: its FAT outgrows the header's 109 sectors,
+#                        so that DIFAT sectors list the rest (checked below;
+#                        osslsigncode signs it as a version 4 file, of 4 KiB
+#                        sectors, which msi-big-v3.msi rewrites as version 3)
+#   OUT/msi/storages.msi a storage, names whose octet order is not
+#                        [MS-CFB]'s tree order, an empty stream (no storage
+#                        in a storage nor an empty one: osslsigncode 2.9
+#                        links their siblings wrongly when it signs)
+msi="$out/msi"
+mkdir -p "$msi"
+make_msi() {  # name payload-bytes
+  head -c "$2" /dev/urandom > "$msi/$1.bin"
+  cat > "$msi/$1.wxs" <<WXS
+<?xml version="1.0" encoding="utf-8"?>
+<Wix xmlns="http://schemas.microsoft.com/wix/2006/wi">
+  <Product Id="5EA1960B-0000-4000-8000-00000000000$3" Name="Tarvo $1"
+           Language="1033" Version="7.0.0" Manufacturer="Tarvo"
+           UpgradeCode="5EA1960B-0000-4000-8000-0000000000A$3">
+    <Package InstallerVersion="200" Compressed="yes" InstallScope="perMachine"/>
+    <Media Id="1" Cabinet="product.cab" EmbedCab="yes"/>
+    <Directory Id="TARGETDIR" Name="SourceDir">
+      <Directory Id="ProgramFilesFolder">
+        <Directory Id="INSTALLDIR" Name="Tarvo">
+          <Component Id="Payload" Guid="5EA1960B-0000-4000-8000-0000000000B$3">
+            <File Id="Payload" Source="$1.bin" KeyPath="yes"/>
+          </Component>
+        </Directory>
+      </Directory>
+    </Directory>
+    <Feature Id="Complete" Level="1"><ComponentRef Id="Payload"/></Feature>
+  </Product>
+</Wix>
+WXS
+  (cd "$msi" && quiet wixl -o "$1.msi" "$1.wxs")
+}
+make_msi small 10000 1
+make_msi big 8000000 2
+quiet "${PYTHON:-/usr/bin/python3}" - "$here/../../testing" "$msi" <<'PY'
+import sys
+sys.path.insert(0, sys.argv[1])
+from harness import CompoundLayout, write_compound
+msi = sys.argv[2]
+if not CompoundLayout(open(msi + "/big.msi", "rb").read()).difat_sectors:
+    sys.exit("big.msi has no DIFAT sector")
+package = bytes.fromhex("84100c0000000000c000000000000046")
+# [MS-CFB]'s tree puts "b" before "AA" (shorter first) and "A" before
+# U+0100; the digest's octet order puts "AA" (41 00 41 00) before "b"
+# (62 00), and U+0100 (00 01) before "A".
+open(msi + "/storages.msi", "wb").write(write_compound(("", package, [
+    ("b", b"short"), ("AA", b"a whole-sector stream " * 200),
+    ("A", b"A"), ("\u0100", b"low octet first"),
+    ("sub", bytes(range(16)), [("x", b"in a storage"), ("empty", b"")])])))
+open(msi + "/other.doc", "wb").write(write_compound(
+    ("", bytes(16), [("WordDocument", b"not an installer")])))
+PY
+cp "$msi/small.msi" "$files/msi-unsigned.msi"
+expect msi-unsigned.msi 800b0100
+cp "$msi/other.doc" "$files/notinstaller.doc"
+expect notinstaller.doc 800b0003
+sign "$msi/small.msi" "$files/msi-valid.msi" -h sha256
+expect msi-valid.msi 0
+sign "$msi/small.msi" "$files/msi-dse.msi" -h sha256 -add-msi-dse
+expect msi-dse.msi 0
+sign "$files/msi-valid.msi" "$files/msi-nested.msi" -nest -h sha1
+expect msi-nested.msi 0
+sign "$msi/big.msi" "$files/msi-big.msi" -h sha1 -add-msi-dse
+expect msi-big.msi 0
+sign "$msi/storages.msi" "$files/msi-storages.msi" -h sha384 -add-msi-dse
+expect msi-storages.msi 0
+# Changed after signing, each in one place; and rewritten by another
+# writer (harness.write_compound), the same entries in another layout,
+# once as signed and once with bytes after the PKCS#7 in its stream:
+# whether Windows reads past them there is not documented, so they fail
+# closed, as a malformed signature.
+quiet "${PYTHON:-/usr/bin/python3}" - "$here/../../testing" "$files" <<'PY'
+import sys
+sys.path.insert(0, sys.argv[1])
+from harness import STREAM, CompoundLayout, write_compound
+files = sys.argv[2]
+summary, signature = "\x05SummaryInformation", "\x05DigitalSignature"
+
+def byte_of(layout, entry, offset):
+    for start, size in layout.pieces(entry):
+        if offset < size:
+            return start + offset
+        offset -= size
+
+def changed(source, name, where, to=None):
+    data = bytearray(open(files + "/" + source, "rb").read())
+    at = where(CompoundLayout(data))
+    data[at] = data[at] ^ 1 if to is None else to
+    open(files + "/" + name, "wb").write(data)
+
+def biggest(layout):
+    return max((e for e in layout.entries if e.type == STREAM),
+               key=lambda e: e.size)
+
+def last_letter(layout):
+    return layout.named(summary).offset + 2 * len(summary) - 2
+
+changed("msi-valid.msi", "msi-tampered.msi",
+        lambda l: byte_of(l, biggest(l), 100))
+changed("msi-dse.msi", "msi-dse-tampered.msi",
+        lambda l: byte_of(l, l.named(summary), 100))
+changed("msi-valid.msi", "msi-renamed.msi",
+        lambda l: l.named(summary).offset, 0x7F)
+changed("msi-valid.msi", "msi-renamed-kept.msi", last_letter, ord("N"))
+changed("msi-dse.msi", "msi-dse-renamed-kept.msi", last_letter, ord("N"))
+changed("msi-valid.msi", "msi-clsid.msi", lambda l: l.entries[0].offset + 0x50,
+        0x86)
+changed("msi-storages.msi", "msi-storages-clsid.msi",
+        lambda l: l.named("sub").offset + 0x50)
+changed("msi-valid.msi", "msi-badsig.msi",
+        lambda l: byte_of(l, l.named(signature), l.named(signature).size - 10))
+big = write_compound(CompoundLayout(
+    open(files + "/msi-big.msi", "rb").read()).tree())
+if not CompoundLayout(big).difat_sectors:
+    sys.exit("msi-big-v3.msi has no DIFAT sector")
+open(files + "/msi-big-v3.msi", "wb").write(big)
+name, clsid, kids = CompoundLayout(
+    open(files + "/msi-valid.msi", "rb").read()).tree()
+open(files + "/msi-rewritten.msi", "wb").write(
+    write_compound((name, clsid, kids)))
+kids = [(k[0], k[1] + b"TRAILING") if k[0] == signature else k for k in kids]
+open(files + "/msi-trailing.msi", "wb").write(
+    write_compound((name, clsid, kids)))
+PY
+expect msi-tampered.msi 80096010
+expect msi-dse-tampered.msi 80096010
+expect msi-renamed.msi 80096010
+expect msi-renamed-kept.msi 0
+expect msi-dse-renamed-kept.msi 80096010
+expect msi-clsid.msi 80096010
+expect msi-storages-clsid.msi 80096010
+expect msi-badsig.msi 80096010
+expect msi-rewritten.msi 0
+expect msi-big-v3.msi 0
+
 # --- Windows' root program ---------------------------------------------------
 # Folders laid out as certutil -syncWithWU writes them, made from the
 # formats' public descriptions by make_windows_trust.py: the root list
@@ -972,11 +1138,15 @@ trust_folder disable root.crt,eku=cs+ts,disable=2021-01-01 \
   broot.crt,eku=cs+ts,disable=2021-01-01
 
 # The image hashes osslsigncode computes, to check ours against:
-# name, digest algorithm, hash in upper-case hexadecimal.
+# name, digest algorithm, hash in upper-case hexadecimal. An installer's
+# is its "DigitalSignature" (its "message digest" is of the whole file).
 : > "$files/digests.txt"
-for f in "$files"/*.exe; do
+for f in "$files"/*.exe "$files"/*.msi; do
   osslsigncode verify -in "$f" 2>/dev/null | awk -v name="$(basename "$f")" '
     /^Message digest algorithm *:/ { alg = $NF }
-    /^Calculated message digest *:/ && !done { print name, alg, $5; done = 1 }
+    /^Calculated (message digest|DigitalSignature) *:/ && !done {
+      for (i = 1; i < NF; i++) if ($i == ":") break
+      print name, alg, $(i + 1); done = 1
+    }
   ' >> "$files/digests.txt"
 done

@@ -64,6 +64,10 @@ std::string SignatureFaultText(const Signature& signature) {
              "type it signs";
     case SignatureFault::kIndirectDataMalformed:
       return "its signature's SpcIndirectDataContent does not decode";
+    case SignatureFault::kBytesAfterSignature:
+      return "bytes follow its signature in the installer's signature stream";
+    case SignatureFault::kNotForThisFormat:
+      return "its signature's content is not an installer's SIP information";
   }
   return "its signature is an Authenticode signature";
 }
@@ -267,6 +271,11 @@ std::string RuleText(const Verification& v, const TrustLoadError* load_error) {
       return "it could not be read";
     case Rule::kNotPe:
       return "it is not a PE image";
+    case Rule::kNotInstaller:
+      return "it is a compound file, but not a Windows Installer package or "
+             "patch";
+    case Rule::kMalformedCompoundFile:
+      return "it is a compound file whose structure cannot be read";
     case Rule::kNoSignature:
       return "it has no certificate table that holds a signature and ends "
              "the file";
@@ -285,6 +294,10 @@ std::string RuleText(const Verification& v, const TrustLoadError* load_error) {
              "number the signer names";
     case Rule::kSignerSignatureBad:
       return "the signer's signature does not verify";
+    case Rule::kMetadataHashMismatch:
+      return "the installer's entries are not those its "
+             "MsiDigitalSignatureEx stream holds: it was changed after "
+             "signing";
     case Rule::kImageHashMismatch:
       return "the image hash is not the one the signature carries: the file "
              "was changed after signing";

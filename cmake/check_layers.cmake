@@ -18,6 +18,9 @@
 #                     POSIX asks the Authenticode verifier
 #   3  src/driver, src/explain
 #                     the tool, and the program that explains its verdicts
+#   3.5 src/roots     sealprobe-roots, which fetches Windows' root program;
+#                     above src/explain, whose words it uses for the folder
+#                     reader's faults
 #   4  src/testing    fakes and helpers for tests, never linked into the tool
 # Tests (*_test.cpp) and fuzz targets (*_fuzz.cpp) may include src/testing
 # besides.
@@ -32,6 +35,7 @@ set(rank_authenticode 12)
 set(rank_trust 20)
 set(rank_driver 30)
 set(rank_explain 30)
+set(rank_roots 35)
 set(rank_testing 40)
 
 # The verifier's files that Windows' root program may use, which therefore

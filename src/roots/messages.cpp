@@ -1,5 +1,6 @@
 #include "roots/messages.h"
 
+#include <cerrno>
 #include <cstring>
 
 #include "explain/wording.h"
@@ -60,6 +61,7 @@ std::string FolderText(const FolderProblem& p) {
     case Step::kBusy:
       return p.path + ": another sealprobe-roots is writing the folder";
     case Step::kForeign:
+      if (p.error != ENOTEMPTY) return p.path + ": cannot be read: " + why;
       return p.path +
              ": holds more than a folder of Windows' root program holds "
              "(a subfolder, a link, or a file that is not *.stl, *.cab, "

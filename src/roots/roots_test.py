@@ -229,6 +229,9 @@ class RootsTest(unittest.TestCase):
             ("no Disallowed list", lambda s: s.files.pop(
                 "disallowedcertstl.cab"), [], 1,
              "disallowedcertstl.cab: not there, nor disallowedcert.stl"),
+            ("a folder holding more", lambda s: write(os.path.join(
+                self.folder, "notes.md"), b"mine"), [], 5,
+             "holds more than a folder of Windows' root program holds"),
         ]
         self.assertEqual(self.roots("sync").code, 0)
         base, self.folder = self.folder, self.folder + "-row"

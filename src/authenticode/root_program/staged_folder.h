@@ -21,7 +21,8 @@ struct FolderProblem {
     kBusy,     // another sync holds that lock
     kForeign,  // the folder holds what no folder of Windows' root program
                // holds (a subfolder, a link, a file not *.stl, *.cab,
-               // *.crt, *.sst or *.txt), so it is not replaced
+               // *.crt, *.sst or *.txt: `error` ENOTEMPTY), or cannot be
+               // read to tell, so it is not replaced
     kCleanup,  // what an earlier sync left cannot be removed
     kCreate,   // the new folder cannot be made
     kWrite,    // a file of it cannot be written

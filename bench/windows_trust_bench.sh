@@ -56,7 +56,8 @@ printf 'This is not a program.\n' > "$work/notpe.txt"
 python3 - "$explain" "$work/folder" "$work/notpe.txt" "$runs" "$roots" <<'PY'
 import os, subprocess, sys
 explain, folder, file, runs, roots = sys.argv[1], sys.argv[2], sys.argv[3], int(sys.argv[4]), sys.argv[5]
-env = {k: v for k, v in os.environ.items() if k != "SEALPROBE_WINDOWS_TRUST"}
+# Set but empty: OpenSSL's store, not a folder sealprobe-roots synced.
+env = dict(os.environ, SEALPROBE_WINDOWS_TRUST="")
 
 def cpu(args):
     """Processor time (user + system) of one run, from the kernel's own

@@ -18,7 +18,10 @@
 #                      POSIX asks the Authenticode verifier
 #   30  src/driver, src/explain
 #                      the tool, and the program that explains its verdicts
-#   40  src/testing    fakes and helpers for tests, never linked into the tool
+#   40  src/roots      sealprobe-roots, which fetches Windows' root program;
+#                      above src/explain, whose words it uses for the folder
+#                      reader's faults
+#   50  src/testing    fakes and helpers for tests, never linked into the tool
 # A folder may rank the rooms inside it by its units: a room includes only
 # itself and the rooms of its folder ranked below it, and a file in the
 # folder itself ranks as the folder. A folder inside one that has no rank
@@ -41,7 +44,8 @@ set(rank_explain 34)
 set(rank_explain/decide 31)
 set(rank_explain/words 32)
 set(rank_explain/formats 33)
-set(rank_testing 40)
+set(rank_roots 40)
+set(rank_testing 50)
 
 # The parts of the verifier that read a file's bytes before any cryptography
 # (the byte sources, the PE image, the compound file and the installer's

@@ -1,17 +1,18 @@
 # The native release package: a .deb that CPack makes from this build folder
 # (cpack --config CPackConfig.cmake; scripts/package.sh makes every release
-# artifact). It holds both programs in /usr/bin, a man page for each, and
-# the copyright file and changelog every Debian package has.
+# artifact). It holds the three programs in /usr/bin, a man page for each,
+# sealprobe-roots' weekly timer, and the copyright file and changelog every
+# Debian package has.
 # Included by CMakeLists.txt on POSIX only: the Windows build ships as the
 # zip that scripts/package.sh makes.
 include(GNUInstallDirs)
 
-install(TARGETS sealprobe_exe sealprobe_explain_exe
+install(TARGETS sealprobe_exe sealprobe_explain_exe sealprobe_roots_exe
         RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 
 # CPack strips the programs (CPACK_STRIP_FILES); Debian's strip also drops
 # the compiler's notes, the .comment and .note sections.
-foreach(program sealprobe_exe sealprobe_explain_exe)
+foreach(program sealprobe_exe sealprobe_explain_exe sealprobe_roots_exe)
   install(CODE "
     if(CMAKE_INSTALL_DO_STRIP)
       execute_process(
@@ -42,12 +43,20 @@ function(sealprobe_gzip source output)
 endfunction()
 
 set(man_pages "")
-foreach(page sealprobe.1 sealprobe-explain.1)
+foreach(page sealprobe.1 sealprobe-explain.1 sealprobe-roots.1)
   sealprobe_gzip(${CMAKE_CURRENT_SOURCE_DIR}/docs/man/${page}
                  ${package_files}/${page}.gz)
   list(APPEND man_pages ${package_files}/${page}.gz)
 endforeach()
 install(FILES ${man_pages} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+
+# A weekly sealprobe-roots sync as root, into /var/lib/sealprobe. Installed
+# disabled: the package has no maintainer scripts, so nothing enables it,
+# and the machine's owner chooses to fetch from Microsoft. Debian 12 keeps
+# packages' units under /lib.
+install(FILES ${CMAKE_CURRENT_SOURCE_DIR}/cmake/sealprobe-roots.service
+              ${CMAKE_CURRENT_SOURCE_DIR}/cmake/sealprobe-roots.timer
+        DESTINATION /lib/systemd/system)
 
 # The copyright file, in Debian's machine-readable format, from the MIT
 # licence at the root (Debian's name for that text is Expat). Configuring
@@ -118,12 +127,14 @@ set(CPACK_PACKAGE_DESCRIPTION [[
 sealprobe gives the verdicts Windows would give on a product's signed
 files, with the command line, output and exit codes of SealProbe.exe,
 which the product's installer runs. sealprobe-explain shows how a
-verdict was reached.]])
+verdict was reached. sealprobe-roots fetches Windows' root program from
+Microsoft, checks that it is Microsoft's, and keeps it for the other two;
+a weekly timer for it is installed disabled.]])
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 # sealprobe_<version>_<dpkg's architecture>.deb, the name Debian gives it.
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 # Depends from what the programs link (libssl3 for libcrypto, the C and C++
-# runtimes), as dpkg-shlibdeps computes it on the build machine, so that it
+# runtimes, libcurl4 for sealprobe-roots), as dpkg-shlibdeps computes it on the build machine, so that it
 # follows the build rather than a list kept by hand.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # libarchive unpacks Windows' cabinets, loaded only when one is read, so

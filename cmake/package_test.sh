@@ -22,8 +22,12 @@ while read -r mode path; do
 done <<END
 -rwxr-xr-x usr/bin/sealprobe
 -rwxr-xr-x usr/bin/sealprobe-explain
+-rwxr-xr-x usr/bin/sealprobe-roots
 -rw-r--r-- usr/share/man/man1/sealprobe.1.gz
 -rw-r--r-- usr/share/man/man1/sealprobe-explain.1.gz
+-rw-r--r-- usr/share/man/man1/sealprobe-roots.1.gz
+-rw-r--r-- lib/systemd/system/sealprobe-roots.service
+-rw-r--r-- lib/systemd/system/sealprobe-roots.timer
 -rw-r--r-- usr/share/doc/sealprobe/copyright
 -rw-r--r-- usr/share/doc/sealprobe/changelog.gz
 -rw-r--r-- usr/share/lintian/overrides/sealprobe
@@ -39,6 +43,7 @@ Version $(echo "$version" | sed 's/\./\\./g')
 Architecture $arch
 Depends (.*, )?libssl[^ ,]*( .*)?
 Depends (.*, )?libarchive13( .*)?
+Depends (.*, )?libcurl4( .*)?
 END
 
 # No error or warning; informational lines are shown, and the hardening and
@@ -47,7 +52,7 @@ lintian --fail-on error,warning --display-info "$deb" || fail "lintian: see abov
 
 dpkg-deb -x "$deb" "$work/unpacked"
 bin="$work/unpacked/usr/bin"
-for program in sealprobe sealprobe-explain; do
+for program in sealprobe sealprobe-explain sealprobe-roots; do
   if readelf -SW "$bin/$program" | grep -Eq ' \.(symtab|debug_[a-z_]+|comment|note) '; then
     fail "$program is not stripped"
   fi
@@ -62,6 +67,18 @@ for program in sealprobe sealprobe-explain; do
     fail "$program.1.gz is not a man page"
 done
 
+# Only sealprobe-roots touches the network: neither of the others links
+# libcurl.
+for program in sealprobe sealprobe-explain; do
+  if readelf -d "$bin/$program" | grep -q 'NEEDED.*libcurl'; then
+    fail "$program links libcurl"
+  fi
+done
+# Nothing enables the timer: the package has no maintainer scripts.
+if dpkg-deb -I "$deb" | grep -Eq '^ *[0-9]+ bytes, +[0-9]+ lines +\*? *(pre|post)(inst|rm) '; then
+  fail "the package has maintainer scripts"
+fi
+
 code=0
 out="$("$bin/sealprobe")" || code=$?
 [ "$code" -eq 100 ] || fail "sealprobe with no arguments exited $code"
@@ -70,4 +87,6 @@ code=0
 "$bin/sealprobe-explain" 2>"$work/usage" || code=$?
 [ "$code" -eq 2 ] || fail "sealprobe-explain with no arguments exited $code"
 [ -s "$work/usage" ] || fail "sealprobe-explain wrote no usage on stderr"
+"$bin/sealprobe-roots" --version | grep -qx "sealprobe-roots $version" ||
+  fail "sealprobe-roots --version"
 echo "The package holds what it should, and its programs run."

@@ -89,6 +89,21 @@ add_test(NAME explain
 set_tests_properties(explain PROPERTIES FIXTURES_REQUIRED sealprobe_fixtures)
 list(APPEND SEALPROBE_QUICK_TESTS explain)
 
+# sealprobe-roots against a web server of the test's own on the loopback:
+# sync, current, import, show, every way a sync is refused (each leaving
+# the folder as it was), a killed sync, and the folder it keeps as the
+# other two programs' default.
+add_test(NAME roots
+         COMMAND ${Python3_EXECUTABLE}
+                 ${CMAKE_CURRENT_SOURCE_DIR}/src/roots/roots_test.py
+                 --roots $<TARGET_FILE:sealprobe_roots_exe>
+                 --tool $<TARGET_FILE:sealprobe_exe>
+                 --explain $<TARGET_FILE:sealprobe_explain_exe>
+                 --fixtures ${SEALPROBE_FIXTURE_DIR})
+set_tests_properties(roots PROPERTIES
+  FIXTURES_REQUIRED sealprobe_fixtures TIMEOUT 300)
+list(APPEND SEALPROBE_QUICK_TESTS roots)
+
 # Thousands of hostile variants of signed files through the real tool. In
 # a sanitizer build only their reports, hangs and verdicts count.
 add_test(NAME mutation_corpus

@@ -44,14 +44,14 @@ wine_path() { printf 'Z:%s' "$1" | tr / '\\'; }
 message='SealProbe found a problem with {FileName}. Please reinstall.'
 
 run "native sealprobe, sound installation" env SSL_CERT_FILE="$demo/trusted.pem" \
-  build/native/sealprobe "$product" "$common" "Tarvo" "$message" 2
+  SEALPROBE_WINDOWS_TRUST= build/native/sealprobe "$product" "$common" "Tarvo" "$message" 2
 run "SealProbe.exe under Wine, sound installation" build/win64/wine-run \
   build/win64/SealProbe.exe "$(wine_path "$product")" "$(wine_path "$common")" \
   "Tarvo" "$message" 2
 
 cp "$demo/fixtures/files/tampered.exe" "${product}TarvoGlance.exe"
 run "native sealprobe, TarvoGlance.exe tampered with" env SSL_CERT_FILE="$demo/trusted.pem" \
-  build/native/sealprobe "$product" "$common" "Tarvo" "$message" 2
+  SEALPROBE_WINDOWS_TRUST= build/native/sealprobe "$product" "$common" "Tarvo" "$message" 2
 run "SealProbe.exe under Wine, TarvoGlance.exe tampered with" build/win64/wine-run \
   build/win64/SealProbe.exe "$(wine_path "$product")" "$(wine_path "$common")" \
   "Tarvo" "$message" 2

@@ -5,7 +5,8 @@
 #   authenticode  the native verification of a file's bytes
 #   compound_file the compound-file reader and the installer's digest walks
 #   explain       sealprobe-explain's reports of the same
-#   windows_trust the readers of Windows' trust lists, stores and cabinets
+#   windows_trust the readers of Windows' trust lists, stores and cabinets,
+#                 and sealprobe-roots' check of a list's signer
 # The corpus grows in BUILD_DIR/corpus/TARGET between runs. Inputs that once
 # crashed (src/*/fuzz_regressions/TARGET) are replayed first, and one that
 # fails again fails the run before any fuzzing. A crash, an input that takes
@@ -71,6 +72,12 @@ case "$target" in
         { printf "$chooser"; cat "$f"; } > "$seeds/$(basename "$d")-$(basename "$f")"
       done
     done
+    # A signer's check: the root's DER after its length, then the list.
+    openssl x509 -in "$fixtures/pki/ctl-root.crt" -outform DER > "$seeds/root.der"
+    n=$(wc -c < "$seeds/root.der")
+    { printf '\004'; printf "\\$(printf %o $((n >> 8)))\\$(printf %o $((n & 255)))"
+      cat "$seeds/root.der" "$fixtures/windows/chained/authroot.stl"; } > "$seeds/chained-signer"
+    rm "$seeds/root.der"
     regressions="$root/src/authenticode/fuzz_regressions/windows_trust"
     ;;
   *)

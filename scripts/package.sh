@@ -1,9 +1,11 @@
 #!/bin/sh
 # Builds the release artifacts into dist/ (emptied first), from a fresh clone
 # or incrementally:
-#   sealprobe_<version>_<arch>.deb   sealprobe and sealprobe-explain with
-#                                    their man pages, copyright file and
-#                                    changelog (CPack, native build)
+#   sealprobe_<version>_<arch>.deb   sealprobe, sealprobe-explain and
+#                                    sealprobe-roots with their man pages,
+#                                    sealprobe-roots' timer (disabled),
+#                                    copyright file and changelog (CPack,
+#                                    native build)
 #   SealProbe-<version>-win64.zip    the signed SealProbe.exe, README.md,
 #                                    LICENSE and docs/installers.md
 #   SHA256SUMS                       both, for sha256sum -c

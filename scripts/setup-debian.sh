@@ -4,7 +4,7 @@
 set -eu
 
 packages="cmake ninja-build g++ clang libclang-rt-14-dev googletest
-  libssl-dev libarchive-dev openssl osslsigncode gcab
+  libssl-dev libarchive-dev libcurl4-openssl-dev openssl osslsigncode gcab
   g++-mingw-w64-x86-64-posix gcc-mingw-w64-i686-posix
   wine wine64 xvfb xdotool wixl msitools nsis
   python3 python3-pefile time"

@@ -1137,6 +1137,28 @@ trust_folder notbefore root.crt,eku=cs+ts,notbefore=2000-01-01 \
 trust_folder disable root.crt,eku=cs+ts,disable=2021-01-01 \
   broot.crt,eku=cs+ts,disable=2021-01-01
 
+# Lists signed as Microsoft signs its own, for sealprobe-roots: under a root
+# of their own (ctl-root, which the list names) through an intermediate the
+# list carries (ctl-ca), by a signer that expired yesterday (ctl-expired);
+# ctl-nousage lacks the root list signer's usage.
+#   OUT/windows/chained   a root list so signed, dated 2024-06-01
+list_usage="extendedKeyUsage=1.3.6.1.4.1.311.10.3.9"
+dated_cert ctl-root "/CN=SealProbe Test List Root" -self \
+  20100101000000Z 20400101000000Z "$ca_ext"
+dated_cert ctl-ca "/CN=SealProbe Test List CA" ctl-root \
+  20100101000000Z 20400101000000Z "$ca_ext
+$list_usage"
+yesterday="$(date -u -d yesterday +%Y%m%d%H%M%SZ)"
+dated_cert ctl-expired "/CN=SealProbe Test List Signer" ctl-ca \
+  20200101000000Z "$yesterday" "$signer_ext
+$list_usage"
+dated_cert ctl-nousage "/CN=SealProbe Test Code Signer" ctl-ca \
+  20200101000000Z 20400101000000Z "$code_ext"
+mkdir -p "$windows/chained"
+make_trust --this-update 2024-06-01 --chain "$pki/ctl-ca.crt" \
+  ctl "$windows/chained/authroot.stl" roots "$pki/ctl-expired.crt" \
+  "$pki/ctl-expired.key" "$pki/ctl-root.crt" "$pki/root.crt,eku=cs+ts,notbefore="
+
 # The image hashes osslsigncode computes, to check ours against:
 # name, digest algorithm, hash in upper-case hexadecimal. An installer's
 # is its "DigitalSignature" (its "message digest" is of the whole file).

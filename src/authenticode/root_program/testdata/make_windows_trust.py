@@ -16,7 +16,10 @@ attributes) and a serialized store (Wine's dlls/crypt32/serialize.c).
       property number is written with a needless 0x80 octet; and, for
       disallowed-hash, id=keymd5 (the MD5 of the certificate's public key,
       not its signature hash). Like Microsoft's, the list has extensions
-      ([0]) and no nextUpdate. The signer signs with SHA-256.
+      ([0]) and no nextUpdate. The signer signs with SHA-256. Options,
+      before `ctl`: --sequence HEX, --this-update YYYY-MM-DD (also the
+      signing time), --chain PEM (certificates the SignedData carries
+      besides the signer's, such as its CA).
   make_windows_trust.py sst OUT CERT...
 
 Certificates are PEM or DER files.
@@ -76,6 +79,13 @@ def read_cert(path):
         body = data.split(b"-----")[2]
         data = base64.b64decode(b"".join(body.split()))
     return data
+
+
+def read_certs(path):
+    """Every certificate of a PEM file, as DER."""
+    blocks = open(path, "rb").read().split(b"-----BEGIN CERTIFICATE-----")[1:]
+    return [base64.b64decode(b"".join(b.split(b"-----")[0].split()))
+            for b in blocks]
 
 
 def utc_time(when):
@@ -158,7 +168,7 @@ def subject(entry, kind):
 
 
 def ctl(out, kind, signer_cert, signer_key, entries, sequence="0123",
-        this_update=None):
+        this_update=None, chain=None):
     usage = {"roots": "1.3.6.1.4.1.311.10.3.9",
              "disallowed": "1.3.6.1.4.1.311.10.3.30",
              "disallowed-hash": "1.3.6.1.4.1.311.10.3.30"}[kind]
@@ -204,7 +214,9 @@ def ctl(out, kind, signer_cert, signer_key, entries, sequence="0123",
                  der(0x04, signature))
     signed_data = seq(der(0x02, b"\x01"), der(0x31, sha256),
                       seq(ctl_type, der(0xA0, content)),
-                      der(0xA0, cert), der(0x31, signer))
+                      der(0xA0, cert + b"".join(read_certs(chain)
+                                                if chain else [])),
+                      der(0x31, signer))
     with open(out, "wb") as f:
         f.write(seq(oid("1.2.840.113549.1.7.2"), der(0xA0, signed_data)))
 
@@ -223,7 +235,7 @@ def sst(out, certs):
 
 if __name__ == "__main__":
     options = {}
-    while sys.argv[1].startswith("--"):  # --sequence HEX, --this-update DAY
+    while sys.argv[1].startswith("--"):  # see ctl above
         options[sys.argv[1][2:].replace("-", "_")] = sys.argv[2]
         del sys.argv[1:3]
     if sys.argv[1] == "ctl":

@@ -231,9 +231,15 @@ class ExplainTest(unittest.TestCase):
         self.assertIn("trust Windows' root program in " + folder, human)
         self.assertIn("anchor CN=SealProbe Test Root (listed in the CTL)",
                       human)
+        self.assertNotIn("OpenSSL's store", human)
         system = json.loads(self.explain(
             "--json", harness.fixture_path("files/valid.exe")).out)[0]
         self.assertEqual(system["trust"]["store"], "system")
+        self.assertEqual(system["trust"]["disallowed_list"], None)
+        # Once, before the first report: OpenSSL's verdicts are not
+        # Windows'.
+        human = self.explain(*[harness.fixture_path("files/valid.exe")] * 2)
+        self.assertEqual(human.out.count("rest on OpenSSL's store"), 1)
 
     def test_trust_folder_that_does_not_load(self):
         """The file at fault and why, on standard error, before any file."""

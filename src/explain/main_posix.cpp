@@ -245,6 +245,10 @@ int main(int argc, char** argv) {
   sealprobe::TrustChoice trust =
       sealprobe::ChooseTrust(o.trust, sealprobe::ReadTrustEnvironment());
   if (trust.problem) return StopForTrust(*trust.problem);
+  if (const std::optional<std::string> stale =
+          sealprobe::StaleListWarning(*trust.anchors, std::time(nullptr))) {
+    Complain("warning", *stale);
+  }
 
   const std::unique_ptr<sealprobe::FileTree> tree =
       sealprobe::MakePlatformFileTree();

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "authenticode/root_program/fetcher.h"
+#include "authenticode/root_program/root_folder.h"
 
 namespace sealprobe {
 
@@ -20,7 +21,7 @@ class FileFetcher : public Fetcher {
   // a path that is neither, a file of another name, or a name given twice.
   bool Add(const std::string& path, std::string* error);
 
-  std::string source() const override { return "import"; }
+  std::string source() const override { return kImportedSource; }
   Fetched Fetch(const std::string& name, size_t max_bytes) override;
 
  private:

@@ -112,7 +112,7 @@ RootsExit ExitStatusOf(const SyncResult& result) {
 
 std::string SyncFailureText(const SyncResult& r, const std::string& source,
                             const ListPin& pin) {
-  const std::string at = source == "import" ? r.file : source + r.file;
+  const std::string at = source == kImportedSource ? r.file : source + r.file;
   const SyncLimits limits;
   switch (r.fault) {
     case SyncFault::kNone:
@@ -122,7 +122,7 @@ std::string SyncFailureText(const SyncResult& r, const std::string& source,
     case SyncFault::kMissing:
       return at + ": not there" +
              (r.detail.empty() ? "" : ", nor " + r.detail) +
-             (source == "import" ? " among the files given" : "");
+             (source == kImportedSource ? " among the files given" : "");
     case SyncFault::kOverCap:
       if (r.detail == "folder") {
         return r.file + ": the new folder would hold more than " +

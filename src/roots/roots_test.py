@@ -340,9 +340,16 @@ class RootsTest(unittest.TestCase):
                 run = subprocess.run(
                     prefix + [here + "sealprobe-explain", "--json",
                               here + "TarvoSetup.exe"],
-                    env=run_env, capture_output=True)
-                self.assertEqual(json.loads(run.stdout)[0]["trust"]["store"],
-                                 store)
+                    env=run_env, capture_output=True, text=True)
+                trust = json.loads(run.stdout)[0]["trust"]
+                self.assertEqual(trust["store"], store)
+                # Each report names where the list came from; one of
+                # 2024 is more than 90 days old, which is said, not fatal.
+                self.assertEqual(trust["origin"] and
+                                 trust["origin"]["source"],
+                                 trust["ctl_this_update"] and self.server.url)
+                self.assertEqual("days old; sealprobe-roots sync" in run.stderr,
+                                 trust["ctl_this_update"] is not None)
         run = subprocess.run(prefix + [here + "sealprobe-roots", "show"],
                              env=env, capture_output=True, text=True)
         self.assertIn("folder:          " + self.folder + "\n", run.stdout)

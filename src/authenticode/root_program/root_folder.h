@@ -70,11 +70,13 @@ struct TrustLoadError {
 // Where a folder came from, as sealprobe-roots records it in the folder's
 // kOriginFile; a folder exported on Windows has none.
 struct FolderOrigin {
-  std::string source;               // the address fetched from, or "import"
-  std::time_t fetched = 0;          // when the list was fetched or imported
+  std::string source;       // the address fetched from, or kImportedSource
+  std::time_t fetched = 0;  // when the list was fetched or imported
   bool without_disallowed = false;  // written without the Disallowed list
 };
 inline constexpr char kOriginFile[] = "sealprobe-roots.txt";
+// FolderOrigin::source for files imported by hand.
+inline constexpr char kImportedSource[] = "import";
 // The origin as the file holds it: "source ...", "fetched
 // YYYY-MM-DDTHH:MM:SSZ" and "disallowed yes|no" lines.
 std::string FormatOrigin(const FolderOrigin& origin);

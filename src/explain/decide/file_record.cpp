@@ -17,6 +17,8 @@ TrustFacts DescribeTrust(const TrustAnchors& anchors) {
   if (const WindowsRoots* roots = anchors.windows_roots()) {
     trust.ctl_this_update = roots->roots().this_update;
     trust.ctl_sequence_number = roots->roots().sequence_number;
+    trust.origin = roots->origin();
+    trust.disallowed_list = roots->has_disallowed_list();
   }
   trust.load_error = anchors.load_error();
   return trust;

@@ -21,9 +21,13 @@ namespace sealprobe {
 struct TrustFacts {
   TrustAnchors::Source source = TrustAnchors::Source::kSystem;
   std::string location;  // the PEM file or the folder; empty for kSystem
-  // Windows' root program: its CTL's thisUpdate and sequence number.
+  // Windows' root program: its CTL's thisUpdate and sequence number, where
+  // sealprobe-roots fetched it from (nothing for a folder exported on
+  // Windows), and whether the folder holds a Disallowed list.
   std::optional<std::time_t> ctl_this_update;
   std::string ctl_sequence_number;
+  std::optional<FolderOrigin> origin;
+  bool disallowed_list = false;
   // Why the folder did not load, when it did not.
   std::optional<TrustLoadError> load_error;
 };

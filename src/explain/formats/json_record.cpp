@@ -65,6 +65,13 @@ std::string DecidedBy(const FileRecord& r) {
                                       {"date", Time(problem->date)}})}});
 }
 
+// Where sealprobe-roots fetched the root program from, and when.
+std::string Origin(const std::optional<FolderOrigin>& origin) {
+  if (!origin) return "null";
+  return JsonObject({{"source", JsonString(origin->source)},
+                     {"fetched", Time(origin->fetched)}});
+}
+
 std::string Trust(const FileRecord& r) {
   const TrustFacts& t = r.trust;
   const std::optional<ChainResult>& chain = r.verification.chain;
@@ -74,6 +81,10 @@ std::string Trust(const FileRecord& r) {
        {"location", JsonStringOrNull(t.location)},
        {"ctl_this_update", Time(t.ctl_this_update)},
        {"ctl_sequence_number", JsonStringOrNull(t.ctl_sequence_number)},
+       {"origin", Origin(t.origin)},
+       {"disallowed_list",
+        t.ctl_this_update ? std::string(t.disallowed_list ? "true" : "false")
+                          : "null"},
        {"anchor", Anchor(chain)},
        {"anchor_source",
         anchored ? JsonString(AnchorSourceText(chain->anchor_source))

@@ -104,6 +104,13 @@ std::string TrustText(const TrustFacts& trust) {
       if (!trust.ctl_sequence_number.empty()) {
         text += ", sequence number " + trust.ctl_sequence_number;
       }
+      if (trust.origin) {
+        text += trust.origin->source == kImportedSource
+                    ? ", imported " + FormatTime(trust.origin->fetched)
+                    : ", fetched from " + trust.origin->source + " " +
+                          FormatTime(trust.origin->fetched);
+      }
+      if (!trust.disallowed_list) text += ", without a Disallowed list";
       return text;
     }
   }
@@ -189,13 +196,23 @@ void AddOtherSignatures(Writer& w, const FileRecord& r) {
   }
 }
 
+// Once a run, before its first report: verdicts under OpenSSL's store are
+// not the ones Windows gives, and how to get those.
+std::string OpenSslStoreNote(const TrustFacts& trust) {
+  if (trust.source == TrustAnchors::Source::kWindowsRootProgram) return {};
+  return "These verdicts rest on OpenSSL's store, not on Windows' root "
+         "program: roots\nWindows trusts for code signing may be missing, "
+         "and roots it restricts trusted.\nFor Windows' verdicts, run "
+         "sealprobe-roots sync once (or give --windows-trust).\n\n";
+}
+
 class TextRenderer : public ReportRenderer {
  public:
   explicit TextRenderer(bool colour) : colour_(colour) {}
   std::string Add(const FileRecord& record) override {
-    const char* gap = first_ ? "" : "\n";
+    std::string out = first_ ? OpenSslStoreNote(record.trust) : "\n";
     first_ = false;
-    return gap + HumanReport(record, colour_);
+    return out + HumanReport(record, colour_);
   }
   std::string End() override { return {}; }
 

@@ -491,6 +491,18 @@ std::string AnchorsFileText(const TrustProblem& problem) {
   return "it serves";
 }
 
+std::optional<std::string> StaleListWarning(const TrustAnchors& anchors,
+                                            std::time_t now) {
+  const WindowsRoots* roots = anchors.windows_roots();
+  if (roots == nullptr) return std::nullopt;
+  const std::time_t this_update = roots->roots().this_update;
+  const int64_t days = (static_cast<int64_t>(now) - this_update) / 86400;
+  if (days <= kStaleListDays) return std::nullopt;
+  return "Windows' root list in " + anchors.location() + " is of " +
+         FormatTime(this_update) + ", " + Number(days) +
+         " days old; sealprobe-roots sync fetches the current one";
+}
+
 std::string TrustProblemText(const TrustProblem& problem) {
   const std::string conflict =
       "--anchors adds to OpenSSL's store, which Windows' root program ";

@@ -5,6 +5,8 @@
 #ifndef SEALPROBE_EXPLAIN_WORDS_WORDING_H_
 #define SEALPROBE_EXPLAIN_WORDS_WORDING_H_
 
+#include <ctime>
+#include <optional>
 #include <string>
 
 #include "authenticode/der_limits.h"
@@ -56,6 +58,12 @@ std::string LoadErrorText(const TrustLoadError& error);
 // holds no certificate", or LoadErrorText's words; after the path at fault
 // when there is one.
 std::string TrustProblemText(const TrustProblem& problem);
+
+// Windows' root list older than kStaleListDays at `now`: that it is, and
+// how to get the current one. Nothing for a current list or another store.
+inline constexpr int kStaleListDays = 90;
+std::optional<std::string> StaleListWarning(const TrustAnchors& anchors,
+                                            std::time_t now);
 
 // The cap a signature, a token or a trust list is over, with its value:
 // "it holds more than 64 certificates in one SignedData".

@@ -47,6 +47,16 @@ struct RegularFile {
 // is not a regular file.
 std::optional<RegularFile> OpenRegularFile(const std::string& path,
                                            int* error = nullptr);
+// The same for `name` relative to the open folder `folder` (a descriptor
+// of one, as OpenFolder gives).
+std::optional<RegularFile> OpenRegularFileAt(const FileDescriptor& folder,
+                                             const std::string& name,
+                                             int* error = nullptr);
+
+// Opens the folder `path` to read the files in it by name, whatever is
+// renamed or swapped in at `path` later; an invalid descriptor, and errno
+// in `error` when given, when it is no folder that opens.
+FileDescriptor OpenFolder(const std::string& path, int* error = nullptr);
 
 // A small file read whole, or why not.
 struct WholeFile {
@@ -67,6 +77,14 @@ struct WholeFile {
 // opens it, when it holds at most `max_bytes`; read to its end, so a file
 // that grows while read is over the cap rather than cut short.
 WholeFile ReadWholeFile(const std::string& path, size_t max_bytes);
+WholeFile ReadWholeFileAt(const FileDescriptor& folder, const std::string& name,
+                          size_t max_bytes);
+
+// The `size` bytes at `offset` of the regular file `name` in `folder`;
+// nullopt when it does not open or holds fewer.
+std::optional<std::vector<uint8_t>> ReadFileRangeAt(
+    const FileDescriptor& folder, const std::string& name, uint64_t offset,
+    size_t size);
 
 }  // namespace sealprobe
 

@@ -23,8 +23,10 @@ FileDescriptor::~FileDescriptor() {
   if (fd_ >= 0) ::close(fd_);
 }
 
-std::optional<RegularFile> OpenRegularFile(const std::string& path,
-                                           int* error) {
+namespace {
+
+std::optional<RegularFile> OpenRegularIn(int folder, const std::string& path,
+                                         int* error) {
   const auto fail = [error](int why) -> std::nullopt_t {
     if (error != nullptr) *error = why;
     return std::nullopt;
@@ -32,8 +34,8 @@ std::optional<RegularFile> OpenRegularFile(const std::string& path,
   // O_NONBLOCK so that a FIFO or a device under the name cannot hold the run
   // up; the regular-file check comes right after. Reads from a regular file
   // never block, flag or not.
-  FileDescriptor fd(
-      ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+  FileDescriptor fd(::openat(folder, path.c_str(),
+                             O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
   if (!fd.valid()) return fail(errno);
   struct stat info {};
   if (::fstat(fd.get(), &info) != 0) return fail(errno);
@@ -41,7 +43,7 @@ std::optional<RegularFile> OpenRegularFile(const std::string& path,
   return RegularFile{std::move(fd), static_cast<uint64_t>(info.st_size)};
 }
 
-WholeFile ReadWholeFile(const std::string& path, size_t max_bytes) {
+WholeFile ReadWholeIn(int folder, const std::string& path, size_t max_bytes) {
   WholeFile out;
   const auto fail = [&out](WholeFile::Fault fault, int error) {
     out.bytes.clear();
@@ -50,7 +52,7 @@ WholeFile ReadWholeFile(const std::string& path, size_t max_bytes) {
     return std::move(out);
   };
   int error = 0;
-  const std::optional<RegularFile> file = OpenRegularFile(path, &error);
+  const std::optional<RegularFile> file = OpenRegularIn(folder, path, &error);
   if (!file) {
     return fail(
         error == 0 ? WholeFile::Fault::kNotRegular : WholeFile::Fault::kOpen,
@@ -78,6 +80,54 @@ WholeFile ReadWholeFile(const std::string& path, size_t max_bytes) {
   if (got > max_bytes) return fail(WholeFile::Fault::kTooLarge, 0);
   out.bytes.resize(got);
   return out;
+}
+
+}  // namespace
+
+std::optional<RegularFile> OpenRegularFile(const std::string& path,
+                                           int* error) {
+  return OpenRegularIn(AT_FDCWD, path, error);
+}
+
+std::optional<RegularFile> OpenRegularFileAt(const FileDescriptor& folder,
+                                             const std::string& name,
+                                             int* error) {
+  return OpenRegularIn(folder.get(), name, error);
+}
+
+FileDescriptor OpenFolder(const std::string& path, int* error) {
+  FileDescriptor fd(
+      ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NONBLOCK | O_CLOEXEC));
+  if (!fd.valid() && error != nullptr) *error = errno;
+  return fd;
+}
+
+WholeFile ReadWholeFile(const std::string& path, size_t max_bytes) {
+  return ReadWholeIn(AT_FDCWD, path, max_bytes);
+}
+
+WholeFile ReadWholeFileAt(const FileDescriptor& folder, const std::string& name,
+                          size_t max_bytes) {
+  return ReadWholeIn(folder.get(), name, max_bytes);
+}
+
+std::optional<std::vector<uint8_t>> ReadFileRangeAt(
+    const FileDescriptor& folder, const std::string& name, uint64_t offset,
+    size_t size) {
+  const std::optional<RegularFile> file = OpenRegularFileAt(folder, name);
+  if (!file || offset > file->size || size > file->size - offset) {
+    return std::nullopt;
+  }
+  std::vector<uint8_t> bytes(size);
+  size_t got = 0;
+  while (got < size) {
+    const ssize_t n = ::pread(file->fd.get(), bytes.data() + got, size - got,
+                              static_cast<off_t>(offset + got));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return std::nullopt;
+    got += static_cast<size_t>(n);
+  }
+  return bytes;
 }
 
 }  // namespace sealprobe

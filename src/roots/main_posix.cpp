@@ -209,9 +209,13 @@ int Show(const Options& o) {
   // The signer is named whatever the folder holds; whether it is under
   // the pinned root can be told only when the folder holds that root.
   std::optional<ListSignature> signature;
-  const std::vector<uint8_t>* root = nullptr;
-  for (const std::vector<uint8_t>& body : read->bodies) {
-    if (Sha256OfBytes(body.data(), body.size()) == o.pin.sha256) root = &body;
+  std::optional<std::vector<uint8_t>> root;
+  for (const RootBody& body : read->bodies) {
+    std::optional<std::vector<uint8_t>> der = ReadRootBody(*read->opened, body);
+    if (der && Sha256OfBytes(der->data(), der->size()) == o.pin.sha256) {
+      root = std::move(der);
+      break;
+    }
   }
   const std::optional<std::vector<uint8_t>> list =
       ReadHeldList(o.folder, TrustListKind::kRoots, SyncLimits().list_bytes);
@@ -220,7 +224,7 @@ int Show(const Options& o) {
         list->data(), list->size(), root ? root->data() : nullptr,
         root ? root->size() : 0, read->roots.this_update);
   }
-  std::fputs(ShowText(o.folder, *read, signature, root != nullptr, o.pin,
+  std::fputs(ShowText(o.folder, *read, signature, root.has_value(), o.pin,
                       std::time(nullptr))
                  .c_str(),
              stdout);

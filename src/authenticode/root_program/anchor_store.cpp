@@ -2,24 +2,21 @@
 
 #include <openssl/x509.h>
 
-#include "authenticode/root_program/root_folder.h"
-
 namespace sealprobe {
 
 std::unique_ptr<AnchorStore> AnchorStore::Make(
-    std::vector<std::vector<uint8_t>> bodies, Fault* fault) {
+    std::shared_ptr<const FileDescriptor> opened, std::vector<RootBody> bodies,
+    Fault* fault) {
   std::unique_ptr<AnchorStore> out(new AnchorStore());
   Anchors& anchors = *out->anchors_;
-  std::vector<uint8_t> subject;
-  for (std::vector<uint8_t>& der : bodies) {
-    if (!anchors.sha1s.insert(Sha1OfBytes(der.data(), der.size())).second) {
+  anchors.opened = std::move(opened);
+  for (RootBody& body : bodies) {
+    if (!anchors.sha1s.insert(body.sha1).second) {
       continue;  // seen as <SHA1>.crt and in a store: kept once
     }
-    ossl::X509NamePtr name;
-    if (CertificateSubject(der.data(), der.size(), &subject)) {
-      const unsigned char* p = subject.data();
-      name.reset(d2i_X509_NAME(nullptr, &p, static_cast<long>(subject.size())));
-    }
+    const unsigned char* p = body.subject.data();
+    const ossl::X509NamePtr name(
+        d2i_X509_NAME(nullptr, &p, static_cast<long>(body.subject.size())));
     int ok = 0;
     const unsigned long hash =
         name ? X509_NAME_hash_ex(name.get(), nullptr, nullptr, &ok) : 0;
@@ -32,7 +29,9 @@ std::unique_ptr<AnchorStore> AnchorStore::Make(
       return nullptr;
     }
     anchors.by_subject.emplace(hash, anchors.bodies.size());
-    anchors.bodies.push_back({std::move(der), nullptr});
+    body.subject = {};  // done with; the store's own copy comes with the
+                        // certificate
+    anchors.bodies.push_back({std::move(body), false, nullptr});
   }
   out->method_.reset(X509_LOOKUP_meth_new("windows-roots"));
   if (!out->method_ ||
@@ -84,10 +83,15 @@ int AnchorStore::LookUp(X509_LOOKUP* lookup, X509_LOOKUP_TYPE type,
   const auto range = anchors->by_subject.equal_range(hash);
   for (auto it = range.first; it != range.second; ++it) {
     Body& body = anchors->bodies[it->second];
-    if (!body.cert)
-      body.cert = DecodeCertificate(body.der.data(), body.der.size());
-    // One that does not decode anchors nothing. The store keeps one copy
-    // of each, however often it is added.
+    if (!body.read) {
+      body.read = true;
+      const std::optional<std::vector<uint8_t>> der =
+          anchors->opened ? ReadRootBody(*anchors->opened, body.where)
+                          : std::nullopt;
+      if (der) body.cert = DecodeCertificate(der->data(), der->size());
+    }
+    // One that no longer reads, or does not decode, anchors nothing. The
+    // store keeps one copy of each, however often it is added.
     if (!body.cert) continue;
     X509_STORE_add_cert(store, body.cert.get());
     if (first == nullptr &&

@@ -1,6 +1,8 @@
-// The root certificates a chain may end in, as an OpenSSL store that
-// decodes each one the first time a chain asks for its subject: decoding a
-// certificate's key costs far more than reading the whole folder.
+// The root certificates a chain may end in, as an OpenSSL store that reads
+// and decodes each one the first time a chain asks for its subject:
+// decoding a certificate's key costs far more than reading the whole
+// folder, and holding every root's DER costs more memory than the rest of
+// a run.
 #ifndef SEALPROBE_AUTHENTICODE_ROOT_PROGRAM_ANCHOR_STORE_H_
 #define SEALPROBE_AUTHENTICODE_ROOT_PROGRAM_ANCHOR_STORE_H_
 
@@ -14,6 +16,8 @@
 
 #include "authenticode/certificate_bytes.h"
 #include "authenticode/openssl_ptr.h"
+#include "authenticode/root_program/root_folder.h"
+#include "file_descriptor.h"
 
 namespace sealprobe {
 
@@ -31,10 +35,12 @@ class AnchorStore {
     kNoMemory,     // OpenSSL cannot make the store
   };
 
-  // The store over `bodies`, each the DER of a root; null (and `fault`
-  // set) when it cannot be made.
+  // The store over `bodies`, the roots of the folder `opened`
+  // (ReadRootFolder); null (and `fault` set) when it cannot be made. A root
+  // whose file no longer holds it when a chain asks anchors nothing.
   static std::unique_ptr<AnchorStore> Make(
-      std::vector<std::vector<uint8_t>> bodies, Fault* fault);
+      std::shared_ptr<const FileDescriptor> opened,
+      std::vector<RootBody> bodies, Fault* fault);
 
   AnchorStore(const AnchorStore&) = delete;
   AnchorStore& operator=(const AnchorStore&) = delete;
@@ -56,15 +62,17 @@ class AnchorStore {
       X509_LOOKUP_meth_free(p);
     }
   };
-  // A root's DER, and the certificate once decoded.
+  // Where a root is, and the certificate once read and decoded.
   struct Body {
-    std::vector<uint8_t> der;
+    RootBody where;
+    bool read = false;
     ossl::X509Ptr cert;
   };
   // The roots, which lookups decode as chains ask for them, from whichever
   // thread builds the chain.
   struct Anchors {
-    std::mutex mutex;  // held while a lookup decodes or reads a Body's cert
+    std::mutex mutex;  // held while a lookup reads a Body or its cert
+    std::shared_ptr<const FileDescriptor> opened;  // the folder
     std::vector<Body> bodies;
     // Indices into bodies, by X509_NAME_hash_ex of the subject.
     std::multimap<unsigned long, size_t> by_subject;

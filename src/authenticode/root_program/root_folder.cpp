@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <openssl/evp.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
@@ -47,6 +48,11 @@ class FolderReader {
                TrustLoadError* error)
       : folder_(std::move(folder)), limits_(limits), error_(error) {}
 
+  // The folder opened; its files are read through that from then on.
+  const std::shared_ptr<const FileDescriptor>& opened() const {
+    return opened_;
+  }
+
   std::string PathOf(const std::string& name) const {
     return folder_.empty() || folder_.back() == '/' ? folder_ + name
                                                     : folder_ + "/" + name;
@@ -60,15 +66,26 @@ class FolderReader {
   // cannot be listed, is over the cap, or holds two names that differ only
   // in letter case among those it reads.
   std::optional<std::map<std::string, std::string>> List() {
-    errno = 0;
-    const std::unique_ptr<DIR, DirCloser> dir(opendir(folder_.c_str()));
+    int error = 0;
+    auto opened = std::make_shared<FileDescriptor>(OpenFolder(folder_, &error));
+    // fdopendir takes the descriptor it is given: a copy of it, so that the
+    // folder stays open for the reads after the listing.
+    const int listing = opened->valid() ? ::dup(opened->get()) : -1;
+    if (listing < 0) error = opened->valid() ? errno : error;
+    const std::unique_ptr<DIR, DirCloser> dir(
+        listing >= 0 ? ::fdopendir(listing) : nullptr);
     if (!dir) {
+      if (listing >= 0) {
+        error = errno;
+        ::close(listing);
+      }
       return Fail(folder_,
-                  errno == ENOENT || errno == ENOTDIR
+                  error == ENOENT || error == ENOTDIR
                       ? LoadFault::kNotAFolder
                       : LoadFault::kFolderUnreadable,
-                  std::strerror(errno));
+                  std::strerror(error));
     }
+    opened_ = std::move(opened);
     std::map<std::string, std::string> names;
     size_t count = 0;
     while (true) {
@@ -101,7 +118,7 @@ class FolderReader {
       LoadFault over_cap = LoadFault::kFileOverCap) {
     const std::string path = PathOf(name);
     const size_t left = limits_.folder_bytes - used_;
-    WholeFile file = ReadWholeFile(path, std::min(cap, left));
+    WholeFile file = ReadWholeFileAt(*opened_, name, std::min(cap, left));
     switch (file.fault) {
       case WholeFile::Fault::kNone:
         used_ += file.bytes.size();
@@ -143,6 +160,7 @@ class FolderReader {
   std::string folder_;
   FolderLimits limits_;
   TrustLoadError* error_;
+  std::shared_ptr<const FileDescriptor> opened_;
   size_t used_ = 0;
 };
 
@@ -188,33 +206,45 @@ std::optional<TrustList> LoadList(const Names& names, const std::string& stl,
   return std::move(read.list);
 }
 
-// The certificates of the file `name`: one DER certificate, or a
-// serialized store; nullopt (and the error set) when they are not.
-std::optional<std::vector<std::vector<uint8_t>>> ReadCertificates(
-    const std::string& name, bool store, FolderReader& reader) {
+// A certificate of a file, while the file is read.
+struct FoundCertificate {
+  const uint8_t* der;
+  size_t size;
+  uint64_t offset;  // in the file
+};
+
+// The file `name`'s bytes and the certificates in them: one DER
+// certificate, or a serialized store's; nullopt (and the error set) when
+// they are not.
+std::optional<std::vector<uint8_t>> ReadCertificates(
+    const std::string& name, bool store, FolderReader& reader,
+    std::vector<FoundCertificate>* found) {
   const std::string path = reader.PathOf(name);
   std::optional<std::vector<uint8_t>> bytes =
       store ? reader.Read(name, reader.limits().file_bytes)
             : reader.Read(name, reader.limits().certificate_bytes,
                           LoadFault::kCertificateTooLarge);
   if (!bytes) return std::nullopt;
-  std::vector<std::vector<uint8_t>> found;
+  found->clear();
   if (store) {
-    SerializedStore read = ReadSerializedStore(bytes->data(), bytes->size());
+    const SerializedStore read =
+        ReadSerializedStore(bytes->data(), bytes->size());
     if (!read.ok()) return reader.FailWith(path, LoadFault::kStore, read.error);
-    found = std::move(read.certificates);
+    for (const StoredCertificate& c : read.certificates) {
+      found->push_back({bytes->data() + c.offset, c.size, c.offset});
+    }
   } else {
-    found.push_back(std::move(*bytes));
+    found->push_back({bytes->data(), bytes->size(), 0});
   }
   std::vector<uint8_t> subject;
-  for (size_t i = 0; i < found.size(); ++i) {
-    if (!CertificateSubject(found[i].data(), found[i].size(), &subject)) {
+  for (size_t i = 0; i < found->size(); ++i) {
+    if (!CertificateSubject((*found)[i].der, (*found)[i].size, &subject)) {
       if (!store) return reader.Fail(path, LoadFault::kNotACertificate);
       reader.Failed(path, LoadFault::kStoreCertificate).index = i + 1;
       return std::nullopt;
     }
   }
-  return found;
+  return bytes;
 }
 
 // The folder's own record of where it came from, when it has one that
@@ -223,7 +253,7 @@ std::optional<FolderOrigin> ReadOrigin(const Names& names,
                                        FolderReader& reader) {
   const auto found = names.find(kOriginFile);
   if (found == names.end()) return std::nullopt;
-  const WholeFile file = ReadWholeFile(reader.PathOf(found->second), 4096);
+  const WholeFile file = ReadWholeFileAt(*reader.opened(), found->second, 4096);
   if (!file.ok()) return std::nullopt;
   return ParseOrigin(std::string(file.bytes.begin(), file.bytes.end()));
 }
@@ -280,6 +310,16 @@ std::optional<FolderOrigin> ParseOrigin(const std::string& text) {
   return origin;
 }
 
+std::optional<std::vector<uint8_t>> ReadRootBody(const FileDescriptor& opened,
+                                                 const RootBody& body) {
+  std::optional<std::vector<uint8_t>> der =
+      ReadFileRangeAt(opened, body.file, body.offset, body.size);
+  if (!der || Sha1OfBytes(der->data(), der->size()) != body.sha1) {
+    return std::nullopt;
+  }
+  return der;
+}
+
 Sha1 Sha1OfBytes(const uint8_t* data, size_t size) {
   Sha1 sha1{};
   unsigned got = 0;
@@ -333,24 +373,29 @@ std::optional<RootFolder> ReadRootFolder(
                TrustListKind::kDisallowed, reader);
   if (reader.failed()) return std::nullopt;
   std::set<Sha1> kept;
+  std::vector<FoundCertificate> found;
   for (const auto& [lower, name] : *names) {
     const bool store = EndsWith(lower, ".sst");
     if (!store && !EndsWith(lower, ".crt")) continue;
-    std::optional<std::vector<std::vector<uint8_t>>> found =
-        ReadCertificates(name, store, reader);
-    if (!found) return std::nullopt;
-    for (std::vector<uint8_t>& der : *found) {
-      const Sha1 sha1 = Sha1OfBytes(der.data(), der.size());
+    // The bytes go when the next file is read: only what is kept of a
+    // body (its SHA-1, subject and place) stays.
+    const std::optional<std::vector<uint8_t>> bytes =
+        ReadCertificates(name, store, reader, &found);
+    if (!bytes) return std::nullopt;
+    for (const FoundCertificate& c : found) {
+      const Sha1 sha1 = Sha1OfBytes(c.der, c.size);
       if (lower == "disallowedcert.sst") {
         out.disallowed_certificates.insert(sha1);
       } else if ((out.roots.subjects.count(sha1) != 0 || also_wanted(sha1)) &&
                  kept.insert(sha1).second) {
-        // The others go with `found`, so that what is held is what is kept.
-        out.bodies.push_back(std::move(der));
+        RootBody body{sha1, {}, name, c.offset, c.size};
+        CertificateSubject(c.der, c.size, &body.subject);
+        out.bodies.push_back(std::move(body));
       }
     }
   }
   out.origin = ReadOrigin(*names, reader);
+  out.opened = reader.opened();
   return out;
 }
 

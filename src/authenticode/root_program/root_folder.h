@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <ctime>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <set>
 #include <string>
@@ -18,6 +19,7 @@
 #include "authenticode/root_program/cabinet.h"
 #include "authenticode/root_program/serialized_store.h"
 #include "authenticode/root_program/trust_list.h"
+#include "file_descriptor.h"
 
 namespace sealprobe {
 
@@ -83,14 +85,28 @@ std::string FormatOrigin(const FolderOrigin& origin);
 // nullopt when `text` is not what FormatOrigin writes.
 std::optional<FolderOrigin> ParseOrigin(const std::string& text);
 
+// A root certificate the folder holds, as far as it is read before a chain
+// asks for it: its DER stays on disk.
+struct RootBody {
+  Sha1 sha1;                     // of its DER
+  std::vector<uint8_t> subject;  // its subject Name's DER
+  // Its DER: `size` bytes at `offset` of the file `file` of the folder.
+  std::string file;
+  uint64_t offset = 0;
+  size_t size = 0;
+};
+
 // What a folder holds, as far as the lists can use it.
 struct RootFolder {
   TrustList roots;
   std::optional<TrustList> disallowed;  // none in the folder: nullopt
-  // The DER of each certificate of a *.crt or *.sst (but
-  // disallowedcert.sst) that the root list names or `also_wanted` keeps,
-  // once each; the others are dropped as they are read.
-  std::vector<std::vector<uint8_t>> bodies;
+  // The folder as it was opened: its files are read through it, so that a
+  // folder swapped in at its path meanwhile is not mixed with it.
+  std::shared_ptr<const FileDescriptor> opened;
+  // Each certificate of a *.crt or *.sst (but disallowedcert.sst) that the
+  // root list names or `also_wanted` keeps, once each; the others are
+  // dropped as they are read.
+  std::vector<RootBody> bodies;
   // The SHA-1 of each certificate of disallowedcert.sst, over its bytes as
   // they are in the store.
   std::set<Sha1> disallowed_certificates;
@@ -113,6 +129,11 @@ std::optional<RootFolder> ReadRootFolder(
     const std::string& folder,
     const std::function<bool(const Sha1&)>& also_wanted, TrustLoadError* error,
     const FolderLimits& limits = {});
+
+// The DER of `body`, read again from `opened`; nullopt when it no longer
+// reads or is no longer the certificate read at first (another SHA-1).
+std::optional<std::vector<uint8_t>> ReadRootBody(const FileDescriptor& opened,
+                                                 const RootBody& body);
 
 // The SHA-1 of `size` bytes at `data`.
 Sha1 Sha1OfBytes(const uint8_t* data, size_t size);

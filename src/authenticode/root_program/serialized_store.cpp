@@ -50,12 +50,11 @@ SerializedStore ReadSerializedStore(const uint8_t* data, size_t size,
     if (length > left - kElementHeader) {
       return Failed(StoreFault::kPastTheEnd, at, length);
     }
-    const uint8_t* value = data + at + kElementHeader;
     if (id == kCertificateElement) {
       if (length > max_certificate_bytes) {
         return Failed(StoreFault::kCertificateTooLarge, at);
       }
-      store.certificates.emplace_back(value, value + length);
+      store.certificates.push_back({at + kElementHeader, length});
     }
     at += kElementHeader + length;
   }

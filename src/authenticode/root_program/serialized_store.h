@@ -34,10 +34,16 @@ struct StoreError {
   uint64_t value = 0;
 };
 
+// Where a certificate element's DER lies in the bytes read.
+struct StoredCertificate {
+  size_t offset = 0;
+  size_t size = 0;
+};
+
 struct SerializedStore {
-  // The DER of each certificate element, in file order (not decoded here);
-  // none when the store is refused.
-  std::vector<std::vector<uint8_t>> certificates;
+  // Each certificate element, in file order (not decoded here); none when
+  // the store is refused.
+  std::vector<StoredCertificate> certificates;
   StoreError error;
   bool ok() const { return error.fault == StoreFault::kNone; }
 };

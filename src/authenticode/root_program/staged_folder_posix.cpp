@@ -2,8 +2,11 @@
 // the same parent, so that one rename swaps them. Linux's
 // renameat2(RENAME_EXCHANGE) swaps two folders in one step, so NAME is
 // always one whole folder; after the swap the old one is under the new
-// one's name and is removed. A sync killed before the swap leaves its
-// .NAME.new-* behind, which the next one removes under the lock.
+// one's name, and becomes .NAME.old, in place of the one before it: a run
+// that opened NAME before the swap goes on reading the old folder through
+// its descriptor (ReadRootFolder), and the old folder stays whole until
+// the next sync. A sync killed before the swap leaves its .NAME.new-*
+// behind, which the next one removes under the lock.
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
@@ -278,10 +281,17 @@ bool StagedFolder::Commit(FolderProblem* problem) {
       ::open(s.parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (parent.valid()) {
     ::fsync(parent.get());
-    // The old folder, now under the new one's name. Should this fail, the
-    // next sync removes it as a leftover.
+    // The old folder, now under the new one's name, kept as .NAME.old
+    // until the next sync. Should that fail, it is removed; should that
+    // fail too, the next sync removes it as a leftover.
     if (exists) {
-      RemoveTree(parent.get(), s.staging.substr(s.staging.rfind('/') + 1), 0);
+      const std::string swapped = s.staging.substr(s.staging.rfind('/') + 1);
+      const std::string old = "." + s.name + ".old";
+      if (!RemoveTree(parent.get(), old, 0) ||
+          ::renameat(parent.get(), swapped.c_str(), parent.get(),
+                     old.c_str()) != 0) {
+        RemoveTree(parent.get(), swapped, 0);
+      }
     }
   }
   return true;

@@ -14,7 +14,7 @@ std::unique_ptr<WindowsRoots> WindowsRoots::Load(const std::string& folder,
                   std::move(read->disallowed_certificates));
   AnchorStore::Fault fault = AnchorStore::Fault::kNone;
   std::unique_ptr<AnchorStore> anchors =
-      AnchorStore::Make(std::move(read->bodies), &fault);
+      AnchorStore::Make(read->opened, std::move(read->bodies), &fault);
   if (!anchors) {
     error->file = folder;
     error->fault =

@@ -39,12 +39,17 @@ Bytes Reencoded(X509* cert) {
 }
 
 template <typename Digest>
+Digest DigestOfBytes(const uint8_t* data, size_t size, const EVP_MD* md) {
+  Digest digest{};
+  unsigned got = 0;
+  EVP_Digest(data, size, digest.data(), &got, md, nullptr);
+  return digest;
+}
+
+template <typename Digest>
 Digest DigestOf(X509* cert, const EVP_MD* md) {
   const Bytes der = EncodingOf(cert);
-  Digest digest{};
-  unsigned size = 0;
-  EVP_Digest(der.data(), der.size(), digest.data(), &size, md, nullptr);
-  return digest;
+  return DigestOfBytes<Digest>(der.data(), der.size(), md);
 }
 
 }  // namespace
@@ -86,5 +91,13 @@ Bytes EncodingOf(X509* cert) {
 
 Sha1 Sha1Of(X509* cert) { return DigestOf<Sha1>(cert, EVP_sha1()); }
 Sha256 Sha256Of(X509* cert) { return DigestOf<Sha256>(cert, EVP_sha256()); }
+
+Sha1 Sha1OfBytes(const uint8_t* data, size_t size) {
+  return DigestOfBytes<Sha1>(data, size, EVP_sha1());
+}
+
+Sha256 Sha256OfBytes(const uint8_t* data, size_t size) {
+  return DigestOfBytes<Sha256>(data, size, EVP_sha256());
+}
 
 }  // namespace sealprobe

@@ -37,6 +37,10 @@ std::vector<uint8_t> EncodingOf(X509* cert);
 Sha1 Sha1Of(X509* cert);
 Sha256 Sha256Of(X509* cert);
 
+// The SHA-1 and SHA-256 of the `size` bytes at `data`.
+Sha1 Sha1OfBytes(const uint8_t* data, size_t size);
+Sha256 Sha256OfBytes(const uint8_t* data, size_t size);
+
 }  // namespace sealprobe
 
 #endif  // SEALPROBE_AUTHENTICODE_CERTIFICATE_BYTES_H_

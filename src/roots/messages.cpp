@@ -4,26 +4,17 @@
 #include <cstring>
 
 #include "explain/words/wording.h"
+#include "hex.h"
 #include "terminal_text.h"
 
 namespace sealprobe {
 namespace {
 
-std::string Hex(const uint8_t* data, size_t size) {
-  static const char kDigits[] = "0123456789abcdef";
-  std::string out;
-  for (size_t i = 0; i < size; ++i) {
-    out += kDigits[data[i] >> 4];
-    out += kDigits[data[i] & 15];
-  }
-  return out;
-}
-
 std::string MiB(size_t bytes) { return std::to_string(bytes >> 20) + " MiB"; }
 
 std::string SignatureText(const ListSignature& s, const ListPin& pin) {
-  const std::string root = "the pinned root (SHA-256 " +
-                           Hex(pin.sha256.data(), pin.sha256.size()) + ")";
+  const std::string root =
+      "the pinned root (SHA-256 " + HexOf(pin.sha256) + ")";
   const std::string signer = "its signer, " + s.signer + ", ";
   switch (s.fault) {
     case ListSignatureFault::kNone:
@@ -134,12 +125,11 @@ std::string SyncFailureText(const SyncResult& r, const std::string& source,
     case SyncFault::kRead:
       return at + ": " + LoadErrorText(r.load_error);
     case SyncFault::kNoPinnedRoot:
-      return at + ": names no root with the SHA-256 " +
-             Hex(pin.sha256.data(), pin.sha256.size()) +
+      return at + ": names no root with the SHA-256 " + HexOf(pin.sha256) +
              ", which its signer must chain to";
     case SyncFault::kPinnedRoot:
       return at + ": is not the pinned root: its SHA-256 is not " +
-             Hex(pin.sha256.data(), pin.sha256.size());
+             HexOf(pin.sha256);
     case SyncFault::kSignature:
       return at + ": not authentic: " + SignatureText(r.signature, pin);
     case SyncFault::kBody:
@@ -202,8 +192,7 @@ std::string ShowText(const std::string& folder, const RootFolder& read,
          ", sequence number " + roots.sequence_number + ", " +
          std::to_string(roots.subjects.size()) + " roots, " +
          std::to_string(read.bodies.size()) + " certificates held\n";
-  const std::string pinned =
-      "the root of SHA-256 " + Hex(pin.sha256.data(), pin.sha256.size());
+  const std::string pinned = "the root of SHA-256 " + HexOf(pin.sha256);
   if (!signature || signature->fault == ListSignatureFault::kNotSigned) {
     out += "signer:          none whose signature verifies\n";
   } else {

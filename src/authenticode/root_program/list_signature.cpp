@@ -179,13 +179,6 @@ ListSignature AuthenticateTrustList(const uint8_t* der, size_t size,
   return result;
 }
 
-Sha256 Sha256OfBytes(const uint8_t* data, size_t size) {
-  Sha256 sha256{};
-  unsigned got = 0;
-  EVP_Digest(data, size, sha256.data(), &got, EVP_sha256(), nullptr);
-  return sha256;
-}
-
 std::optional<Sha256> ParseSha256(const std::string& hex) {
   return ParseHex<Sha256>(hex);
 }

@@ -66,9 +66,6 @@ ListSignature AuthenticateTrustList(const uint8_t* der, size_t size,
                                     const uint8_t* root, size_t root_size,
                                     std::time_t when);
 
-// The SHA-256 of `size` bytes at `data`.
-Sha256 Sha256OfBytes(const uint8_t* data, size_t size);
-
 // A digest written in hexadecimal (either case), or nullopt.
 std::optional<Sha256> ParseSha256(const std::string& hex);
 std::optional<Sha1> ParseSha1(const std::string& hex);

@@ -320,13 +320,6 @@ std::optional<std::vector<uint8_t>> ReadRootBody(const FileDescriptor& opened,
   return der;
 }
 
-Sha1 Sha1OfBytes(const uint8_t* data, size_t size) {
-  Sha1 sha1{};
-  unsigned got = 0;
-  EVP_Digest(data, size, sha1.data(), &got, EVP_sha1(), nullptr);
-  return sha1;
-}
-
 bool CertificateSubject(const uint8_t* der, size_t size,
                         std::vector<uint8_t>* subject) {
   // Certificate ::= SEQUENCE { tbsCertificate SEQUENCE { [0] version

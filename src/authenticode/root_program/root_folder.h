@@ -135,9 +135,6 @@ std::optional<RootFolder> ReadRootFolder(
 std::optional<std::vector<uint8_t>> ReadRootBody(const FileDescriptor& opened,
                                                  const RootBody& body);
 
-// The SHA-1 of `size` bytes at `data`.
-Sha1 Sha1OfBytes(const uint8_t* data, size_t size);
-
 // The subject Name (its whole DER) of the certificate whose DER is the
 // `size` bytes at `der`, read without decoding the certificate; false
 // when those bytes are not one certificate's outline.

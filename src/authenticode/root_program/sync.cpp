@@ -8,25 +8,16 @@
 #include "authenticode/root_program/serialized_store.h"
 #include "authenticode/root_program/windows_roots.h"
 #include "file_descriptor.h"
+#include "hex.h"
 
 namespace sealprobe {
 namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-std::string UpperHex(const uint8_t* data, size_t size) {
-  static const char kDigits[] = "0123456789ABCDEF";
-  std::string out;
-  for (size_t i = 0; i < size; ++i) {
-    out += kDigits[data[i] >> 4];
-    out += kDigits[data[i] & 15];
-  }
-  return out;
-}
-
 // The file a folder keeps a root's certificate in.
 std::string BodyName(const Sha1& sha1) {
-  return UpperHex(sha1.data(), sha1.size()) + ".crt";
+  return HexOf(sha1, HexCase::kUpper) + ".crt";
 }
 
 std::string PathIn(const std::string& folder, const std::string& name) {

@@ -11,6 +11,7 @@
 #include "authenticode/der_reader.h"
 #include "authenticode/openssl_ptr.h"
 #include "authenticode/signed_data.h"
+#include "hex.h"
 
 namespace sealprobe {
 namespace {
@@ -196,16 +197,6 @@ bool ReadProperty(int number, const Der& value, const TrustListLimits& limits,
   }
 }
 
-std::string Hex(const Der& bytes) {
-  static const char kDigits[] = "0123456789abcdef";
-  std::string out;
-  for (size_t i = 0; i < bytes.size(); ++i) {
-    out += kDigits[bytes.data()[i] >> 4];
-    out += kDigits[bytes.data()[i] & 15];
-  }
-  return out;
-}
-
 bool IdentifierFits(SubjectKey key, size_t size) {
   if (key == SubjectKey::kSha1) return size == Sha1().size();
   // MD5, SHA-1, SHA-256, SHA-384, SHA-512.
@@ -350,7 +341,7 @@ TrustListRead ReadContent(Der ctl, TrustListKind kind,
     fields.Expect(der::kOctetString, &field);
   if (fields.PeekTag() == der::kInteger) {
     fields.Expect(der::kInteger, &field);
-    list.sequence_number = Hex(field);
+    list.sequence_number = HexOf(field);
   }
   Der whole;
   uint8_t tag = fields.PeekTag();

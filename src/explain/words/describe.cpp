@@ -138,24 +138,14 @@ std::string SubjectOf(X509* cert) {
                          : std::string();
 }
 
-std::string HexOf(const uint8_t* bytes, size_t size) {
-  static constexpr char kHex[] = "0123456789abcdef";
-  std::string hex;
-  for (size_t i = 0; i < size; ++i) {
-    hex += kHex[bytes[i] >> 4];
-    hex += kHex[bytes[i] & 0xf];
-  }
-  return hex;
-}
-
 std::string CertificateDigest(X509* cert, bool sha256) {
   if (cert == nullptr) return {};
   if (sha256) {
     const Sha256 digest = Sha256Of(cert);
-    return HexOf(digest.data(), digest.size());
+    return HexOf(digest);
   }
   const Sha1 digest = Sha1Of(cert);
-  return HexOf(digest.data(), digest.size());
+  return HexOf(digest);
 }
 
 std::string FormatTime(std::time_t time) {

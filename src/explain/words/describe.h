@@ -11,6 +11,8 @@
 #include <ctime>
 #include <string>
 
+#include "hex.h"
+
 namespace sealprobe {
 
 // A certificate as a person reads it. Empty strings stand for what it does
@@ -32,13 +34,6 @@ CertificateFacts DescribeCertificate(X509* cert);
 
 // Its subject alone, as DescribeCertificate gives it; empty for null.
 std::string SubjectOf(X509* cert);
-
-// `size` bytes in lowercase hexadecimal.
-std::string HexOf(const uint8_t* bytes, size_t size);
-template <typename Bytes>
-std::string HexOf(const Bytes& bytes) {
-  return HexOf(bytes.data(), bytes.size());
-}
 
 // The SHA-256 (or, without `sha256`, SHA-1) of `cert`'s DER, as it came
 // (certificate_bytes.h), in lowercase hexadecimal, as --signer takes it;

@@ -58,6 +58,13 @@ std::optional<RegularFile> OpenRegularFileAt(const FileDescriptor& folder,
 // in `error` when given, when it is no folder that opens.
 FileDescriptor OpenFolder(const std::string& path, int* error = nullptr);
 
+// The names in the folder open as `folder`, "." and ".." left out, in the
+// order the system lists them; nullopt, with errno in `error` when given,
+// when it cannot be listed, and with E2BIG when it holds more than
+// `max_names`.
+std::optional<std::vector<std::string>> FolderNames(
+    const FileDescriptor& folder, size_t max_names, int* error = nullptr);
+
 // A small file read whole, or why not.
 struct WholeFile {
   enum class Fault {

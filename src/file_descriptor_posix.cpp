@@ -1,9 +1,11 @@
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <memory>
 #include <utility>
 
 #include "file_descriptor.h"
@@ -100,6 +102,40 @@ FileDescriptor OpenFolder(const std::string& path, int* error) {
       ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NONBLOCK | O_CLOEXEC));
   if (!fd.valid() && error != nullptr) *error = errno;
   return fd;
+}
+
+std::optional<std::vector<std::string>> FolderNames(
+    const FileDescriptor& folder, size_t max_names, int* error) {
+  const auto fail = [error](int why) -> std::nullopt_t {
+    if (error != nullptr) *error = why;
+    return std::nullopt;
+  };
+  // fdopendir takes the descriptor it is given: a copy, so that `folder`
+  // stays open.
+  const int listing = folder.valid() ? ::dup(folder.get()) : -1;
+  if (listing < 0) return fail(folder.valid() ? errno : EBADF);
+  DIR* dir = ::fdopendir(listing);
+  if (dir == nullptr) {
+    const int why = errno;
+    ::close(listing);
+    return fail(why);
+  }
+  struct Closer {
+    void operator()(DIR* d) const noexcept { ::closedir(d); }
+  };
+  const std::unique_ptr<DIR, Closer> owned(dir);
+  std::vector<std::string> names;
+  while (true) {
+    errno = 0;
+    const dirent* entry = ::readdir(dir);
+    if (entry == nullptr) break;
+    const std::string name = entry->d_name;
+    if (name == "." || name == "..") continue;
+    if (names.size() == max_names) return fail(E2BIG);
+    names.push_back(name);
+  }
+  if (errno != 0) return fail(errno);
+  return names;
 }
 
 WholeFile ReadWholeFile(const std::string& path, size_t max_bytes) {

@@ -20,10 +20,6 @@ std::string Lower(std::string text) {
   return text;
 }
 
-struct DirCloser {
-  void operator()(DIR* dir) const noexcept { closedir(dir); }
-};
-
 }  // namespace
 
 bool FileFetcher::AddFile(const std::string& path, const std::string& name,
@@ -53,15 +49,16 @@ bool FileFetcher::Add(const std::string& path, std::string* error) {
     }
     return AddFile(path, name, error);
   }
-  const std::unique_ptr<DIR, DirCloser> dir(
-      S_ISDIR(info.st_mode) ? opendir(path.c_str()) : nullptr);
-  if (!dir) {
+  const std::optional<std::vector<std::string>> names =
+      S_ISDIR(info.st_mode)
+          ? FolderNames(OpenFolder(path), static_cast<size_t>(-1))
+          : std::nullopt;
+  if (!names) {
     *error = path + ": neither a file nor a folder that can be read";
     return false;
   }
   const std::string folder = path.back() == '/' ? path : path + "/";
-  while (const dirent* entry = readdir(dir.get())) {
-    const std::string name = entry->d_name;
+  for (const std::string& name : *names) {
     if (IsSyncFileName(name) && !AddFile(folder + name, name, error)) {
       return false;
     }

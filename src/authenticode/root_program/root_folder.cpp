@@ -1,6 +1,5 @@
 #include "authenticode/root_program/root_folder.h"
 
-#include <dirent.h>
 #include <openssl/evp.h>
 #include <unistd.h>
 
@@ -37,10 +36,6 @@ bool Reads(const std::string& lower) {
          lower == kOriginFile;
 }
 
-struct DirCloser {
-  void operator()(DIR* dir) const noexcept { closedir(dir); }
-};
-
 // Reads the folder's files against the caps and keeps the first error.
 class FolderReader {
  public:
@@ -68,17 +63,11 @@ class FolderReader {
   std::optional<std::map<std::string, std::string>> List() {
     int error = 0;
     auto opened = std::make_shared<FileDescriptor>(OpenFolder(folder_, &error));
-    // fdopendir takes the descriptor it is given: a copy of it, so that the
-    // folder stays open for the reads after the listing.
-    const int listing = opened->valid() ? ::dup(opened->get()) : -1;
-    if (listing < 0) error = opened->valid() ? errno : error;
-    const std::unique_ptr<DIR, DirCloser> dir(
-        listing >= 0 ? ::fdopendir(listing) : nullptr);
-    if (!dir) {
-      if (listing >= 0) {
-        error = errno;
-        ::close(listing);
-      }
+    const std::optional<std::vector<std::string>> listed =
+        opened->valid() ? FolderNames(*opened, limits_.entries, &error)
+                        : std::nullopt;
+    if (!listed) {
+      if (error == E2BIG) return Fail(folder_, LoadFault::kTooManyFiles);
       return Fail(folder_,
                   error == ENOENT || error == ENOTDIR
                       ? LoadFault::kNotAFolder
@@ -87,25 +76,13 @@ class FolderReader {
     }
     opened_ = std::move(opened);
     std::map<std::string, std::string> names;
-    size_t count = 0;
-    while (true) {
-      errno = 0;
-      const dirent* entry = readdir(dir.get());
-      if (entry == nullptr) break;
-      const std::string name = entry->d_name;
-      if (name == "." || name == "..") continue;
-      if (++count > limits_.entries) {
-        return Fail(folder_, LoadFault::kTooManyFiles);
-      }
+    for (const std::string& name : *listed) {
       const auto [at, added] = names.emplace(Lower(name), name);
       if (!added && Reads(at->first)) {
         const std::string& other = at->second;
         return Fail(PathOf(std::min(name, other)), LoadFault::kNamesDiffer,
                     std::max(name, other));
       }
-    }
-    if (errno != 0) {
-      return Fail(folder_, LoadFault::kFolderUnreadable, std::strerror(errno));
     }
     return names;
   }

@@ -70,27 +70,11 @@ bool MakeFolders(const std::string& path, int* error) {
   }
 }
 
-struct DirCloser {
-  void operator()(DIR* dir) const noexcept { closedir(dir); }
-};
-
 // The names in the folder open as `fd` (which is closed); nullopt when it
 // cannot be listed.
 std::optional<std::vector<std::string>> Names(int fd) {
-  const std::unique_ptr<DIR, DirCloser> dir(fdopendir(fd));
-  if (!dir) {
-    ::close(fd);
-    return std::nullopt;
-  }
-  std::vector<std::string> names;
-  errno = 0;
-  while (const dirent* entry = readdir(dir.get())) {
-    const std::string name = entry->d_name;
-    if (name != "." && name != "..") names.push_back(name);
-    errno = 0;
-  }
-  if (errno != 0) return std::nullopt;
-  return names;
+  const FileDescriptor folder(fd);
+  return FolderNames(folder, static_cast<size_t>(-1));
 }
 
 // Removes `name` in the folder open as `at`: a file or link, or a folder

@@ -7,24 +7,15 @@
 #include <cstring>
 #include <memory>
 
+#include "authenticode/root_program/root_folder.h"
 #include "authenticode/root_program/sync.h"
 #include "file_descriptor.h"
 #include "roots/file_fetcher.h"
 
 namespace sealprobe {
-namespace {
-
-std::string Lower(std::string text) {
-  std::transform(text.begin(), text.end(), text.begin(),
-                 [](unsigned char c) { return std::tolower(c); });
-  return text;
-}
-
-}  // namespace
-
 bool FileFetcher::AddFile(const std::string& path, const std::string& name,
                           std::string* error) {
-  const auto [at, added] = files_.emplace(Lower(name), path);
+  const auto [at, added] = files_.emplace(NameKey(name), path);
   if (!added) {
     *error = path + " and " + at->second + " both stand for " + at->first +
              ": give one";
@@ -68,7 +59,7 @@ bool FileFetcher::Add(const std::string& path, std::string* error) {
 
 Fetched FileFetcher::Fetch(const std::string& name, size_t max_bytes) {
   Fetched got;
-  const auto found = files_.find(Lower(name));
+  const auto found = files_.find(NameKey(name));
   if (found == files_.end()) {
     got.outcome = Fetched::Outcome::kNotFound;
     return got;

@@ -18,12 +18,6 @@
 namespace sealprobe {
 namespace {
 
-std::string Lower(std::string text) {
-  std::transform(text.begin(), text.end(), text.begin(),
-                 [](unsigned char c) { return std::tolower(c); });
-  return text;
-}
-
 bool EndsWith(const std::string& text, const char* suffix) {
   const size_t n = std::strlen(suffix);
   return text.size() >= n && text.compare(text.size() - n, n, suffix) == 0;
@@ -77,7 +71,7 @@ class FolderReader {
     opened_ = std::move(opened);
     std::map<std::string, std::string> names;
     for (const std::string& name : *listed) {
-      const auto [at, added] = names.emplace(Lower(name), name);
+      const auto [at, added] = names.emplace(NameKey(name), name);
       if (!added && Reads(at->first)) {
         const std::string& other = at->second;
         return Fail(PathOf(std::min(name, other)), LoadFault::kNamesDiffer,
@@ -236,6 +230,12 @@ std::optional<FolderOrigin> ReadOrigin(const Names& names,
 }
 
 }  // namespace
+
+std::string NameKey(std::string name) {
+  std::transform(name.begin(), name.end(), name.begin(),
+                 [](unsigned char c) { return std::tolower(c); });
+  return name;
+}
 
 std::string FormatOrigin(const FolderOrigin& origin) {
   char when[32] = "";

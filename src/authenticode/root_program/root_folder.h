@@ -113,6 +113,9 @@ struct RootFolder {
   std::optional<FolderOrigin> origin;
 };
 
+// How the folder matches a file's name: letter case aside (ASCII).
+std::string NameKey(std::string name);
+
 // Reads the folder at `folder`: the root list (authroot.stl, or
 // authroot.stl inside authrootstl.cab; both must agree), root certificates
 // as DER *.crt files and in *.sst serialized stores, and optionally the

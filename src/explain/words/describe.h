@@ -11,6 +11,8 @@
 #include <ctime>
 #include <string>
 
+#include "authenticode/compound_file.h"
+
 namespace sealprobe {
 
 // A certificate as a person reads it. Empty strings stand for what it does
@@ -39,6 +41,10 @@ template <typename Bytes>
 std::string HexOf(const Bytes& bytes) {
   return HexOf(bytes.data(), bytes.size());
 }
+
+// A CLSID as Windows writes one, its first three fields read
+// little-endian: "{000C1084-0000-0000-C000-000000000046}".
+std::string ClsidText(const Clsid& clsid);
 
 // The SHA-256 (or, without `sha256`, SHA-1) of `cert`'s DER, as it came
 // (certificate_bytes.h), in lowercase hexadecimal, as --signer takes it;

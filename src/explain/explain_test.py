@@ -321,7 +321,8 @@ class ExplainTest(unittest.TestCase):
             (cab_only, allow, 0,
              [("data.cab", "file.unsupported_format",
                {"format": "cabinet", "allowed": True})], None),
-            ([("notes.txt", b"text")], [], 2, [], "nothing to check in"),
+            ([], [], 2, [], "nothing to check in"),
+            ([("notes.txt", b"text")], [], 2, [], "1 other file left out"),
         ]
         for layout, options, code, want, err in cases:
             with self.subTest(layout=len(layout), options=options):

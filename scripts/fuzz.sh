@@ -39,6 +39,9 @@ case "$target" in
     seeds="$build/corpus/$target-seeds"
     mkdir -p "$seeds"
     cp "$fixtures"/files/* "$fixtures"/pe/*.exe "$seeds"/
+    # A cabinet and a trust list: kinds the folder walk lists unchecked.
+    cp "$fixtures"/windows/program/authrootstl.cab \
+      "$fixtures"/windows/program/disallowedcert.stl "$seeds"/
     regressions="$root/src/$target/fuzz_regressions/$target"
     SEALPROBE_FUZZ_ROOTS="$fixtures/pki/root.crt"
     export SEALPROBE_FUZZ_ROOTS

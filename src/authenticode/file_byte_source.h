@@ -19,8 +19,9 @@ namespace sealprobe {
 class FileByteSource final : public ByteSource {
  public:
   // Opens `path` as OpenRegularFile (file_descriptor.h) does; null when that
-  // gives nothing.
-  static std::unique_ptr<FileByteSource> Open(const std::string& path);
+  // gives nothing, with `error` then as OpenRegularFile sets it.
+  static std::unique_ptr<FileByteSource> Open(const std::string& path,
+                                              int* error = nullptr);
 
   uint64_t size() const override { return size_; }
   bool ReadAt(uint64_t offset, uint8_t* out, size_t length) override;

@@ -16,8 +16,9 @@ constexpr size_t kBlockSize = size_t{256} * 1024;
 
 }  // namespace
 
-std::unique_ptr<FileByteSource> FileByteSource::Open(const std::string& path) {
-  std::optional<RegularFile> file = OpenRegularFile(path);
+std::unique_ptr<FileByteSource> FileByteSource::Open(const std::string& path,
+                                                     int* error) {
+  std::optional<RegularFile> file = OpenRegularFile(path, error);
   if (!file) return nullptr;
   return std::unique_ptr<FileByteSource>(new FileByteSource(std::move(*file)));
 }

@@ -6,13 +6,16 @@
 namespace sealprobe {
 namespace {
 
-// {000C1084-...} and {000C1086-...}, as a CLSID is stored: its first three
-// fields little-endian.
+// {000C1084-...}, {000C1086-...} and {000C1082-...}, as a CLSID is stored: its
+// first three fields little-endian.
 constexpr Clsid kPackageClsid = {0x84, 0x10, 0x0c, 0x00, 0x00, 0x00,
                                  0x00, 0x00, 0xc0, 0x00, 0x00, 0x00,
                                  0x00, 0x00, 0x00, 0x46};
 constexpr Clsid kPatchClsid = {0x86, 0x10, 0x0c, 0x00, 0x00, 0x00, 0x00, 0x00,
                                0xc0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46};
+constexpr Clsid kTransformClsid = {0x82, 0x10, 0x0c, 0x00, 0x00, 0x00,
+                                   0x00, 0x00, 0xc0, 0x00, 0x00, 0x00,
+                                   0x00, 0x00, 0x00, 0x46};
 
 // "\x05DigitalSignature" and "\x05MsiDigitalSignatureEx" in UTF-16LE.
 constexpr uint8_t kSignatureName[] = {
@@ -69,6 +72,13 @@ bool FeedMetadata(const DirectoryEntry& e, const ChunkSink& sink) {
 
 bool IsInstallerClsid(const Clsid& clsid) {
   return clsid == kPackageClsid || clsid == kPatchClsid;
+}
+
+InstallerClass InstallerClassOf(const Clsid& clsid) {
+  if (clsid == kPackageClsid) return InstallerClass::kPackage;
+  if (clsid == kPatchClsid) return InstallerClass::kPatch;
+  if (clsid == kTransformClsid) return InstallerClass::kTransform;
+  return InstallerClass::kNone;
 }
 
 std::optional<uint32_t> FindSignatureStream(const CompoundFile& file) {

@@ -29,6 +29,11 @@ namespace sealprobe {
 // one.
 bool IsInstallerClsid(const Clsid& clsid);
 
+// What a root's CLSID says a compound file is, among Windows Installer's
+// files: a package, a patch, a transform ({000C1082-...}), or none of them.
+enum class InstallerClass { kNone, kPackage, kPatch, kTransform };
+InstallerClass InstallerClassOf(const Clsid& clsid);
+
 // The root's \x05DigitalSignature and \x05MsiDigitalSignatureEx streams, as
 // Windows opens them by name (CompoundFile::FindInRoot).
 std::optional<uint32_t> FindSignatureStream(const CompoundFile& file);

@@ -1,5 +1,6 @@
-// Fuzzes what sealprobe-explain makes of a file's bytes: the verification,
-// then its record in every format, descriptions of whatever certificates
+// Fuzzes what sealprobe-explain makes of a file's bytes: what the folder
+// walk tells the file to be by its content, the verification, then its
+// record in every format, descriptions of whatever certificates
 // the signature carries included. What a person sees must be UTF-8 and
 // hold no control character but line feeds (and no ESC at all without
 // colour); JSON, each line of JSON Lines and SARIF must parse as strict
@@ -11,9 +12,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <sstream>
 #include <string>
 
+#include "explain/decide/file_kind.h"
 #include "explain/formats/format_table.h"
 #include "explain/formats/text_encodings.h"
 #include "testing/fuzz_trust.h"
@@ -158,6 +161,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   sealprobe::FileRecord record;
   record.file = "fuzz.exe";
   record.verification = sealprobe::VerifyFuzzInput(data, size);
+  sealprobe::MemoryByteSource source(data, size);
+  const std::optional<sealprobe::FileKind> kind =
+      sealprobe::KindOfContent(source);
+  if (kind && sealprobe::IsUnsupported(*kind)) {
+    record.unsupported = kind;
+    record.unsupported_allowed = size % 2 == 1;
+  }
   const struct {
     ReportFormat format;
     bool (*sound)(const std::string&);

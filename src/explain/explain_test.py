@@ -149,6 +149,8 @@ class ExplainTest(unittest.TestCase):
             ("tampered.exe", "TRUST_E_BAD_DIGEST", None, None),
             ("stranger.exe", "CERT_E_UNTRUSTEDROOT", subject + "Unknown Root",
              "now"),
+            # 16 bytes after its signature, which Windows ignores.
+            ("trailing.exe", "ERROR_SUCCESS", None, "now"),
         ]
         files = [harness.fixture_path("files/" + c[0]) for c in cases]
         reports = json.loads(self.explain("--json", *files).out)
@@ -160,6 +162,8 @@ class ExplainTest(unittest.TestCase):
                                  certificate)
                 checked_at = report["checked_at"]
                 self.assertEqual(checked_at and checked_at["why"], why)
+        self.assertEqual([r["bytes_after_signature"] for r in reports],
+                         [0, 0, 0, 0, 0, 16])
         self.assertFalse(reports[3]["image"]["hash_matches"])
         self.assertEqual(reports[2]["timestamp"]["kind"], "rfc3161")
 
@@ -294,34 +298,76 @@ class ExplainTest(unittest.TestCase):
                                 target)
         return folder
 
-    def test_a_folder_stands_for_its_programs_in_byte_order(self):
-        folder = self.fixture_copies([
-            ("b/tampered.dll", "tampered.exe"), ("a.exe", "valid.exe"),
-            ("README", "unsigned.exe"), ("notes.exe", b"MZ? no, text"),
-            ("B.txt", b"plain text")])
-        run = self.explain("--format", "jsonl", folder)
-        self.assertEqual(run.code, 1, run.err)
-        reports = [json.loads(line) for line in run.out.splitlines()]
-        self.assertEqual([r["file"][len(folder) + 1:] for r in reports],
-                         ["README", "a.exe", "b/tampered.dll", "notes.exe"])
-        self.assertEqual([r["code"] for r in reports],
-                         ["signature.none", None, "image.hash_mismatch",
-                          "file.not_pe"])
-        self.assertEqual({r["tool"]["version"] for r in reports},
-                         {CONFIG.version})
+    def test_a_folder_stands_for_what_windows_signs_in_byte_order(self):
+        with open(harness.fixture_path("windows/program/authrootstl.cab"),
+                  "rb") as f:
+            cab = f.read()
+        mixed = [("b/tampered.dll", "tampered.exe"), ("a.exe", "valid.exe"),
+                 ("README", "unsigned.exe"), ("notes.exe", b"MZ? no, text"),
+                 ("B.txt", b"plain text"), ("setup/Tarvo.msi",
+                                            "msi-unsigned.msi"),
+                 ("setup/data.cab", cab)]
+        cab_only = [("data.cab", cab)]
+        allow = ["--allow-unsupported"]
+        cases = [
+            # (layout, options, exit code, (path, code, unsupported) each,
+            # the folder's counts on standard error)
+            (mixed, [], 1,
+             [("README", "signature.none", None), ("a.exe", None, None),
+              ("b/tampered.dll", "image.hash_mismatch", None),
+              ("notes.exe", "file.not_pe", None),
+              ("setup/Tarvo.msi", "signature.none", None),
+              ("setup/data.cab", "file.unsupported_format",
+               {"format": "cabinet", "allowed": False})],
+             "5 files to check, 1 file of a kind not verified here, "
+             "1 other file left out"),
+            (cab_only, [], 1,
+             [("data.cab", "file.unsupported_format",
+               {"format": "cabinet", "allowed": False})], None),
+            (cab_only, allow, 0,
+             [("data.cab", "file.unsupported_format",
+               {"format": "cabinet", "allowed": True})], None),
+            ([], [], 2, [], "nothing to check in"),
+            ([("notes.txt", b"text")], [], 2, [], "1 other file left out"),
+        ]
+        for layout, options, code, want, err in cases:
+            with self.subTest(layout=len(layout), options=options):
+                folder = self.fixture_copies(layout)
+                run = self.explain("--format", "jsonl", *options, folder)
+                self.assertEqual(run.code, code, run.err)
+                reports = [json.loads(line) for line in run.out.splitlines()]
+                self.assertEqual([(r["file"][len(folder) + 1:], r["code"],
+                                   r["unsupported"]) for r in reports], want)
+                self.assertEqual({r["tool"]["version"] for r in reports},
+                                 {CONFIG.version} if want else set())
+                self.assertIn(err or "", run.err)
+        # Let pass, a file not checked is JUnit's skipped case and a SARIF
+        # note.
+        folder = self.fixture_copies(cab_only)
+        junit = self.explain("--format", "junit", *allow, folder)
+        self.assertIn('skipped="1"', junit.out)
+        self.assertIn('<skipped message="file.unsupported_format: ', junit.out)
+        sarif = json.loads(self.explain("--format", "sarif", *allow,
+                                        folder).out)
+        self.assertEqual([r["level"] for r in sarif["runs"][0]["results"]],
+                         ["note"])
 
     def test_staging_is_the_installers_walk_and_fails_what_is_missing(self):
         names = harness.MANIFEST
         everything = [("P/" + n, "valid.exe") for n in names]
         cases = [
-            # (layout, code, missing entries, CommonFiles-found entries)
-            (everything, 0, 0, 0),
-            # The CommonFiles copy, tampered, wins over a sound one; entry
-            # 1 is in neither folder.
+            # (layout, code, missing entries, CommonFiles-found entries,
+            # the other files checked after the entries)
+            (everything, 0, 0, 0, []),
+            # The CommonFiles copy, tampered, wins over a sound one, which
+            # is checked after the entries with a file the manifest does
+            # not name; entry 1 is in neither folder.
             (everything[2:] + [("P/" + names[0], "valid.exe"),
-                               ("C/" + names[0], "tampered.exe")], 1, 1, 1),
+                               ("C/" + names[0], "tampered.exe"),
+                               ("P/extra/Tarvo.msi", "msi-unsigned.msi")],
+             1, 1, 1, ["P/extra/Tarvo.msi", "P/" + names[0]]),
         ]
-        for layout, code, missing, common in cases:
+        for layout, code, missing, common, others in cases:
             with self.subTest(layout=len(layout), code=code):
                 folder = self.fixture_copies(layout)
                 os.makedirs(os.path.join(folder, "C"), exist_ok=True)
@@ -330,6 +376,9 @@ class ExplainTest(unittest.TestCase):
                                    os.path.join(folder, "C/"))
                 self.assertEqual(run.code, code, run.err)
                 reports = json.loads(run.out)
+                self.assertEqual([r["file"][len(folder) + 1:]
+                                  for r in reports[len(names):]], others)
+                reports = reports[:len(names)]
                 self.assertEqual([r["staging"]["name"] for r in reports],
                                  list(names))
                 found = [r["staging"]["found"] for r in reports]

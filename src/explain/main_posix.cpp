@@ -39,10 +39,14 @@ constexpr char kUsageHead[] =
     "For each file, the status sealprobe gives it, in Windows' terms, the\n"
     "rule that decided it, and the evidence: the image, the signer, the\n"
     "chain, the timestamp, the time the chain was checked at, and the\n"
-    "file's other signatures. A folder PATH stands for every file under it\n"
-    "that starts with MZ, in byte order of the paths. --staging checks the\n"
-    "product's files as sealprobe finds them in the two folders, and fails\n"
-    "one found in neither.\n"
+    "file's other signatures. A folder PATH stands for every PE image and\n"
+    "Windows Installer package under it, told by content, in byte order of\n"
+    "the paths; a file of another kind Windows signs (a cabinet, a catalog,\n"
+    "a signed script, an MSIX package, another compound file) is listed and\n"
+    "fails, as it cannot be verified here, and the rest are counted. "
+    "--staging\n"
+    "checks the product's files as sealprobe finds them in the two folders,\n"
+    "fails one found in neither, and checks the folders' other files too.\n"
     "\n";
 
 constexpr char kUsageOptions[] =
@@ -54,6 +58,9 @@ constexpr char kUsageOptions[] =
     "  --all-signatures   hold every signature of a file (nested ones, later\n"
     "                     certificate-table entries) to these rules, not only\n"
     "                     the primary, which Windows decides by\n"
+    "  --allow-unsupported\n"
+    "                     pass a file of a kind Windows signs that cannot be\n"
+    "                     verified here, listed as not checked\n"
     "  --jobs N           verify on N threads (default: one per processor);\n"
     "                     the output is the same for any N\n"
     "  --anchors PEM      trust the certificates in PEM besides the default\n"
@@ -66,8 +73,9 @@ constexpr char kUsageOptions[] =
     "\n"
     "Exit status: 0 when every file is valid and meets the rules; 1 when one\n"
     "is not or does not, or a staged file is missing; 2 for a usage error,\n"
-    "trust data that does not load, or a report that cannot be written; 3\n"
-    "when a file or folder cannot be read. The highest of these wins.\n";
+    "trust data that does not load, a folder with nothing to check, or a\n"
+    "report that cannot be written; 3 when a file or folder cannot be read.\n"
+    "The highest of these wins.\n";
 
 // The --format entry, its formats from the format table.
 std::string FormatEntry() {
@@ -132,7 +140,7 @@ std::string WhyUnreadable(const std::string& path, sealprobe::FileTree& tree) {
     case sealprobe::FileTree::Kind::kRegularFile:
       break;
   }
-  if (!tree.StartsWithMz(path, &reason)) return reason;
+  if (!tree.Open(path, &reason) && !reason.empty()) return reason;
   return "it could not be read";
 }
 
@@ -145,25 +153,55 @@ int StopForTrust(const sealprobe::TrustProblem& problem) {
   return kUsage;
 }
 
-// What to check: the manifest's entries under --staging, else the files
-// of the PATHs. Complains of what cannot be read (kUnreadable), or of a
-// staged folder named without its separator (kUsage, and nothing to
-// check); kValid otherwise.
+// What to check: the manifest's entries under --staging, then the other
+// files of the staged folders; else the files of the PATHs. Complains of
+// what cannot be read (kUnreadable), of a folder with nothing to check
+// (kUsage), or of a staged folder named without its separator (kUsage, and
+// `stop`); kValid otherwise.
 struct Work {
-  std::vector<std::string> files;
   std::vector<sealprobe::StagingEntry> entries;
+  std::vector<sealprobe::InputFile> files;
   int exit = kValid;
+  bool stop = false;
 };
+
+// "1 file", "2 other files".
+std::string Files(size_t count, const char* which) {
+  return std::to_string(count) + " " + which + (count == 1 ? "file" : "files");
+}
+
+// Says what each folder walked held, and complains of what could not be
+// read and of a folder that holds nothing to check (a staged folder's
+// entries are always something); into `work`.
+void TakeInputs(sealprobe::Inputs inputs, bool folders_may_be_empty,
+                Work* work) {
+  for (const sealprobe::InputProblem& problem : inputs.problems) {
+    Complain(problem.path, problem.reason);
+    work->exit = std::max<int>(work->exit, kUnreadable);
+  }
+  for (const sealprobe::FolderCount& count : inputs.folders) {
+    // An empty folder argument is the current folder.
+    const std::string folder = count.path.empty() ? "." : count.path;
+    std::fprintf(stderr,
+                 "sealprobe-explain: %s: %s to check, %s of a kind "
+                 "not verified here, %s left out\n",
+                 TerminalSafe(folder).c_str(),
+                 Files(count.verified, "").c_str(),
+                 Files(count.unsupported, "").c_str(),
+                 Files(count.others, "other ").c_str());
+    if (count.empty() && !folders_may_be_empty) {
+      std::fprintf(stderr, "sealprobe-explain: nothing to check in %s\n",
+                   TerminalSafe(folder).c_str());
+      work->exit = std::max<int>(work->exit, kUsage);
+    }
+  }
+  work->files = std::move(inputs.files);
+}
 
 Work Gather(const sealprobe::ExplainOptions& o, sealprobe::FileTree& tree) {
   Work work;
   if (!o.staging) {
-    sealprobe::Inputs inputs = sealprobe::CollectInputs(o.paths, tree);
-    for (const sealprobe::InputProblem& problem : inputs.problems) {
-      Complain(problem.path, problem.reason);
-      work.exit = kUnreadable;
-    }
-    work.files = std::move(inputs.files);
+    TakeInputs(sealprobe::CollectInputs(o.paths, tree), false, &work);
     return work;
   }
   const std::unique_ptr<sealprobe::FileOpener> opener =
@@ -174,12 +212,14 @@ Work Gather(const sealprobe::ExplainOptions& o, sealprobe::FileTree& tree) {
     const std::string text = sealprobe::DescribeStagingProblem(problem);
     if (problem.kind == sealprobe::StagingFolderProblem::Kind::kNoSeparator) {
       Usage(text);
-      return Work{{}, {}, kUsage};
+      work.stop = true;
+      return work;
     }
     std::fprintf(stderr, "sealprobe-explain: %s\n", TerminalSafe(text).c_str());
     work.exit = kUnreadable;
   }
   work.entries = std::move(check.entries);
+  TakeInputs(std::move(check.others), true, &work);
   return work;
 }
 
@@ -187,23 +227,24 @@ Work Gather(const sealprobe::ExplainOptions& o, sealprobe::FileTree& tree) {
 // the exit status.
 int Report(const sealprobe::ExplainOptions& o, const Work& work,
            sealprobe::TrustAnchors& anchors, sealprobe::FileTree& tree) {
-  const size_t count = o.staging ? work.entries.size() : work.files.size();
+  const size_t count = work.entries.size() + work.files.size();
   const std::unique_ptr<sealprobe::ReportRenderer> renderer =
       sealprobe::MakeReportRenderer(
           o.format, {kVersion, o.format == sealprobe::ReportFormat::kText &&
                                    UseColour()});
   const std::time_t now = std::time(nullptr);
   const auto produce = [&](size_t i) {
-    return o.staging
-               ? sealprobe::ExplainEntry(work.entries[i], anchors, o.policy,
-                                         now)
-               : sealprobe::ExplainFile(work.files[i], anchors, o.policy, now);
+    const size_t entries = work.entries.size();
+    return i < entries ? sealprobe::ExplainEntry(work.entries[i], anchors,
+                                                 o.policy, now)
+                       : sealprobe::ExplainInput(work.files[i - entries],
+                                                 anchors, o.policy, now);
   };
   Output out;
   bool any_invalid = false;
   bool any_unreadable = false;
   const auto deliver = [&](size_t, sealprobe::FileRecord record) {
-    any_invalid = any_invalid || !record.valid();
+    any_invalid = any_invalid || !record.passes();
     const sealprobe::Rule rule = record.verification.rule;
     if (record.found() && (rule == sealprobe::Rule::kNotOpened ||
                            rule == sealprobe::Rule::kUnreadable)) {
@@ -214,9 +255,9 @@ int Report(const sealprobe::ExplainOptions& o, const Work& work,
   };
   sealprobe::RunInOrder(count, o.jobs != 0 ? o.jobs : sealprobe::DefaultJobs(),
                         produce, deliver);
-  const int exit = work.exit != kValid || any_unreadable ? kUnreadable
-                   : any_invalid                         ? kNotValid
-                                                         : kValid;
+  const int exit = std::max<int>(work.exit, any_unreadable ? kUnreadable
+                                            : any_invalid  ? kNotValid
+                                                           : kValid);
   if (!out.Write(renderer->End()) || std::fclose(stdout) != 0) {
     Complain("cannot write the report",
              std::strerror(out.failed() != 0 ? out.failed() : errno));
@@ -253,6 +294,6 @@ int main(int argc, char** argv) {
   const std::unique_ptr<sealprobe::FileTree> tree =
       sealprobe::MakePlatformFileTree();
   const Work work = Gather(o, *tree);
-  if (work.exit == kUsage) return kUsage;
+  if (work.stop) return kUsage;
   return Report(o, work, *trust.anchors, *tree);
 }

@@ -93,6 +93,11 @@ std::vector<Option> Options() {
          o.policy.all_signatures = true;
          return true;
        }},
+      {"--allow-unsupported", Takes::kNothing,
+       [](ExplainOptions& o, const Values&) {
+         o.policy.allow_unsupported = true;
+         return true;
+       }},
       {"--jobs", Takes::kValue,
        [](ExplainOptions& o, const Values& v) {
          const std::optional<unsigned> jobs = JobCount(v[0], kMaxJobs);

@@ -41,6 +41,14 @@ FileRecord ExplainFile(const std::string& path, TrustAnchors& anchors,
   return record;
 }
 
+FileRecord ExplainInput(const InputFile& input, TrustAnchors& anchors,
+                        const Policy& policy, std::time_t now) {
+  FileRecord record = ExplainFile(input.path, anchors, policy, now);
+  record.unsupported = input.unsupported;
+  record.unsupported_allowed = policy.allow_unsupported;
+  return record;
+}
+
 FileRecord ExplainEntry(const StagingEntry& entry, TrustAnchors& anchors,
                         const Policy& policy, std::time_t now) {
   if (!entry.found) {

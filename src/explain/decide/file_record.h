@@ -12,6 +12,8 @@
 
 #include "authenticode/trust_anchors.h"
 #include "authenticode/verification.h"
+#include "explain/decide/file_kind.h"
+#include "explain/decide/inputs.h"
 #include "explain/decide/policy.h"
 #include "explain/decide/staging.h"
 
@@ -42,12 +44,23 @@ struct FileRecord {
   std::string verdict;  // sealprobe's verdict line, without its line break;
                         // empty for an entry not found
   TrustFacts trust;
+  // Of a kind Windows signs that sealprobe does not verify (file_kind.h),
+  // found by its content: never valid. Policy::allow_unsupported lets it
+  // pass, listed as not checked.
+  std::optional<FileKind> unsupported;
+  bool unsupported_allowed = false;
 
   // Whether there was a file to verify: false only for a manifest entry in
   // neither staged folder.
   bool found() const { return !entry || entry->found.has_value(); }
   bool valid() const {
-    return found() && verification.result.status == 0 && !policy;
+    return found() && !unsupported && verification.result.status == 0 &&
+           !policy;
+  }
+  // Whether it passes the run: valid, or of a kind not verified that the
+  // run lets pass.
+  bool passes() const {
+    return valid() || (unsupported.has_value() && unsupported_allowed);
   }
 };
 
@@ -59,6 +72,11 @@ struct FileRecord {
 FileRecord ExplainFile(const std::string& path, TrustAnchors& anchors,
                        const Policy& policy = {},
                        std::time_t now = std::time(nullptr));
+
+// The record of a file to check: ExplainFile's, and for a file of a kind
+// not verified, that kind and whether `policy` lets it pass.
+FileRecord ExplainInput(const InputFile& input, TrustAnchors& anchors,
+                        const Policy& policy, std::time_t now);
 
 // The record of a manifest entry, found or not, under --staging.
 FileRecord ExplainEntry(const StagingEntry& entry, TrustAnchors& anchors,

@@ -6,8 +6,8 @@
 #include <cerrno>
 #include <system_error>
 
+#include "authenticode/file_byte_source.h"
 #include "explain/decide/inputs.h"
-#include "file_descriptor.h"
 
 namespace sealprobe {
 namespace {
@@ -71,25 +71,12 @@ class PosixFileTree final : public FileTree {
     return true;
   }
 
-  std::optional<bool> StartsWithMz(const std::string& path,
+  std::unique_ptr<ByteSource> Open(const std::string& path,
                                    std::string* reason) override {
     int error = 0;
-    const std::optional<RegularFile> file = OpenRegularFile(path, &error);
-    if (!file) {
-      if (error == 0) return false;
-      *reason = ErrorText(error);
-      return std::nullopt;
-    }
-    char head[2];
-    ssize_t got;
-    do {
-      got = ::pread(file->fd.get(), head, sizeof(head), 0);
-    } while (got < 0 && errno == EINTR);
-    if (got < 0) {
-      *reason = ErrorText(errno);
-      return std::nullopt;
-    }
-    return got == 2 && head[0] == 'M' && head[1] == 'Z';
+    std::unique_ptr<FileByteSource> file = FileByteSource::Open(path, &error);
+    if (!file) *reason = error != 0 ? ErrorText(error) : std::string();
+    return file;
   }
 
  private:

@@ -1,6 +1,7 @@
 // A release's own rules, on top of Windows' verdict: whose certificate must
 // have signed, whether a timestamp is required, whether every signature of
-// a file must be valid or only the primary, which Windows decides by.
+// a file must be valid or only the primary, which Windows decides by, and
+// whether a file sealprobe cannot verify may pass.
 #ifndef SEALPROBE_EXPLAIN_DECIDE_POLICY_H_
 #define SEALPROBE_EXPLAIN_DECIDE_POLICY_H_
 
@@ -22,9 +23,13 @@ struct Policy {
   // Every signature must be valid and meet the rules above, not only the
   // primary.
   bool all_signatures = false;
+  // A file of a kind Windows signs that sealprobe does not verify passes,
+  // listed as not checked, rather than failing (file_kind.h).
+  bool allow_unsupported = false;
 
   bool empty() const {
-    return signers.empty() && !require_timestamp && !all_signatures;
+    return signers.empty() && !require_timestamp && !all_signatures &&
+           !allow_unsupported;
   }
 };
 

@@ -1,5 +1,7 @@
 #include "explain/decide/staging.h"
 
+#include <algorithm>
+#include <set>
 #include <utility>
 
 #include "product_files/manifest.h"
@@ -31,6 +33,45 @@ std::optional<StagingFolderProblem> LookAtFolder(ProductFolder folder,
                               StagingFolderProblem::Kind::kUnreadable, reason};
 }
 
+// The files of the staged folders that no entry verifies, into
+// check->others.
+void WalkStagedFolders(const std::string& product,
+                       const std::string& common_files, FileTree& tree,
+                       const WalkLimits& limits, StagingCheck* check) {
+  std::set<std::string> covered;
+  for (const StagingEntry& entry : check->entries) {
+    if (entry.found) covered.insert(entry.path());
+  }
+  Inputs walked;
+  for (const auto& [folder, path] :
+       {std::pair{ProductFolder::kCommonFiles, &common_files},
+        std::pair{ProductFolder::kProduct, &product}}) {
+    const bool troubled =
+        std::any_of(check->problems.begin(), check->problems.end(),
+                    [folder = folder](const StagingFolderProblem& p) {
+                      return p.folder == folder;
+                    });
+    // A prefix that is no folder has nothing of its own to walk; one
+    // folder given twice is walked once.
+    const bool again =
+        folder == ProductFolder::kProduct && product == common_files;
+    if (!troubled && !again && (path->empty() || path->back() == '/')) {
+      AddFolder(*path, tree, limits, &walked);
+    }
+  }
+  std::sort(
+      walked.files.begin(), walked.files.end(),
+      [](const InputFile& a, const InputFile& b) { return a.path < b.path; });
+  for (InputFile& file : walked.files) {
+    // Folders given twice, or one inside the other, meet a file twice.
+    if (covered.insert(file.path).second) {
+      check->others.files.push_back(std::move(file));
+    }
+  }
+  check->others.folders = std::move(walked.folders);
+  check->others.problems = std::move(walked.problems);
+}
+
 }  // namespace
 
 bool StagingCheck::complete() const {
@@ -43,7 +84,7 @@ bool StagingCheck::complete() const {
 
 StagingCheck CheckStaging(const std::string& product,
                           const std::string& common_files, FileTree& tree,
-                          FileOpener& opener) {
+                          FileOpener& opener, const WalkLimits& limits) {
   StagingCheck check;
   for (const auto& [folder, path] :
        {std::pair{ProductFolder::kCommonFiles, &common_files},
@@ -63,6 +104,7 @@ StagingCheck CheckStaging(const std::string& product,
     }
     check.entries.push_back(std::move(entry));
   }
+  WalkStagedFolders(product, common_files, tree, limits, &check);
   return check;
 }
 

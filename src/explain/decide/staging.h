@@ -49,6 +49,12 @@ struct StagingCheck {
   // Every entry of kProductFileManifest, in its order: sealprobe's own
   // executable twice, since sealprobe verifies it twice.
   std::vector<StagingEntry> entries;
+  // The other files of the two folders that a folder argument's walk
+  // would list (AddFolder): those no entry verifies (a copy in the product
+  // folder of one the CommonFiles folder holds too, a file the manifest
+  // does not name), each once, in byte order of the paths; and what each
+  // walk found and could not read.
+  Inputs others;
 
   // No folder problem and every entry found: what the strict check needs
   // before it verifies the entries found.
@@ -58,11 +64,13 @@ struct StagingCheck {
 // Probes every manifest entry in `common_files` then `product` exactly as
 // sealprobe does (ProbeProductFile: the same concatenation, the same
 // opener, the CommonFiles copy first), and looks at each folder argument
-// that is not empty (empty is the current folder, as for sealprobe). A
-// probe only opens and closes the file; verifying it is the caller's.
+// that is not empty (empty is the current folder, as for sealprobe). Then
+// walks each one that is a folder sealprobe looks in (it ends in '/' or is
+// empty, and has no problem) for the others. A probe only opens and closes
+// the file; verifying it is the caller's.
 StagingCheck CheckStaging(const std::string& product,
                           const std::string& common_files, FileTree& tree,
-                          FileOpener& opener);
+                          FileOpener& opener, const WalkLimits& limits = {});
 
 // A problem for a person, in one sentence without the final period, e.g.
 // "the CommonFiles folder staging/common is a folder but does not end in

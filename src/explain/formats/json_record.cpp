@@ -1,7 +1,9 @@
 #include "explain/formats/json_record.h"
 
+#include <optional>
 #include <utility>
 
+#include "authenticode/msi_package.h"
 #include "explain/formats/json_writer.h"
 #include "explain/formats/text_encodings.h"
 #include "explain/words/codes.h"
@@ -113,6 +115,53 @@ std::string Image(const Verification& v) {
                                    : "false"}});
 }
 
+// A count the file gave, or null.
+std::string Count(const std::optional<uint64_t>& count) {
+  return count ? std::to_string(*count) : "null";
+}
+
+std::string Installer(const Verification& v) {
+  if (!v.compound) return "null";
+  const CompoundEvidence& c = *v.compound;
+  const CompoundLayout& layout = c.layout;
+  const bool installer = v.format == SubjectFormat::kInstaller;
+  // A compound file whose header did not read has no class to show.
+  const bool classed = installer || c.fault == CompoundFault::kNone;
+  const std::string kind = NamesOf(InstallerClassOf(layout.root_clsid)).json;
+  const auto read = [&layout](uint64_t value) {
+    return layout.major_version != 0 ? std::to_string(value) : "null";
+  };
+  const bool decoded = installer && v.signature && v.signature->indirect;
+  const std::optional<bool> matches = v.HashMatches();
+  return JsonObject(
+      {{"kind", classed ? JsonStringOrNull(kind) : "null"},
+       {"class", classed ? JsonString(ClsidText(layout.root_clsid)) : "null"},
+       {"version", read(layout.major_version)},
+       {"sector_size", read(layout.sector_size)},
+       {"streams", read(layout.streams)},
+       {"storages", read(layout.storages)},
+       {"fault", JsonStringOrNull(CompoundFaultName(c.fault))},
+       {"signature_stream", Count(c.signature_size)},
+       {"metadata_stream", Count(c.metadata_size)},
+       {"metadata_held", c.metadata_stored.empty()
+                             ? "null"
+                             : JsonString(HexOf(c.metadata_stored))},
+       {"metadata_computed",
+        c.metadata_hash ? JsonString(HexOf(*c.metadata_hash)) : "null"},
+       {"digest", decoded ? JsonString(AlgorithmName(
+                                v.signature->image_digest_algorithm()))
+                          : "null"},
+       {"hash_matches", !matches || !installer ? "null"
+                        : *matches             ? "true"
+                                               : "false"}});
+}
+
+std::string Unsupported(const FileRecord& r) {
+  if (!r.unsupported) return "null";
+  return JsonObject({{"format", JsonString(NamesOf(*r.unsupported).json)},
+                     {"allowed", r.unsupported_allowed ? "true" : "false"}});
+}
+
 std::string Signer(const Verification& v) {
   if (!v.signer || v.signer->certificate == nullptr) return "null";
   const CertificateFacts c = DescribeCertificate(v.signer->certificate);
@@ -222,13 +271,16 @@ std::string JsonRecord(const FileRecord& r, const std::string& version) {
       {"decided_by", DecidedBy(r)},
       {"trust", Trust(r)},
       {"image", Image(v)},
+      {"installer", Installer(v)},
+      {"bytes_after_signature", Count(v.bytes_after_signature)},
       {"signer", Signer(v)},
       {"chain", Chain(v.chain)},
       {"timestamp", found ? Stamp(v) : "null"},
       {"checked_at", CheckedAt(v)},
       {"signatures", Signatures(r)},
       {"policy", PolicyOf(r)},
-      {"staging", Staging(r)}};
+      {"staging", Staging(r)},
+      {"unsupported", Unsupported(r)}};
   // A path is bytes: where they are not UTF-8, the exact ones beside it.
   if (!IsUtf8(r.file)) {
     members.insert(members.begin() + 2,

@@ -11,10 +11,10 @@ namespace sealprobe {
 
 // `record` as a JSON object with the keys tool (name and `version`),
 // file, valid, code, status, status_name, verdict, decided_by, trust, image,
-// signer, chain, timestamp, checked_at, signatures, policy and staging, and
-// file_base64 (the path's exact bytes) when the path is not UTF-8
-// (docs/verifier.md); on one line. Strict UTF-8 whatever the paths and
-// certificates hold (json_writer.h).
+// installer, bytes_after_signature, signer, chain, timestamp, checked_at,
+// signatures, policy, staging and unsupported, and file_base64 (the path's
+// exact bytes) when the path is not UTF-8 (docs/verifier.md); on one line.
+// Strict UTF-8 whatever the paths and certificates hold (json_writer.h).
 std::string JsonRecord(const FileRecord& record, const std::string& version);
 
 }  // namespace sealprobe

@@ -23,8 +23,16 @@ class JUnitRenderer : public ReportRenderer {
       cases_ += "/>\n";
       return {};
     }
-    ++failures_;
     const std::string code = DecidingCode(record);
+    // A file of a kind not verified, let pass: skipped, not passed.
+    if (record.passes()) {
+      ++skipped_;
+      cases_ += ">\n      <skipped message=\"" +
+                XmlText(code + ": " + DecidingRule(record)) +
+                "\"/>\n    </testcase>\n";
+      return {};
+    }
+    ++failures_;
     std::string body = record.verdict;
     if (record.found()) {
       const uint32_t status = record.verification.result.status;
@@ -46,7 +54,7 @@ class JUnitRenderer : public ReportRenderer {
            counts +
            ">\n"
            "  <testsuite name=\"sealprobe-explain\"" +
-           counts + " skipped=\"0\">\n" +
+           counts + " skipped=\"" + std::to_string(skipped_) + "\">\n" +
            "    <properties>\n"
            "      <property name=\"version\" value=\"" +
            XmlText(version_) +
@@ -60,6 +68,7 @@ class JUnitRenderer : public ReportRenderer {
   std::string cases_;
   size_t tests_ = 0;
   size_t failures_ = 0;
+  size_t skipped_ = 0;
 };
 
 }  // namespace

@@ -57,6 +57,12 @@ class SarifRenderer : public ReportRenderer {
     } else if (!record.verdict.empty()) {
       text = record.verdict + " (" + text + ")";
     }
+    if (record.unsupported) {
+      text = (record.unsupported_allowed
+                  ? "Not checked, which --allow-unsupported lets pass: "
+                  : "Not checked: ") +
+             text;
+    }
     JsonMembers properties = {{"file", JsonString(record.file)}};
     if (record.found()) {
       const uint32_t status = record.verification.result.status;
@@ -67,7 +73,7 @@ class SarifRenderer : public ReportRenderer {
     results_.push_back(
         JsonObject({{"ruleId", JsonString(code)},
                     {"ruleIndex", std::to_string(index)},
-                    {"level", JsonString("error")},
+                    {"level", JsonString(record.passes() ? "note" : "error")},
                     {"message", JsonObject({{"text", JsonString(text)}})},
                     {"locations", JsonArray({location})},
                     {"properties", JsonObject(properties)}}));

@@ -1,7 +1,9 @@
 #include "explain/formats/text_renderer.h"
 
+#include <optional>
 #include <vector>
 
+#include "authenticode/msi_package.h"
 #include "explain/formats/line_wrap.h"
 #include "explain/words/codes.h"
 #include "explain/words/describe.h"
@@ -117,6 +119,14 @@ std::string TrustText(const TrustFacts& trust) {
   return "OpenSSL's default store (SSL_CERT_FILE, SSL_CERT_DIR)";
 }
 
+// What a digest the signature carries was found to be, as a sentence's end.
+std::string HashText(const Verification& v) {
+  const std::optional<bool> matches = v.HashMatches();
+  if (!matches) return {};
+  return *matches ? ", matches the signed one"
+                  : ", does not match the signed one";
+}
+
 void AddImage(Writer& w, const Verification& v) {
   if (!v.image) return;
   const PeImage& image = *v.image;
@@ -131,11 +141,65 @@ void AddImage(Writer& w, const Verification& v) {
     text +=
         ", image hash " + AlgorithmName(v.signature->image_digest_algorithm());
   }
-  if (const std::optional<bool> matches = v.HashMatches()) {
-    text += *matches ? ", matches the signed one"
-                     : ", does not match the signed one";
+  w.Add(std::string(kLabel) + "image       ", text + HashText(v), kColumn);
+  if (v.bytes_after_signature.value_or(0) != 0) {
+    w.Add(kColumn,
+          std::to_string(*v.bytes_after_signature) +
+              " bytes follow the signature in its certificate-table entry, "
+              "past its padding: Windows ignores them, and so does the "
+              "verdict",
+          kColumn);
   }
-  w.Add(std::string(kLabel) + "image       ", text, kColumn);
+}
+
+// A compound file: its class and layout, an installer's signature streams
+// and the pre-hash of its entries, and its digest.
+void AddInstaller(Writer& w, const Verification& v) {
+  if (!v.compound) return;
+  const CompoundEvidence& c = *v.compound;
+  const CompoundLayout& layout = c.layout;
+  const bool installer = v.format == SubjectFormat::kInstaller;
+  // A compound file whose header did not read has no class to show.
+  std::string text = "compound file";
+  if (installer || c.fault == CompoundFault::kNone) {
+    text = std::string(NamesOf(InstallerClassOf(layout.root_clsid)).text) +
+           ", class " + ClsidText(layout.root_clsid);
+  }
+  if (layout.major_version != 0) {
+    text += ", version " + std::to_string(layout.major_version) + ", " +
+            std::to_string(layout.sector_size) + "-byte sectors, " +
+            std::to_string(layout.streams) + " streams, " +
+            std::to_string(layout.storages) + " storages";
+  }
+  w.Add(std::string(kLabel) + (installer ? "installer   " : "compound    "),
+        text, kColumn);
+  if (c.signature_size || c.metadata_size) {
+    std::string streams = c.signature_size
+                              ? "\\x05DigitalSignature " +
+                                    std::to_string(*c.signature_size) + " bytes"
+                              : "no \\x05DigitalSignature";
+    if (c.metadata_size) {
+      streams += ", \\x05MsiDigitalSignatureEx " +
+                 std::to_string(*c.metadata_size) + " bytes";
+      if (!c.metadata_stored.empty()) {
+        streams += ", holding " + HexOf(c.metadata_stored);
+      }
+    }
+    w.Add(kColumn, streams, kColumn);
+  }
+  if (c.metadata_hash) {
+    w.Add(kColumn,
+          "the entries' pre-hash " + HexOf(*c.metadata_hash) +
+              (*c.metadata_hash == c.metadata_stored ? ", the one held"
+                                                     : ", not the one held"),
+          kColumn);
+  }
+  if (installer && v.signature && v.signature->indirect) {
+    w.Add(kColumn,
+          "digest " + AlgorithmName(v.signature->image_digest_algorithm()) +
+              HashText(v),
+          kColumn);
+  }
 }
 
 void AddSigner(Writer& w, const Verification& v) {
@@ -233,12 +297,25 @@ std::string HumanReport(const FileRecord& r, bool colour) {
           "    ");
     return w.str();
   }
-  w.Add("  " + w.Mark(r.valid()) + " ", r.verdict, "    ");
+  // A file let pass unverified is neither ticked nor crossed.
+  const std::string mark =
+      r.valid() || !r.passes() ? w.Mark(r.valid()) : std::string("-");
+  w.Add("  " + mark + " ", r.verdict, "    ");
   std::string decision = status::StatusNameOf(v.result.status) + " (" +
                          status::StatusHex(v.result.status) +
                          "): " + VerificationRule(r);
   if (X509* on = v.DecidingCertificate()) decision += ", on " + SubjectOf(on);
   w.Add("    ", decision, "    ");
+  if (r.unsupported) {
+    w.Add("    ",
+          std::string(r.unsupported_allowed
+                          ? "not checked, which --allow-unsupported lets pass, "
+                          : "not checked, ") +
+              DecidingCode(r) + ": " + DecidingRule(r),
+          "    ");
+    AddInstaller(w, v);
+    return w.str();
+  }
   if (r.policy) {
     w.Add(
         "    ",
@@ -259,6 +336,7 @@ std::string HumanReport(const FileRecord& r, bool colour) {
           kColumn);
   }
   AddImage(w, v);
+  AddInstaller(w, v);
   AddSigner(w, v);
   AddCheckedAt(w, v);
   if (v.chain) {

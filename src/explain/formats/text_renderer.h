@@ -11,9 +11,12 @@
 namespace sealprobe {
 
 // In 80 columns: the file, its verdict line and the deciding rule first,
-// then the store that decided and the anchor, the image, the signer, the
-// time the chain was checked at, the chain as a tree with a tick or a
-// cross beside each certificate, and the timestamp. Every text from outside
+// then the store that decided and the anchor, the image (with the bytes
+// after its signature) or the installer, the signer, the time the chain was
+// checked at, the chain as a tree with a tick or a cross beside each
+// certificate, and the timestamp. A file of a kind not verified gets its
+// verdict, why it is not checked and what its content showed, and a dash
+// instead of a cross when the run lets it pass. Every text from outside
 // (the file's name, what certificates say, the trust folder) is
 // TerminalSafe (terminal_text.h); the marks are not. With `colour`, a cross
 // is red.

@@ -97,6 +97,7 @@ std::string PolicyCode(PolicyFault::Kind kind) {
 
 std::string DecidingCode(const FileRecord& record) {
   if (!record.found()) return kStagingMissingCode;
+  if (record.unsupported) return kUnsupportedCode;
   if (record.policy) return PolicyCode(record.policy->kind);
   if (record.valid()) return {};
   return RuleCode(record.verification);
@@ -116,6 +117,7 @@ const std::vector<std::string>& AllFailureCodes() {
     }
     for (const auto& row : kPolicyCodes) all.push_back(row.code);
     all.push_back(kStagingMissingCode);
+    all.push_back(kUnsupportedCode);
     return all;
   }();
   return codes;

@@ -25,12 +25,16 @@ std::string PolicyCode(PolicyFault::Kind kind);
 // A manifest entry found in neither staged folder.
 inline constexpr char kStagingMissingCode[] = "staging.missing";
 
-// The code of what decided `record`: kStagingMissingCode, the policy
+// A file of a kind Windows signs that sealprobe does not verify.
+inline constexpr char kUnsupportedCode[] = "file.unsupported_format";
+
+// The code of what decided `record`: kStagingMissingCode,
+// kUnsupportedCode (whether or not the run lets it pass), the policy
 // rule's, else its verification's rule's; empty when it is valid.
 std::string DecidingCode(const FileRecord& record);
 
-// Every code RuleCode, PolicyCode and the staging check can give, but
-// "valid", in the order docs/verifier.md lists them.
+// Every code RuleCode, PolicyCode, the staging check and the folder walk
+// can give, but "valid", in the order docs/verifier.md lists them.
 const std::vector<std::string>& AllFailureCodes();
 
 }  // namespace sealprobe

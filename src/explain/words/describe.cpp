@@ -9,6 +9,8 @@
 #include <openssl/x509v3.h>
 
 #include <algorithm>
+#include <array>
+#include <cctype>
 #include <cstdio>
 
 #include "authenticode/certificate_bytes.h"
@@ -136,6 +138,19 @@ CertificateFacts DescribeCertificate(X509* cert) {
 std::string SubjectOf(X509* cert) {
   return cert != nullptr ? NameText(X509_get_subject_name(cert))
                          : std::string();
+}
+
+std::string ClsidText(const Clsid& clsid) {
+  // Data1, Data2 and Data3 are stored little-endian, Data4 as it is.
+  const std::string upper = HexOf(
+      std::array<uint8_t, 16>{clsid[3], clsid[2], clsid[1], clsid[0], clsid[5],
+                              clsid[4], clsid[7], clsid[6], clsid[8], clsid[9],
+                              clsid[10], clsid[11], clsid[12], clsid[13],
+                              clsid[14], clsid[15]},
+      HexCase::kUpper);
+  return "{" + upper.substr(0, 8) + "-" + upper.substr(8, 4) + "-" +
+         upper.substr(12, 4) + "-" + upper.substr(16, 4) + "-" +
+         upper.substr(20) + "}";
 }
 
 std::string CertificateDigest(X509* cert, bool sha256) {

@@ -11,6 +11,7 @@
 #include <ctime>
 #include <string>
 
+#include "authenticode/compound_file.h"
 #include "hex.h"
 
 namespace sealprobe {
@@ -34,6 +35,10 @@ CertificateFacts DescribeCertificate(X509* cert);
 
 // Its subject alone, as DescribeCertificate gives it; empty for null.
 std::string SubjectOf(X509* cert);
+
+// A CLSID as Windows writes one, its first three fields read
+// little-endian: "{000C1084-0000-0000-C000-000000000046}".
+std::string ClsidText(const Clsid& clsid);
 
 // The SHA-256 (or, without `sha256`, SHA-1) of `cert`'s DER, as it came
 // (certificate_bytes.h), in lowercase hexadecimal, as --signer takes it;

@@ -51,6 +51,72 @@ ValueNames NamesOf(ProductFolder folder) {
   return {"product", "product folder"};
 }
 
+ValueNames NamesOf(FileKind kind) {
+  switch (kind) {
+    case FileKind::kPe:
+      return {"pe", "a PE image"};
+    case FileKind::kInstaller:
+      return {"installer", "a Windows Installer package or patch"};
+    case FileKind::kCabinet:
+      return {"cabinet", "a cabinet (MSCF)"};
+    case FileKind::kCatalog:
+      return {"catalog", "a catalog or trust list (a signed CTL)"};
+    case FileKind::kScript:
+      return {"script", "a script with a signature block"};
+    case FileKind::kAppPackage:
+      return {"app_package", "an MSIX or APPX package"};
+    case FileKind::kCompoundFile:
+      return {"compound_file",
+              "a compound file other than Windows Installer's packages and "
+              "patches"};
+    case FileKind::kOther:
+      break;
+  }
+  return {"other", "a file of no kind Windows signs"};
+}
+
+ValueNames NamesOf(InstallerClass kind) {
+  switch (kind) {
+    case InstallerClass::kPackage:
+      return {"package", "Windows Installer package"};
+    case InstallerClass::kPatch:
+      return {"patch", "Windows Installer patch"};
+    case InstallerClass::kTransform:
+      return {"transform", "Windows Installer transform"};
+    case InstallerClass::kNone:
+      break;
+  }
+  return {"", "compound file"};
+}
+
+const char* CompoundFaultName(CompoundFault fault) {
+  switch (fault) {
+    case CompoundFault::kNone:
+      break;
+    case CompoundFault::kHeader:
+      return "header";
+    case CompoundFault::kTooManySectors:
+      return "too_many_sectors";
+    case CompoundFault::kTooManyEntries:
+      return "too_many_entries";
+    case CompoundFault::kTooManyMiniSectors:
+      return "too_many_mini_sectors";
+    case CompoundFault::kFatLocation:
+      return "fat_location";
+    case CompoundFault::kBrokenChain:
+      return "broken_chain";
+    case CompoundFault::kSectorReused:
+      return "sector_reused";
+    case CompoundFault::kBadEntry:
+      return "bad_entry";
+    case CompoundFault::kBadTree:
+      return "bad_tree";
+    case CompoundFault::kDuplicateName:
+      return "duplicate_name";
+  }
+  return "";
+}
+
 const char* UseText(ChainUse use) {
   switch (use) {
     case ChainUse::kCodeSigning:

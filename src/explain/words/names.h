@@ -6,9 +6,12 @@
 #define SEALPROBE_EXPLAIN_WORDS_NAMES_H_
 
 #include "authenticode/chain_problem.h"
+#include "authenticode/compound_file.h"
+#include "authenticode/msi_package.h"
 #include "authenticode/timestamp.h"
 #include "authenticode/trust_anchors.h"
 #include "authenticode/verification.h"
+#include "explain/decide/file_kind.h"
 #include "product_files/locate.h"
 
 namespace sealprobe {
@@ -30,6 +33,19 @@ ValueNames NamesOf(CheckingTime::Basis basis);
 // Where a staged entry was found: "common_files", "CommonFiles folder,
 // which sealprobe looks in first"; "product", "product folder".
 ValueNames NamesOf(ProductFolder folder);
+
+// What a file is by its content: "pe", "a PE image"; "installer";
+// "cabinet", "a cabinet (MSCF)"; "catalog"; "script"; "app_package";
+// "compound_file"; "other".
+ValueNames NamesOf(FileKind kind);
+
+// What a compound file's root class says it is: "package", "Windows
+// Installer package"; "patch"; "transform"; none: "", "compound file".
+ValueNames NamesOf(InstallerClass kind);
+
+// Why a compound file cannot be read, as JSON names it: "header",
+// "too_many_sectors", ..., "duplicate_name"; "" for kNone.
+const char* CompoundFaultName(CompoundFault fault);
 
 // The store's name in JSON: "system", "anchors" (with a PEM file) or
 // "windows-root-program".

@@ -6,6 +6,7 @@
 #include <variant>
 
 #include "authenticode/key_policy.h"
+#include "authenticode/msi_package.h"
 #include "authenticode/pe_image.h"
 #include "explain/words/describe.h"
 #include "explain/words/names.h"
@@ -14,6 +15,52 @@ namespace sealprobe {
 namespace {
 
 std::string Number(uint64_t value) { return std::to_string(value); }
+
+// An installer's signature streams' names, their first character (0x05)
+// written as the documentation writes it.
+constexpr char kSignatureStream[] = "\\x05DigitalSignature";
+constexpr char kMetadataStream[] = "\\x05MsiDigitalSignatureEx";
+
+bool IsInstaller(const Verification& v) {
+  return v.format == SubjectFormat::kInstaller;
+}
+
+// What the digest the signature carries is of: a PE's image, an installer's
+// content.
+const char* Digested(const Verification& v) {
+  return IsInstaller(v) ? "the installer's digest" : "the image hash";
+}
+
+// Which class a compound file that is no installer has.
+std::string NotInstallerText(const Verification& v) {
+  std::string text =
+      "it is a compound file, but not a Windows Installer package or patch";
+  if (!v.compound) return text;
+  const Clsid& clsid = v.compound->layout.root_clsid;
+  text += ": its root storage's class is " + ClsidText(clsid);
+  const InstallerClass kind = InstallerClassOf(clsid);
+  if (kind != InstallerClass::kNone) {
+    text += std::string(", a ") + NamesOf(kind).text + "'s";
+  }
+  return text;
+}
+
+// What an installer's \x05MsiDigitalSignatureEx stream holds against what
+// its entries give.
+std::string MetadataText(const Verification& v) {
+  std::string text =
+      "the installer's entries (names, sizes, times, state bits) changed "
+      "after signing: its " +
+      std::string(kMetadataStream) + " stream holds ";
+  const CompoundEvidence* e = v.compound ? &*v.compound : nullptr;
+  if (e == nullptr || !e->metadata_hash) return text + "no pre-hash of them";
+  const size_t expected = e->metadata_hash->size();
+  if (e->metadata_size != expected) {
+    return text + Number(e->metadata_size.value_or(0)) + " bytes, not the " +
+           Number(expected) + " of their pre-hash";
+  }
+  return text + "another pre-hash than theirs";
+}
 
 // A size in bytes: "16 MiB" when it is a whole number of them.
 std::string Size(uint64_t bytes) {
@@ -44,7 +91,8 @@ std::string StampFaultText(StampFault fault) {
   return "its own checks pass";
 }
 
-std::string SignatureFaultText(const Signature& signature) {
+std::string SignatureFaultText(const Verification& v) {
+  const Signature& signature = *v.signature;
   switch (signature.fault) {
     case SignatureFault::kNone:
       break;
@@ -65,9 +113,12 @@ std::string SignatureFaultText(const Signature& signature) {
     case SignatureFault::kIndirectDataMalformed:
       return "its signature's SpcIndirectDataContent does not decode";
     case SignatureFault::kBytesAfterSignature:
-      return "bytes follow its signature in the installer's signature stream";
+      return Number(v.bytes_after_signature.value_or(0)) +
+             " bytes follow its PKCS#7 in the installer's " + kSignatureStream +
+             " stream";
     case SignatureFault::kNotForThisFormat:
-      return "its signature's content is not an installer's SIP information";
+      return "its signature does not sign an installer's SIP information "
+             "(1.3.6.1.4.1.311.2.1.30)";
   }
   return "its signature is an Authenticode signature";
 }
@@ -247,8 +298,51 @@ std::string NotBeforeText(const ChainProblem& problem,
 
 }  // namespace
 
+std::string CompoundFaultText(CompoundFault fault) {
+  switch (fault) {
+    case CompoundFault::kNone:
+      break;
+    case CompoundFault::kHeader:
+      return "its header is not one [MS-CFB] allows (byte order, version and "
+             "sector size, mini sector size, mini stream cutoff), or is cut "
+             "short";
+    case CompoundFault::kTooManySectors:
+      return "it has more than " + Number(kMaxCompoundSectors) + " sectors";
+    case CompoundFault::kTooManyEntries:
+      return "its directory has more than " + Number(kMaxDirectoryEntries) +
+             " entries";
+    case CompoundFault::kTooManyMiniSectors:
+      return "its mini stream has more than " + Number(kMaxMiniSectors) +
+             " sectors";
+    case CompoundFault::kFatLocation:
+      return "a FAT or DIFAT sector is outside the file, or fewer are listed "
+             "than its header counts";
+    case CompoundFault::kBrokenChain:
+      return "a chain of sectors leaves the file, the FAT or the mini stream, "
+             "meets a free or special sector, or ends before its stream";
+    case CompoundFault::kSectorReused:
+      return "a sector is met twice: a chain loops, or two chains share it";
+    case CompoundFault::kBadEntry:
+      return "a directory entry has a name that is not 1 to 31 UTF-16 code "
+             "units and a terminator, an unknown type, a sibling or child "
+             "outside the directory, or a stream larger than the file";
+    case CompoundFault::kBadTree:
+      return "its directory is no tree: its root is not entry 0 of root "
+             "type, an entry is reached twice, or a stream has a child";
+    case CompoundFault::kDuplicateName:
+      return "two children of one storage have the same name";
+  }
+  return "its structure reads";
+}
+
+std::string UnsupportedText(FileKind kind) {
+  return std::string("it is ") + NamesOf(kind).text +
+         ", a kind of file Windows signs that sealprobe cannot verify";
+}
+
 std::string DecidingRule(const FileRecord& record) {
   if (!record.found()) return StagingMissingText(*record.entry);
+  if (record.unsupported) return UnsupportedText(*record.unsupported);
   if (record.policy) {
     const size_t index = record.policy->signature;
     const Verification& v =
@@ -270,22 +364,28 @@ std::string RuleText(const Verification& v, const TrustLoadError* load_error) {
     case Rule::kUnreadable:
       return "it could not be read";
     case Rule::kNotPe:
-      return "it is not a PE image";
+      return "it is neither a PE image nor a compound file";
     case Rule::kNotInstaller:
-      return "it is a compound file, but not a Windows Installer package or "
-             "patch";
+      return NotInstallerText(v);
     case Rule::kMalformedCompoundFile:
-      return "it is a compound file whose structure cannot be read";
+      return "it is a compound file whose structure cannot be read: " +
+             CompoundFaultText(v.compound ? v.compound->fault
+                                          : CompoundFault::kNone);
     case Rule::kNoSignature:
+      if (IsInstaller(v)) {
+        return std::string("its root storage has no ") + kSignatureStream +
+               " stream";
+      }
       return "it has no certificate table that holds a signature and ends "
              "the file";
     case Rule::kSignatureTooLarge:
       return "its signature is larger than " + Size(kMaxSignatureSize);
     case Rule::kMalformedSignature:
-      return v.signature ? SignatureFaultText(*v.signature)
+      return v.signature ? SignatureFaultText(v)
                          : "its signature is not an Authenticode signature";
     case Rule::kImageDigestUnsupported:
-      return "the image hash is not SHA-1, SHA-256, SHA-384 or SHA-512";
+      return std::string(Digested(v)) +
+             " is not SHA-1, SHA-256, SHA-384 or SHA-512";
     case Rule::kSignerAlgorithmUnsupported:
       return "the signer's digest, or its signature algorithm or key, is one "
              "Windows cannot verify with";
@@ -295,10 +395,12 @@ std::string RuleText(const Verification& v, const TrustLoadError* load_error) {
     case Rule::kSignerSignatureBad:
       return "the signer's signature does not verify";
     case Rule::kMetadataHashMismatch:
-      return "the installer's entries are not those its "
-             "MsiDigitalSignatureEx stream holds: it was changed after "
-             "signing";
+      return MetadataText(v);
     case Rule::kImageHashMismatch:
+      if (IsInstaller(v)) {
+        return "the installer's digest, of its streams and CLSIDs, is not the "
+               "one the signature carries: it was changed after signing";
+      }
       return "the image hash is not the one the signature carries: the file "
              "was changed after signing";
     case Rule::kTimestampInvalid:

@@ -19,9 +19,19 @@
 
 namespace sealprobe {
 
-// The rule that decided `record`: the missing entry, the policy rule, else
+// The rule that decided `record`: the missing entry, its kind when it is
+// one not verified (UnsupportedText), the policy rule, else
 // VerificationRule.
 std::string DecidingRule(const FileRecord& record);
+
+// A file of `kind`, which Windows signs and sealprobe cannot verify: "it
+// is a cabinet (MSCF), a kind of file Windows signs that sealprobe cannot
+// verify".
+std::string UnsupportedText(FileKind kind);
+
+// Why a compound file cannot be read: "a sector is met twice: a chain
+// loops, or two chains share it".
+std::string CompoundFaultText(CompoundFault fault);
 
 // The rule that decided the primary signature's verification: Windows'
 // reason, whatever the policy says.

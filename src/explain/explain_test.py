@@ -349,8 +349,32 @@ class ExplainTest(unittest.TestCase):
         sha256 = certificate_digest(leaf, "sha256")
         sha1 = certificate_digest(leaf, "sha1").upper()
         stranger = "00" * 32
+        # intermediate.exe: ileaf, under inter, under root. Pins that
+        # outlive a renewal, each also with one digit changed.
+        inter = certificate_digest(harness.fixture_path("pki/inter.crt"),
+                                   "sha256")
+        inter_off = inter[:-1] + ("1" if inter[-1] == "0" else "0")
+        ileaf = certificate_digest(harness.fixture_path("pki/ileaf.crt"),
+                                   "sha1")
+        code_signing = "1.3.6.1.5.5.7.3.3"
         cases = [
             # (file, options, exit code, code)
+            ("intermediate.exe", ["--chain-includes", inter], 0, None),
+            ("intermediate.exe", ["--chain-includes", inter_off], 1,
+             "policy.chain_not_pinned"),
+            ("intermediate.exe", ["--signer-eku", code_signing], 0, None),
+            ("intermediate.exe", ["--signer-eku", "1.3.6.1.5.5.7.3.4"], 1,
+             "policy.signer_eku_not_pinned"),
+            # The signer itself is not above it in its chain.
+            ("intermediate.exe", ["--chain-includes", ileaf], 1,
+             "policy.chain_not_pinned"),
+            # Any value of a kind; every kind given.
+            ("intermediate.exe", ["--chain-includes", inter_off + "," + inter,
+                                  "--signer-eku", code_signing,
+                                  "--signer", ileaf], 0, None),
+            ("intermediate.exe", ["--chain-includes", inter,
+                                  "--signer", stranger], 1,
+             "policy.signer_not_pinned"),
             ("valid.exe", ["--signer", sha256], 0, None),
             ("valid.exe", ["--signer", stranger, "--signer", sha1], 0, None),
             ("valid.exe", ["--signer", stranger], 1,

@@ -328,6 +328,13 @@ std::string PolicyText(const PolicyFault& fault, const Verification& v) {
     case PolicyFault::Kind::kSignerNotPinned:
       return "the signer's certificate of " + which +
              " is none of those --signer names";
+    case PolicyFault::Kind::kSignerEkuNotPinned:
+      return "the signer's certificate of " + which +
+             " names none of the extended key usages --signer-eku names";
+    case PolicyFault::Kind::kChainNotPinned:
+      return "the chain of " + which +
+             " holds none of the certificates --chain-includes names above "
+             "its signer's";
     case PolicyFault::Kind::kNoTimestamp:
       return which +
              " has no valid timestamp, which --require-timestamp "

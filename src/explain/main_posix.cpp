@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -30,6 +31,8 @@ namespace {
 using sealprobe::TerminalSafe;
 
 constexpr char kVersion[] = SEALPROBE_VERSION;
+// Where the guides are published, which SARIF's rules point into.
+constexpr char kDocsUrl[] = SEALPROBE_DOCS_URL;
 
 constexpr char kUsageHead[] =
     "usage: sealprobe-explain [OPTION]... PATH...\n"
@@ -64,7 +67,8 @@ constexpr char kUsageOptions[] =
     "                     certificate-table entries) to these rules, not only\n"
     "                     the primary, which Windows decides by\n"
     "  --jobs N           verify on N threads (default: one per processor);\n"
-    "                     the output is the same for any N\n"
+    "                     the output is the same for any N, but for JUnit's\n"
+    "                     times\n"
     "  --anchors PEM      trust the certificates in PEM besides the default\n"
     "                     store (SSL_CERT_FILE, SSL_CERT_DIR)\n"
     "  --windows-trust DIR\n"
@@ -192,32 +196,42 @@ Work Gather(const sealprobe::ExplainOptions& o, sealprobe::FileTree& tree) {
   return work;
 }
 
+using Clock = std::chrono::steady_clock;
+
+double SecondsSince(Clock::time_point start) {
+  return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
 // Verifies the work on any thread and reports it in order on this one;
 // the exit status.
 int Report(const sealprobe::ExplainOptions& o, const Work& work,
            sealprobe::TrustAnchors& anchors, sealprobe::FileTree& tree) {
+  const Clock::time_point start = Clock::now();
   const size_t count = o.staging ? work.entries.size() : work.files.size();
+  const bool text = o.format == sealprobe::ReportFormat::kText;
   const std::unique_ptr<sealprobe::ReportRenderer> renderer =
       sealprobe::MakeReportRenderer(
-          o.format, {kVersion, o.format == sealprobe::ReportFormat::kText &&
-                                   UseColour()});
+          o.format, {kVersion, text && UseColour(),
+                     sealprobe::DescribeTrust(anchors), kDocsUrl});
   const std::time_t now = std::time(nullptr);
   const auto produce = [&](size_t i) {
-    return o.staging
-               ? sealprobe::ExplainEntry(work.entries[i], anchors, o.policy,
-                                         now)
-               : sealprobe::ExplainFile(work.files[i], anchors, o.policy, now);
+    const Clock::time_point began = Clock::now();
+    sealprobe::FileRecord record =
+        o.staging
+            ? sealprobe::ExplainEntry(work.entries[i], anchors, o.policy, now)
+            : sealprobe::ExplainFile(work.files[i], anchors, o.policy, now);
+    record.seconds = SecondsSince(began);
+    return record;
   };
   Output out;
   bool any_invalid = false;
   bool any_unreadable = false;
   const auto deliver = [&](size_t, sealprobe::FileRecord record) {
     any_invalid = any_invalid || !record.valid();
-    const sealprobe::Rule rule = record.verification.rule;
-    if (record.found() && (rule == sealprobe::Rule::kNotOpened ||
-                           rule == sealprobe::Rule::kUnreadable)) {
+    if (sealprobe::OutcomeOf(record) == sealprobe::Outcome::kUnreadable) {
       any_unreadable = true;
-      Complain(record.file, WhyUnreadable(record.file, tree));
+      record.read_error = WhyUnreadable(record.file, tree);
+      Complain(record.file, record.read_error);
     }
     return out.Write(renderer->Add(record));
   };
@@ -226,7 +240,8 @@ int Report(const sealprobe::ExplainOptions& o, const Work& work,
   const int exit = work.exit != kValid || any_unreadable ? kUnreadable
                    : any_invalid                         ? kNotValid
                                                          : kValid;
-  if (!out.Write(renderer->End()) || std::fclose(stdout) != 0) {
+  if (!out.Write(renderer->End({exit, SecondsSince(start)})) ||
+      std::fclose(stdout) != 0) {
     Complain("cannot write the report",
              std::strerror(out.failed() != 0 ? out.failed() : errno));
     return std::max<int>(exit, kUsage);

@@ -214,7 +214,7 @@ class TextRenderer : public ReportRenderer {
     first_ = false;
     return out + HumanReport(record, colour_);
   }
-  std::string End() override { return {}; }
+  std::string End(const RunEnd&) override { return {}; }
 
  private:
   bool colour_;

@@ -9,6 +9,7 @@
 #include "authenticode/pe_image.h"
 #include "explain/words/describe.h"
 #include "explain/words/names.h"
+#include "trust_status.h"
 
 namespace sealprobe {
 namespace {
@@ -256,6 +257,18 @@ std::string DecidingRule(const FileRecord& record) {
     return PolicyText(*record.policy, v);
   }
   return VerificationRule(record);
+}
+
+std::string FailureReason(const FileRecord& record) {
+  const std::string rule = DecidingRule(record);
+  return record.read_error.empty() ? rule : rule + ": " + record.read_error;
+}
+
+std::string WindowsVerdict(const FileRecord& record) {
+  if (!record.found()) return {};
+  const uint32_t status = record.verification.result.status;
+  return "Windows' verdict: " + record.verdict + " (" +
+         status::StatusNameOf(status) + ", " + status::StatusHex(status) + ")";
 }
 
 std::string VerificationRule(const FileRecord& record) {

@@ -314,6 +314,16 @@ class ExplainTest(unittest.TestCase):
                           "file.not_pe"])
         self.assertEqual({r["tool"]["version"] for r in reports},
                          {CONFIG.version})
+        # For a person, quiet: what fails, its signer's SHA-256 ready for
+        # --signer, and the line that sums up.
+        quiet = self.explain("--quiet", folder).out
+        self.assertNotIn("a.exe", quiet)
+        self.assertIn(certificate_digest(harness.fixture_path("pki/leaf.crt"),
+                                         "sha256"), quiet)
+        self.assertTrue(quiet.endswith(
+            "\n\n4 files: 1 valid, 3 failed (1 signature.none, 1 "
+            "image.hash_mismatch, 1 file.not_pe), 0 unreadable, 0 not "
+            "checked\n"), quiet)
 
     def test_staging_is_the_installers_walk_and_fails_what_is_missing(self):
         names = harness.MANIFEST

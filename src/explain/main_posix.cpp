@@ -1,6 +1,7 @@
 // sealprobe-explain [OPTION]... PATH... | --staging PRODUCT_DIR
 // COMMONFILES_DIR: why sealprobe gives each file the status it gives, and
 // whether a release meets its own rules besides.
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -22,6 +23,7 @@
 #include "explain/formats/line_wrap.h"
 #include "explain/options.h"
 #include "explain/parallel.h"
+#include "explain/progress.h"
 #include "explain/words/wording.h"
 #include "product_files/file_opener.h"
 #include "terminal_text.h"
@@ -49,6 +51,8 @@ constexpr char kUsageHead[] =
     "\n";
 
 constexpr char kUsageOptions[] =
+    "  --quiet            (text) report only the files that fail, then the\n"
+    "                     line that sums up\n"
     "  --signer HASH      fail a file whose signer's certificate does not\n"
     "                     have this SHA-256 or SHA-1 (hexadecimal, over its\n"
     "                     DER)\n"
@@ -196,6 +200,17 @@ Work Gather(const sealprobe::ExplainOptions& o, sealprobe::FileTree& tree) {
   return work;
 }
 
+// Whether a progress line may go to standard error: only for a person
+// reading the text report, on a terminal, and not while the report goes
+// down a pipe (to a pager that holds the same terminal).
+bool ShowProgress(sealprobe::ReportFormat format) {
+  struct stat out {};
+  const bool piped = fstat(STDOUT_FILENO, &out) == 0 &&
+                     (S_ISFIFO(out.st_mode) || S_ISSOCK(out.st_mode));
+  return format == sealprobe::ReportFormat::kText &&
+         isatty(STDERR_FILENO) == 1 && !piped;
+}
+
 using Clock = std::chrono::steady_clock;
 
 double SecondsSince(Clock::time_point start) {
@@ -211,7 +226,7 @@ int Report(const sealprobe::ExplainOptions& o, const Work& work,
   const bool text = o.format == sealprobe::ReportFormat::kText;
   const std::unique_ptr<sealprobe::ReportRenderer> renderer =
       sealprobe::MakeReportRenderer(
-          o.format, {kVersion, text && UseColour(),
+          o.format, {kVersion, text && UseColour(), o.quiet,
                      sealprobe::DescribeTrust(anchors), kDocsUrl});
   const std::time_t now = std::time(nullptr);
   const auto produce = [&](size_t i) {
@@ -223,20 +238,33 @@ int Report(const sealprobe::ExplainOptions& o, const Work& work,
     record.seconds = SecondsSince(began);
     return record;
   };
+  sealprobe::Progress progress(ShowProgress(o.format), Clock::now,
+                               [](const std::string& line) {
+                                 std::fputs(line.c_str(), stderr);
+                                 std::fflush(stderr);
+                               });
+  const bool shared_terminal = isatty(STDOUT_FILENO) == 1;
   Output out;
   bool any_invalid = false;
   bool any_unreadable = false;
-  const auto deliver = [&](size_t, sealprobe::FileRecord record) {
+  const auto deliver = [&](size_t i, sealprobe::FileRecord record) {
     any_invalid = any_invalid || !record.valid();
     if (sealprobe::OutcomeOf(record) == sealprobe::Outcome::kUnreadable) {
       any_unreadable = true;
       record.read_error = WhyUnreadable(record.file, tree);
+      progress.Erase();
       Complain(record.file, record.read_error);
     }
-    return out.Write(renderer->Add(record));
+    const std::string report = renderer->Add(record);
+    // Where the report shares the terminal, it starts on a clean line.
+    if (!report.empty() && shared_terminal) progress.Erase();
+    const bool written = out.Write(report);
+    progress.Update(i + 1, count);
+    return written;
   };
   sealprobe::RunInOrder(count, o.jobs != 0 ? o.jobs : sealprobe::DefaultJobs(),
                         produce, deliver);
+  progress.Erase();
   const int exit = work.exit != kValid || any_unreadable ? kUnreadable
                    : any_invalid                         ? kNotValid
                                                          : kValid;

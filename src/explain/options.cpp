@@ -122,6 +122,11 @@ std::vector<Option> Options() {
          o.policy.all_signatures = true;
          return true;
        }},
+      {"--quiet", Takes::kNothing,
+       [](ExplainOptions& o, const Values&) {
+         o.quiet = true;
+         return true;
+       }},
       {"--jobs", Takes::kValue,
        [](ExplainOptions& o, const Values& v) {
          const std::optional<unsigned> jobs = JobCount(v[0], kMaxJobs);
@@ -203,6 +208,11 @@ std::optional<ExplainOptions> ParseExplainOptions(
     }
   }
   if (o.help || o.version) return o;
+  if (o.quiet && o.format != ReportFormat::kText) {
+    return fail(
+        "--quiet shortens the text report; the other formats hold "
+        "every file");
+  }
   if (o.staging && !o.paths.empty()) {
     return fail("--staging checks the product's files: give no PATH besides");
   }

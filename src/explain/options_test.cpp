@@ -33,6 +33,8 @@ TEST(ParseExplainOptionsTest, TakesWhatTheUsageSaysAndRefusesTheRest) {
       {{"--signer-eku", "1.3.6.1.", "a"}, "--signer-eku takes"},
       {{"--signer-eku", "1.3 .6", "a"}, "--signer-eku takes"},
       {{"--chain-includes", sha1 + ",", "a"}, "--chain-includes takes"},
+      {{"--quiet", "a"}, nullptr},
+      {{"--quiet", "--format", "junit", "a"}, "--quiet shortens"},
       {{"--jobs", "256", "a"}, nullptr},
       {{"--jobs", "0", "a"}, "--jobs takes"},
       {{"--jobs", "257", "a"}, "--jobs takes"},

@@ -30,13 +30,15 @@ class ReportRenderer {
 
 // What a renderer is made with. Every format but text carries `version`
 // and each failing record's code (words/codes.h); only the text format
-// uses `colour`, to mark crosses red. JUnit and SARIF name `trust`, the store the run judged by
+// uses `colour`, to mark crosses red, and `quiet`, to leave out the files
+// that pass. JUnit and SARIF name `trust`, the store the run judged by
 // (every record's), and SARIF points each code at its row of the
 // verifier's guide, published at `docs_url` (a folder's address, ending in
 // '/').
 struct RendererSettings {
   std::string version;
   bool colour = false;
+  bool quiet = false;
   TrustFacts trust = {};
   std::string docs_url = {};
 };

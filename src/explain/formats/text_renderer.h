@@ -11,7 +11,8 @@
 namespace sealprobe {
 
 // In 80 columns: the file, its verdict line and the deciding rule first,
-// then the store that decided and the anchor, the image, the signer, the
+// then the store that decided and the anchor, the image, the signer (with
+// its certificate's SHA-256, as --signer takes it), the
 // time the chain was checked at, the chain as a tree with a tick or a
 // cross beside each certificate, and the timestamp. Every text from outside
 // (the file's name, what certificates say, the trust folder) is
@@ -19,8 +20,11 @@ namespace sealprobe {
 // is red.
 std::string HumanReport(const FileRecord& record, bool colour);
 
-// Each record's HumanReport, a blank line between two; with
-// settings.colour.
+// Each record's HumanReport, a blank line between two, with
+// settings.colour; with settings.quiet, only those of the records that
+// are not valid (Outcome::kFailed and kUnreadable). Then a line that sums
+// the run up: the files, how many are valid, how many failed by each code,
+// how many could not be read and how many were not checked.
 std::unique_ptr<ReportRenderer> MakeTextRenderer(
     const RendererSettings& settings);
 

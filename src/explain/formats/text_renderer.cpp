@@ -266,7 +266,8 @@ class Tally {
 
 class TextRenderer : public ReportRenderer {
  public:
-  TextRenderer(bool colour, bool quiet) : colour_(colour), quiet_(quiet) {}
+  TextRenderer(bool colour, bool quiet, const TrustFacts& trust)
+      : colour_(colour), quiet_(quiet), trust_(trust) {}
   std::string Add(const FileRecord& record) override {
     tally_.Count(record);
     const Outcome outcome = OutcomeOf(record);
@@ -278,13 +279,16 @@ class TextRenderer : public ReportRenderer {
     first_ = false;
     return out + HumanReport(record, colour_);
   }
+  // With no report before it, the line that sums up still says what its
+  // verdicts rest on.
   std::string End(const RunEnd&) override {
-    return (first_ ? "" : "\n") + tally_.Line();
+    return (first_ ? OpenSslStoreNote(trust_) : "\n") + tally_.Line();
   }
 
  private:
   bool colour_;
   bool quiet_;
+  TrustFacts trust_;
   bool first_ = true;  // no report written yet
   Tally tally_;
 };
@@ -340,7 +344,8 @@ std::string HumanReport(const FileRecord& r, bool colour) {
 
 std::unique_ptr<ReportRenderer> MakeTextRenderer(
     const RendererSettings& settings) {
-  return std::make_unique<TextRenderer>(settings.colour, settings.quiet);
+  return std::make_unique<TextRenderer>(settings.colour, settings.quiet,
+                                        settings.trust);
 }
 
 }  // namespace sealprobe

@@ -24,7 +24,9 @@ std::string HumanReport(const FileRecord& record, bool colour);
 // settings.colour; with settings.quiet, only those of the records that
 // are not valid (Outcome::kFailed and kUnreadable). Then a line that sums
 // the run up: the files, how many are valid, how many failed by each code,
-// how many could not be read and how many were not checked.
+// how many could not be read and how many were not checked. Before the
+// first report, or before that line when there is none, a note when the
+// store is not Windows' root program (the record's, or settings.trust).
 std::unique_ptr<ReportRenderer> MakeTextRenderer(
     const RendererSettings& settings);
 

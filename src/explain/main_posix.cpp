@@ -248,8 +248,10 @@ int Report(const sealprobe::ExplainOptions& o, const Work& work,
   bool any_invalid = false;
   bool any_unreadable = false;
   const auto deliver = [&](size_t i, sealprobe::FileRecord record) {
-    any_invalid = any_invalid || !record.valid();
-    if (sealprobe::OutcomeOf(record) == sealprobe::Outcome::kUnreadable) {
+    // A file left out of the check on purpose fails nothing.
+    const sealprobe::Outcome outcome = sealprobe::OutcomeOf(record);
+    any_invalid = any_invalid || outcome == sealprobe::Outcome::kFailed;
+    if (outcome == sealprobe::Outcome::kUnreadable) {
       any_unreadable = true;
       record.read_error = WhyUnreadable(record.file, tree);
       progress.Erase();

@@ -1,8 +1,8 @@
 # The native release package: a .deb that CPack makes from this build folder
 # (cpack --config CPackConfig.cmake; scripts/package.sh makes every release
 # artifact). It holds the three programs in /usr/bin, a man page for each,
-# sealprobe-roots' weekly timer, and the copyright file and changelog every
-# Debian package has.
+# the guides they cite, sealprobe-roots' weekly timer, and the copyright
+# file and changelog every Debian package has.
 # Included by CMakeLists.txt on POSIX only: the Windows build ships as the
 # zip that scripts/package.sh makes.
 include(GNUInstallDirs)
@@ -49,6 +49,16 @@ foreach(page sealprobe.1 sealprobe-explain.1 sealprobe-roots.1)
   list(APPEND man_pages ${package_files}/${page}.gz)
 endforeach()
 install(FILES ${man_pages} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+
+# The guides the man pages cite, by these paths, compressed as Debian keeps
+# documentation.
+set(guides "")
+foreach(guide verifier.md releasing.md installers.md)
+  sealprobe_gzip(${CMAKE_CURRENT_SOURCE_DIR}/docs/${guide}
+                 ${package_files}/${guide}.gz)
+  list(APPEND guides ${package_files}/${guide}.gz)
+endforeach()
+install(FILES ${guides} DESTINATION ${package_doc_dir})
 
 # A weekly sealprobe-roots sync as root, into /var/lib/sealprobe. Installed
 # disabled: the package has no maintainer scripts, so nothing enables it,
@@ -115,7 +125,7 @@ install(FILES ${CMAKE_CURRENT_SOURCE_DIR}/cmake/sealprobe.lintian-overrides
         DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/lintian/overrides
         RENAME ${CPACK_PACKAGE_NAME})
 add_custom_target(sealprobe_package_files ALL
-                  DEPENDS ${man_pages} ${package_files}/changelog.gz)
+                  DEPENDS ${man_pages} ${guides} ${package_files}/changelog.gz)
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})

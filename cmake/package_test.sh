@@ -30,6 +30,9 @@ done <<END
 -rw-r--r-- lib/systemd/system/sealprobe-roots.timer
 -rw-r--r-- usr/share/doc/sealprobe/copyright
 -rw-r--r-- usr/share/doc/sealprobe/changelog.gz
+-rw-r--r-- usr/share/doc/sealprobe/verifier.md.gz
+-rw-r--r-- usr/share/doc/sealprobe/releasing.md.gz
+-rw-r--r-- usr/share/doc/sealprobe/installers.md.gz
 -rw-r--r-- usr/share/lintian/overrides/sealprobe
 END
 
@@ -65,6 +68,13 @@ for program in sealprobe sealprobe-explain sealprobe-roots; do
   fi
   gzip -dc "$work/unpacked/usr/share/man/man1/$program.1.gz" | grep -q '^\.TH ' ||
     fail "$program.1.gz is not a man page"
+done
+
+# Every file of the package a man page names is in it.
+for page in "$work"/unpacked/usr/share/man/man1/*.1.gz; do
+  for path in $(gzip -dc "$page" | grep -o '/usr/share/doc/[^ ]*\.gz' | sort -u); do
+    [ -f "$work/unpacked$path" ] || fail "$(basename "$page") names $path, not in the package"
+  done
 done
 
 # Only sealprobe-roots touches the network: neither of the others links

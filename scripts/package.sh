@@ -2,7 +2,8 @@
 # Builds the release artifacts into dist/ (emptied first), from a fresh clone
 # or incrementally:
 #   sealprobe_<version>_<arch>.deb   sealprobe, sealprobe-explain and
-#                                    sealprobe-roots with their man pages,
+#                                    sealprobe-roots with their man pages
+#                                    and the guides those cite,
 #                                    sealprobe-roots' timer (disabled),
 #                                    copyright file and changelog (CPack,
 #                                    native build)

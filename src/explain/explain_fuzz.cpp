@@ -181,7 +181,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   for (const auto& f : kFormats) {
     const std::unique_ptr<sealprobe::ReportRenderer> renderer =
         sealprobe::MakeReportRenderer(f.format, {"fuzz", false});
-    const std::string out = renderer->Add(record) + renderer->End();
+    const std::string out = renderer->Add(record) + renderer->End({});
     if (!f.sound(out)) std::abort();
   }
   return 0;

@@ -66,30 +66,34 @@ def status_of_line(line):
 
 # What SARIF 2.1.0 requires of a log, a run, its tool and a result (the
 # properties its published schema marks required), and what code scanning
-# reads besides: a rule and a file for each result.
-SARIF_SCHEMA = {
-    "type": "object",
-    "required": ["version", "runs"],
-    "properties": {
-        "version": {"const": "2.1.0"},
-        "runs": {"type": "array", "items": {
-            "type": "object",
-            "required": ["tool", "results"],
-            "properties": {
-                "tool": {"type": "object", "required": ["driver"],
-                         "properties": {"driver": {
-                             "type": "object",
-                             "required": ["name", "version"]}}},
-                "results": {"type": "array", "items": {
-                    "type": "object",
-                    "required": ["message", "ruleId", "locations"],
-                    "properties": {
-                        "message": {"type": "object", "required": ["text"]},
-                        "locations": {"type": "array", "minItems": 1,
-                                      "items": {"required":
-                                                ["physicalLocation"]}}}}}}}},
-    },
-}
+# reads besides, by its documented rules for uploads: a rule with its help
+# for each result, a file and a region, a fingerprint to track it by.
+def required(*names, **properties):
+    return {"type": "object", "required": list(names),
+            "properties": properties}
+
+
+TEXT = required("text")
+SARIF_SCHEMA = required(
+    "version", "runs", version={"const": "2.1.0"},
+    runs={"type": "array", "items": required(
+        "tool", "results", "invocations",
+        tool=required("driver", driver=required(
+            "name", "version", "rules", rules={"type": "array", "items": required(
+                "id", "shortDescription", "fullDescription", "help",
+                "helpUri", shortDescription=TEXT, fullDescription=TEXT,
+                help=required("text", "markdown"))})),
+        invocations={"type": "array", "minItems": 1, "items": required(
+            "executionSuccessful", "exitCode")},
+        results={"type": "array", "items": required(
+            "message", "ruleId", "locations", "partialFingerprints",
+            message=TEXT,
+            partialFingerprints=required("primaryLocationLineHash"),
+            locations={"type": "array", "minItems": 1, "items": required(
+                "physicalLocation", physicalLocation=required(
+                    "artifactLocation", "region",
+                    artifactLocation=required("uri"),
+                    region=required("startLine")))})})})
 
 
 def certificate_digest(pem_path, name):
@@ -142,30 +146,31 @@ class ExplainTest(unittest.TestCase):
         subject = "CN=SealProbe Test "
         cases = [
             ("nocertsign-signer.exe", "CERT_E_WRONG_USAGE",
-             subject + "CA Without keyCertSign", "now"),
+             subject + "CA Without keyCertSign", "now", "none"),
             ("expired.exe", "CERT_E_EXPIRED", subject + "Expired Signer",
-             "now"),
-            ("expired-ts.exe", "ERROR_SUCCESS", None, "stamp"),
-            ("tampered.exe", "TRUST_E_BAD_DIGEST", None, None),
+             "now", "none"),
+            ("expired-ts.exe", "ERROR_SUCCESS", None, "stamp", "rfc3161"),
+            # Changed after signing: its timestamp is never looked at.
+            ("tampered.exe", "TRUST_E_BAD_DIGEST", None, None, "not_examined"),
             ("stranger.exe", "CERT_E_UNTRUSTEDROOT", subject + "Unknown Root",
-             "now"),
+             "now", "none"),
             # 16 bytes after its signature, which Windows ignores.
-            ("trailing.exe", "ERROR_SUCCESS", None, "now"),
+            ("trailing.exe", "ERROR_SUCCESS", None, "now", "none"),
         ]
         files = [harness.fixture_path("files/" + c[0]) for c in cases]
         reports = json.loads(self.explain("--json", *files).out)
-        for (name, status_name, certificate, why), report in zip(cases,
-                                                                reports):
+        for (name, status_name, certificate, why, stamp), report in zip(
+                cases, reports):
             with self.subTest(name):
                 self.assertEqual(report["status_name"], status_name)
                 self.assertEqual(report["decided_by"]["certificate"],
                                  certificate)
                 checked_at = report["checked_at"]
                 self.assertEqual(checked_at and checked_at["why"], why)
+                self.assertEqual(report["timestamp"]["kind"], stamp)
         self.assertEqual([r["bytes_after_signature"] for r in reports],
                          [0, 0, 0, 0, 0, 16])
         self.assertFalse(reports[3]["image"]["hash_matches"])
-        self.assertEqual(reports[2]["timestamp"]["kind"], "rfc3161")
 
     def test_hostile_names_are_explained_quickly_and_as_utf8(self):
         with open(harness.fixture_path("files/valid.exe"), "rb") as f:
@@ -240,10 +245,12 @@ class ExplainTest(unittest.TestCase):
             "--json", harness.fixture_path("files/valid.exe")).out)[0]
         self.assertEqual(system["trust"]["store"], "system")
         self.assertEqual(system["trust"]["disallowed_list"], None)
-        # Once, before the first report: OpenSSL's verdicts are not
-        # Windows'.
-        human = self.explain(*[harness.fixture_path("files/valid.exe")] * 2)
-        self.assertEqual(human.out.count("rest on OpenSSL's store"), 1)
+        # Once, before the first report, or the line that sums up when
+        # --quiet leaves none: OpenSSL's verdicts are not Windows'.
+        for quiet in ([], ["--quiet"]):
+            human = self.explain(
+                *quiet, *[harness.fixture_path("files/valid.exe")] * 2)
+            self.assertEqual(human.out.count("rest on OpenSSL's store"), 1)
 
     def test_trust_folder_that_does_not_load(self):
         """The file at fault and why, on standard error, before any file."""
@@ -351,6 +358,17 @@ class ExplainTest(unittest.TestCase):
                                         folder).out)
         self.assertEqual([r["level"] for r in sarif["runs"][0]["results"]],
                          ["note"])
+        # For a person, quiet: what fails, its signer's SHA-256 ready for
+        # --signer, and the line that sums up.
+        folder = self.fixture_copies(mixed)
+        quiet = self.explain("--quiet", folder).out
+        self.assertNotIn("a.exe", quiet)
+        self.assertIn(certificate_digest(harness.fixture_path("pki/leaf.crt"),
+                                         "sha256"), quiet)
+        self.assertTrue(quiet.endswith(
+            "\n\n6 files: 1 valid, 5 failed (2 signature.none, 1 "
+            "image.hash_mismatch, 1 file.not_pe, 1 file.unsupported_format), "
+            "0 unreadable, 0 not checked\n"), quiet)
 
     def test_staging_is_the_installers_walk_and_fails_what_is_missing(self):
         names = harness.MANIFEST
@@ -398,8 +416,32 @@ class ExplainTest(unittest.TestCase):
         sha256 = certificate_digest(leaf, "sha256")
         sha1 = certificate_digest(leaf, "sha1").upper()
         stranger = "00" * 32
+        # intermediate.exe: ileaf, under inter, under root. Pins that
+        # outlive a renewal, each also with one digit changed.
+        inter = certificate_digest(harness.fixture_path("pki/inter.crt"),
+                                   "sha256")
+        inter_off = inter[:-1] + ("1" if inter[-1] == "0" else "0")
+        ileaf = certificate_digest(harness.fixture_path("pki/ileaf.crt"),
+                                   "sha1")
+        code_signing = "1.3.6.1.5.5.7.3.3"
         cases = [
             # (file, options, exit code, code)
+            ("intermediate.exe", ["--chain-includes", inter], 0, None),
+            ("intermediate.exe", ["--chain-includes", inter_off], 1,
+             "policy.chain_not_pinned"),
+            ("intermediate.exe", ["--signer-eku", code_signing], 0, None),
+            ("intermediate.exe", ["--signer-eku", "1.3.6.1.5.5.7.3.4"], 1,
+             "policy.signer_eku_not_pinned"),
+            # The signer itself is not above it in its chain.
+            ("intermediate.exe", ["--chain-includes", ileaf], 1,
+             "policy.chain_not_pinned"),
+            # Any value of a kind; every kind given.
+            ("intermediate.exe", ["--chain-includes", inter_off + "," + inter,
+                                  "--signer-eku", code_signing,
+                                  "--signer", ileaf], 0, None),
+            ("intermediate.exe", ["--chain-includes", inter,
+                                  "--signer", stranger], 1,
+             "policy.signer_not_pinned"),
             ("valid.exe", ["--signer", sha256], 0, None),
             ("valid.exe", ["--signer", stranger, "--signer", sha1], 0, None),
             ("valid.exe", ["--signer", stranger], 1,
@@ -426,29 +468,69 @@ class ExplainTest(unittest.TestCase):
                 self.assertEqual(report["verdict"].replace(path, target), line)
 
     def test_ci_formats_are_read_by_their_consumers(self):
+        missing = os.path.join(CONFIG.fixtures, "no such file.exe")
         files = [harness.fixture_path("files/" + name) for name in
                  ("valid.exe", "tampered.exe", "expired.exe", "valid.exe")]
+        files.append(missing)
         junit = self.explain("--format", "junit", *files)
-        self.assertEqual(junit.code, 1, junit.err)
+        self.assertEqual(junit.code, 3, junit.err)
         path = os.path.join(harness.temp_folder(self), "junit.xml")
         with open(path, "w") as f:
             f.write(junit.out)
         suites = list(junitparser.JUnitXml.fromfile(path))
+        self.assertLessEqual({("version", CONFIG.version),
+                              ("trust.store", "system")},
+                             {(p.name, p.value)
+                              for p in suites[0].properties()})
         cases = [case for suite in suites for case in suite]
         self.assertEqual([case.name for case in cases], files)
+        self.assertEqual(len(re.findall(r'<testcase [^>]* time="[\d.]+"',
+                                        junit.out)), len(files))
+        # GitLab shows a result's text alone: the code and the reason lead
+        # it. A file that could not be read is an error, with the
+        # system's reason.
         self.assertEqual(
-            [[r.type for r in case.result] for case in cases],
-            [[], ["image.hash_mismatch"], ["chain.expired"], []])
+            [[(type(r).__name__, r.type) for r in case.result]
+             for case in cases],
+            [[], [("Failure", "image.hash_mismatch")],
+             [("Failure", "chain.expired")], [],
+             [("Error", "file.not_opened")]])
+        for result in (r for case in cases for r in case.result):
+            self.assertEqual(result.text.split("\n")[0], result.message)
+            self.assertTrue(result.text.startswith(result.type + ": "))
+        self.assertIn("the image hash is not the one", cases[1].result[0].text)
+        self.assertIn("No such file or directory", cases[4].result[0].text)
+
         sarif = self.explain("--format", "sarif", *files)
         log = json.loads(sarif.out)
         jsonschema.validate(log, SARIF_SCHEMA)
         run = log["runs"][0]
         self.assertEqual(run["tool"]["driver"]["version"], CONFIG.version)
+        self.assertEqual(run["invocations"][0]["exitCode"], 3)
+
+        def uri(result):
+            return result["locations"][0]["physicalLocation"][
+                "artifactLocation"]["uri"]
         self.assertEqual(
-            [(r["ruleId"], r["locations"][0]["physicalLocation"]
-              ["artifactLocation"]["uri"]) for r in run["results"]],
+            [(r["ruleId"], uri(r)) for r in run["results"]],
             [("image.hash_mismatch", "file://" + files[1]),
-             ("chain.expired", "file://" + files[2])])
+             ("chain.expired", "file://" + files[2]),
+             ("file.not_opened", "file://" + missing.replace(" ", "%20"))])
+        # The alert's title is the message: the reason leads it.
+        self.assertTrue(run["results"][0]["message"]["text"].startswith(
+            "The image hash is not the one"))
+        # Code scanning tracks an alert by its fingerprint: the same for
+        # the same path and code in another run, the files in another
+        # order; another for each.
+        again = json.loads(self.explain("--format", "sarif",
+                                        *reversed(files)).out)
+
+        def fingerprints(log):
+            return {(r["ruleId"], uri(r)):
+                    r["partialFingerprints"]["primaryLocationLineHash"]
+                    for r in log["runs"][0]["results"]}
+        self.assertEqual(fingerprints(again), fingerprints(log))
+        self.assertEqual(len(set(fingerprints(log).values())), 3)
 
     def test_any_number_of_jobs_gives_the_same_output(self):
         files = sorted(glob.glob(os.path.join(CONFIG.fixtures, "files",
@@ -456,13 +538,15 @@ class ExplainTest(unittest.TestCase):
         # A chain without a timestamp is judged as of the run's start,
         # which two runs need not share.
         now = re.compile(r'[\d:T-]{19}Z(?=", "why": "(now|lifetime)| \(now)')
+        # JUnit's times are how long each file and the run took.
+        times = re.compile(r' time="[\d.]+"')
         for form in ("text", "jsonl", "junit", "sarif"):
             with self.subTest(form):
                 runs = [self.explain("--format", form, "--jobs", jobs, *files)
                         for jobs in ("1", "4")]
-                self.assertEqual(now.sub("NOW", runs[0].out),
-                                 now.sub("NOW", runs[1].out))
-                self.assertEqual(runs[0].code, runs[1].code)
+                self.assertEqual(
+                    *[(run.code, times.sub("", now.sub("NOW", run.out)))
+                      for run in runs])
 
     def test_a_report_that_cannot_be_written_is_an_error(self):
         explain = harness.tool(CONFIG.explain)

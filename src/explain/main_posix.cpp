@@ -1,10 +1,12 @@
 // sealprobe-explain [OPTION]... PATH... | --staging PRODUCT_DIR
 // COMMONFILES_DIR: why sealprobe gives each file the status it gives, and
 // whether a release meets its own rules besides.
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -21,6 +23,7 @@
 #include "explain/formats/line_wrap.h"
 #include "explain/options.h"
 #include "explain/parallel.h"
+#include "explain/progress.h"
 #include "explain/words/wording.h"
 #include "product_files/file_opener.h"
 #include "terminal_text.h"
@@ -30,6 +33,8 @@ namespace {
 using sealprobe::TerminalSafe;
 
 constexpr char kVersion[] = SEALPROBE_VERSION;
+// Where the guides are published, which SARIF's rules point into.
+constexpr char kDocsUrl[] = SEALPROBE_DOCS_URL;
 
 constexpr char kUsageHead[] =
     "usage: sealprobe-explain [OPTION]... PATH...\n"
@@ -50,9 +55,20 @@ constexpr char kUsageHead[] =
     "\n";
 
 constexpr char kUsageOptions[] =
+    "  --quiet            (text) report only the files that fail, then the\n"
+    "                     line that sums up\n"
     "  --signer HASH      fail a file whose signer's certificate does not\n"
     "                     have this SHA-256 or SHA-1 (hexadecimal, over its\n"
-    "                     DER); repeat for more than one\n"
+    "                     DER)\n"
+    "  --signer-eku OID   fail a file whose signer's certificate does not\n"
+    "                     name this extended key usage\n"
+    "  --chain-includes HASH\n"
+    "                     fail a file whose chain has no certificate above\n"
+    "                     the signer's (an intermediate or the root) with\n"
+    "                     this SHA-256 or SHA-1\n"
+    "                     (these three: repeat one, or separate its values\n"
+    "                     by commas, to allow any of them; every one given\n"
+    "                     must hold)\n"
     "  --require-timestamp\n"
     "                     fail a file whose signature has no valid timestamp\n"
     "  --all-signatures   hold every signature of a file (nested ones, later\n"
@@ -62,7 +78,8 @@ constexpr char kUsageOptions[] =
     "                     pass a file of a kind Windows signs that cannot be\n"
     "                     verified here, listed as not checked\n"
     "  --jobs N           verify on N threads (default: one per processor);\n"
-    "                     the output is the same for any N\n"
+    "                     the output is the same for any N, but for JUnit's\n"
+    "                     times\n"
     "  --anchors PEM      trust the certificates in PEM besides the default\n"
     "                     store (SSL_CERT_FILE, SSL_CERT_DIR)\n"
     "  --windows-trust DIR\n"
@@ -223,42 +240,80 @@ Work Gather(const sealprobe::ExplainOptions& o, sealprobe::FileTree& tree) {
   return work;
 }
 
+// Whether a progress line may go to standard error: only for a person
+// reading the text report, on a terminal, and not while the report goes
+// down a pipe (to a pager that holds the same terminal).
+bool ShowProgress(sealprobe::ReportFormat format) {
+  struct stat out {};
+  const bool piped = fstat(STDOUT_FILENO, &out) == 0 &&
+                     (S_ISFIFO(out.st_mode) || S_ISSOCK(out.st_mode));
+  return format == sealprobe::ReportFormat::kText &&
+         isatty(STDERR_FILENO) == 1 && !piped;
+}
+
+using Clock = std::chrono::steady_clock;
+
+double SecondsSince(Clock::time_point start) {
+  return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
 // Verifies the work on any thread and reports it in order on this one;
 // the exit status.
 int Report(const sealprobe::ExplainOptions& o, const Work& work,
            sealprobe::TrustAnchors& anchors, sealprobe::FileTree& tree) {
+  const Clock::time_point start = Clock::now();
   const size_t count = work.entries.size() + work.files.size();
+  const bool text = o.format == sealprobe::ReportFormat::kText;
   const std::unique_ptr<sealprobe::ReportRenderer> renderer =
       sealprobe::MakeReportRenderer(
-          o.format, {kVersion, o.format == sealprobe::ReportFormat::kText &&
-                                   UseColour()});
+          o.format, {kVersion, text && UseColour(), o.quiet,
+                     sealprobe::DescribeTrust(anchors), kDocsUrl});
   const std::time_t now = std::time(nullptr);
   const auto produce = [&](size_t i) {
+    const Clock::time_point began = Clock::now();
     const size_t entries = work.entries.size();
-    return i < entries ? sealprobe::ExplainEntry(work.entries[i], anchors,
-                                                 o.policy, now)
-                       : sealprobe::ExplainInput(work.files[i - entries],
-                                                 anchors, o.policy, now);
+    sealprobe::FileRecord record =
+        i < entries ? sealprobe::ExplainEntry(work.entries[i], anchors,
+                                              o.policy, now)
+                    : sealprobe::ExplainInput(work.files[i - entries], anchors,
+                                              o.policy, now);
+    record.seconds = SecondsSince(began);
+    return record;
   };
+  sealprobe::Progress progress(ShowProgress(o.format), Clock::now,
+                               [](const std::string& line) {
+                                 std::fputs(line.c_str(), stderr);
+                                 std::fflush(stderr);
+                               });
+  const bool shared_terminal = isatty(STDOUT_FILENO) == 1;
   Output out;
   bool any_invalid = false;
   bool any_unreadable = false;
-  const auto deliver = [&](size_t, sealprobe::FileRecord record) {
-    any_invalid = any_invalid || !record.passes();
-    const sealprobe::Rule rule = record.verification.rule;
-    if (record.found() && (rule == sealprobe::Rule::kNotOpened ||
-                           rule == sealprobe::Rule::kUnreadable)) {
+  const auto deliver = [&](size_t i, sealprobe::FileRecord record) {
+    // A file left out of the check on purpose fails nothing.
+    const sealprobe::Outcome outcome = sealprobe::OutcomeOf(record);
+    any_invalid = any_invalid || outcome == sealprobe::Outcome::kFailed;
+    if (outcome == sealprobe::Outcome::kUnreadable) {
       any_unreadable = true;
-      Complain(record.file, WhyUnreadable(record.file, tree));
+      record.read_error = WhyUnreadable(record.file, tree);
+      progress.Erase();
+      Complain(record.file, record.read_error);
     }
-    return out.Write(renderer->Add(record));
+    const std::string report = renderer->Add(record);
+    // Where the report shares the terminal, it starts on a clean line.
+    if (!report.empty() && shared_terminal) progress.Erase();
+    const bool written = out.Write(report);
+    progress.Update(i + 1, count);
+    return written;
   };
   sealprobe::RunInOrder(count, o.jobs != 0 ? o.jobs : sealprobe::DefaultJobs(),
                         produce, deliver);
+  progress.Erase();
   const int exit = std::max<int>(work.exit, any_unreadable ? kUnreadable
                                             : any_invalid  ? kNotValid
                                                            : kValid);
-  if (!out.Write(renderer->End()) || std::fclose(stdout) != 0) {
+  if (!out.Write(renderer->End({exit, SecondsSince(start)})) ||
+      std::fclose(stdout) != 0) {
     Complain("cannot write the report",
              std::strerror(out.failed() != 0 ? out.failed() : errno));
     return std::max<int>(exit, kUsage);

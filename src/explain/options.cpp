@@ -51,6 +51,28 @@ std::optional<unsigned> JobCount(const std::string& text, unsigned most) {
 
 using Values = std::vector<std::string>;
 
+// Each of the values in `text`, separated by commas (so that one variable
+// of a pipeline can hold several), parsed by `parse` into `into`; false,
+// adding none, when one is not one.
+template <typename T>
+bool TakeEach(const std::string& text,
+              std::optional<T> (*parse)(const std::string&),
+              std::vector<T>& into) {
+  std::vector<T> values;
+  size_t start = 0;
+  for (size_t comma; (comma = text.find(',', start)) != std::string::npos;
+       start = comma + 1) {
+    std::optional<T> value = parse(text.substr(start, comma - start));
+    if (!value) return false;
+    values.push_back(std::move(*value));
+  }
+  std::optional<T> last = parse(text.substr(start));
+  if (!last) return false;
+  values.push_back(std::move(*last));
+  into.insert(into.end(), values.begin(), values.end());
+  return true;
+}
+
 std::vector<Option> Options() {
   return {
       {"--help", Takes::kNothingElse,
@@ -77,10 +99,17 @@ std::vector<Option> Options() {
        "takes " + FormatNames()},
       {"--signer", Takes::kValue,
        [](ExplainOptions& o, const Values& v) {
-         std::optional<std::vector<uint8_t>> digest =
-             ParseCertificateDigest(v[0]);
-         if (digest) o.policy.signers.push_back(std::move(*digest));
-         return digest.has_value();
+         return TakeEach(v[0], ParseCertificateDigest, o.policy.signers);
+       },
+       "takes a certificate's SHA-256 or SHA-1 in hexadecimal", true},
+      {"--signer-eku", Takes::kValue,
+       [](ExplainOptions& o, const Values& v) {
+         return TakeEach(v[0], ParseObjectIdentifier, o.policy.signer_ekus);
+       },
+       "takes an object identifier in dotted decimal", true},
+      {"--chain-includes", Takes::kValue,
+       [](ExplainOptions& o, const Values& v) {
+         return TakeEach(v[0], ParseCertificateDigest, o.policy.chain_includes);
        },
        "takes a certificate's SHA-256 or SHA-1 in hexadecimal", true},
       {"--require-timestamp", Takes::kNothing,
@@ -96,6 +125,11 @@ std::vector<Option> Options() {
       {"--allow-unsupported", Takes::kNothing,
        [](ExplainOptions& o, const Values&) {
          o.policy.allow_unsupported = true;
+         return true;
+       }},
+      {"--quiet", Takes::kNothing,
+       [](ExplainOptions& o, const Values&) {
+         o.quiet = true;
          return true;
        }},
       {"--jobs", Takes::kValue,
@@ -179,6 +213,11 @@ std::optional<ExplainOptions> ParseExplainOptions(
     }
   }
   if (o.help || o.version) return o;
+  if (o.quiet && o.format != ReportFormat::kText) {
+    return fail(
+        "--quiet shortens the text report; the other formats hold "
+        "every file");
+  }
   if (o.staging && !o.paths.empty()) {
     return fail("--staging checks the product's files: give no PATH besides");
   }

@@ -20,6 +20,7 @@ struct ExplainOptions {
   std::vector<std::string> paths;
   // --staging: the product folder and the CommonFiles folder, as given.
   std::optional<std::pair<std::string, std::string>> staging;
+  bool quiet = false;  // text: only what failed, and the summary
   bool help = false;
   bool version = false;
 };

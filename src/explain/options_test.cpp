@@ -25,6 +25,16 @@ TEST(ParseExplainOptionsTest, TakesWhatTheUsageSaysAndRefusesTheRest) {
       {{"--signer", sha1.substr(1), "a"}, "--signer takes"},
       {{"--signer", colons + ":", "a"}, "--signer takes"},
       {{"--signer", "g" + sha1.substr(1), "a"}, "--signer takes"},
+      // The pins that outlive a renewal: several, by commas too.
+      {{"--signer-eku", "1.3.6.1.4.1.311.97.1,2.5.29.37.0", "--chain-includes",
+        sha256 + "," + colons, "a"},
+       nullptr},
+      {{"--signer-eku", "codeSigning", "a"}, "--signer-eku takes"},
+      {{"--signer-eku", "1.3.6.1.", "a"}, "--signer-eku takes"},
+      {{"--signer-eku", "1.3 .6", "a"}, "--signer-eku takes"},
+      {{"--chain-includes", sha1 + ",", "a"}, "--chain-includes takes"},
+      {{"--quiet", "a"}, nullptr},
+      {{"--quiet", "--format", "junit", "a"}, "--quiet shortens"},
       {{"--jobs", "256", "a"}, nullptr},
       {{"--jobs", "0", "a"}, "--jobs takes"},
       {{"--jobs", "257", "a"}, "--jobs takes"},
@@ -67,8 +77,12 @@ TEST(ParseExplainOptionsTest, TakesWhatTheUsageSaysAndRefusesTheRest) {
   ASSERT_TRUE(equals.has_value());
   EXPECT_EQ(equals->format, ReportFormat::kSarif);
   EXPECT_EQ(equals->jobs, 4u);
-  const auto pins = ParseExplainOptions({"--signer", colons, "a"}, &error);
+  const auto pins = ParseExplainOptions(
+      {"--signer", colons, "--signer-eku", "1.3.6.1.4.1.311.97.01,2.25.7", "a"},
+      &error);
   ASSERT_TRUE(pins.has_value());
+  EXPECT_EQ(pins->policy.signer_ekus,
+            (std::vector<std::string>{"1.3.6.1.4.1.311.97.1", "2.25.7"}));
   ASSERT_EQ(pins->policy.signers.size(), 1u);
   EXPECT_EQ(pins->policy.signers[0].size(), 20u);
   EXPECT_EQ(pins->policy.signers[0][0], 0xab);

@@ -8,7 +8,20 @@
 #include "trust_status.h"
 
 namespace sealprobe {
-namespace {
+
+Outcome OutcomeOf(const FileRecord& record) {
+  if (record.valid()) return Outcome::kValid;
+  // Of a kind sealprobe cannot verify, which --allow-unsupported lets pass.
+  if (record.unsupported && record.unsupported_allowed) {
+    return Outcome::kNotChecked;
+  }
+  const Rule rule = record.verification.rule;
+  if (record.found() &&
+      (rule == Rule::kNotOpened || rule == Rule::kUnreadable)) {
+    return Outcome::kUnreadable;
+  }
+  return Outcome::kFailed;
+}
 
 TrustFacts DescribeTrust(const TrustAnchors& anchors) {
   TrustFacts trust;
@@ -23,8 +36,6 @@ TrustFacts DescribeTrust(const TrustAnchors& anchors) {
   trust.load_error = anchors.load_error();
   return trust;
 }
-
-}  // namespace
 
 FileRecord ExplainFile(const std::string& path, TrustAnchors& anchors,
                        const Policy& policy, std::time_t now) {

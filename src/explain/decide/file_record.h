@@ -49,6 +49,11 @@ struct FileRecord {
   // pass, listed as not checked.
   std::optional<FileKind> unsupported;
   bool unsupported_allowed = false;
+  // What the run adds: how long the verification took, in seconds of wall
+  // time on the thread that ran it (0 when not measured), and, for a file
+  // that could not be read, the system's words for why.
+  double seconds = 0;
+  std::string read_error;
 
   // Whether there was a file to verify: false only for a manifest entry in
   // neither staged folder.
@@ -57,12 +62,19 @@ struct FileRecord {
     return found() && !unsupported && verification.result.status == 0 &&
            !policy;
   }
-  // Whether it passes the run: valid, or of a kind not verified that the
-  // run lets pass.
-  bool passes() const {
-    return valid() || (unsupported.has_value() && unsupported_allowed);
-  }
 };
+
+// How a record counts in a run's summary and in the formats for pipelines.
+enum class Outcome {
+  kValid,
+  kFailed,      // not valid, or a rule of the policy fails it, or missing
+  kUnreadable,  // the file could not be opened or read
+  kNotChecked,  // left out of the check on purpose, neither valid nor failed
+};
+Outcome OutcomeOf(const FileRecord& record);
+
+// The store `anchors` judge by, as a record names it.
+TrustFacts DescribeTrust(const TrustAnchors& anchors);
 
 // Verifies `path` exactly as sealprobe's trust service does, and its other
 // signatures by the same rules, keeps what that found, and judges the whole

@@ -15,7 +15,7 @@ class JsonLinesRenderer : public ReportRenderer {
   std::string Add(const FileRecord& record) override {
     return JsonRecord(record, version_) + "\n";
   }
-  std::string End() override { return {}; }
+  std::string End(const RunEnd&) override { return {}; }
 
  private:
   std::string version_;

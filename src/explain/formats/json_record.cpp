@@ -20,7 +20,8 @@ std::string Time(const std::optional<std::time_t>& time) {
 }
 
 std::string Certificate(const ChainResult& chain, int depth) {
-  const CertificateFacts c = DescribeCertificate(chain.CertificateAt(depth));
+  X509* cert = chain.CertificateAt(depth);
+  const CertificateFacts c = DescribeCertificate(cert);
   std::vector<std::string> problems;
   for (const ChainProblem* problem : chain.ProblemsAt(depth)) {
     problems.push_back(JsonString(ProblemText(*problem, chain)));
@@ -29,6 +30,7 @@ std::string Certificate(const ChainResult& chain, int depth) {
       {{"subject", JsonString(c.subject)},
        {"issuer", JsonString(c.issuer)},
        {"serial", JsonString(c.serial)},
+       {"sha256", JsonString(CertificateDigest(cert, true))},
        {"not_before", JsonString(c.not_before)},
        {"not_after", JsonString(c.not_after)},
        {"key", JsonString(c.key)},
@@ -181,9 +183,10 @@ std::string Signer(const Verification& v) {
 
 std::string Stamp(const Verification& v) {
   const StampCheck* stamp = v.stamp ? &*v.stamp : nullptr;
-  const StampForm form = stamp ? stamp->form : StampForm::kNone;
+  // The verification may stop before it looks for one.
+  const char* kind = stamp ? NamesOf(stamp->form).json : "not_examined";
   return JsonObject(
-      {{"kind", JsonString(NamesOf(form).json)},
+      {{"kind", JsonString(kind)},
        {"time", stamp && stamp->valid() ? Time(stamp->time) : "null"},
        {"authority", stamp && stamp->authority != nullptr
                          ? JsonString(SubjectOf(stamp->authority))

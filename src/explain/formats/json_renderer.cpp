@@ -16,7 +16,9 @@ class JsonRenderer : public ReportRenderer {
     first_ = false;
     return before + JsonRecord(record, version_);
   }
-  std::string End() override { return first_ ? "[\n]\n" : "\n]\n"; }
+  std::string End(const RunEnd&) override {
+    return first_ ? "[\n]\n" : "\n]\n";
+  }
 
  private:
   std::string version_;

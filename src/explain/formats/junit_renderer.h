@@ -8,9 +8,14 @@
 
 namespace sealprobe {
 
-// One test suite, one test case per record, named by its file; a record
-// that is not valid has a failure whose type is its code. Written whole at
-// End, which alone knows the counts the suite opens with.
+// One test suite, whose properties name the version and the store the run
+// judged by; one test case per record, named by its file, with the time
+// its verification took. A record that is not valid has a failure whose
+// type is its code and whose text leads with the code and the reason; one
+// whose check could not be made (a file that could not be read, trust
+// data that did not load) has an error instead, and one left out of the
+// check (Outcome::kNotChecked) is skipped. Written whole at End, which
+// alone knows the counts the suite opens with.
 std::unique_ptr<ReportRenderer> MakeJUnitRenderer(
     const RendererSettings& settings);
 

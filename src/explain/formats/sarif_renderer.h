@@ -8,9 +8,13 @@
 
 namespace sealprobe {
 
-// One run of sealprobe-explain, one result per record that is not valid,
-// its rule the record's code and its location the file. Written whole at
-// End, after the rules met.
+// One run of sealprobe-explain, with its exit status and the store it
+// judged by; one result per record that is not valid, its rule the
+// record's code, its message the reason, its location the file (its first
+// line standing for the whole) and its fingerprint made of the code and
+// the path, so that code scanning keeps one alert for them from run to
+// run; a rule for each code met, with help. Written whole at End, after
+// the rules met.
 std::unique_ptr<ReportRenderer> MakeSarifRenderer(
     const RendererSettings& settings);
 

@@ -1,6 +1,8 @@
 #include "explain/formats/text_renderer.h"
 
 #include <optional>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "authenticode/msi_package.h"
@@ -213,6 +215,8 @@ void AddSigner(Writer& w, const Verification& v) {
             " and " + AlgorithmName(v.signature->signer->digest_enc_alg);
   }
   w.Add(kColumn, more, kColumn);
+  w.Add(kColumn, "SHA-256, as --signer takes it:", kColumn);
+  w.Add(kColumn, CertificateDigest(v.signer->certificate, true), kColumn);
 }
 
 void AddCheckedAt(Writer& w, const Verification& v) {
@@ -270,19 +274,87 @@ std::string OpenSslStoreNote(const TrustFacts& trust) {
          "sealprobe-roots sync once (or give --windows-trust).\n\n";
 }
 
+// What a run's records come to, for its last line.
+class Tally {
+ public:
+  void Count(const FileRecord& record) {
+    ++files_;
+    switch (OutcomeOf(record)) {
+      case Outcome::kValid:
+        ++valid_;
+        return;
+      case Outcome::kUnreadable:
+        ++unreadable_;
+        return;
+      case Outcome::kNotChecked:
+        ++not_checked_;
+        return;
+      case Outcome::kFailed:
+        break;
+    }
+    const std::string code = DecidingCode(record);
+    for (auto& [known, count] : failed_) {
+      if (known == code) {
+        ++count;
+        return;
+      }
+    }
+    failed_.emplace_back(code, 1);
+  }
+
+  // "34 files: 31 valid, 2 failed (1 chain.wrong_usage, 1
+  // staging.missing), 1 unreadable, 0 not checked", the codes in the order
+  // first met.
+  std::string Line() const {
+    size_t failed = 0;
+    std::string codes;
+    for (const auto& [code, count] : failed_) {
+      failed += count;
+      codes +=
+          (codes.empty() ? " (" : ", ") + std::to_string(count) + " " + code;
+    }
+    return std::to_string(files_) + (files_ == 1 ? " file: " : " files: ") +
+           std::to_string(valid_) + " valid, " + std::to_string(failed) +
+           " failed" + (codes.empty() ? "" : codes + ")") + ", " +
+           std::to_string(unreadable_) + " unreadable, " +
+           std::to_string(not_checked_) + " not checked\n";
+  }
+
+ private:
+  size_t files_ = 0;
+  size_t valid_ = 0;
+  size_t unreadable_ = 0;
+  size_t not_checked_ = 0;
+  std::vector<std::pair<std::string, size_t>> failed_;  // by code
+};
+
 class TextRenderer : public ReportRenderer {
  public:
-  explicit TextRenderer(bool colour) : colour_(colour) {}
+  TextRenderer(bool colour, bool quiet, const TrustFacts& trust)
+      : colour_(colour), quiet_(quiet), trust_(trust) {}
   std::string Add(const FileRecord& record) override {
+    tally_.Count(record);
+    const Outcome outcome = OutcomeOf(record);
+    if (quiet_ &&
+        (outcome == Outcome::kValid || outcome == Outcome::kNotChecked)) {
+      return {};
+    }
     std::string out = first_ ? OpenSslStoreNote(record.trust) : "\n";
     first_ = false;
     return out + HumanReport(record, colour_);
   }
-  std::string End() override { return {}; }
+  // With no report before it, the line that sums up still says what its
+  // verdicts rest on.
+  std::string End(const RunEnd&) override {
+    return (first_ ? OpenSslStoreNote(trust_) : "\n") + tally_.Line();
+  }
 
  private:
   bool colour_;
-  bool first_ = true;
+  bool quiet_;
+  TrustFacts trust_;
+  bool first_ = true;  // no report written yet
+  Tally tally_;
 };
 
 }  // namespace
@@ -299,7 +371,8 @@ std::string HumanReport(const FileRecord& r, bool colour) {
   }
   // A file let pass unverified is neither ticked nor crossed.
   const std::string mark =
-      r.valid() || !r.passes() ? w.Mark(r.valid()) : std::string("-");
+      OutcomeOf(r) != Outcome::kNotChecked ? w.Mark(r.valid())
+                                             : std::string("-");
   w.Add("  " + mark + " ", r.verdict, "    ");
   std::string decision = status::StatusNameOf(v.result.status) + " (" +
                          status::StatusHex(v.result.status) +
@@ -350,7 +423,8 @@ std::string HumanReport(const FileRecord& r, bool colour) {
 
 std::unique_ptr<ReportRenderer> MakeTextRenderer(
     const RendererSettings& settings) {
-  return std::make_unique<TextRenderer>(settings.colour);
+  return std::make_unique<TextRenderer>(settings.colour, settings.quiet,
+                                        settings.trust);
 }
 
 }  // namespace sealprobe

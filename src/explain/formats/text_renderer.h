@@ -12,7 +12,8 @@ namespace sealprobe {
 
 // In 80 columns: the file, its verdict line and the deciding rule first,
 // then the store that decided and the anchor, the image (with the bytes
-// after its signature) or the installer, the signer, the time the chain was
+// after its signature) or the installer, the signer (with its
+// certificate's SHA-256, as --signer takes it), the time the chain was
 // checked at, the chain as a tree with a tick or a cross beside each
 // certificate, and the timestamp. A file of a kind not verified gets its
 // verdict, why it is not checked and what its content showed, and a dash
@@ -22,8 +23,13 @@ namespace sealprobe {
 // is red.
 std::string HumanReport(const FileRecord& record, bool colour);
 
-// Each record's HumanReport, a blank line between two; with
-// settings.colour.
+// Each record's HumanReport, a blank line between two, with
+// settings.colour; with settings.quiet, only those of the records that
+// are not valid (Outcome::kFailed and kUnreadable). Then a line that sums
+// the run up: the files, how many are valid, how many failed by each code,
+// how many could not be read and how many were not checked. Before the
+// first report, or before that line when there is none, a note when the
+// store is not Windows' root program (the record's, or settings.trust).
 std::unique_ptr<ReportRenderer> MakeTextRenderer(
     const RendererSettings& settings);
 

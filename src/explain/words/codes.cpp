@@ -64,6 +64,8 @@ const struct {
   const char* code;
 } kPolicyCodes[] = {
     {PolicyFault::Kind::kSignerNotPinned, "policy.signer_not_pinned"},
+    {PolicyFault::Kind::kSignerEkuNotPinned, "policy.signer_eku_not_pinned"},
+    {PolicyFault::Kind::kChainNotPinned, "policy.chain_not_pinned"},
     {PolicyFault::Kind::kNoTimestamp, "policy.no_timestamp"},
     {PolicyFault::Kind::kSignatureInvalid, "policy.signature_invalid"},
 };

@@ -18,7 +18,8 @@ namespace sealprobe {
 // check passes. One table gives these and AllFailureCodes.
 std::string RuleCode(const Verification& v);
 
-// "policy.signer_not_pinned", "policy.no_timestamp",
+// "policy.signer_not_pinned", "policy.signer_eku_not_pinned",
+// "policy.chain_not_pinned", "policy.no_timestamp",
 // "policy.signature_invalid".
 std::string PolicyCode(PolicyFault::Kind kind);
 

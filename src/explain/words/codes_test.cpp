@@ -8,13 +8,15 @@
 #include <string>
 #include <vector>
 
+#include "explain/words/code_help.h"
 #include "testing/test_support.h"
 
 namespace sealprobe {
 namespace {
 
-// Pipelines match on the codes: each is listed for them, once, and none
-// stands for two rules.
+// Pipelines match on the codes: each is listed for them, once, in a row
+// anchored by it (where SARIF's help links), with help for code scanning,
+// and none stands for two rules.
 TEST(CodesTest, EveryCodeIsDocumentedAndDistinct) {
   const char* root = std::getenv("SEALPROBE_SOURCE_DIR");
   const std::vector<uint8_t> bytes = ReadFileBytes(
@@ -24,7 +26,10 @@ TEST(CodesTest, EveryCodeIsDocumentedAndDistinct) {
   std::set<std::string> seen;
   for (const std::string& code : AllFailureCodes()) {
     EXPECT_TRUE(seen.insert(code).second) << code;
-    EXPECT_NE(doc.find("`" + code + "`"), std::string::npos) << code;
+    EXPECT_NE(doc.find("<a id=\"" + code + "\"></a>`" + code + "`"),
+              std::string::npos)
+        << code;
+    EXPECT_TRUE(HelpFor(code).has_value()) << code;
   }
 }
 

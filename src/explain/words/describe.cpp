@@ -15,6 +15,7 @@
 #include "authenticode/certificate_bytes.h"
 #include "authenticode/openssl_ptr.h"
 #include "authenticode/signed_data.h"
+#include "explain/words/names.h"
 
 namespace sealprobe {
 namespace {
@@ -168,6 +169,29 @@ std::string FormatTime(std::time_t time) {
   char text[32] = {};
   std::strftime(text, sizeof(text), "%Y-%m-%dT%H:%M:%SZ", &utc);
   return text;
+}
+
+std::vector<std::pair<std::string, std::string>> TrustFields(
+    const TrustFacts& trust) {
+  std::vector<std::pair<std::string, std::string>> fields = {
+      {"store", StoreName(trust.source)}};
+  if (!trust.location.empty()) fields.emplace_back("location", trust.location);
+  if (trust.ctl_this_update) {
+    fields.emplace_back("ctl_this_update", FormatTime(*trust.ctl_this_update));
+  }
+  if (!trust.ctl_sequence_number.empty()) {
+    fields.emplace_back("ctl_sequence_number", trust.ctl_sequence_number);
+  }
+  if (trust.origin) {
+    fields.emplace_back("origin", trust.origin->source);
+    fields.emplace_back("fetched", FormatTime(trust.origin->fetched));
+  }
+  // Only Windows' root program has one to hold or not.
+  if (trust.ctl_this_update) {
+    fields.emplace_back("disallowed_list",
+                        trust.disallowed_list ? "yes" : "no");
+  }
+  return fields;
 }
 
 std::string AlgorithmName(const X509_ALGOR* algorithm) {

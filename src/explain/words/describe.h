@@ -1,5 +1,5 @@
-// Certificates, times and algorithms as a person reads them, made from the
-// verifier's evidence when a report asks for them. Text here is as the
+// Certificates, times, algorithms and stores as a person reads them, made
+// from the verifier's evidence when a report asks for them. Text here is as the
 // evidence holds it, control characters included: each rendering makes it
 // safe its own way (TerminalSafe for a person, escapes in JSON).
 #ifndef SEALPROBE_EXPLAIN_WORDS_DESCRIBE_H_
@@ -10,6 +10,10 @@
 #include <cstdint>
 #include <ctime>
 #include <string>
+#include <utility>
+#include <vector>
+
+#include "explain/decide/file_record.h"
 
 #include "authenticode/compound_file.h"
 #include "hex.h"
@@ -50,6 +54,15 @@ std::string FormatTime(std::time_t time);
 
 // An algorithm's long name, "sha256", "rsaEncryption".
 std::string AlgorithmName(const X509_ALGOR* algorithm);
+
+// The facts of the store a run judged by, each a name and its value, for
+// the formats that list a run's properties: "store" (its name in JSON,
+// names.h), then those known of "location", "ctl_this_update",
+// "ctl_sequence_number", "origin" (where sealprobe-roots fetched the root
+// program from, or "import"), "fetched" and "disallowed_list" ("yes" or
+// "no").
+std::vector<std::pair<std::string, std::string>> TrustFields(
+    const TrustFacts& trust);
 
 // A COFF Machine value: "x64", "x86", "ARM64", "ARM", "machine 0x1234".
 std::string MachineName(uint16_t machine);

@@ -10,6 +10,7 @@
 #include "authenticode/pe_image.h"
 #include "explain/words/describe.h"
 #include "explain/words/names.h"
+#include "trust_status.h"
 
 namespace sealprobe {
 namespace {
@@ -352,6 +353,18 @@ std::string DecidingRule(const FileRecord& record) {
   return VerificationRule(record);
 }
 
+std::string FailureReason(const FileRecord& record) {
+  const std::string rule = DecidingRule(record);
+  return record.read_error.empty() ? rule : rule + ": " + record.read_error;
+}
+
+std::string WindowsVerdict(const FileRecord& record) {
+  if (!record.found()) return {};
+  const uint32_t status = record.verification.result.status;
+  return "Windows' verdict: " + record.verdict + " (" +
+         status::StatusNameOf(status) + ", " + status::StatusHex(status) + ")";
+}
+
 std::string VerificationRule(const FileRecord& record) {
   const std::optional<TrustLoadError>& load_error = record.trust.load_error;
   return RuleText(record.verification, load_error ? &*load_error : nullptr);
@@ -430,6 +443,13 @@ std::string PolicyText(const PolicyFault& fault, const Verification& v) {
     case PolicyFault::Kind::kSignerNotPinned:
       return "the signer's certificate of " + which +
              " is none of those --signer names";
+    case PolicyFault::Kind::kSignerEkuNotPinned:
+      return "the signer's certificate of " + which +
+             " names none of the extended key usages --signer-eku names";
+    case PolicyFault::Kind::kChainNotPinned:
+      return "the chain of " + which +
+             " holds none of the certificates --chain-includes names above "
+             "its signer's";
     case PolicyFault::Kind::kNoTimestamp:
       return which +
              " has no valid timestamp, which --require-timestamp "

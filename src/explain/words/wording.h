@@ -33,6 +33,16 @@ std::string UnsupportedText(FileKind kind);
 // loops, or two chains share it".
 std::string CompoundFaultText(CompoundFault fault);
 
+// What failed `record`, for a pipeline's page: DecidingRule, and for a
+// file that could not be read, the system's words for why after it.
+std::string FailureReason(const FileRecord& record);
+
+// Windows' verdict on `record`, after its reason on a pipeline's page:
+// "Windows' verdict: Error is: 0x80096010. (TRUST_E_BAD_DIGEST,
+// 0x80096010)", sealprobe's verdict line and the status; empty for an
+// entry not found.
+std::string WindowsVerdict(const FileRecord& record);
+
 // The rule that decided the primary signature's verification: Windows'
 // reason, whatever the policy says.
 std::string VerificationRule(const FileRecord& record);

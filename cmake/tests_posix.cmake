@@ -50,7 +50,7 @@ sealprobe_add_gtest(sealprobe_explain_tests
     src/explain/formats/xml_writer_test.cpp
     src/explain/options_test.cpp
     src/explain/parallel_test.cpp
-    src/explain/progress_test.cpp
+    src/explain/formats/progress_test.cpp
     src/explain/words/codes_test.cpp
     src/explain/words/wording_test.cpp
   LIBRARIES sealprobe_explain sealprobe_platform

@@ -21,9 +21,9 @@
 #include "explain/decide/trust_choice.h"
 #include "explain/formats/format_table.h"
 #include "explain/formats/line_wrap.h"
+#include "explain/formats/progress.h"
 #include "explain/options.h"
 #include "explain/parallel.h"
-#include "explain/progress.h"
 #include "explain/words/wording.h"
 #include "product_files/file_opener.h"
 #include "terminal_text.h"
@@ -273,10 +273,10 @@ int Report(const sealprobe::ExplainOptions& o, const Work& work,
     const Clock::time_point began = Clock::now();
     const size_t entries = work.entries.size();
     sealprobe::FileRecord record =
-        i < entries ? sealprobe::ExplainEntry(work.entries[i], anchors,
-                                              o.policy, now)
-                    : sealprobe::ExplainInput(work.files[i - entries], anchors,
-                                              o.policy, now);
+        i < entries
+            ? sealprobe::ExplainEntry(work.entries[i], anchors, o.policy, now)
+            : sealprobe::ExplainInput(work.files[i - entries], anchors,
+                                      o.policy, now);
     record.seconds = SecondsSince(began);
     return record;
   };

@@ -1,4 +1,4 @@
-#include "explain/progress.h"
+#include "explain/formats/progress.h"
 
 #include <gtest/gtest.h>
 

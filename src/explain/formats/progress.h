@@ -1,7 +1,7 @@
 // How far a long run has got, on one line of standard error, for a person
 // watching it on a terminal.
-#ifndef SEALPROBE_EXPLAIN_PROGRESS_H_
-#define SEALPROBE_EXPLAIN_PROGRESS_H_
+#ifndef SEALPROBE_EXPLAIN_FORMATS_PROGRESS_H_
+#define SEALPROBE_EXPLAIN_FORMATS_PROGRESS_H_
 
 #include <chrono>
 #include <cstddef>
@@ -45,4 +45,4 @@ class Progress {
 
 }  // namespace sealprobe
 
-#endif  // SEALPROBE_EXPLAIN_PROGRESS_H_
+#endif  // SEALPROBE_EXPLAIN_FORMATS_PROGRESS_H_

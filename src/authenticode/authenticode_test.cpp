@@ -402,7 +402,7 @@ class HookedSource final : public ByteSource {
   bool hooked_ = false;
 };
 
-// valid.exe grown by `pad` bytes before its table, no two blocks of them
+// valid.exe grown by `pad` bytes before its table, no two 64 KiB of them
 // alike, read from a file that is cut while it is hashed: after the first
 // piece, when a stream read ahead (4 MiB or more) has only a few blocks in
 // hand, so the rest is gone whatever the threads' timing.
@@ -417,6 +417,8 @@ TEST_F(AuthenticodeTest, FileCutWhileItIsHashed) {
       {"read ahead, not cut", 12 * kMiB, std::nullopt},
       {"read ahead, emptied", 12 * kMiB, 0},
       {"read ahead, cut in the middle", 12 * kMiB, 6 * kMiB + 1},
+      // In the last block: valid.exe's table starts past 8 KiB.
+      {"read ahead, cut at the end", 12 * kMiB, 12 * kMiB + 8192},
       {"read ahead, the sink stops", 12 * kMiB, std::nullopt, true},
       {"in line, cut", 3 * kMiB, kMiB},
   };
@@ -426,8 +428,8 @@ TEST_F(AuthenticodeTest, FileCutWhileItIsHashed) {
     SCOPED_TRACE(c.name);
     SignedFile f = LoadSigned("valid.exe");
     Bytes pad(c.pad);
-    uint32_t x = 1;
-    for (uint8_t& b : pad) b = static_cast<uint8_t>((x = x * 69069 + 1) >> 24);
+    for (size_t i = 0; i < c.pad; ++i)
+      pad[i] = static_cast<uint8_t>(i + (i >> 16));
     f.bytes.insert(f.bytes.begin() + f.image.cert_table_offset, pad.begin(),
                    pad.end());
     Put32(f.bytes, f.image.cert_entry_offset,

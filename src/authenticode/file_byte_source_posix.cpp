@@ -2,6 +2,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
@@ -9,6 +10,7 @@
 #include <limits>
 #include <mutex>
 #include <new>
+#include <optional>
 #include <thread>
 #include <utility>
 
@@ -25,7 +27,7 @@ constexpr size_t kBlockSize = size_t{64} * 1024;
 constexpr size_t kBlocks = 6;
 
 // How long a reader thread with no room waits before it looks again
-// (BlockReader::Read): with the system's timer slack, about the time the
+// (BlockReader::ReadAhead): with the system's timer slack, about the time the
 // hash takes for two or three blocks.
 constexpr std::chrono::microseconds kNap{50};
 
@@ -33,10 +35,46 @@ constexpr std::chrono::microseconds kNap{50};
 // within one only.
 constexpr size_t kPageSize = 4096;
 
-// Streams at least this long are read ahead on a thread. Shorter ones, all
-// of nearly every file, are read in line: starting and joining a thread
-// costs about what overlapping their copy would save.
+// Streams at least this long are read ahead on a thread, processors
+// allowing. Shorter ones, all of nearly every file, are read in line:
+// starting and joining a thread costs about what overlapping their copy
+// would save.
 constexpr uint64_t kReadAheadFrom = uint64_t{4} * 1024 * 1024;
+
+// The threads of the process busy with a long stream: hashing it, or
+// reading it ahead. A reader pays only on a processor that would otherwise
+// be idle: where every processor hashes already (sealprobe-explain on
+// several files at once), it would take turns with them, and handing over
+// its blocks costs more than the copies it saves.
+std::atomic<unsigned> busy_threads{0};
+
+// True when `busy` threads leave no processor idle.
+bool NoneIdle(unsigned busy) {
+  // Asked once: the C library reads a file for it.
+  static const unsigned processors =
+      std::max(1u, std::thread::hardware_concurrency());
+  return busy >= processors;
+}
+
+// Counts the calling thread as busy for as long as it lives.
+class BusyThread {
+ public:
+  BusyThread() { busy_threads.fetch_add(1, std::memory_order_relaxed); }
+  BusyThread(const BusyThread&) = delete;
+  BusyThread& operator=(const BusyThread&) = delete;
+  ~BusyThread() { busy_threads.fetch_sub(1, std::memory_order_relaxed); }
+};
+
+// Counts one more busy thread if a processor is idle. False, counting
+// nothing, when none is.
+bool TakeIdleProcessor() {
+  unsigned busy = busy_threads.load(std::memory_order_relaxed);
+  do {
+    if (NoneIdle(busy)) return false;
+  } while (!busy_threads.compare_exchange_weak(busy, busy + 1,
+                                               std::memory_order_relaxed));
+  return true;
+}
 
 // Reads the `length` bytes at `offset` of `fd` into `out`. False when a read
 // fails or the file ends before them.
@@ -88,13 +126,14 @@ class BlockReader {
     reader_.join();
   }
 
-  // Starts reading ahead. When no thread can be started, Feed reads every
-  // block itself.
+  // Starts reading ahead on an idle processor. When there is none, or no
+  // thread can be started, Feed reads every block itself.
   void Start() {
+    if (!TakeIdleProcessor()) return;
     try {
       reader_ = std::thread(&BlockReader::Read, this);
     } catch (const std::exception&) {
-      // No thread: the stream is read in line all the same.
+      busy_threads.fetch_sub(1, std::memory_order_relaxed);
     }
   }
 
@@ -149,10 +188,20 @@ class BlockReader {
     }
   }
 
-  // The reader thread.
+  // The reader thread, counted busy by Start.
   void Read() {
+    ReadAhead();
+    busy_threads.fetch_sub(1, std::memory_order_relaxed);
+  }
+
+  // Reads blocks ahead of the caller until the last is taken, a read fails,
+  // the stream is over or a processor is wanted elsewhere.
+  void ReadAhead() {
     std::unique_lock<std::mutex> lock(mutex_);
     while (!stop_ && next_ < blocks_) {
+      // Another long stream has begun since: its thread gets the processor,
+      // and the caller reads the rest in line.
+      if (NoneIdle(busy_threads.load(std::memory_order_relaxed) - 1)) return;
       // Block next_ takes the place of next_ - kBlocks. Without room the
       // reader naps rather than be woken: waking it would cost the hashing
       // thread a system call per block (on a virtual machine, the time to
@@ -217,8 +266,10 @@ bool FileByteSource::Stream(uint64_t offset, uint64_t length,
     // ahead generously. Advice only, so its result does not matter.
     ::posix_fadvise(fd_.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
   }
+  std::optional<BusyThread> busy;  // this thread, hashing a long stream
+  if (length >= kReadAheadFrom) busy.emplace();
   BlockReader reader(fd_.get(), offset, length, buffer_.get());
-  if (length >= kReadAheadFrom) reader.Start();
+  if (busy) reader.Start();
   return reader.Feed(sink);
 }
 

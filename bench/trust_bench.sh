@@ -3,7 +3,10 @@
 # Times the native tool verifying one large signed program, then one large
 # signed Windows Installer package, each side by side with `openssl dgst
 # -sha256` and `osslsigncode verify` on the same file, and reports each
-# one's peak resident memory.
+# one's peak resident memory. In the same run it measures the machine's raw
+# SHA-256 rate (`openssl speed -bytes 1048576 sha256`, hashing a buffer
+# already in memory) and gives each command's throughput (the file's bytes
+# over its wall-clock time) as a share of it.
 #
 #   BUILD_DIR      the native build folder (default: build/native), holding
 #                  the built `sealprobe`; the benchmark's files are kept in
@@ -12,9 +15,13 @@
 #                  (default 512)
 #   BENCH_RUNS     timed runs of each command (default 5)
 #
-# Targets, for each: the tool's median time at most openssl dgst's, below
-# osslsigncode's, and its peak RSS under 8 MiB. Exits 1 when one is missed.
-# Needs /usr/bin/time (Debian package `time`) and wixl (msitools).
+# Targets, for each file: the tool's median throughput at least 90% of the
+# raw SHA-256 rate, its median CPU time below osslsigncode's, and its peak
+# RSS under 8 MiB. Exits 1 when one is missed. The throughput is judged on
+# the wall clock, with the file in the page cache: the tool reads a large
+# file on a second thread while it hashes, so its CPU time (both threads) is
+# shown, and compared with openssl dgst's, but is not what the target
+# measures. Needs /usr/bin/time (Debian package `time`) and wixl (msitools).
 set -eu
 here="$(cd "$(dirname "$0")" && pwd)"
 root="$(dirname "$here")"
@@ -103,11 +110,23 @@ run() {
 }
 
 # One sample of command $1: wall-clock seconds, CPU seconds (user + system)
-# and peak RSS in KiB, appended to its samples file.
+# and peak RSS in KiB, appended to its samples file. The wall clock is read
+# here, to the millisecond (time's own is to the hundredth); starting
+# /usr/bin/time is in it.
 sample() {
-  run "$1" /usr/bin/time -f '%e %U %S %M' -o "$work/sample"
-  tail -n 1 "$work/sample" | awk '{ print $1, $2 + $3, $4 }' \
-    >> "$work/$1.samples"
+  start=$(date +%s%N)
+  run "$1" /usr/bin/time -f '%U %S %M' -o "$work/sample"
+  end=$(date +%s%N)
+  tail -n 1 "$work/sample" | awk -v ns=$((end - start)) \
+    '{ printf "%.3f %.2f %s\n", ns / 1e9, $1 + $2, $3 }' >> "$work/$1.samples"
+}
+
+# One sample of the raw SHA-256 rate, in bytes per second (openssl prints
+# thousands of bytes per second).
+raw_sample() {
+  openssl speed -bytes 1048576 sha256 2>/dev/null |
+    awk '$1 == "sha256" { sub(/k$/, "", $2); printf "%.0f\n", $2 * 1000 }' \
+    >> "$work/raw.samples"
 }
 
 # Column $2 of the file $1: its median (for times) or maximum (for RSS).
@@ -119,7 +138,8 @@ median() {
 maximum() { cut -d' ' -f"$2" "$1" | sort -n | tail -n 1; }
 
 # Times the tool, openssl dgst and osslsigncode on $big, the file the
-# installation folder holds, and judges the tool's figures against them.
+# installation folder holds, and judges the tool's figures against them and
+# against the raw rate.
 measure() {
   out="$("$tool" "$install/" "$install/" Bench "Failed: %s" 0 |
     grep -v 'Non-existing file' || true)"
@@ -128,9 +148,9 @@ measure() {
     *) echo "the tool does not accept the benchmark file:" >&2
        echo "$out" >&2; return 1 ;;
   esac
-
-  file_mb=$(( $(wc -c < "$big") / 1048576 ))
-  echo "file: $big ($file_mb MiB), $runs runs each, interleaved, page cache warm"
+  file_bytes=$(wc -c < "$big")
+  echo "file: $big ($((file_bytes / 1048576)) MiB), $runs runs each," \
+    "interleaved, page cache warm; load average $(cut -d' ' -f1-3 /proc/loadavg)"
   for name in tool dgst osc; do
     run "$name" env  # warm-up
     : > "$work/$name.samples"
@@ -141,29 +161,44 @@ measure() {
     for name in tool dgst osc; do sample "$name"; done
     i=$((i + 1))
   done
+  # The raw rate, as many times, after the commands: straight after its three
+  # seconds of hashing the tool ran slower, for over a second.
+  : > "$work/raw.samples"
+  i=0
+  while [ "$i" -lt "$runs" ]; do
+    raw_sample
+    i=$((i + 1))
+  done
+  raw="$(median "$work/raw.samples" 1)"
 
-  printf '%-24s %8s %8s %12s\n' command "wall s" "CPU s" "peak RSS"
+  printf '%-24s %8s %8s %12s %10s\n' command "wall s" "CPU s" "peak RSS" "GB/s"
   for name in tool dgst osc; do
     case "$name" in
       tool) label="sealprobe" ;;
       dgst) label="openssl dgst -sha256" ;;
       osc) label="osslsigncode verify" ;;
     esac
-    printf '%-24s %8s %8s %8s KiB\n' "$label" \
-      "$(median "$work/$name.samples" 1)" "$(median "$work/$name.samples" 2)" \
-      "$(maximum "$work/$name.samples" 3)"
+    wall="$(median "$work/$name.samples" 1)"
+    printf '%-24s %8s %8s %8s KiB %10.2f\n' "$label" "$wall" \
+      "$(median "$work/$name.samples" 2)" "$(maximum "$work/$name.samples" 3)" \
+      "$(awk -v b="$file_bytes" -v w="$wall" 'BEGIN { print b / w / 1e9 }')"
   done
 
-  # Judged on CPU time: on a shared machine the wall clock also measures the
-  # neighbours. Both are shown above.
-  awk -v t="$(median "$work/tool.samples" 2)" \
+  awk -v raw="$raw" -v bytes="$file_bytes" \
+      -v w="$(median "$work/tool.samples" 1)" \
+      -v t="$(median "$work/tool.samples" 2)" \
+      -v dw="$(median "$work/dgst.samples" 1)" \
       -v d="$(median "$work/dgst.samples" 2)" \
       -v o="$(median "$work/osc.samples" 2)" \
       -v m="$(maximum "$work/tool.samples" 3)" 'BEGIN {
-    ratio = (d > 0) ? t / d : 0
-    ok1 = ratio <= 1.0; ok2 = t < o; ok3 = m < 8192
-    printf "%s  at most 1.0x the CPU of openssl dgst (%.2fx)\n", ok1 ? "PASS" : "FAIL", ratio
-    printf "%s  faster than osslsigncode verify\n", ok2 ? "PASS" : "FAIL"
+    share = bytes / w / raw; dshare = bytes / dw / raw
+    printf "raw SHA-256 (openssl speed -bytes 1048576 sha256): %.2f GB/s\n", raw / 1e9
+    printf "sealprobe: %.2f GB/s = %.1f%% of raw SHA-256\n", bytes / w / 1e9, 100 * share
+    printf "openssl dgst -sha256: %.2f GB/s = %.1f%% of raw SHA-256\n", bytes / dw / 1e9, 100 * dshare
+    printf "sealprobe CPU (both threads): %.2fx that of openssl dgst\n", (d > 0 ? t / d : 0)
+    ok1 = share >= 0.9; ok2 = t < o; ok3 = m < 8192
+    printf "%s  throughput at least 90%% of raw SHA-256 (wall clock)\n", ok1 ? "PASS" : "FAIL"
+    printf "%s  less CPU than osslsigncode verify\n", ok2 ? "PASS" : "FAIL"
     printf "%s  peak RSS under 8 MiB\n", ok3 ? "PASS" : "FAIL"
     exit !(ok1 && ok2 && ok3)
   }'

@@ -6,11 +6,14 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <optional>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "authenticode/file_byte_source.h"
@@ -414,6 +417,80 @@ TEST_F(AuthenticodeTest, DamagedSignatures) {
     EXPECT_EQ(
         v.signature ? v.signature->cap : SignatureLimitCheck::kWithinLimits,
         c.cap);
+  }
+}
+
+// A source over another that runs `hook` on the first piece of the first
+// stream over 1 MiB, an image's bulk; the hook returns false to stop there.
+class HookedSource final : public ByteSource {
+ public:
+  HookedSource(ByteSource& inner, std::function<bool()> hook)
+      : inner_(inner), hook_(std::move(hook)) {}
+  uint64_t size() const override { return inner_.size(); }
+  bool ReadAt(uint64_t offset, uint8_t* out, size_t length) override {
+    return inner_.ReadAt(offset, out, length);
+  }
+  bool Stream(uint64_t offset, uint64_t length,
+              const ChunkSink& sink) override {
+    bool first = length > (1u << 20) && !std::exchange(hooked_, true);
+    return inner_.Stream(offset, length, [&](const uint8_t* data, size_t n) {
+      return (!std::exchange(first, false) || hook_()) && sink(data, n);
+    });
+  }
+
+ private:
+  ByteSource& inner_;
+  std::function<bool()> hook_;
+  bool hooked_ = false;
+};
+
+// valid.exe grown by `pad` bytes before its table, no two 64 KiB of them
+// alike, read from a file that is cut while it is hashed: after the first
+// piece, when a stream read ahead (4 MiB or more) has only a few blocks in
+// hand, so the rest is gone whatever the threads' timing.
+TEST_F(AuthenticodeTest, FileCutWhileItIsHashed) {
+  constexpr size_t kMiB = size_t{1} << 20;
+  const struct {
+    const char* name;
+    size_t pad;
+    std::optional<size_t> cut_to;
+    bool stop = false;  // the sink stops the stream instead
+  } kCases[] = {
+      {"read ahead, not cut", 12 * kMiB, std::nullopt},
+      {"read ahead, emptied", 12 * kMiB, 0},
+      {"read ahead, cut in the middle", 12 * kMiB, 6 * kMiB + 1},
+      // In the last block: valid.exe's table starts past 8 KiB.
+      {"read ahead, cut at the end", 12 * kMiB, 12 * kMiB + 8192},
+      {"read ahead, the sink stops", 12 * kMiB, std::nullopt, true},
+      {"in line, cut", 3 * kMiB, kMiB},
+  };
+  const TempFolder dir;
+  const std::string path = dir / "big.exe";
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.name);
+    SignedFile f = LoadSigned("valid.exe");
+    Bytes pad(c.pad);
+    for (size_t i = 0; i < c.pad; ++i)
+      pad[i] = static_cast<uint8_t>(i + (i >> 16));
+    f.bytes.insert(f.bytes.begin() + f.image.cert_table_offset, pad.begin(),
+                   pad.end());
+    Put32(f.bytes, f.image.cert_entry_offset,
+          static_cast<uint32_t>(f.image.cert_table_offset + c.pad));
+    ASSERT_TRUE(WriteFileBytes(
+        path, {reinterpret_cast<const char*>(f.bytes.data()), f.bytes.size()}));
+    const auto file = FileByteSource::Open(path);
+    ASSERT_NE(file, nullptr);
+    HookedSource source(*file, [&] {
+      if (c.cut_to) std::filesystem::resize_file(path, *c.cut_to);
+      return !c.stop;
+    });
+    const Verification v = VerifyAuthenticode(source, anchors_, 0);
+    const bool whole = !c.cut_to && !c.stop;
+    EXPECT_EQ(v.result, Result(whole ? status::kTrustBadDigest
+                                     : status::kCryptFileError));
+    if (whole) {  // the same bytes in the same order as from memory
+      EXPECT_EQ(v.image_hash, VerifyBytes(f.bytes, anchors_).image_hash);
+    }
   }
 }
 

@@ -40,9 +40,9 @@ class ByteSource {
   virtual bool ReadAt(uint64_t offset, uint8_t* out, size_t length) = 0;
 
   // Hands the `length` bytes at `offset` to `sink` in order, in non-empty
-  // pieces, never holding more than one block of its own in memory
-  // whatever the length. Returns false when the range is outside the
-  // source, a read fails or the sink stops the stream.
+  // pieces, on the calling thread, holding no more than a few blocks of its
+  // own in memory whatever the length. Returns false when the range is
+  // outside the source, a read fails or the sink stops the stream.
   virtual bool Stream(uint64_t offset, uint64_t length,
                       const ChunkSink& sink) = 0;
 

@@ -14,12 +14,13 @@ namespace sealprobe {
 
 // A source over an open regular file, read with pread and streamed in
 // 64 KiB blocks through a buffer of six, 384 KiB in all whatever the file's
-// size. A stream of 4 MiB or more is read ahead on a second thread, started
-// and joined within the call, while the sink works on the calling thread,
-// as long as that thread has a processor no other long stream is using; a
-// shorter one is read in line. Its size is the file's size when it was
-// opened; a file that shrinks later makes reads fail rather than return less.
-// One source serves one thread at a time; any number may be in use at once.
+// size, held only while a stream lasts. A stream of 4 MiB or more is read ahead
+// on a second thread, started and joined within the call, while the sink works
+// on the calling thread, as long as that thread has a processor no other long
+// stream is using; a shorter one is read in line. Its size is the file's size
+// when it was opened; a file that shrinks later makes reads fail rather than
+// return less. One source serves one thread at a time; any number may be in use
+// at once.
 class FileByteSource final : public ByteSource {
  public:
   // Opens `path` as OpenRegularFile (file_descriptor.h) does; null when that
@@ -37,7 +38,6 @@ class FileByteSource final : public ByteSource {
 
   FileDescriptor fd_;
   uint64_t size_;
-  std::unique_ptr<uint8_t[]> buffer_;  // allocated on the first Stream
 };
 
 }  // namespace sealprobe

@@ -1,4 +1,5 @@
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -9,7 +10,6 @@
 #include <exception>
 #include <limits>
 #include <mutex>
-#include <new>
 #include <optional>
 #include <thread>
 #include <utility>
@@ -55,6 +55,26 @@ bool NoneIdle(unsigned busy) {
       std::max(1u, std::thread::hardware_concurrency());
   return busy >= processors;
 }
+
+// Anonymous memory of its own, returned to the system when it goes.
+class MappedBuffer {
+ public:
+  explicit MappedBuffer(size_t size) : size_(size) {
+    void* p = ::mmap(nullptr, size, PROT_READ | PROT_WRITE,
+                     MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    data_ = p == MAP_FAILED ? nullptr : static_cast<uint8_t*>(p);
+  }
+  MappedBuffer(const MappedBuffer&) = delete;
+  MappedBuffer& operator=(const MappedBuffer&) = delete;
+  ~MappedBuffer() {
+    if (data_ != nullptr) ::munmap(data_, size_);
+  }
+  uint8_t* data() const { return data_; }
+
+ private:
+  size_t size_;
+  uint8_t* data_ = nullptr;
+};
 
 // Counts the calling thread as busy for as long as it lives.
 class BusyThread {
@@ -259,17 +279,21 @@ bool FileByteSource::Stream(uint64_t offset, uint64_t length,
                             const ChunkSink& sink) {
   if (!Contains(offset, length)) return false;
   if (length == 0) return true;
-  if (!buffer_) {
-    // Left uninitialised: a small file's stream touches only what it reads.
-    buffer_.reset(new (std::nothrow) uint8_t[kBlocks * kBlockSize]);
-    if (!buffer_) return false;
-    // The hash walks the file once from front to back: let the kernel read
-    // ahead generously. Advice only, so its result does not matter.
-    ::posix_fadvise(fd_.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
-  }
+  // Mapped for this stream alone and unmapped at its end, so that what
+  // follows (a chain's checks, loading the trust folder) never holds it:
+  // the process's peak memory is the larger of the two, not their sum.
+  // Left untouched until read into: a small file's stream costs only what
+  // it reads.
+  const MappedBuffer buffer(kBlocks * kBlockSize);
+  if (!buffer.data()) return false;
+  // The hash walks the file once from front to back: let the kernel read
+  // ahead generously. Advice only, so its result does not matter.
+  ::posix_fadvise(fd_.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
   std::optional<BusyThread> busy;  // this thread, hashing a long stream
   if (length >= kReadAheadFrom) busy.emplace();
-  BlockReader reader(fd_.get(), offset, length, buffer_.get());
+  // Declared after the buffer, so that its reader stops before the buffer
+  // goes.
+  BlockReader reader(fd_.get(), offset, length, buffer.data());
   if (busy) reader.Start();
   return reader.Feed(sink);
 }

@@ -20,6 +20,24 @@ constexpr uint8_t kGeneralizedTime = 0x18;
 constexpr uint8_t kSequence = 0x30;
 constexpr uint8_t kSet = 0x31;
 constexpr uint8_t kContext0 = 0xa0;  // [0], constructed
+
+// Writes into `out` a header of `identifier` (one octet) and `length` in
+// its shortest definite form; returns its size.
+inline size_t EncodeHeader(uint8_t identifier, size_t length,
+                           uint8_t (&out)[2 + sizeof(size_t)]) {
+  out[0] = identifier;
+  if (length < 0x80) {
+    out[1] = static_cast<uint8_t>(length);
+    return 2;
+  }
+  size_t count = 0;
+  for (size_t rest = length; rest != 0; rest >>= 8) ++count;
+  out[1] = static_cast<uint8_t>(0x80 | count);
+  for (size_t i = 0; i < count; ++i) {
+    out[1 + count - i] = static_cast<uint8_t>(length >> (8 * i));
+  }
+  return 2 + count;
+}
 }  // namespace der
 
 // DER elements one after another, read without recursion: each Next()

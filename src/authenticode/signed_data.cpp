@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "authenticode/certificate_bytes.h"
+#include "authenticode/der_reader.h"
 #include "authenticode/key_policy.h"
 #include "authenticode/openssl_ptr.h"
 
@@ -77,25 +78,7 @@ std::optional<Element> ElementAt(ByteView der, size_t at, size_t limit) {
   return element;
 }
 
-// Encodes into `out` a header of `identifier` (one octet) and `length` in
-// its shortest definite form; returns its size.
-size_t EncodeHeader(uint8_t identifier, size_t length,
-                    uint8_t (&out)[2 + sizeof(size_t)]) {
-  out[0] = identifier;
-  if (length < 0x80) {
-    out[1] = static_cast<uint8_t>(length);
-    return 2;
-  }
-  size_t count = 0;
-  for (size_t rest = length; rest != 0; rest >>= 8) ++count;
-  out[1] = static_cast<uint8_t>(0x80 | count);
-  for (size_t i = 0; i < count; ++i) {
-    out[1 + count - i] = static_cast<uint8_t>(length >> (8 * i));
-  }
-  return 2 + count;
-}
-
-// A header as EncodeHeader writes it.
+// A header as der::EncodeHeader writes it.
 struct Header {
   uint8_t octets[2 + sizeof(size_t)];
   size_t size;
@@ -112,7 +95,7 @@ std::array<Header, 4> ShortenedHeaders(const std::array<Element, 4>& path,
   std::array<Header, 4> headers;
   for (size_t i = path.size(); i-- > 0;) {
     headers[i].size =
-        EncodeHeader(path[i].identifier, length, headers[i].octets);
+        der::EncodeHeader(path[i].identifier, length, headers[i].octets);
     if (i > 0) {
       // No underflow: the element lies inside its parent's contents, and
       // its new length and header are no longer than the old ones.

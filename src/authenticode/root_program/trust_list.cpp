@@ -370,6 +370,71 @@ TrustListRead ReadContent(Der ctl, TrustListKind kind,
   return read;
 }
 
+// A CTL's SignedData without its content, for OpenSSL to decode, and where
+// the content lies in the bytes it came from. A list of hundreds of roots
+// is mostly content, which OpenSSL would copy whole; read where it lies,
+// it is never held twice.
+struct DetachedList {
+  std::vector<uint8_t> signed_data;  // the ContentInfo, content left out
+  Der content;                       // the CertificateTrustList SEQUENCE
+};
+
+void Append(const Der& element, std::vector<uint8_t>* out) {
+  out->insert(out->end(), element.data(), element.data() + element.size());
+}
+
+// A header of `tag` for `length` octets, then `parts`, into `out`.
+void AppendElement(uint8_t tag, const std::vector<Der>& parts,
+                   std::vector<uint8_t>* out) {
+  size_t length = 0;
+  for (const Der& part : parts) length += part.size();
+  uint8_t header[2 + sizeof(size_t)];
+  out->insert(out->end(), header,
+              header + der::EncodeHeader(tag, length, header));
+  for (const Der& part : parts) Append(part, out);
+}
+
+// `der` read as ContentInfo { type, [0] SignedData { version,
+// digestAlgorithms, encapContentInfo { type, [0] content }, the rest } },
+// in definite lengths, and written again without the content; nullopt
+// when it is not so.
+std::optional<DetachedList> DetachContent(const uint8_t* der, size_t size) {
+  Der all(der, size);
+  Der info, contents, type, explicit_data, signed_data, version, algorithms,
+      encapsulated, encapsulated_type, wrapper;
+  DetachedList out;
+  if (!all.Expect(der::kSequence, &info) ||
+      !info.Expect(der::kObject, &contents, &type) ||
+      !info.Expect(der::kContext0, &explicit_data) || !info.empty() ||
+      !explicit_data.Expect(der::kSequence, &signed_data) ||
+      !explicit_data.empty() ||
+      !signed_data.Expect(der::kInteger, &contents, &version) ||
+      !signed_data.Expect(der::kSet, &contents, &algorithms) ||
+      !signed_data.Expect(der::kSequence, &encapsulated) ||
+      !encapsulated.Expect(der::kObject, &contents, &encapsulated_type) ||
+      !encapsulated.Expect(der::kContext0, &wrapper) || !encapsulated.empty() ||
+      !wrapper.Expect(der::kSequence, &contents, &out.content) ||
+      !wrapper.empty()) {
+    return std::nullopt;
+  }
+  // `signed_data` holds what follows now: certificates, CRLs, signers.
+  std::vector<uint8_t> encapsulated_left;
+  AppendElement(der::kSequence, {encapsulated_type}, &encapsulated_left);
+  std::vector<uint8_t> body;
+  AppendElement(
+      der::kSequence,
+      {version, algorithms,
+       Der(encapsulated_left.data(), encapsulated_left.size()), signed_data},
+      &body);
+  std::vector<uint8_t> explicit_body;
+  AppendElement(der::kContext0, {Der(body.data(), body.size())},
+                &explicit_body);
+  AppendElement(der::kSequence,
+                {type, Der(explicit_body.data(), explicit_body.size())},
+                &out.signed_data);
+  return out;
+}
+
 }  // namespace
 
 std::optional<std::time_t> FromFileTime(const uint8_t* octets, size_t size) {
@@ -393,8 +458,11 @@ TrustListRead ReadTrustList(const uint8_t* der, size_t size, TrustListKind kind,
     read.error.cap = over;
     return read;
   }
-  const unsigned char* p = der;
-  const ossl::Pkcs7Ptr pkcs7(d2i_PKCS7(nullptr, &p, static_cast<long>(size)));
+  const std::optional<DetachedList> detached = DetachContent(der, size);
+  if (!detached) return Failed(TrustListFault::kNotSignedData);
+  const unsigned char* p = detached->signed_data.data();
+  const ossl::Pkcs7Ptr pkcs7(
+      d2i_PKCS7(nullptr, &p, static_cast<long>(detached->signed_data.size())));
   if (!pkcs7 || !PKCS7_type_is_signed(pkcs7.get()) ||
       pkcs7->d.sign == nullptr || pkcs7->d.sign->contents == nullptr) {
     return Failed(TrustListFault::kNotSignedData);
@@ -402,8 +470,7 @@ TrustListRead ReadTrustList(const uint8_t* der, size_t size, TrustListKind kind,
   const ossl::Asn1ObjectPtr ctl_oid(OBJ_txt2obj("1.3.6.1.4.1.311.10.1", 1));
   const PKCS7* content = pkcs7->d.sign->contents;
   if (!ctl_oid || content->type == nullptr ||
-      OBJ_cmp(content->type, ctl_oid.get()) != 0 ||
-      content->d.other == nullptr) {
+      OBJ_cmp(content->type, ctl_oid.get()) != 0) {
     return Failed(TrustListFault::kNotTrustListContent);
   }
   STACK_OF(PKCS7_SIGNER_INFO)* signers = PKCS7_get_signer_info(pkcs7.get());
@@ -417,17 +484,18 @@ TrustListRead ReadTrustList(const uint8_t* der, size_t size, TrustListKind kind,
       OBJ_cmp(content_type->value.object, ctl_oid.get()) != 0) {
     return Failed(TrustListFault::kSignerAttributes);
   }
-  const std::optional<ByteView> octets = ContentOctets(content->d.other);
-  const std::optional<ByteView> encoding = ContentEncoding(content->d.other);
-  if (!octets || !encoding) return Failed(TrustListFault::kContentNotDer);
-  const SignerCheck check =
-      CheckSigner(signer, pkcs7->d.sign->cert, nullptr, *octets);
+  // The messageDigest is over the CertificateTrustList's contents octets.
+  Der whole = detached->content;
+  Der octets;
+  whole.Expect(der::kSequence, &octets);
+  const SignerCheck check = CheckSigner(signer, pkcs7->d.sign->cert, nullptr,
+                                        ByteView{octets.data(), octets.size()});
   if (check.outcome != SignerCheck::Outcome::kVerified) {
     return Failed(check.outcome == SignerCheck::Outcome::kNoCertificate
                       ? TrustListFault::kSignerCertificateMissing
                       : TrustListFault::kBadSignature);
   }
-  return ReadContent(Der(encoding->data, encoding->size), kind, limits);
+  return ReadContent(detached->content, kind, limits);
 }
 
 }  // namespace sealprobe

@@ -90,7 +90,6 @@ enum class TrustListFault {
   kNotTrustListContent,       // its content type is not a CTL's
   kNotOneSigner,              // not exactly one signer
   kSignerAttributes,          // its signed attributes do not name a CTL
-  kContentNotDer,             // its content is not DER
   kSignerCertificateMissing,  // its signer's certificate is not included
   kBadSignature,              // its signature does not verify
   kNotCertificateTrustList,   // its content is not a CertificateTrustList

@@ -212,8 +212,6 @@ std::string TrustListText(const TrustListError& e) {
       return "it does not have exactly one signer";
     case TrustListFault::kSignerAttributes:
       return "its signer's attributes do not name a trust list";
-    case TrustListFault::kContentNotDer:
-      return "its content is not DER";
     case TrustListFault::kSignerCertificateMissing:
       return "its signer's certificate is not included";
     case TrustListFault::kBadSignature:

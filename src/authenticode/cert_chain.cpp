@@ -4,6 +4,8 @@
 #include <openssl/objects.h>
 #include <openssl/x509v3.h>
 
+#include <optional>
+
 #include "authenticode/key_policy.h"
 #include "authenticode/name_constraints.h"
 #include "authenticode/openssl_ptr.h"
@@ -61,6 +63,44 @@ bool IsAnchor(X509_STORE_CTX* ctx, int depth) {
   return depth == count - 1 && depth >= X509_STORE_CTX_get_num_untrusted(ctx);
 }
 
+// The fault an error of OpenSSL's chain engine is, where the error alone
+// tells; nullopt where it does not (see RecordChainError).
+std::optional<ChainFault> FaultOfError(int error) {
+  switch (error) {
+    case X509_V_ERR_DEPTH_ZERO_SELF_SIGNED_CERT:
+    case X509_V_ERR_SELF_SIGNED_CERT_IN_CHAIN:
+    case X509_V_ERR_CERT_UNTRUSTED:
+      return ChainFault::kUntrustedRoot;
+    case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT:
+    case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT_LOCALLY:
+    case X509_V_ERR_UNABLE_TO_VERIFY_LEAF_SIGNATURE:
+      return ChainFault::kChaining;
+    case X509_V_ERR_CERT_HAS_EXPIRED:
+    case X509_V_ERR_CERT_NOT_YET_VALID:
+      return ChainFault::kExpired;
+    case X509_V_ERR_CERT_SIGNATURE_FAILURE:
+    case X509_V_ERR_UNABLE_TO_DECRYPT_CERT_SIGNATURE:
+    case X509_V_ERR_UNABLE_TO_DECODE_ISSUER_PUBLIC_KEY:
+      return ChainFault::kCertSignature;
+    case X509_V_ERR_PATH_LENGTH_EXCEEDED:
+      return ChainFault::kBasicConstraints;
+    case X509_V_ERR_NO_EXPLICIT_POLICY:
+    case X509_V_ERR_INVALID_POLICY_EXTENSION:
+      return ChainFault::kPolicy;
+    case X509_V_ERR_UNHANDLED_CRITICAL_EXTENSION:
+      return ChainFault::kCritical;
+    case X509_V_ERR_PERMITTED_VIOLATION:
+    case X509_V_ERR_EXCLUDED_VIOLATION:
+    case X509_V_ERR_SUBTREE_MINMAX:
+    case X509_V_ERR_UNSUPPORTED_CONSTRAINT_TYPE:
+    case X509_V_ERR_UNSUPPORTED_CONSTRAINT_SYNTAX:
+    case X509_V_ERR_UNSUPPORTED_NAME_SYNTAX:
+      return ChainFault::kInvalidName;
+    default:
+      return std::nullopt;
+  }
+}
+
 // OpenSSL's verdict on one certificate, recorded; verification goes on, so
 // that every fault is found whatever order they come in.
 int RecordChainError(int ok, X509_STORE_CTX* ctx) {
@@ -72,26 +112,11 @@ int RecordChainError(int ok, X509_STORE_CTX* ctx) {
   const auto add = [&](ChainFault fault) {
     problems->Add(depth, fault, Finding::kEngineError, error);
   };
+  if (const std::optional<ChainFault> fault = FaultOfError(error)) {
+    add(*fault);
+    return 1;
+  }
   switch (error) {
-    case X509_V_ERR_DEPTH_ZERO_SELF_SIGNED_CERT:
-    case X509_V_ERR_SELF_SIGNED_CERT_IN_CHAIN:
-    case X509_V_ERR_CERT_UNTRUSTED:
-      add(ChainFault::kUntrustedRoot);
-      break;
-    case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT:
-    case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT_LOCALLY:
-    case X509_V_ERR_UNABLE_TO_VERIFY_LEAF_SIGNATURE:
-      add(ChainFault::kChaining);
-      break;
-    case X509_V_ERR_CERT_HAS_EXPIRED:
-    case X509_V_ERR_CERT_NOT_YET_VALID:
-      add(ChainFault::kExpired);
-      break;
-    case X509_V_ERR_CERT_SIGNATURE_FAILURE:
-    case X509_V_ERR_UNABLE_TO_DECRYPT_CERT_SIGNATURE:
-    case X509_V_ERR_UNABLE_TO_DECODE_ISSUER_PUBLIC_KEY:
-      add(ChainFault::kCertSignature);
-      break;
     case X509_V_ERR_INVALID_CA: {
       // OpenSSL says so for a CA whose key usage leaves out certificate
       // signing too; that is wrong usage, which the walk over the chain
@@ -105,24 +130,6 @@ int RecordChainError(int ok, X509_STORE_CTX* ctx) {
     }
     case X509_V_ERR_KEYUSAGE_NO_CERTSIGN:
       break;  // wrong usage, reported by the walk over the chain
-    case X509_V_ERR_PATH_LENGTH_EXCEEDED:
-      add(ChainFault::kBasicConstraints);
-      break;
-    case X509_V_ERR_NO_EXPLICIT_POLICY:
-    case X509_V_ERR_INVALID_POLICY_EXTENSION:
-      add(ChainFault::kPolicy);
-      break;
-    case X509_V_ERR_UNHANDLED_CRITICAL_EXTENSION:
-      add(ChainFault::kCritical);
-      break;
-    case X509_V_ERR_PERMITTED_VIOLATION:
-    case X509_V_ERR_EXCLUDED_VIOLATION:
-    case X509_V_ERR_SUBTREE_MINMAX:
-    case X509_V_ERR_UNSUPPORTED_CONSTRAINT_TYPE:
-    case X509_V_ERR_UNSUPPORTED_CONSTRAINT_SYNTAX:
-    case X509_V_ERR_UNSUPPORTED_NAME_SYNTAX:
-      add(ChainFault::kInvalidName);
-      break;
     case X509_V_ERR_UNSPECIFIED:
       // After the signatures, only the name check reports this: for a name
       // or constraint it cannot match (NAME_CONSTRAINTS_check's own

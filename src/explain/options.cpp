@@ -73,30 +73,9 @@ bool TakeEach(const std::string& text,
   return true;
 }
 
-std::vector<Option> Options() {
+// The options of the policy a release's files are held to (policy.h).
+std::vector<Option> PolicyOptions() {
   return {
-      {"--help", Takes::kNothingElse,
-       [](ExplainOptions& o, const Values&) {
-         o.help = true;
-         return true;
-       }},
-      {"--version", Takes::kNothingElse,
-       [](ExplainOptions& o, const Values&) {
-         o.version = true;
-         return true;
-       }},
-      {"--json", Takes::kNothing,
-       [](ExplainOptions& o, const Values&) {
-         o.format = ReportFormat::kJson;
-         return true;
-       }},
-      {"--format", Takes::kValue,
-       [](ExplainOptions& o, const Values& v) {
-         const std::optional<ReportFormat> format = ParseReportFormat(v[0]);
-         if (format) o.format = *format;
-         return format.has_value();
-       },
-       "takes " + FormatNames()},
       {"--signer", Takes::kValue,
        [](ExplainOptions& o, const Values& v) {
          return TakeEach(v[0], ParseCertificateDigest, o.policy.signers);
@@ -127,6 +106,33 @@ std::vector<Option> Options() {
          o.policy.allow_unsupported = true;
          return true;
        }},
+  };
+}
+
+std::vector<Option> Options() {
+  std::vector<Option> options = {
+      {"--help", Takes::kNothingElse,
+       [](ExplainOptions& o, const Values&) {
+         o.help = true;
+         return true;
+       }},
+      {"--version", Takes::kNothingElse,
+       [](ExplainOptions& o, const Values&) {
+         o.version = true;
+         return true;
+       }},
+      {"--json", Takes::kNothing,
+       [](ExplainOptions& o, const Values&) {
+         o.format = ReportFormat::kJson;
+         return true;
+       }},
+      {"--format", Takes::kValue,
+       [](ExplainOptions& o, const Values& v) {
+         const std::optional<ReportFormat> format = ParseReportFormat(v[0]);
+         if (format) o.format = *format;
+         return format.has_value();
+       },
+       "takes " + FormatNames()},
       {"--quiet", Takes::kNothing,
        [](ExplainOptions& o, const Values&) {
          o.quiet = true;
@@ -158,6 +164,8 @@ std::vector<Option> Options() {
        },
        "needs PRODUCT_DIR and COMMONFILES_DIR"},
   };
+  for (Option& option : PolicyOptions()) options.push_back(std::move(option));
+  return options;
 }
 
 // Takes the option args[*i] (--name or --name=value) and its values into

@@ -557,6 +557,13 @@ TEST_F(AuthenticodeTest, OtherTimesAndAnchors) {
       {"expired-ts.exe", now, "windows/disable", 0},
       {"valid.exe", now, "windows/disable", status::kCertUntrustedRoot},
       {"expired-ts.exe", now, "windows/eku-tls", status::kCertWrongUsage},
+      // Two paths up, and Windows keeps the better: CAPI2 "tries to select
+      // the best quality chain", which "may not be the shortest chain
+      // found" ("Certificate path validation in Bridge CA and cross
+      // certification", Microsoft Tech Community). cross.exe carries
+      // xroot's certificate issued by root besides xroot itself.
+      {"cross.exe", now, "windows/cross", 0},
+      {"cross-direct.exe", now, "windows/cross", status::kCertWrongUsage},
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(testing::Message()

@@ -410,6 +410,71 @@ int Deciding(const std::vector<ChainProblem>& problems) {
   return deciding;
 }
 
+// Which way a chain is built where a store's certificate and a carried
+// one could both issue the next: the store's first, the path that ends
+// soonest, or the carried one's.
+enum class Path { kDirect, kCarried };
+
+ChainResult BuildChain(X509* leaf, STACK_OF(X509) * untrusted,
+                       X509_STORE* store, std::time_t when, ChainUse use,
+                       const WindowsRoots* program, Path path) {
+  ChainResult result;
+  result.use = use;
+  result.when = when;
+  Problems problems(&result.problems);
+  // Outlives the context built on it.
+  const ossl::X509StorePtr own_store =
+      program != nullptr ? program->StoreWithCarriedRoots(untrusted) : nullptr;
+  if (own_store) store = own_store.get();
+  const ossl::X509StoreCtxPtr ctx(X509_STORE_CTX_new());
+  ChainCheck check{&problems};
+  if (!ctx ||
+      !StartChain(ctx.get(), store, leaf, untrusted, when, use, &check)) {
+    problems.Add(-1, ChainFault::kChaining, Finding::kNotStarted);
+  } else {
+    if (path == Path::kCarried) {
+      X509_VERIFY_PARAM_clear_flags(X509_STORE_CTX_get0_param(ctx.get()),
+                                    X509_V_FLAG_TRUSTED_FIRST);
+    }
+    const int verified = X509_verify_cert(ctx.get());
+    result.chain.reset(X509_STORE_CTX_get1_chain(ctx.get()));
+    JudgeBuiltChain(ctx.get(), verified, check, program, &result);
+  }
+  result.deciding_index = Deciding(result.problems);
+  if (const ChainProblem* deciding = result.deciding()) {
+    result.status = StatusOf(deciding->fault);
+  }
+  return result;
+}
+
+// The carried certificates to build `built`'s chain again with, so that
+// it goes on past the self-signed certificate it ended in, trusted or
+// not: null unless one of them is a cross-certificate for that one (its
+// subject, issued by another). Copies of the one it ended in are left
+// out, or the path would end there again.
+ossl::X509ViewStackPtr PastTheTop(const ChainResult& built,
+                                  STACK_OF(X509) * untrusted) {
+  // Not the end certificate itself: a self-signed signer stays one.
+  const int last = sk_X509_num(built.chain.get()) - 1;
+  X509* top = last >= 1 ? built.CertificateAt(last) : nullptr;
+  if (top == nullptr || (X509_get_extension_flags(top) & EXFLAG_SS) == 0) {
+    return nullptr;
+  }
+  const X509_NAME* subject = X509_get_subject_name(top);
+  ossl::X509ViewStackPtr kept(sk_X509_new_null());
+  bool crossed = false;
+  for (int i = 0; kept && i < sk_X509_num(untrusted); ++i) {
+    X509* cert = sk_X509_value(untrusted, i);
+    const bool named = X509_NAME_cmp(X509_get_subject_name(cert), subject) == 0;
+    const bool self_signed = (X509_get_extension_flags(cert) & EXFLAG_SS) != 0;
+    if (named && self_signed) continue;
+    crossed = crossed || named;
+    if (sk_X509_push(kept.get(), cert) <= 0) return nullptr;
+  }
+  if (!crossed) return nullptr;
+  return kept;
+}
+
 }  // namespace
 
 uint32_t StatusOf(ChainFault fault) {
@@ -442,27 +507,19 @@ uint32_t StatusOf(ChainFault fault) {
 ChainResult CheckCertificateChain(X509* leaf, STACK_OF(X509) * untrusted,
                                   X509_STORE* store, std::time_t when,
                                   ChainUse use, const WindowsRoots* program) {
-  ChainResult result;
-  result.use = use;
-  result.when = when;
-  Problems problems(&result.problems);
-  // Outlives the context built on it.
-  const ossl::X509StorePtr own_store =
-      program != nullptr ? program->StoreWithCarriedRoots(untrusted) : nullptr;
-  if (own_store) store = own_store.get();
-  const ossl::X509StoreCtxPtr ctx(X509_STORE_CTX_new());
-  ChainCheck check{&problems};
-  if (!ctx ||
-      !StartChain(ctx.get(), store, leaf, untrusted, when, use, &check)) {
-    problems.Add(-1, ChainFault::kChaining, Finding::kNotStarted);
-  } else {
-    const int verified = X509_verify_cert(ctx.get());
-    result.chain.reset(X509_STORE_CTX_get1_chain(ctx.get()));
-    JudgeBuiltChain(ctx.get(), verified, check, program, &result);
-  }
-  result.deciding_index = Deciding(result.problems);
-  if (const ChainProblem* deciding = result.deciding()) {
-    result.status = StatusOf(deciding->fault);
+  ChainResult result =
+      BuildChain(leaf, untrusted, store, when, use, program, Path::kDirect);
+  if (result.status == 0) return result;
+  // Where a certificate has two paths up, Windows keeps the better one.
+  // Past the root the chain ended in, through a cross-certificate the
+  // signature carries, may be a path on which nothing fails (a timestamp
+  // authority whose own root is not listed for time stamping,
+  // cross-signed by one that is); that path is then the verdict.
+  const ossl::X509ViewStackPtr past = PastTheTop(result, untrusted);
+  if (past) {
+    ChainResult other =
+        BuildChain(leaf, past.get(), store, when, use, program, Path::kCarried);
+    if (other.status == 0) return other;
   }
   return result;
 }

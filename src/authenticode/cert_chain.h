@@ -53,8 +53,11 @@ class WindowsRoots;
 // finds every fault of ChainFault's on it. With `program`, `store` is its
 // store: the roots `untrusted` carries that it lists anchor this chain too
 // (WindowsRoots::StoreWithCarriedRoots), and its properties judge the chain
-// (WindowsRoots::Check). Safe to call from several threads at once with
-// the same store and program.
+// (WindowsRoots::Check). When that chain fails and `untrusted` holds a
+// cross-certificate for the self-signed certificate it ended in, the chain
+// is built again through it, and that one is returned if nothing on it
+// fails. Safe to call from several threads at once with the same store and
+// program.
 ChainResult CheckCertificateChain(X509* leaf, STACK_OF(X509) * untrusted,
                                   X509_STORE* store, std::time_t when,
                                   ChainUse use,

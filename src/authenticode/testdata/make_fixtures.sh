@@ -1028,6 +1028,8 @@ expect msi-big-v3.msi 0
 #   OUT/windows/disable   root and broot disabled from 2021-01-01
 #   OUT/windows/bare      program without root's certificate, which only
 #                         a signature that carries it supplies
+#   OUT/windows/cross     xroot for server authentication only, root for
+#                         code signing and time stamping
 #   OUT/windows/nonder-*  certificates written with a longer length than
 #                         DER's, named by their bytes as they are: leaf in
 #                         disallowedcert.sst (-sst) or by SHA-1 in the
@@ -1136,6 +1138,20 @@ trust_folder notbefore root.crt,eku=cs+ts,notbefore=2000-01-01 \
   broot.crt,eku=cs+ts,notbefore=2000-01-01,notbefore-eku=cs
 trust_folder disable root.crt,eku=cs+ts,disable=2021-01-01 \
   broot.crt,eku=cs+ts,disable=2021-01-01
+# Two paths up: cross.exe carries xroot (self-signed) and xroot's
+# certificate issued by root; cross-direct.exe carries only its signer.
+# Under anchors.pem xroot is no anchor; in OUT/windows/cross it is listed
+# for server authentication only, and root for code signing.
+make_root xroot "/CN=SealProbe Test Cross Root"
+make_cert xleaf "/CN=SealProbe Test Cross Signer" xroot "$code_ext"
+keyed_cert xroot-cross "/CN=SealProbe Test Cross Root" root "$ca_ext" xroot
+cat "$pki/xleaf.crt" "$pki/xroot.crt" "$pki/xroot-cross.crt" \
+  > "$pki/xleaf-cross.pem"
+sign_with "$pki/xleaf-cross.pem" xleaf "$pe/small64.exe" "$files/cross.exe"
+sign_with "$pki/xleaf.crt" xleaf "$pe/small64.exe" "$files/cross-direct.exe"
+expect cross.exe 0
+expect cross-direct.exe 800b010a
+trust_folder cross root.crt,eku=cs+ts xroot.crt,eku=tls
 
 # Lists signed as Microsoft signs its own, for sealprobe-roots: under a root
 # of their own (ctl-root, which the list names) through an intermediate the

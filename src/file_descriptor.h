@@ -3,6 +3,7 @@
 #ifndef SEALPROBE_FILE_DESCRIPTOR_H_
 #define SEALPROBE_FILE_DESCRIPTOR_H_
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -52,6 +53,10 @@ std::optional<RegularFile> OpenRegularFile(const std::string& path,
 std::optional<RegularFile> OpenRegularFileAt(const FileDescriptor& folder,
                                              const std::string& name,
                                              int* error = nullptr);
+
+// Writes all `size` bytes at `data` to `fd`, going on after a short or
+// interrupted write; false when a write fails.
+bool WriteAll(int fd, const void* data, size_t size);
 
 // Opens the folder `path` to read the files in it by name, whatever is
 // renamed or swapped in at `path` later; an invalid descriptor, and errno

@@ -166,4 +166,16 @@ std::optional<std::vector<uint8_t>> ReadFileRangeAt(
   return bytes;
 }
 
+bool WriteAll(int fd, const void* data, size_t size) {
+  const auto* bytes = static_cast<const uint8_t*>(data);
+  size_t done = 0;
+  while (done < size) {
+    const ssize_t n = ::write(fd, bytes + done, size - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    done += static_cast<size_t>(n);
+  }
+  return true;
+}
+
 }  // namespace sealprobe

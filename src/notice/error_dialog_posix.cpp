@@ -11,17 +11,6 @@
 namespace sealprobe {
 namespace {
 
-bool WriteAll(int fd, const std::string& bytes) {
-  size_t done = 0;
-  while (done < bytes.size()) {
-    const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    done += static_cast<size_t>(n);
-  }
-  return true;
-}
-
 // Blocks until the user presses Enter (or the terminal goes away).
 void WaitForEnter(int fd) {
   char c = 0;
@@ -42,7 +31,8 @@ class TerminalDialog final : public ErrorDialog {
     // A run in the background does not own the terminal: reading it would
     // stop the process, and with it the installer that waits for it.
     if (::tcgetpgrp(tty.get()) != ::getpgrp()) return;
-    if (!WriteAll(tty.get(), FormatTerminalNotice(caption, text))) return;
+    const std::string notice = FormatTerminalNotice(caption, text);
+    if (!WriteAll(tty.get(), notice.data(), notice.size())) return;
     WaitForEnter(tty.get());
   }
 };

@@ -150,17 +150,6 @@ bool RemoveLeftovers(const std::string& parent, const std::string& prefix,
   return true;
 }
 
-bool WriteAll(int fd, const std::vector<uint8_t>& bytes) {
-  size_t done = 0;
-  while (done < bytes.size()) {
-    const ssize_t wrote = ::write(fd, bytes.data() + done, bytes.size() - done);
-    if (wrote < 0 && errno == EINTR) continue;
-    if (wrote <= 0) return false;
-    done += static_cast<size_t>(wrote);
-  }
-  return true;
-}
-
 }  // namespace
 
 StagedFolder::StagedFolder(std::unique_ptr<State> state)
@@ -241,7 +230,8 @@ bool StagedFolder::Write(const std::string& name,
   // fsync before the swap: after a crash the folder is the old one or a
   // whole new one, never one with empty files.
   if (!file.valid() || ::fchmod(file.get(), 0644) != 0 ||
-      !WriteAll(file.get(), bytes) || ::fsync(file.get()) != 0) {
+      !WriteAll(file.get(), bytes.data(), bytes.size()) ||
+      ::fsync(file.get()) != 0) {
     return Problem(problem, FolderProblem::Step::kWrite,
                    PathIn(state_->staging, name), errno);
   }

@@ -6,9 +6,16 @@
 #include "explain/words/wording.h"
 #include "hex.h"
 #include "terminal_text.h"
+#include "utc_time.h"
 
 namespace sealprobe {
 namespace {
+
+// A time as 2026-04-22T10:00:00Z, or its count of seconds where it cannot
+// be written so.
+std::string WhenText(std::time_t when) {
+  return UtcText(when).value_or(std::to_string(static_cast<long long>(when)));
+}
 
 std::string MiB(size_t bytes) { return std::to_string(bytes >> 20) + " MiB"; }
 
@@ -70,7 +77,7 @@ std::string FolderText(const FolderProblem& p) {
 }
 
 std::string ListLine(const char* what, const ListSummary& list) {
-  return std::string(what) + ": thisUpdate " + UtcText(list.this_update) +
+  return std::string(what) + ": thisUpdate " + WhenText(list.this_update) +
          ", sequence number " + list.sequence_number + ", " +
          std::to_string(list.entries) + " entries, signed by " +
          TerminalSafe(list.signer) + "\n";
@@ -169,16 +176,6 @@ std::string SyncSuccessText(const SyncResult& r, const std::string& folder,
   return out;
 }
 
-std::string UtcText(std::time_t when) {
-  std::tm utc{};
-  char text[32] = "";
-  if (gmtime_r(&when, &utc) == nullptr ||
-      std::strftime(text, sizeof(text), "%Y-%m-%dT%H:%M:%SZ", &utc) == 0) {
-    return std::to_string(static_cast<long long>(when));
-  }
-  return text;
-}
-
 long DaysBetween(std::time_t then, std::time_t now) {
   return static_cast<long>((now - then) / 86400);
 }
@@ -188,7 +185,7 @@ std::string ShowText(const std::string& folder, const RootFolder& read,
                      bool root_held, const ListPin& pin, std::time_t now) {
   const TrustList& roots = read.roots;
   std::string out = "folder:          " + TerminalSafe(folder) + "\n";
-  out += "root list:       thisUpdate " + UtcText(roots.this_update) +
+  out += "root list:       thisUpdate " + WhenText(roots.this_update) +
          ", sequence number " + roots.sequence_number + ", " +
          std::to_string(roots.subjects.size()) + " roots, " +
          std::to_string(read.bodies.size()) + " certificates held\n";
@@ -207,7 +204,7 @@ std::string ShowText(const std::string& folder, const RootFolder& read,
   }
   if (read.disallowed) {
     out += "Disallowed list: thisUpdate " +
-           UtcText(read.disallowed->this_update) + ", sequence number " +
+           WhenText(read.disallowed->this_update) + ", sequence number " +
            read.disallowed->sequence_number + ", " +
            std::to_string(read.disallowed->identifiers.size()) + " entries; " +
            std::to_string(read.disallowed_certificates.size()) +
@@ -217,7 +214,7 @@ std::string ShowText(const std::string& folder, const RootFolder& read,
   }
   if (read.origin) {
     out += "source:          " + TerminalSafe(read.origin->source) +
-           ", fetched " + UtcText(read.origin->fetched) + "\n";
+           ", fetched " + WhenText(read.origin->fetched) + "\n";
   } else {
     out += "source:          not recorded (not written by sealprobe-roots)\n";
   }

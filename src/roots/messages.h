@@ -38,9 +38,6 @@ std::string SyncFailureText(const SyncResult& result, const std::string& source,
 std::string SyncSuccessText(const SyncResult& result, const std::string& folder,
                             const std::string& source);
 
-// A time as 2026-04-22T10:00:00Z.
-std::string UtcText(std::time_t when);
-
 // Whole days from `then` to `now`.
 long DaysBetween(std::time_t then, std::time_t now);
 

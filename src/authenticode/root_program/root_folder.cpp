@@ -14,6 +14,7 @@
 
 #include "authenticode/der_reader.h"
 #include "file_descriptor.h"
+#include "utc_time.h"
 
 namespace sealprobe {
 namespace {
@@ -238,10 +239,7 @@ std::string NameKey(std::string name) {
 }
 
 std::string FormatOrigin(const FolderOrigin& origin) {
-  char when[32] = "";
-  std::tm utc{};
-  gmtime_r(&origin.fetched, &utc);
-  std::strftime(when, sizeof(when), "%Y-%m-%dT%H:%M:%SZ", &utc);
+  const std::string when = UtcText(origin.fetched).value_or("");
   return "source " + origin.source + "\nfetched " + when + "\ndisallowed " +
          (origin.without_disallowed ? "no" : "yes") + "\n";
 }

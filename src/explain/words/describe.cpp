@@ -16,6 +16,7 @@
 #include "authenticode/openssl_ptr.h"
 #include "authenticode/signed_data.h"
 #include "explain/words/names.h"
+#include "utc_time.h"
 
 namespace sealprobe {
 namespace {
@@ -142,12 +143,12 @@ std::string SubjectOf(X509* cert) {
 
 std::string ClsidText(const Clsid& clsid) {
   // Data1, Data2 and Data3 are stored little-endian, Data4 as it is.
-  const std::string upper = HexOf(
-      std::array<uint8_t, 16>{clsid[3], clsid[2], clsid[1], clsid[0], clsid[5],
-                              clsid[4], clsid[7], clsid[6], clsid[8], clsid[9],
-                              clsid[10], clsid[11], clsid[12], clsid[13],
-                              clsid[14], clsid[15]},
-      HexCase::kUpper);
+  const std::string upper =
+      HexOf(std::array<uint8_t, 16>{clsid[3], clsid[2], clsid[1], clsid[0],
+                                    clsid[5], clsid[4], clsid[7], clsid[6],
+                                    clsid[8], clsid[9], clsid[10], clsid[11],
+                                    clsid[12], clsid[13], clsid[14], clsid[15]},
+            HexCase::kUpper);
   return "{" + upper.substr(0, 8) + "-" + upper.substr(8, 4) + "-" +
          upper.substr(12, 4) + "-" + upper.substr(16, 4) + "-" +
          upper.substr(20) + "}";
@@ -164,11 +165,7 @@ std::string CertificateDigest(X509* cert, bool sha256) {
 }
 
 std::string FormatTime(std::time_t time) {
-  std::tm utc{};
-  if (gmtime_r(&time, &utc) == nullptr) return "(not a valid time)";
-  char text[32] = {};
-  std::strftime(text, sizeof(text), "%Y-%m-%dT%H:%M:%SZ", &utc);
-  return text;
+  return UtcText(time).value_or("(not a valid time)");
 }
 
 std::vector<std::pair<std::string, std::string>> TrustFields(
